@@ -1,0 +1,40 @@
+# Two commands for a fresh Debian 12 machine:
+#   make run   installs what is missing, builds, starts the metronome
+#   make test  installs what is missing, builds, runs every test
+PRESET ?= default
+BUILD   = build/$(PRESET)
+
+.PHONY: run test deps build sanitize asan tsan fuzz format format-check clean
+
+run: build
+	./$(BUILD)/src/app/pendlo
+
+test: build
+	ctest --preset $(PRESET)
+
+deps:
+	@bash tools/install-deps.sh
+
+build: deps
+	@test -f $(BUILD)/build.ninja || cmake --preset $(PRESET)
+	cmake --build --preset $(PRESET)
+
+# The sanitizer suites: address+undefined, then thread.
+sanitize: asan tsan
+asan:
+	$(MAKE) test PRESET=asan
+tsan:
+	$(MAKE) test PRESET=tsan
+
+fuzz: deps
+	@test -f build/fuzz/build.ninja || cmake --preset fuzz
+	cmake --build --preset fuzz
+	bash fuzz/run.sh build/fuzz $${FUZZ_SECONDS:-60}
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+format-check:
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+
+clean:
+	rm -rf build

@@ -1,0 +1,41 @@
+// A clock that moves only when the test moves it, and lets the test see
+// which deadline the timer thread is waiting for.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+
+#include "timer/clock.h"
+
+namespace pendlo::testing {
+
+class FakeClock final : public Clock {
+ public:
+  Micros now() override;
+  bool waitUntil(Micros deadline) override;
+  void interrupt() override;
+
+  // Moves the time to t (never backwards) and wakes a waiter that is due.
+  void set(Micros t);
+  void advance(Micros d);
+
+  // Blocks until a thread waits on this clock; returns its deadline, or
+  // nullopt when none waits within the timeout.
+  std::optional<Micros> awaitWaiter(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+  // Runs the timer to its next deadline and waits until it waits again, so
+  // the call at that deadline has finished. Returns the deadline.
+  std::optional<Micros> step();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  Micros now_ = 1'000'000;
+  bool waiting_ = false;
+  Micros deadline_ = 0;
+  bool interrupted_ = false;
+};
+
+}  // namespace pendlo::testing

@@ -1,0 +1,217 @@
+#include "timer/mmtimer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <mutex>
+#include <vector>
+
+#include "timer/fake_clock.h"
+
+namespace pendlo {
+namespace {
+
+using testing::FakeClock;
+constexpr Micros kMs = 1000;
+
+// A timer on a fake clock that records the due time and the clock's time of
+// every call.
+struct Rig {
+  std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+  TMMTimer timer{clock};
+  std::mutex mutex;
+  std::vector<Micros> dues;
+  std::function<void(TMMTimer&)> extra;
+
+  Rig() {
+    timer.SetOnTimer([this](TMMTimer& t) {
+      {
+        std::lock_guard lock(mutex);
+        dues.push_back(t.DueTime());
+      }
+      if (extra) extra(t);
+    });
+  }
+  std::vector<Micros> Dues() {
+    std::lock_guard lock(mutex);
+    return dues;
+  }
+};
+
+TEST(TMMTimerTest, NewTimerIsEnabledAtOneSecondAndTicksOnlyOnceLoaded) {
+  Rig rig;
+  EXPECT_TRUE(rig.timer.Enabled());
+  EXPECT_EQ(rig.timer.Interval(), 1000u);
+  EXPECT_FALSE(rig.timer.Armed()) << "assigning the handler alone arms nothing";
+  const Micros t0 = rig.clock->now();
+  rig.timer.Loaded();
+  EXPECT_TRUE(rig.timer.Armed());
+  EXPECT_EQ(rig.clock->step(), t0 + 1000 * kMs);
+  EXPECT_EQ(rig.Dues(), std::vector<Micros>{t0 + 1000 * kMs});
+}
+
+TEST(TMMTimerTest, CallsFallOnTheArmingGridHoweverLongEachCallTakes) {
+  Rig rig;
+  rig.timer.SetInterval(100);
+  rig.timer.Loaded();
+  const Micros t0 = rig.clock->now();
+  rig.extra = [&](TMMTimer&) { rig.clock->advance(37 * kMs); };  // a slow handler
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(rig.clock->step());
+  const std::vector<Micros> expected{t0 + 100 * kMs, t0 + 200 * kMs, t0 + 300 * kMs, t0 + 400 * kMs,
+                                     t0 + 500 * kMs};
+  EXPECT_EQ(rig.Dues(), expected);
+}
+
+TEST(TMMTimerTest, SameValueKeepsThePhaseAndAChangeRearmsFromNow) {
+  Rig rig;
+  rig.timer.SetInterval(500);
+  rig.timer.Loaded();
+  const Micros t0 = rig.clock->now();
+  rig.clock->advance(200 * kMs);
+  rig.timer.SetInterval(500);  // no change
+  rig.timer.SetEnabled(true);  // no change
+  EXPECT_EQ(rig.clock->awaitWaiter(), t0 + 500 * kMs);
+  rig.timer.SetInterval(499);  // re-arm from this moment
+  EXPECT_EQ(rig.clock->awaitWaiter(), t0 + 200 * kMs + 499 * kMs);
+  rig.timer.SetEnabled(false);
+  rig.clock->advance(300 * kMs);
+  rig.timer.SetEnabled(true);
+  EXPECT_EQ(rig.clock->awaitWaiter(), t0 + 500 * kMs + 499 * kMs);
+}
+
+TEST(TMMTimerTest, ZeroIntervalOrNoHandlerLeavesItDisarmedWithoutError) {
+  Rig rig;
+  rig.timer.Loaded();
+  EXPECT_NO_THROW(rig.timer.SetInterval(0));
+  EXPECT_FALSE(rig.timer.Armed());
+  EXPECT_TRUE(rig.timer.Enabled());
+  rig.timer.SetInterval(20);
+  EXPECT_TRUE(rig.timer.Armed());
+
+  TMMTimer bare(std::make_shared<FakeClock>());
+  bare.Loaded();
+  bare.SetInterval(10);
+  EXPECT_FALSE(bare.Armed());
+}
+
+TEST(TMMTimerTest, ReArmFromInsideTheCallStartsAtThatCallsDueTime) {
+  // Tuplets at 72 BPM with '3': 833 ms after Start, then 278, 278, 277.
+  Rig rig;
+  rig.timer.SetInterval(833);
+  rig.timer.Loaded();
+  const Micros t0 = rig.clock->now();
+  const std::uint32_t notes[] = {278, 278, 277, 278};
+  std::atomic<int> n{0};
+  rig.extra = [&](TMMTimer& t) {
+    rig.clock->advance(5 * kMs);  // the call is late by the time it re-arms
+    t.SetInterval(notes[n++ % 4]);
+  };
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(rig.clock->step());
+  const std::vector<Micros> expected{t0 + 833 * kMs, t0 + 1111 * kMs, t0 + 1389 * kMs,
+                                     t0 + 1666 * kMs};
+  EXPECT_EQ(rig.Dues(), expected);
+}
+
+TEST(TMMTimerTest, PeriodsMissedDuringALongCallAreNotDeliveredAsABurst) {
+  Rig rig;
+  rig.timer.SetInterval(10);
+  rig.timer.Loaded();
+  const Micros t0 = rig.clock->now();
+  bool slow = true;
+  rig.extra = [&](TMMTimer&) {
+    if (slow) rig.clock->advance(35 * kMs);
+    slow = false;
+  };
+  ASSERT_TRUE(rig.clock->step());  // due t0+10, returns at t0+45
+  // One call follows at once, for the last grid point that passed (t0+40),
+  // then the grid continues.
+  EXPECT_EQ(rig.clock->awaitWaiter(), t0 + 50 * kMs);
+  EXPECT_EQ(rig.Dues(), (std::vector<Micros>{t0 + 10 * kMs, t0 + 40 * kMs}));
+}
+
+TEST(TMMTimerTest, NoCallFollowsDisablingAndDisablingWaitsForARunningCall) {
+  auto clock = std::make_shared<FakeClock>();
+  TMMTimer timer(clock);
+  std::promise<void> entered, release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<int> calls{0};
+  timer.SetOnTimer([&](TMMTimer&) {
+    if (calls++ == 0) {
+      entered.set_value();
+      released.wait();
+    }
+  });
+  timer.SetInterval(10);
+  timer.Loaded();
+  clock->set(*clock->awaitWaiter());
+  entered.get_future().wait();
+
+  auto disabling = std::async(std::launch::async, [&] { timer.SetEnabled(false); });
+  EXPECT_EQ(disabling.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout)
+      << "disabling returned while a call was still running";
+  release.set_value();
+  disabling.get();
+  clock->advance(1000 * kMs);
+  EXPECT_FALSE(clock->awaitWaiter(std::chrono::milliseconds(50)));
+  EXPECT_EQ(calls.load(), 1);
+}
+
+TEST(TMMTimerTest, DisablingAndDestroyingFromInsideTheCallNeverWaitForItself) {
+  Rig rig;
+  rig.timer.SetInterval(10);
+  rig.timer.Loaded();
+  rig.extra = [](TMMTimer& t) { t.SetEnabled(false); };
+  rig.clock->set(*rig.clock->awaitWaiter());
+  // The call disables the timer and returns; nothing waits any more.
+  EXPECT_FALSE(rig.clock->awaitWaiter(std::chrono::milliseconds(100)));
+  EXPECT_EQ(rig.Dues().size(), 1u);
+  EXPECT_FALSE(rig.timer.Armed());
+}
+
+TEST(TMMTimerTest, AnExceptionFromTheHandlerIsReportedAndTheBeatGoesOn) {
+  Rig rig;
+  std::atomic<int> errors{0};
+  rig.timer.SetOnError([&](std::exception_ptr e) {
+    try {
+      std::rethrow_exception(e);
+    } catch (const EMMTimerError& error) {
+      EXPECT_STREQ(error.what(), "No timer available");
+      ++errors;
+    }
+  });
+  rig.extra = [](TMMTimer&) { throw EMMTimerError(); };
+  rig.timer.SetInterval(10);
+  rig.timer.Loaded();
+  ASSERT_TRUE(rig.clock->step());
+  ASSERT_TRUE(rig.clock->step());
+  EXPECT_EQ(errors.load(), 2);
+}
+
+TEST(TMMTimerTest, RealClockSmoke) {
+  // Generous bounds: this proves the real clock path works, not its accuracy
+  // (bench/timer_jitter measures that).
+  TMMTimer timer;
+  std::mutex mutex;
+  std::vector<std::pair<Micros, Micros>> calls;  // due, actual
+  timer.SetOnTimer([&](TMMTimer& t) {
+    std::lock_guard lock(mutex);
+    calls.emplace_back(t.DueTime(), steadyNowMicros());
+  });
+  timer.SetInterval(20);
+  timer.Loaded();
+  std::this_thread::sleep_for(std::chrono::milliseconds(230));
+  timer.SetEnabled(false);
+  std::lock_guard lock(mutex);
+  ASSERT_GE(calls.size(), 5u);
+  ASSERT_LE(calls.size(), 12u);
+  for (size_t i = 0; i < calls.size(); ++i) {
+    EXPECT_GE(calls[i].second, calls[i].first) << "called before its due time";
+    if (i > 0) {
+      EXPECT_EQ(calls[i].first - calls[i - 1].first, 20 * kMs);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pendlo
