@@ -1,0 +1,329 @@
+#include "files/text_codec.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace pendlo {
+
+namespace {
+
+constexpr char32_t kFirstMark = kInvalidByteMarkBase + 0x80;
+constexpr char32_t kLastMark = kInvalidByteMarkBase + 0xFF;
+constexpr char32_t kVariantSelector1 = 0xFE00;  // the second code of a character
+constexpr int kMaxCodes = 3;                    // no character has more codes in CP932
+constexpr char32_t kNotUtf8 = 0xFFFFFFFF;
+
+// A code: one byte (< 0x100) or a lead byte and a trail byte (lead << 8 | trail).
+using Code = std::uint16_t;
+
+bool IsLead(unsigned char b) {
+  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+bool IsMark(char32_t c) {
+  return c >= kFirstMark && c <= kLastMark;
+}
+
+class Iconv {
+ public:
+  Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Iconv() {
+    if (ok()) iconv_close(cd_);
+  }
+  Iconv(const Iconv&) = delete;
+  Iconv& operator=(const Iconv&) = delete;
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+  // Converts all of in, or returns false.
+  bool Convert(const void* in, std::size_t inSize, void* out, std::size_t* outSize) {
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    char* ip = static_cast<char*>(const_cast<void*>(in));
+    char* op = static_cast<char*>(out);
+    std::size_t il = inSize;
+    std::size_t ol = *outSize;
+    if (iconv(cd_, &ip, &il, &op, &ol) == static_cast<std::size_t>(-1) || il != 0) return false;
+    *outSize -= ol;
+    return true;
+  }
+
+  // The one character a code decodes to, or 0.
+  char32_t DecodeOne(const unsigned char* bytes, std::size_t n) {
+    char32_t out[2];
+    std::size_t size = sizeof out;
+    if (!Convert(bytes, n, out, &size) || size != sizeof(char32_t)) return 0;
+    return out[0];
+  }
+
+  // The code a character encodes to, or 0.
+  Code EncodeOne(char32_t c) {
+    unsigned char out[8];
+    std::size_t size = sizeof out;
+    if (!Convert(&c, sizeof c, out, &size)) return 0;
+    if (size == 1) return out[0];
+    if (size == 2) return static_cast<Code>(out[0] << 8 | out[1]);
+    return 0;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+struct Tables {
+  std::array<char32_t, 256> single{};  // byte -> character, 0 when not one on its own
+  std::vector<char32_t> pair;          // lead << 8 | trail -> character, 0 when invalid
+  std::vector<std::uint8_t> variant;   // code -> 0 for the canonical code, 1 or 2
+  std::unordered_map<char32_t, std::array<Code, kMaxCodes>> codes;  // by variant
+};
+
+Tables BuildTables() {
+  Tables t;
+  t.pair.assign(0x10000, 0);
+  t.variant.assign(0x10000, 0);
+  std::unordered_map<char32_t, std::vector<Code>> found;
+  Iconv decoder("UTF-32LE", "CP932");
+  Iconv encoder("CP932", "UTF-32LE");
+  // Without the converters (a libc without gconv modules) ASCII still reads
+  // as such and every other byte becomes a mark: ugly, but nothing is lost.
+  const bool ok = decoder.ok() && encoder.ok();
+  for (int b = 1; b < 0x100; ++b) {
+    const auto byte = static_cast<unsigned char>(b);
+    const char32_t c = b < 0x80 ? b : (ok && !IsLead(byte) ? decoder.DecodeOne(&byte, 1) : 0);
+    if (c != 0 && !IsMark(c)) {
+      t.single[b] = c;
+      found[c].push_back(static_cast<Code>(b));
+    }
+  }
+  if (ok) {
+    for (int lead = 0x81; lead <= 0xFC; ++lead) {
+      if (!IsLead(static_cast<unsigned char>(lead))) continue;
+      for (int trail = 0x40; trail <= 0xFC; ++trail) {
+        const unsigned char bytes[2] = {static_cast<unsigned char>(lead),
+                                        static_cast<unsigned char>(trail)};
+        const char32_t c = decoder.DecodeOne(bytes, 2);
+        // Characters the text form uses for itself are never taken from a file.
+        if (c == 0 || c == '\r' || c == '\n' || IsMark(c) ||
+            (c >= kVariantSelector1 && c < kVariantSelector1 + kMaxCodes - 1)) {
+          continue;
+        }
+        const Code code = static_cast<Code>(lead << 8 | trail);
+        t.pair[code] = c;
+        found[c].push_back(code);
+      }
+    }
+  }
+  for (auto& [c, list] : found) {
+    // The canonical code is the one the converter writes for the character;
+    // the others follow in ascending order.
+    if (list.size() > 1) {
+      const Code preferred = encoder.ok() ? encoder.EncodeOne(c) : 0;
+      for (std::size_t i = 1; i < list.size(); ++i) {
+        if (list[i] == preferred) std::swap(list[0], list[i]);
+      }
+      std::sort(list.begin() + 1, list.end());
+    }
+    std::array<Code, kMaxCodes> byVariant{};
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      if (i < kMaxCodes) {
+        byVariant[i] = list[i];
+        t.variant[list[i]] = static_cast<std::uint8_t>(i);
+      } else if (list[i] >= 0x100) {
+        t.pair[list[i]] = 0;  // no selector left for it: keep its bytes as marks
+      }
+    }
+    t.codes.emplace(c, byVariant);
+  }
+  return t;
+}
+
+const Tables& GetTables() {
+  static const Tables tables = BuildTables();
+  return tables;
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | c >> 6);
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | c >> 12);
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | c >> 18);
+    out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// The character starting at text[*pos], advancing *pos past it; kNotUtf8 and
+// one byte for anything that is not well-formed UTF-8.
+char32_t NextChar(std::string_view text, std::size_t* pos) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char b0 = byte(*pos);
+  int len;
+  char32_t c;
+  char32_t min;
+  if (b0 < 0x80) {
+    ++*pos;
+    return b0;
+  } else if (b0 >= 0xC2 && b0 <= 0xDF) {
+    len = 2, c = b0 & 0x1F, min = 0x80;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    len = 3, c = b0 & 0x0F, min = 0x800;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    len = 4, c = b0 & 0x07, min = 0x10000;
+  } else {
+    ++*pos;
+    return kNotUtf8;
+  }
+  if (*pos + len > text.size()) {
+    ++*pos;
+    return kNotUtf8;
+  }
+  for (int i = 1; i < len; ++i) {
+    const unsigned char b = byte(*pos + i);
+    if ((b & 0xC0) != 0x80) {
+      ++*pos;
+      return kNotUtf8;
+    }
+    c = c << 6 | (b & 0x3F);
+  }
+  if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+    ++*pos;
+    return kNotUtf8;
+  }
+  *pos += len;
+  return c;
+}
+
+// One unit of memo text as the encoder sees it.
+struct Unit {
+  enum Kind { kLineBreak, kMark, kCode, kUnrepresentable } kind;
+  Code code = 0;  // kCode; kMark: the byte
+};
+
+// Classifies the unit at text[*pos] and advances past it (a "\r\n" pair, a
+// character and the variation selector that picks its code, ...).
+Unit NextUnit(const Tables& t, std::string_view text, std::size_t* pos, Iconv& fallback) {
+  const char32_t c = NextChar(text, pos);
+  if (c == '\r') {
+    if (*pos < text.size() && text[*pos] == '\n') ++*pos;
+    return {Unit::kLineBreak};
+  }
+  if (c == '\n' || c == 0x2028 || c == 0x2029) return {Unit::kLineBreak};
+  if (IsMark(c)) return {Unit::kMark, static_cast<Code>(c - kInvalidByteMarkBase)};
+  if (c == 0 || c == kNotUtf8) return {Unit::kUnrepresentable};
+  if (const auto it = t.codes.find(c); it != t.codes.end()) {
+    if (*pos < text.size()) {
+      std::size_t next = *pos;
+      const char32_t selector = NextChar(text, &next);
+      const char32_t v = selector - kVariantSelector1 + 1;
+      if (selector >= kVariantSelector1 && v < kMaxCodes && it->second[v] != 0) {
+        *pos = next;
+        return {Unit::kCode, it->second[v]};
+      }
+    }
+    return {Unit::kCode, it->second[0]};
+  }
+  // A near equivalent the converter knows (U+301C as 0x8160), taken only
+  // when that code reads back as a character of its own.
+  if (fallback.ok()) {
+    const Code code = fallback.EncodeOne(c);
+    if (code != 0 && (code < 0x100 ? t.single[code] != 0 : t.pair[code] != 0)) {
+      return {Unit::kCode, code};
+    }
+  }
+  return {Unit::kUnrepresentable};
+}
+
+}  // namespace
+
+std::string DecodeDefinitionText(std::string_view bytes) {
+  const Tables& t = GetTables();
+  if (const auto nul = bytes.find('\0'); nul != std::string_view::npos)
+    bytes = bytes.substr(0, nul);
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 2);
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    if (b == '\r' || b == '\n') {
+      out += '\n';
+      i += (b == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ? 2 : 1;
+      continue;
+    }
+    if (IsLead(b) && i + 1 < bytes.size()) {
+      const Code code = static_cast<Code>(b << 8 | static_cast<unsigned char>(bytes[i + 1]));
+      if (t.pair[code] != 0) {
+        AppendUtf8(out, t.pair[code]);
+        if (t.variant[code] != 0) AppendUtf8(out, kVariantSelector1 + t.variant[code] - 1);
+        i += 2;
+        continue;
+      }
+    }
+    // Not a pair: the byte alone, and the next one is read afresh.
+    AppendUtf8(out, t.single[b] != 0 ? t.single[b] : kInvalidByteMarkBase + b);
+    if (t.single[b] != 0 && t.variant[b] != 0) {
+      AppendUtf8(out, kVariantSelector1 + t.variant[b] - 1);
+    }
+    ++i;
+  }
+  return out;
+}
+
+std::string EncodeDefinitionText(std::string_view text) {
+  const Tables& t = GetTables();
+  Iconv fallback("CP932", "UTF-32LE");
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const Unit u = NextUnit(t, text, &i, fallback);
+    switch (u.kind) {
+      case Unit::kLineBreak:
+        out += "\r\n";
+        break;
+      case Unit::kMark:
+        out += static_cast<char>(u.code);
+        break;
+      case Unit::kCode:
+        if (u.code >= 0x100) out += static_cast<char>(u.code >> 8);
+        out += static_cast<char>(u.code & 0xFF);
+        break;
+      case Unit::kUnrepresentable:
+        out += '?';
+        break;
+    }
+  }
+  return out;
+}
+
+std::string ToCp932Representable(std::string_view utf8) {
+  const Tables& t = GetTables();
+  Iconv fallback("CP932", "UTF-32LE");
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    const std::size_t start = i;
+    const Unit u = NextUnit(t, utf8, &i, fallback);
+    if (u.kind == Unit::kUnrepresentable) {
+      out += '?';
+    } else if (u.kind == Unit::kCode) {
+      // What the code reads back as: the same text, or the near equivalent.
+      const char32_t c = u.code < 0x100 ? t.single[u.code] : t.pair[u.code];
+      AppendUtf8(out, c);
+      if (t.variant[u.code] != 0) AppendUtf8(out, kVariantSelector1 + t.variant[u.code] - 1);
+    } else {
+      out.append(utf8.substr(start, i - start));
+    }
+  }
+  return out;
+}
+
+}  // namespace pendlo
