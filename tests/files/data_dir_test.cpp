@@ -1,0 +1,66 @@
+#include "files/data_dir.h"
+
+#include <gtest/gtest.h>
+
+#include "files/errors.h"
+#include "files/test_support.h"
+
+namespace pendlo {
+namespace {
+
+using testing::FaultyFileSystem;
+using testing::TempDir;
+using testing::WriteBytes;
+
+TEST(DataDirTest, UserDataDirFollowsXdgRules) {
+  const struct {
+    const char* xdg;
+    const char* home;
+    const char* dir;
+  } rows[] = {
+      {"/data", "/home/u", "/data/pendlo/"},
+      {"/data/", "/home/u", "/data/pendlo/"},
+      {nullptr, "/home/u", "/home/u/.local/share/pendlo/"},
+      {"", "/home/u/", "/home/u/.local/share/pendlo/"},
+      {"relative/data", "/home/u", "/home/u/.local/share/pendlo/"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(UserDataDir(row.xdg, row.home), row.dir) << (row.xdg ? row.xdg : "(unset)");
+  }
+}
+
+TEST(DataDirTest, UsesTheExecutableDirectoryOnlyWhenWritable) {
+  TempDir dir;
+  const std::string exeDir = dir / "bin/";
+  const std::string userDir = dir / "home/.local/share/pendlo/";
+  std::filesystem::create_directory(exeDir);
+
+  EXPECT_EQ(ChooseDataDir(exeDir, userDir), exeDir);
+  EXPECT_FALSE(std::filesystem::exists(userDir));
+
+  FaultyFileSystem readOnly;
+  readOnly.accessErr = EACCES;
+  EXPECT_EQ(ChooseDataDir(exeDir, userDir, readOnly), userDir);
+  EXPECT_TRUE(std::filesystem::is_directory(userDir));
+  EXPECT_EQ(ChooseDataDir("", userDir), userDir);  // /proc/self/exe unreadable
+
+  WriteBytes(dir / "file", "");
+  try {
+    ChooseDataDir("", dir / "file/pendlo/");
+    ADD_FAILURE() << "no error";
+  } catch (const EInOutError& e) {
+    EXPECT_STREQ(e.what(), "不正なﾌｧｲﾙ名です");
+  }
+}
+
+TEST(DataDirTest, ExecutableDirIsTheTestProgramsDirectory) {
+  const std::string dir = ExecutableDir();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_EQ(dir.back(), '/');
+  EXPECT_TRUE(std::filesystem::exists(dir + "files_tests"));
+  EXPECT_EQ(DataFile(dir, "init.sav"), dir + "init.sav");
+  EXPECT_EQ(DataFile("/d", "init.sav"), "/d/init.sav");
+}
+
+}  // namespace
+}  // namespace pendlo

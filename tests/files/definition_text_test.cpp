@@ -1,0 +1,186 @@
+#include "files/definition_text.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "files/errors.h"
+#include "files/test_support.h"
+
+namespace pendlo {
+namespace {
+
+using testing::FaultyFileSystem;
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+
+constexpr const char* kWriteError = "ｽﾄﾘｰﾑへの書き込みｴﾗｰ";
+constexpr const char* kMemoLimit = "文字列の大きさが ﾒﾓ の制限を越えました";
+
+TEST(ForceDtpExtensionTest, ReplacesTheExtensionOfTheLastPathElement) {
+  const struct {
+    const char* name;
+    const char* forced;
+  } rows[] = {
+      {"rhythm", "rhythm.dtp"},
+      {"rhythm.txt", "rhythm.dtp"},
+      {"rhythm.dtp", "rhythm.dtp"},
+      {"a.b/rhythm", "a.b/rhythm.dtp"},
+      {"/home/u/a.b/rhythm.old.txt", "/home/u/a.b/rhythm.old.dtp"},
+      {"rhythm.", "rhythm.dtp"},
+      {"/tmp/リズム.テキスト", "/tmp/リズム.dtp"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(ForceDtpExtension(row.name), row.forced) << row.name;
+}
+
+TEST(DefinitionFileTest, SaveAndLoadKeepEveryByte) {
+  const char* files[] = {
+      "/ comment only\r\n/ 3+2+2\r\n",
+      "/ 変拍子\r\n322\r\n\x81\x80\xFF\xED\x40\r\n",
+      "1\r\n2",
+      "",
+  };
+  TempDir dir;
+  for (const std::string file : files) {
+    WriteBytes(dir / "a.dtp", file);
+    const std::string text = LoadDefinitionText(dir / "a.dtp");
+    SaveDefinitionText(dir / "b.dtp", text);
+    EXPECT_EQ(ReadBytes(dir / "b.dtp"), file);
+  }
+  SaveDefinitionText(dir / "c.dtp", "1\n2\n");
+  EXPECT_EQ(ReadBytes(dir / "c.dtp"), "1\r\n2\r\n");
+  EXPECT_EQ(LoadDefinitionText(dir / "c.dtp"), "1\n2\n");
+}
+
+TEST(DefinitionFileTest, RefusesAFileOverTheMemoLimitWithoutReadingIt) {
+  TempDir dir;
+  WriteBytes(dir / "max.dtp", std::string(kMemoLimitBytes, '1'));
+  EXPECT_EQ(LoadDefinitionText(dir / "max.dtp").size(), kMemoLimitBytes);
+
+  WriteBytes(dir / "big.dtp", std::string(kMemoLimitBytes + 1, '1'));
+  FaultyFileSystem fs;
+  try {
+    LoadDefinitionText(dir / "big.dtp", fs);
+    ADD_FAILURE() << "no error";
+  } catch (const EMemoLimitError& e) {
+    EXPECT_STREQ(e.what(), kMemoLimit);
+  }
+  EXPECT_EQ(fs.reads, 0);
+}
+
+TEST(DefinitionFileTest, LoadErrorsNameTheFile) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "folder.dtp");
+  for (const std::string& path : {dir / "missing.dtp", dir / "folder.dtp", dir / "no/such.dtp"}) {
+    try {
+      LoadDefinitionText(path);
+      ADD_FAILURE() << path;
+    } catch (const EFOpenError& e) {
+      EXPECT_EQ(e.what(), "ﾌｧｲﾙ " + path + " は開けません");
+    }
+  }
+}
+
+TEST(DefinitionFileTest, FailedSaveLeavesTheOldFileWhole) {
+  const struct {
+    const char* name;
+    long writeBudget;
+    int writeErr, syncErr, closeErr, renameErr, openTempErr;
+    bool createError;  // else the write error
+  } rows[] = {
+      {"disk full mid-write", 5, ENOSPC, 0, 0, 0, 0, false},
+      {"write makes no progress", 5, 0, 0, 0, 0, 0, false},
+      {"I/O error on write", 0, EIO, 0, 0, 0, 0, false},
+      {"sync fails", -1, 0, EIO, 0, 0, 0, false},
+      {"close reports a lost write", -1, 0, 0, EDQUOT, 0, 0, false},
+      {"rename refused", -1, 0, 0, 0, EACCES, 0, true},
+      {"read-only directory", -1, 0, 0, 0, 0, EACCES, true},
+  };
+  const std::string old = "/ old\r\n322\r\n";
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    WriteBytes(dir / "r.dtp", old);
+    FaultyFileSystem fs;
+    fs.writeBudget = row.writeBudget;
+    fs.writeErr = row.writeErr;
+    fs.syncErr = row.syncErr;
+    fs.closeErr = row.closeErr;
+    fs.renameErr = row.renameErr;
+    fs.openTempErr = row.openTempErr;
+    try {
+      SaveDefinitionText(dir / "r.dtp", "/ new and longer\n35\n", fs);
+      ADD_FAILURE() << "no error";
+    } catch (const EFileError& e) {
+      EXPECT_EQ(e.what(), row.createError ? "ﾌｧｲﾙ " + (dir / "r.dtp") + " を作成できません"
+                                          : std::string(kWriteError));
+    }
+    EXPECT_EQ(ReadBytes(dir / "r.dtp"), old);
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"r.dtp"});
+  }
+}
+
+TEST(DefinitionFileTest, SaveErrorsForPathsThatCannotBeFiles) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "folder.dtp");
+  WriteBytes(dir / "plain", "");
+  for (const std::string& path : {dir / "folder.dtp", dir / "no/such.dtp", dir / "plain/x.dtp"}) {
+    try {
+      SaveDefinitionText(path, "1");
+      ADD_FAILURE() << path;
+    } catch (const EFCreateError& e) {
+      EXPECT_EQ(e.what(), "ﾌｧｲﾙ " + path + " を作成できません");
+    }
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "folder.dtp"));
+}
+
+TEST(DefinitionFileTest, ReadOnlyDirectory) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root ignores directory permissions";
+  TempDir dir;
+  WriteBytes(dir / "r.dtp", "1");
+  std::filesystem::permissions(
+      dir.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  EXPECT_THROW(SaveDefinitionText(dir / "r.dtp", "2"), EFCreateError);
+  EXPECT_EQ(ReadBytes(dir / "r.dtp"), "1");
+}
+
+TEST(DefinitionFileTest, SaveReplacesThroughLinksAndKeepsPermissions) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "real");
+  WriteBytes(dir / "real/r.dtp", "1");
+  ::chmod((dir / "real/r.dtp").c_str(), 0640);
+  std::filesystem::create_symlink("real/r.dtp", dir / "link.dtp");  // relative
+  std::filesystem::create_symlink(dir / "link.dtp", dir / "chain.dtp");
+  std::filesystem::create_symlink("real/new.dtp", dir / "dangling.dtp");
+
+  SaveDefinitionText(dir / "chain.dtp", "2\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "chain.dtp"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.dtp"));
+  EXPECT_EQ(ReadBytes(dir / "real/r.dtp"), "2\r\n");
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "real/r.dtp").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+  SaveDefinitionText(dir / "dangling.dtp", "3");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "dangling.dtp"));
+  EXPECT_EQ(ReadBytes(dir / "real/new.dtp"), "3");
+
+  std::filesystem::create_symlink("loop2.dtp", dir / "loop1.dtp");
+  std::filesystem::create_symlink("loop1.dtp", dir / "loop2.dtp");
+  EXPECT_THROW(SaveDefinitionText(dir / "loop1.dtp", "4"), EFCreateError);
+}
+
+TEST(DefinitionFileTest, LongPathsAreNotCut) {
+  TempDir dir;
+  std::string deep = dir.path();
+  while (deep.size() < 600) deep += std::string(60, 'd') + "/";
+  std::filesystem::create_directories(deep);
+  const std::string path = deep + std::string(250, 'n') + ".dtp";  // near the element limit
+  SaveDefinitionText(path, "322");
+  EXPECT_EQ(LoadDefinitionText(path), "322");
+}
+
+}  // namespace
+}  // namespace pendlo

@@ -1,0 +1,148 @@
+#include "files/prepare_files.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdint>
+
+#include "files/errors.h"
+#include "files/settings.h"
+#include "files/test_support.h"
+
+namespace pendlo {
+namespace {
+
+using testing::FaultyFileSystem;
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+
+constexpr const char* kAccessDenied = "ﾌｧｲﾙへのｱｸｾｽが拒否されました";
+
+// Two stand-in click images of the real size, different in every byte.
+struct Images {
+  std::array<std::uint8_t, 219> accent{}, plain{};
+  Images() {
+    for (std::size_t i = 0; i < accent.size(); ++i) {
+      accent[i] = static_cast<std::uint8_t>(i);
+      plain[i] = static_cast<std::uint8_t>(255 - i);
+    }
+  }
+  std::string AccentBytes() const { return {accent.begin(), accent.end()}; }
+  std::string PlainBytes() const { return {plain.begin(), plain.end()}; }
+};
+
+TEST(PrepareFilesTest, FirstStartInAnEmptyDirectoryWritesTheThreeFiles) {
+  TempDir dir;
+  const Images images;
+  PrepareFiles(dir.path(), images.accent, images.plain);
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"init.sav", "pi.wav", "po.wav"}));
+  EXPECT_EQ(ReadBytes(dir / "pi.wav"), images.AccentBytes());
+  EXPECT_EQ(ReadBytes(dir / "po.wav"), images.PlainBytes());
+  EXPECT_EQ(ReadBytes(dir / "init.sav"), "-10000\r\n");
+  EXPECT_EQ(OpenSettings(dir.path()).ReadLine(), kNoSettings);
+}
+
+TEST(PrepareFilesTest, NeverOpensAFileThatExists) {
+  TempDir dir;
+  const Images images;
+  WriteBytes(dir / "pi.wav", "my own click");
+  WriteBytes(dir / "init.sav", "120\r\n9\r\n100\r\n50\r\n");
+  FaultyFileSystem fs;
+  PrepareFiles(dir.path(), images.accent, images.plain, fs);
+  EXPECT_EQ(ReadBytes(dir / "pi.wav"), "my own click");
+  EXPECT_EQ(ReadBytes(dir / "init.sav"), "120\r\n9\r\n100\r\n50\r\n");
+  EXPECT_EQ(ReadBytes(dir / "po.wav"), images.PlainBytes());
+  for (const auto& path : fs.opened) {
+    EXPECT_NE(path, dir / "pi.wav");
+    EXPECT_NE(path, dir / "init.sav");
+  }
+}
+
+TEST(PrepareFilesTest, ADirectoryInTheWayIsRefusedAndTheOtherFilesAreStillMade) {
+  for (const char* name : {"pi.wav", "po.wav", "init.sav"}) {
+    SCOPED_TRACE(name);
+    TempDir dir;
+    const Images images;
+    std::filesystem::create_directory(dir / name);
+    try {
+      PrepareFiles(dir.path(), images.accent, images.plain);
+      ADD_FAILURE() << "no error";
+    } catch (const EInOutError& e) {
+      EXPECT_EQ(e.Code(), 5);
+      EXPECT_STREQ(e.what(), kAccessDenied);
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(dir / name));
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"init.sav", "pi.wav", "po.wav"}));
+  }
+}
+
+TEST(PrepareFilesTest, FailuresLeaveNoPartFile) {
+  const struct {
+    const char* name;
+    int openTempErr;
+    long writeBudget;
+    int code;
+    const char* message;
+  } rows[] = {
+      {"read-only directory", EACCES, -1, 5, kAccessDenied},
+      {"read-only file system", EROFS, -1, 5, kAccessDenied},
+      {"too many open files", EMFILE, -1, 4, "ｵｰﾌﾟﾝしたﾌｧｲﾙが多すぎます"},
+      {"disk full after 100 bytes", 0, 100, 101, "ﾃﾞｨｽｸがいっぱいです"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    const Images images;
+    FaultyFileSystem fs;
+    fs.openTempErr = row.openTempErr;
+    fs.writeBudget = row.writeBudget;
+    try {
+      PrepareFiles(dir.path(), images.accent, images.plain, fs);
+      ADD_FAILURE() << "no error";
+    } catch (const EInOutError& e) {
+      EXPECT_EQ(e.Code(), row.code);
+      EXPECT_STREQ(e.what(), row.message);
+    }
+    // A cut "pi.wav" would count as present at every later start.
+    for (const auto& name : dir.Names()) {
+      if (name == "pi.wav") {
+        EXPECT_EQ(ReadBytes(dir / name), images.AccentBytes());
+      }
+      if (name == "po.wav") {
+        EXPECT_EQ(ReadBytes(dir / name), images.PlainBytes());
+      }
+      EXPECT_NE(name.rfind(".pendlo-", 0), 0u) << "temporary file left: " << name;
+    }
+  }
+}
+
+TEST(PrepareFilesTest, RealReadOnlyDirectory) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root ignores directory permissions";
+  TempDir dir;
+  const Images images;
+  std::filesystem::permissions(
+      dir.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  try {
+    PrepareFiles(dir.path(), images.accent, images.plain);
+    ADD_FAILURE() << "no error";
+  } catch (const EInOutError& e) {
+    EXPECT_STREQ(e.what(), kAccessDenied);
+  }
+}
+
+TEST(PrepareFilesTest, LongDirectoryPathsAreNotCut) {
+  TempDir dir;
+  const Images images;
+  std::string deep = dir.path();
+  while (deep.size() < 600) deep += std::string(60, 'd') + "/";
+  std::filesystem::create_directories(deep);
+  PrepareFiles(deep, images.accent, images.plain);
+  SaveSettings(deep, {100, 4, 1, 2});
+  EXPECT_EQ(ReadBytes(deep + "pi.wav"), images.AccentBytes());
+  EXPECT_EQ(ReadBytes(deep + "init.sav"), "100\r\n4\r\n1\r\n2\r\n");
+}
+
+}  // namespace
+}  // namespace pendlo

@@ -1,0 +1,122 @@
+// Temporary directories and a file system that fails on request, for the
+// files module's tests.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "files/file_system.h"
+
+namespace pendlo::testing {
+
+// A fresh directory under $TMPDIR, removed with its content at the end.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "pendlo-files-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data()) ? pattern + "/" : std::string();
+  }
+  ~TempDir() {
+    std::error_code ec;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(path_, ec)) {
+      std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ec);
+    }
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  // The directory with a trailing "/".
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + name; }
+
+  // Names in the directory, for checking that no temporary file is left.
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(path_)) {
+      names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+ private:
+  std::string path_;
+};
+
+inline std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The real file system, with one call made to fail. Temporary files of
+// atomic saves are recognised by their ".pendlo-" prefix.
+class FaultyFileSystem : public FileSystem {
+ public:
+  int openTempErr = 0;              // errno for opening a temporary file
+  int openErr = 0;                  // errno for opening anything
+  long writeBudget = -1;            // bytes that may be written before writeErr, -1 unlimited
+  int writeErr = ENOSPC;            // 0: a write beyond the budget writes 0 bytes
+  int syncErr = 0;                  // errno for fsync of a regular file
+  int closeErr = 0;                 // errno for close after a write
+  int renameErr = 0;                // errno for rename
+  int accessErr = 0;                // errno for access
+  std::vector<std::string> opened;  // every path passed to Open
+  int reads = 0;                    // calls of Read
+
+  int Open(const std::string& path, int flags, mode_t mode) override {
+    opened.push_back(path);
+    if (openErr != 0) return -openErr;
+    if (openTempErr != 0 && path.find("/.pendlo-") != std::string::npos) return -openTempErr;
+    return FileSystem::Open(path, flags, mode);
+  }
+  long Read(int fd, void* buf, std::size_t count) override {
+    ++reads;
+    return FileSystem::Read(fd, buf, count);
+  }
+  long Write(int fd, const void* buf, std::size_t count) override {
+    wrote_ = true;
+    if (writeBudget < 0) return FileSystem::Write(fd, buf, count);
+    if (writeBudget == 0) return writeErr != 0 ? -writeErr : 0;
+    const std::size_t n = std::min<std::size_t>(count, static_cast<std::size_t>(writeBudget));
+    const long done = FileSystem::Write(fd, buf, n);
+    if (done > 0) writeBudget -= done;
+    return done;
+  }
+  int Sync(int fd) override {
+    struct stat st {};
+    if (syncErr != 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return -syncErr;
+    return FileSystem::Sync(fd);
+  }
+  int Close(int fd) override {
+    const int r = FileSystem::Close(fd);
+    if (closeErr != 0 && wrote_) return -closeErr;
+    return r;
+  }
+  int Rename(const std::string& from, const std::string& to) override {
+    if (renameErr != 0) return -renameErr;
+    return FileSystem::Rename(from, to);
+  }
+  int Access(const std::string& path, int mode) override {
+    if (accessErr != 0) return -accessErr;
+    return FileSystem::Access(path, mode);
+  }
+
+ private:
+  bool wrote_ = false;
+};
+
+}  // namespace pendlo::testing
