@@ -1,0 +1,42 @@
+// The output device behind ClickPlayer: SDL2 in the program, a stand-in in
+// tests that drives the render callback itself.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "sound/sound_clip.h"
+#include "timer/clock.h"
+
+namespace pendlo {
+
+// What the device calls on its own thread for every buffer.
+class RenderTarget {
+ public:
+  virtual ~RenderTarget() = default;
+  // Fill `frames` interleaved float frames, requested at steady time `at`.
+  virtual void Render_RT(float* out, int frames, Micros at) = 0;
+  // The device has failed for good; `out` gets silence.
+  virtual void Lost_RT(float* out, int frames, Micros at) = 0;
+};
+
+class AudioBackend {
+ public:
+  virtual ~AudioBackend() = default;
+  // Opens the default output, paused, asking for `bufferFrames` per callback.
+  // On success sets `format`; on failure sets `error` (a short reason).
+  virtual bool Open(RenderTarget& target, int bufferFrames, StreamFormat& format,
+                    std::string& error) = 0;
+  // Starts callbacks.
+  virtual void Start() = 0;
+  // Stops callbacks and closes; no callback runs after it returns.
+  virtual void Close() = 0;
+  // Frames per callback of the open stream.
+  virtual int BufferFrames() const = 0;
+};
+
+// The SDL2 output (default device, 32-bit float, stereo, the device's rate).
+std::unique_ptr<AudioBackend> MakeSdlBackend();
+
+}  // namespace pendlo

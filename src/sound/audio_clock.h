@@ -1,0 +1,90 @@
+// The metronome's master clock while sound plays: the output stream's own
+// frame count, in microseconds. TMMTimer waits on it, so every due time is a
+// point of the audio timeline and a click can be placed on its exact frame,
+// whatever the thread wake-up jitter. Between audio callbacks the time is
+// extrapolated through a delay-locked loop over the callback times. While no
+// stream runs (none opened, lost, or stalled) it runs on from the monotonic
+// clock without a jump, and re-joins the stream when callbacks come back.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+
+#include "sound/seqlock.h"
+#include "timer/clock.h"
+
+namespace pendlo {
+
+class AudioClock final : public SteadyMappedClock {
+ public:
+  using SteadySource = Micros (*)();  // steady-clock microseconds now
+
+  // Starts as the monotonic clock (now() == steadySource()). Tests pass a
+  // fake steady source and drive the callback side themselves.
+  explicit AudioClock(SteadySource steadySource = &steadyNowMicros);
+
+  // Any thread, lock-free; never goes backwards.
+  Micros now() override;
+
+  // The steady-clock microsecond (steadyNowMicros' timeline) at which now()
+  // reaches t, by the current mapping. Any thread, lock-free.
+  Micros SteadyAt(Micros t) const;
+
+  // True from the first callback of a stream until EndStream or loss.
+  bool Streaming() const { return streaming_.load(std::memory_order_acquire); }
+
+  // Control thread, while no callback can run: the next callback starts a
+  // stream of `rate` frames per second, anchored to the clock's present time.
+  void BeginStream(int rate);
+  // Control thread, while no callback can run: from now on the monotonic
+  // clock's pace, continuing from the present time.
+  void EndStream();
+
+  // Callback: a buffer of `frames` frames is requested at steady time `at`.
+  // Returns the stream frame number of its first frame.
+  std::int64_t OnBuffer_RT(int frames, Micros at);
+  // Callback: the stream has failed for good (device lost); the clock falls
+  // back to the monotonic pace from `at`.
+  void OnLost_RT(Micros at);
+  // Callback: the stream frame on which clock time t falls (rounded).
+  std::int64_t FrameAt_RT(Micros t) const;
+
+  // The clock time up to which the stream has been rendered (the end of the
+  // last buffer requested); with no stream, now(). Any thread, lock-free.
+  Micros RenderedUpTo();
+
+  // Times the clock re-joined a stream after a stall or a new start.
+  std::uint64_t Anchors() const { return anchors_.load(std::memory_order_relaxed); }
+
+ protected:
+  std::chrono::steady_clock::time_point steadyAt(Micros t) override;
+
+ private:
+  // Clock time is linear in steady time between (t0, c0) and (t1, c1); the
+  // line is extrapolated outside, which is what carries the clock through a
+  // stall.
+  struct Mapping {
+    double t0 = 0, t1 = 1, c0 = 0, c1 = 1;
+    double renderedTo = 0;  // clock time at the end of the last buffer; 0 = none
+  };
+  static double ClockAt(const Mapping& m, double steady);
+  void Anchor_RT(int frames, Micros at);
+
+  SteadySource steady_;
+  SeqLock<Mapping> mapping_;
+  std::atomic<Micros> lastNow_{INT64_MIN};
+  std::atomic<bool> streaming_{false};
+  std::atomic<std::uint64_t> anchors_{0};
+
+  // Callback side only (or the control thread while no callback runs).
+  Mapping rt_;                    // the writer's copy of mapping_
+  int rate_ = 0;                  // frames per second; 0 = no stream
+  bool needAnchor_ = false;       // first callback of a stream
+  std::int64_t nextFrame_ = 0;    // first frame of the next buffer
+  std::int64_t anchorFrame_ = 0;  // frame at which the clock read anchorTime_
+  Micros anchorTime_ = 0;
+  double period_ = 0;  // DLL: smoothed steady microseconds per frame
+};
+
+}  // namespace pendlo

@@ -1,0 +1,148 @@
+#include "sound/click_player.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace pendlo {
+
+ClickPlayer::ClickPlayer(std::unique_ptr<AudioBackend> backend, PlayerOptions options,
+                         AudioClock::SteadySource steady)
+    : backend_(std::move(backend)),
+      options_(options),
+      clock_(std::make_shared<AudioClock>(steady)),
+      cache_(StreamFormat{}, options.limits) {}
+
+ClickPlayer::~ClickPlayer() {
+  Close();
+}
+
+bool ClickPlayer::EnsureOpen() {
+  std::lock_guard control(control_);
+  if (open_.load() && !lost_.load()) return true;
+  if (open_.load()) CloseLocked();
+
+  StreamFormat format;
+  std::string error;
+  if (!backend_ || !backend_->Open(*this, options_.bufferFrames, format, error)) {
+    Report(std::string(kNoSoundMessage) + (error.empty() ? "" : " (" + error + ")"));
+    return false;
+  }
+  const int frames = backend_->BufferFrames();
+  {
+    std::lock_guard producer(producer_);
+    cache_.SetFormat(format);
+    const auto lead = static_cast<int>(
+        std::llround(static_cast<double>(options_.leadMicros) * format.rate / 1e6));
+    mixer_.Reset(lead);
+    held_.clear();
+    channels_ = format.channels;
+    clock_->BeginStream(format.rate);
+    leadMicros_ = static_cast<Micros>(std::llround(lead * 1e6 / format.rate));
+    // What the server holds beyond our buffer is not visible through SDL;
+    // measured on PulseAudio it is about one buffer in all (see
+    // bench/click_timing), so one buffer stands for it.
+    deviceMicros_ = static_cast<Micros>(std::llround(frames * 1e6 / format.rate));
+    bufferFrames_ = frames;
+    rate_ = format.rate;
+    lost_ = false;
+    open_ = true;
+  }
+  failing_ = false;
+  pending_.clear();
+  backend_->Start();
+  return true;
+}
+
+void ClickPlayer::Close() {
+  std::lock_guard control(control_);
+  if (open_.load()) CloseLocked();
+}
+
+void ClickPlayer::CloseLocked() {
+  backend_->Close();  // no callback runs after this
+  std::lock_guard producer(producer_);
+  open_ = false;
+  mixer_.Reset(mixer_.LeadFrames());
+  held_.clear();
+  clock_->EndStream();
+  rate_ = 0;
+}
+
+void ClickPlayer::Report(std::string message) {
+  if (failing_) return;
+  failing_ = true;
+  pending_ = std::move(message);
+}
+
+std::string ClickPlayer::TakeError() {
+  std::lock_guard control(control_);
+  if (open_.load() && lost_.load()) Report(kSoundLostMessage);
+  return std::exchange(pending_, {});
+}
+
+void ClickPlayer::Play(const std::string& path, Micros due) {
+  if (!open_.load(std::memory_order_acquire) || lost_.load(std::memory_order_relaxed)) return;
+  std::lock_guard producer(producer_);
+  if (!open_.load(std::memory_order_relaxed)) return;
+  std::shared_ptr<const SoundClip> clip = cache_.Get(path);
+  const std::uint64_t seq = mixer_.Schedule(clip.get(), due);
+  plays_.fetch_add(1, std::memory_order_relaxed);
+
+  // Keep every clip the callback may still read; release the rest here, on
+  // this thread, never in the callback.
+  const std::uint64_t done = mixer_.DoneBefore();
+  std::erase_if(held_, [&](const auto& h) { return h.second < done && h.first != clip; });
+  if (seq != 0) {
+    auto it = std::find_if(held_.begin(), held_.end(), [&](auto& h) { return h.first == clip; });
+    if (it == held_.end()) {
+      held_.emplace_back(std::move(clip), seq);
+    } else {
+      it->second = seq;
+    }
+  }
+
+  const Micros slack = due + leadMicros_.load(std::memory_order_relaxed) - clock_->RenderedUpTo();
+  Micros least = minSlack_.load(std::memory_order_relaxed);
+  while (slack < least && !minSlack_.compare_exchange_weak(least, slack)) {
+  }
+}
+
+void ClickPlayer::Render_RT(float* out, int frames, Micros at) {
+  const std::int64_t first = clock_->OnBuffer_RT(frames, at);
+  mixer_.Render_RT(out, frames, channels_.load(std::memory_order_relaxed), first, *clock_);
+}
+
+void ClickPlayer::Lost_RT(float* out, int frames, Micros at) {
+  std::memset(
+      out, 0,
+      static_cast<std::size_t>(frames) * channels_.load(std::memory_order_relaxed) * sizeof(float));
+  clock_->OnLost_RT(at);
+  mixer_.Discard_RT();
+  lost_.store(true, std::memory_order_release);
+}
+
+Micros ClickPlayer::HeardAtSteady(Micros due) const {
+  if (!clock_->Streaming()) return clock_->SteadyAt(due);
+  return clock_->SteadyAt(due + leadMicros_.load()) + deviceMicros_.load();
+}
+
+Micros ClickPlayer::OutputLatency() const {
+  if (!clock_->Streaming()) return 0;
+  return leadMicros_.load() + deviceMicros_.load();
+}
+
+PlayerStats ClickPlayer::Stats() const {
+  PlayerStats s;
+  s.plays = plays_.load();
+  s.late = mixer_.LateOnsets();
+  s.dropped = mixer_.Dropped();
+  s.anchors = clock_->Anchors();
+  const Micros least = minSlack_.load();
+  s.minSlackMicros = least == INT64_MAX ? 0 : least;
+  s.bufferFrames = bufferFrames_.load();
+  s.format = StreamFormat{rate_.load(), channels_.load()};
+  return s;
+}
+
+}  // namespace pendlo

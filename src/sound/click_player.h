@@ -1,0 +1,116 @@
+// Plays the metronome's clicks: one output stream opened at start-up and
+// kept open, WAV files decoded once and cached, each click started on the
+// exact frame of its due time plus a constant lead. The stream's frame count
+// is the clock (clock()) that the beat timer runs on.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "sound/audio_backend.h"
+#include "sound/audio_clock.h"
+#include "sound/click_cache.h"
+#include "sound/click_mixer.h"
+
+namespace pendlo {
+
+// Shown once when no sound can be had, with the system's reason appended.
+inline constexpr const char* kNoSoundMessage = "ｻｳﾝﾄﾞを出力できません";
+// Shown once when the sound output goes away while the program runs.
+inline constexpr const char* kSoundLostMessage = "ｻｳﾝﾄﾞの出力が途切れました";
+
+struct PlayerOptions {
+  // Frames per callback. 512 at 48 kHz ran without an underrun through
+  // PulseAudio where 256 did not.
+  int bufferFrames = 512;
+  // From a click's due time to its onset on the stream: one buffer plus room
+  // for the timer's wake-up and the server's uneven callbacks.
+  Micros leadMicros = 22000;
+  DecodeLimits limits;
+};
+
+struct PlayerStats {
+  std::uint64_t plays = 0;    // Play calls that reached a stream
+  std::uint64_t late = 0;     // onsets that missed their frame
+  std::uint64_t dropped = 0;  // onsets lost to a full queue
+  std::uint64_t anchors = 0;  // times the clock joined the stream
+  Micros minSlackMicros = 0;  // least margin between scheduling and rendering
+  int bufferFrames = 0;
+  StreamFormat format;
+};
+
+class ClickPlayer final : private RenderTarget {
+ public:
+  explicit ClickPlayer(std::unique_ptr<AudioBackend> backend = MakeSdlBackend(),
+                       PlayerOptions options = {},
+                       AudioClock::SteadySource steady = &steadyNowMicros);
+  ~ClickPlayer() override;
+  ClickPlayer(const ClickPlayer&) = delete;
+  ClickPlayer& operator=(const ClickPlayer&) = delete;
+
+  // GUI thread (start-up and every Start): opens the output unless a stream
+  // is running; reopens one that was lost. True when a stream runs. A failure
+  // is kept for TakeError; nothing throws.
+  bool EnsureOpen();
+  // GUI thread: closes the output; the clock runs on at the monotonic pace.
+  void Close();
+  bool IsOpen() const { return open_.load(std::memory_order_acquire); }
+
+  // GUI thread: the message of a sound failure not yet reported, once per
+  // failure (repeated failed attempts report nothing new); "" otherwise.
+  std::string TakeError();
+
+  // Timer thread: starts the WAV file `path` on the frame of `due` (a time
+  // on clock()) plus the lead, cutting off the click before it. Returns at
+  // once: one stat() when the file is cached; a new or replaced file is
+  // decoded here. A missing or broken file plays the fallback tone. Without a
+  // stream it does nothing.
+  void Play(const std::string& path, Micros due);
+
+  // The clock to give TMMTimer: the stream's frames, or monotonic time.
+  std::shared_ptr<AudioClock> clock() const { return clock_; }
+
+  // The steady-clock microsecond (steadyNowMicros) at which the click due at
+  // `due` reaches the listener; with no stream, the moment `due` falls on.
+  Micros HeardAtSteady(Micros due) const;
+  // Lead plus the device's latency, in microseconds; 0 with no stream.
+  Micros OutputLatency() const;
+
+  PlayerStats Stats() const;
+
+ private:
+  void Render_RT(float* out, int frames, Micros at) override;
+  void Lost_RT(float* out, int frames, Micros at) override;
+  void CloseLocked();
+  void Report(std::string message);
+
+  const std::unique_ptr<AudioBackend> backend_;
+  const PlayerOptions options_;
+  const std::shared_ptr<AudioClock> clock_;
+
+  std::mutex control_;  // EnsureOpen, Close, TakeError (GUI side)
+  bool failing_ = false;
+  std::string pending_;
+
+  std::mutex producer_;  // Play against (re)opening; never taken by the callback
+  ClickCache cache_;
+  ClickMixer mixer_;
+  std::vector<std::pair<std::shared_ptr<const SoundClip>, std::uint64_t>> held_;
+  std::atomic<int> channels_{2};  // set while no callback runs
+
+  std::atomic<bool> open_{false};
+  std::atomic<bool> lost_{false};
+  std::atomic<Micros> leadMicros_{0};
+  std::atomic<Micros> deviceMicros_{0};
+  std::atomic<int> bufferFrames_{0};
+  std::atomic<int> rate_{0};
+  std::atomic<std::uint64_t> plays_{0};
+  std::atomic<Micros> minSlack_{INT64_MAX};
+};
+
+}  // namespace pendlo

@@ -1,0 +1,97 @@
+// The SDL2 output stream. SDL runs the callback on its own audio thread; the
+// callback only reads the steady clock and hands over to the RenderTarget.
+#include <SDL.h>
+
+#include "sound/audio_backend.h"
+
+namespace pendlo {
+namespace {
+
+constexpr int kChannels = 2;
+constexpr int kDefaultRate = 48000;
+
+class SdlBackend final : public AudioBackend {
+ public:
+  ~SdlBackend() override { Close(); }
+
+  bool Open(RenderTarget& target, int bufferFrames, StreamFormat& format,
+            std::string& error) override {
+    Close();
+    // The program handles its own signals (settings are saved on SIGTERM).
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Pendlo");
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Clicks");
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+      error = SDL_GetError();
+      return false;
+    }
+    // The device's own rate spares the server a resampler (and its latency).
+    int rate = kDefaultRate;
+    SDL_AudioSpec device{};
+    char* name = nullptr;
+    if (SDL_GetDefaultAudioInfo(&name, &device, 0) == 0) {
+      if (device.freq >= 8000 && device.freq <= 384000) rate = device.freq;
+      SDL_free(name);
+    }
+    SDL_AudioSpec want{};
+    want.freq = rate;
+    want.format = AUDIO_F32SYS;
+    want.channels = kChannels;
+    want.samples = static_cast<Uint16>(bufferFrames);
+    want.callback = &SdlBackend::Callback;
+    want.userdata = this;
+    SDL_AudioSpec have{};
+    target_ = &target;
+    // No changes allowed: SDL converts if the device wants another format,
+    // so the callback always sees float stereo at `rate`.
+    device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (device_ == 0) {
+      error = SDL_GetError();
+      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+      return false;
+    }
+    frames_ = have.samples;
+    format = StreamFormat{have.freq, have.channels};
+    return true;
+  }
+
+  void Start() override {
+    if (device_ != 0) SDL_PauseAudioDevice(device_, 0);
+  }
+
+  void Close() override {
+    if (device_ == 0) return;
+    SDL_CloseAudioDevice(device_);
+    device_ = 0;
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  }
+
+  int BufferFrames() const override { return frames_; }
+
+ private:
+  static void SDLCALL Callback(void* user, Uint8* stream, int len) {
+    auto* self = static_cast<SdlBackend*>(user);
+    const Micros at = steadyNowMicros();
+    auto* out = reinterpret_cast<float*>(stream);
+    const int frames = len / static_cast<int>(sizeof(float) * kChannels);
+    // After a disconnect SDL keeps calling back on a timer, with nowhere to
+    // send the sound; the status (an atomic read) tells the two apart.
+    if (SDL_GetAudioDeviceStatus(self->device_) == SDL_AUDIO_PLAYING) {
+      self->target_->Render_RT(out, frames, at);
+    } else {
+      self->target_->Lost_RT(out, frames, at);
+    }
+  }
+
+  RenderTarget* target_ = nullptr;
+  SDL_AudioDeviceID device_ = 0;
+  int frames_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<AudioBackend> MakeSdlBackend() {
+  return std::make_unique<SdlBackend>();
+}
+
+}  // namespace pendlo
