@@ -1,0 +1,41 @@
+// The application object: the central error handler for everything that
+// escapes an event handler on the GUI thread, and the orderly exit on
+// SIGTERM, SIGHUP, SIGINT and at the end of the desktop session.
+#pragma once
+
+#include <QApplication>
+#include <functional>
+#include <string>
+
+class QSocketNotifier;
+
+namespace pendlo::app {
+
+class PendloApplication : public QApplication {
+ public:
+  PendloApplication(int& argc, char** argv);
+  ~PendloApplication() override;
+
+  // An exception escaping an event's handler is shown in the error box; the
+  // event loop goes on.
+  bool notify(QObject* receiver, QEvent* event) override;
+
+  // What to run before the program ends on a signal or at session end: the
+  // same save as closing the window. Returns an error message, empty on
+  // success.
+  void SetSaveBeforeExit(std::function<std::string()> save);
+
+ private:
+  void OnSignal();
+
+  std::function<std::string()> save_;
+  QSocketNotifier* signalNotifier_ = nullptr;
+};
+
+// Chooses the platform before the application starts: X11 (also through
+// XWayland) where a display is there, so the window can be placed where the
+// settings say; no scaling by the screen's DPI. Respects an explicit
+// QT_QPA_PLATFORM.
+void PreparePlatform();
+
+}  // namespace pendlo::app

@@ -1,0 +1,117 @@
+#include "ui/definition_memo.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextLayout>
+
+namespace pendlo::ui {
+
+namespace {
+
+// Line and paragraph separators would make a line break that is not a line
+// of the text; they become plain line breaks.
+QString PlainBreaks(QString text) {
+  text.replace(QChar::LineSeparator, QLatin1Char('\n'));
+  text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return text;
+}
+
+}  // namespace
+
+DefinitionMemo::DefinitionMemo(QWidget* parent, StorableFn storable)
+    : QPlainTextEdit(parent), storable_(std::move(storable)) {
+  setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  setTabChangesFocus(true);
+  // The scroll bar is always there, so the wrap width never changes with
+  // the length of the text.
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setFocusPolicy(Qt::StrongFocus);
+}
+
+std::vector<std::string> DefinitionMemo::DisplayLines() const {
+  std::vector<std::string> lines;
+  QAbstractTextDocumentLayout* layout = document()->documentLayout();
+  for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+    // Asking for the block's extent lays it out at the memo's width.
+    layout->blockBoundingRect(block);
+    const QTextLayout* text = block.layout();
+    const QString content = block.text();
+    if (text == nullptr || text->lineCount() == 0) {
+      lines.push_back(content.toStdString());
+      continue;
+    }
+    for (int i = 0; i < text->lineCount(); ++i) {
+      const QTextLine line = text->lineAt(i);
+      lines.push_back(content.mid(line.textStart(), line.textLength()).toStdString());
+    }
+  }
+  return lines;
+}
+
+std::string DefinitionMemo::TextUtf8() const {
+  return toPlainText().toStdString();
+}
+
+void DefinitionMemo::SetTextUtf8(const std::string& text) {
+  setPlainText(QString::fromStdString(text));
+}
+
+void DefinitionMemo::keyPressEvent(QKeyEvent* event) {
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+      !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) &&
+      !isReadOnly()) {
+    // Shift+Enter too makes a real line break, not a soft one.
+    textCursor().insertText(QStringLiteral("\n"));
+    ensureCursorVisible();
+    event->accept();
+    return;
+  }
+  const QString typed = event->text();
+  if (!isReadOnly() && !typed.isEmpty() && typed.at(0).isPrint() &&
+      !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+    const QString kept = Storable(typed);
+    if (kept != typed) {
+      textCursor().insertText(kept);
+      ensureCursorVisible();
+      event->accept();
+      return;
+    }
+  }
+  QPlainTextEdit::keyPressEvent(event);
+}
+
+void DefinitionMemo::inputMethodEvent(QInputMethodEvent* event) {
+  const QString commit = event->commitString();
+  const QString kept = Storable(commit);
+  if (commit.isEmpty() || kept == commit) {
+    QPlainTextEdit::inputMethodEvent(event);
+    return;
+  }
+  QInputMethodEvent fixed(event->preeditString(), event->attributes());
+  fixed.setCommitString(kept, event->replacementStart(), event->replacementLength());
+  QPlainTextEdit::inputMethodEvent(&fixed);
+  event->accept();
+}
+
+QString DefinitionMemo::Storable(const QString& text) const {
+  const QString plain = PlainBreaks(text);
+  if (!storable_) return plain;
+  return QString::fromStdString(storable_(plain.toStdString()));
+}
+
+void DefinitionMemo::insertFromMimeData(const QMimeData* source) {
+  if (source == nullptr || !source->hasText() || isReadOnly()) return;
+  textCursor().insertText(Storable(source->text()));
+  ensureCursorVisible();
+}
+
+}  // namespace pendlo::ui

@@ -1,0 +1,34 @@
+// The central error box: every failure that reaches the user is shown the
+// same way, with the application title as caption and one OK button.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace pendlo::ui {
+
+// The error's message with "." appended when its last character sorts after
+// "." (so "No timer available" gets one and "I/O ｴﾗｰ (5)" does not).
+QString ErrorBoxText(const QString& message);
+
+// The executable's file name without its directory, cut at its first ".",
+// every character after the first in lower case: "/usr/bin/Pendlo.bin" ->
+// "Pendlo", "pendlo" -> "pendlo".
+QString ApplicationTitle(const QString& executablePath);
+
+// The title used for error boxes; set once at start-up.
+void SetApplicationTitle(const QString& title);
+QString ApplicationTitleText();
+
+// Shows a critical message box with ErrorBoxText(message), modal, on the GUI
+// thread; returns when it is dismissed.
+void ShowErrorBox(const QString& message, QWidget* parent = nullptr);
+
+// Tests take the box's caption and text here instead of a real box. Pass an
+// empty function to show real boxes again.
+using ErrorBoxPresenter = std::function<void(const QString& caption, const QString& text)>;
+void SetErrorBoxPresenter(ErrorBoxPresenter presenter);
+
+}  // namespace pendlo::ui

@@ -1,0 +1,40 @@
+// TformHelp: the non-modal help window with its fixed text. Created hidden
+// once; Help shows it (centred the first time only) and raises it; closing
+// hides it. It has no taskbar button and goes down and up with the main
+// window.
+#pragma once
+
+#include <QPlainTextEdit>
+#include <QWidget>
+
+namespace pendlo::ui {
+
+class TformHelp : public QWidget {
+ public:
+  // `owner` is the main window: the help window stays its dependent.
+  explicit TformHelp(QWidget* owner);
+
+  // Shows the window if hidden (centred on its screen the first time) and
+  // brings it to the front. Returns at once.
+  void ShowHelp();
+
+  QPlainTextEdit* memHelp() const { return memHelp_; }
+
+  // The outer size it is created with, frame included.
+  static constexpr int kOuterWidth = 463;
+  static constexpr int kOuterHeight = 336;
+  // The client area at that size.
+  static constexpr int kClientWidth = 455;
+  static constexpr int kClientHeight = 304;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QPlainTextEdit* memHelp_;
+  bool placed_ = false;
+  bool hiddenWithOwner_ = false;
+};
+
+}  // namespace pendlo::ui

@@ -1,0 +1,435 @@
+#include "ui/metronome.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <map>
+
+#include "files/data_dir.h"
+#include "files/definition_text.h"
+#include "files/file_system.h"
+#include "files/prepare_files.h"
+#include "files/settings.h"
+#include "files/text_codec.h"
+#include "sound/click_images.h"
+#include "ui/controls.h"
+#include "ui/definition_memo.h"
+#include "ui/error_box.h"
+#include "ui/file_dialogs.h"
+#include "ui/flash_scheduler.h"
+#include "ui/help_window.h"
+#include "ui/look.h"
+#include "ui/meter_radio_group.h"
+#include "ui/tempo_scroll_bar.h"
+
+namespace pendlo::ui {
+
+namespace {
+
+QString Qs(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string Utf8(const QString& text) {
+  return text.toStdString();
+}
+
+}  // namespace
+
+// The tick's effects on the window and the sound, run on the timer thread.
+// Nothing here touches a widget: flashes go to the GUI thread as queued calls
+// carrying which bar and when it is heard.
+class TMetronome::Effects final : public TickEffects {
+ public:
+  explicit Effects(TMetronome& window) : w_(window) {}
+
+  void SetTimerInterval(std::uint32_t ms) override { w_.MMTimer->SetInterval(ms); }
+  void PlayClick(Click click, std::int64_t dueMicros) override {
+    w_.sound_->Play(DataFile(w_.exeDir_, click == Click::Accent ? kAccentWaveFile : kPlainWaveFile),
+                    dueMicros);
+  }
+  void LightBar(Click bar, std::int64_t dueMicros) override {
+    const Micros showAt = w_.sound_->HeardAt(dueMicros);
+    const int index = bar == Click::Accent ? 0 : 1;
+    FlashScheduler* flashes = w_.flashes_;
+    QMetaObject::invokeMethod(
+        flashes, [flashes, index, showAt] { flashes->Schedule(index, showAt); },
+        Qt::QueuedConnection);
+  }
+  void RequestPaint() override {}  // the queued flash paints at once
+  void HoldLit() override { BusyWait(16); }
+  void Darken() override {}  // the GUI returns each bar to black after its flash
+
+ private:
+  TMetronome& w_;
+};
+
+TMetronome::TMetronome(MetronomeOptions options) : QWidget(nullptr), options_(std::move(options)) {
+  sound_ = options_.sound ? std::move(options_.sound) : SilentSoundLink();
+  setObjectName(QStringLiteral("Metronome"));
+  BuildControls();
+  effects_ = std::make_unique<Effects>(*this);
+  sequencer_ = std::make_unique<TickSequencer>(engine_, *effects_);
+  MMTimer = std::make_unique<TMMTimer>(sound_->TimerClock());
+  MMTimer->SetEnabled(false);
+  MMTimer->SetOnTimer([this](TMMTimer& sender) { OnTick(sender); });
+  MMTimer->Loaded();
+  WireHandlers();
+  FormCreate();
+  formHelp = new TformHelp(this);
+}
+
+TMetronome::~TMetronome() {
+  // No tick may run while the window goes away.
+  try {
+    MMTimer->SetEnabled(false);
+  } catch (...) {
+  }
+  MMTimer.reset();
+}
+
+void TMetronome::BuildControls() {
+  const WindowSpec& spec = kMetronomeWindow;
+  setWindowTitle(Qs(spec.caption));
+  setFont(DesignFont(spec.font));
+  setFixedSize(spec.clientWidth, spec.clientHeight);
+  setAutoFillBackground(true);
+  move(spec.left, spec.top);
+
+  std::map<std::string_view, QWidget*> built;
+  built[""] = this;
+  for (const ControlSpec& c : kMetronomeControls) {
+    QWidget* parent = built.at(c.parent);
+    QWidget* w = nullptr;
+    switch (c.kind) {
+      case Kind::LoweredPanel:
+      case Kind::RaisedPanel:
+        w = new BevelPanel(c.kind == Kind::RaisedPanel, parent);
+        break;
+      case Kind::Shape:
+        w = new IndicatorBar(parent);
+        break;
+      case Kind::GroupBox:
+        w = new GroupFrame(Qs(c.text), parent);
+        break;
+      case Kind::ScrollBar:
+        w = new TempoScrollBar(parent);
+        break;
+      case Kind::Label: {
+        auto* label = new QLabel(Qs(c.text), parent);
+        label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        label->setAutoFillBackground(true);
+        QPalette pal = label->palette();
+        pal.setColor(QPalette::Window, QColor(kAqua));
+        label->setPalette(pal);
+        w = label;
+        break;
+      }
+      case Kind::RadioGroup:
+        w = new MeterRadioGroup(Qs(c.text), parent);
+        break;
+      case Kind::Memo:
+        w = new DefinitionMemo(parent,
+                               [](const std::string& text) { return ToCp932Representable(text); });
+        break;
+      case Kind::Button: {
+        auto* button = new QPushButton(Qs(c.text), parent);
+        button->setAutoDefault(true);  // Enter presses a focused button
+        button->setFocusPolicy(Qt::StrongFocus);
+        w = button;
+        break;
+      }
+    }
+    w->setObjectName(Qs(c.name));
+    if (c.font) w->setFont(DesignFont(*c.font));
+    w->setGeometry(c.left, c.top, c.width, c.height);
+    built[c.name] = w;
+  }
+
+  Panel2 = static_cast<BevelPanel*>(built.at("Panel2"));
+  Shape1 = static_cast<IndicatorBar*>(built.at("Shape1"));
+  Panel1 = static_cast<BevelPanel*>(built.at("Panel1"));
+  Shape2 = static_cast<IndicatorBar*>(built.at("Shape2"));
+  GroupBox1 = static_cast<GroupFrame*>(built.at("GroupBox1"));
+  scrBarTempo = static_cast<TempoScrollBar*>(built.at("scrBarTempo"));
+  Panel3 = static_cast<BevelPanel*>(built.at("Panel3"));
+  lblTempo = static_cast<QLabel*>(built.at("lblTempo"));
+  rgHyoushi = static_cast<MeterRadioGroup*>(built.at("rgHyoushi"));
+  GroupBox2 = static_cast<GroupFrame*>(built.at("GroupBox2"));
+  memList = static_cast<DefinitionMemo*>(built.at("memList"));
+  btnOpen = static_cast<QPushButton*>(built.at("btnOpen"));
+  btnSave = static_cast<QPushButton*>(built.at("btnSave"));
+  btnStart = static_cast<QPushButton*>(built.at("btnStart"));
+  btnStop = static_cast<QPushButton*>(built.at("btnStop"));
+  btnHelp = static_cast<QPushButton*>(built.at("btnHelp"));
+  btnOFF = static_cast<QPushButton*>(built.at("btnOFF"));
+
+  rgHyoushi->SetItemIndex(kMeterDefault);
+  static_cast<QPushButton*>(built.at(kDefaultButton))->setDefault(true);
+
+  // Tab order: the description's chain; the radio group stands for all its
+  // items, of which only the selected one is a tab stop.
+  QWidget* previous = nullptr;
+  for (std::string_view name : TabChain()) {
+    std::vector<QWidget*> stops;
+    if (built.at(name) == rgHyoushi) {
+      for (int i = 0; i < rgHyoushi->Count(); ++i) stops.push_back(rgHyoushi->Item(i));
+    } else {
+      stops.push_back(built.at(name));
+    }
+    for (QWidget* w : stops) {
+      if (previous != nullptr) setTabOrder(previous, w);
+      previous = w;
+    }
+  }
+  scrBarTempo->setFocus(Qt::OtherFocusReason);
+
+  dlgFiles = new FileDialogs(this);
+  flashes_ = new FlashScheduler(Shape1, Shape2, this);
+}
+
+QWidget* TMetronome::Control(std::string_view name) const {
+  return findChild<QWidget*>(Qs(name));
+}
+
+template <typename F>
+void TMetronome::Guarded(F&& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    ReportError(e.what());
+  }
+}
+
+void TMetronome::ReportError(const std::string& message) {
+  if (creating_ && !shownWhileCreating_.insert(message).second) return;
+  ShowErrorBox(QString::fromStdString(message), isVisible() ? this : nullptr);
+}
+
+void TMetronome::WireHandlers() {
+  connect(scrBarTempo, &QScrollBar::valueChanged, this,
+          [this] { Guarded([this] { scrBarTempoChange(); }); });
+  connect(rgHyoushi, &MeterRadioGroup::indexChanged, this,
+          [this](int index) { engine_.SetMeterSelection(index); });
+  connect(rgHyoushi, &MeterRadioGroup::itemChosen, this,
+          [this] { Guarded([this] { rgHyoushiClick(); }); });
+  const std::pair<QPushButton*, void (TMetronome::*)()> buttons[] = {
+      {btnStart, &TMetronome::btnStartClick}, {btnStop, &TMetronome::btnStopClick},
+      {btnOFF, &TMetronome::btnOFFClick},     {btnOpen, &TMetronome::btnOpenClick},
+      {btnSave, &TMetronome::btnSaveClick},   {btnHelp, &TMetronome::btnHelpClick},
+  };
+  for (const auto& [button, handler] : buttons) {
+    connect(button, &QPushButton::clicked, this,
+            [this, handler = handler] { Guarded([this, handler] { (this->*handler)(); }); });
+  }
+  connect(qApp, &QApplication::focusChanged, this,
+          [this](QWidget*, QWidget* now) { UpdateDefaultButton(now); });
+}
+
+void TMetronome::UpdateDefaultButton(QWidget* focus) {
+  // Like a dialog: a focused push button is the one Enter presses and is
+  // drawn as the default; elsewhere it is btnStart again.
+  if (focus == nullptr || focus->window() != this) return;
+  auto* button = qobject_cast<QPushButton*>(focus);
+  btnStart->setDefault(button == nullptr || button == btnStart);
+}
+
+// --- Start-up ---------------------------------------------------------------
+
+void TMetronome::FormCreate() {
+  creating_ = true;
+  shownWhileCreating_.clear();
+  // Each step runs even when an earlier one failed, so the readout, the
+  // timer's interval and the scroll bar always agree at the end.
+  Guarded([this] {
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+  });
+  Guarded([this] {
+    Shape1->SetFill(QColor(kBlack));
+    Shape2->SetFill(QColor(kBlack));
+  });
+  Guarded([this] { exeDir_ = options_.dataDir.empty() ? pendlo::ExeDir() : options_.dataDir; });
+  Guarded([this] { PrepareFiles(exeDir_, PiWave, PoWave); });
+  Guarded([this] { LoadSettings(); });
+  Guarded([this] { LoadSavedText(); });
+  Guarded([this] { ChangeTempo(); });
+  creating_ = false;
+}
+
+void TMetronome::LoadSettings() {
+  SettingsReader reader = OpenSettings(exeDir_);
+  const int tempo = reader.ReadLine();
+  if (tempo == kNoSettings) return;
+  // Through the controls, so a changed value runs the same handlers as a
+  // user's change.
+  scrBarTempo->SetPosition(tempo);
+  rgHyoushi->SetItemIndex(reader.ReadLine());
+  const int left = reader.ReadLine();
+  const int top = reader.ReadLine();
+  move(left, top);
+}
+
+void TMetronome::LoadSavedText() {
+  const std::string path = DataFile(exeDir_, kSavedTextFile);
+  if (!FileExists(path)) return;
+  try {
+    memList->SetTextUtf8(LoadDefinitionText(path));
+  } catch (...) {
+    // The memo stays empty; saving it over the file at close would lose the
+    // text, so the file is left alone unless the user writes something.
+    savedTextUnreadable_ = true;
+    throw;
+  }
+}
+
+// --- Handlers -----------------------------------------------------------------
+
+void TMetronome::ChangeTempo() {
+  const int interval = engine_.ChangeTempo(scrBarTempo->Position());
+  lblTempo->setText(QString::number(scrBarTempo->Position()));
+  MMTimer->SetInterval(static_cast<std::uint32_t>(interval));
+}
+
+void TMetronome::ManageHyoushi() {
+  engine_.ManageHyoushi(memList->DisplayLines());
+}
+
+void TMetronome::scrBarTempoChange() {
+  ChangeTempo();
+  ManageHyoushi();
+}
+
+void TMetronome::rgHyoushiClick() {
+  ChangeTempo();
+  ManageHyoushi();
+  engine_.ResetPosition();
+}
+
+void TMetronome::btnStartClick() {
+  ManageHyoushi();
+  engine_.ResetPosition();
+  if (!MMTimer->Enabled()) sound_->EnsureOpen();
+  MMTimer->SetEnabled(true);
+  MMTimer->StartTimer();
+}
+
+void TMetronome::btnStopClick() {
+  MMTimer->SetEnabled(false);
+}
+
+void TMetronome::btnOFFClick() {
+  MMTimer->SetEnabled(false);
+  close();
+}
+
+void TMetronome::btnOpenClick() {
+  const std::optional<QString> name = dlgFiles->ExecOpen();
+  if (!name) return;
+  memList->SetTextUtf8(LoadDefinitionText(Utf8(*name)));
+}
+
+void TMetronome::btnSaveClick() {
+  const std::optional<QString> chosen = dlgFiles->ExecSave();
+  if (!chosen) return;
+  const std::string name = ForceDtpExtension(Utf8(*chosen));
+  dlgFiles->SetSaveName(QString::fromStdString(name));
+  SaveDefinitionText(name, memList->TextUtf8());
+}
+
+void TMetronome::btnHelpClick() {
+  if (formHelp != nullptr) formHelp->ShowHelp();
+}
+
+// --- The tick ---------------------------------------------------------------------
+
+void TMetronome::OnTick(TMMTimer& sender) {
+  try {
+    sequencer_->MMTimerTimer(sender.DueTime());
+  } catch (const std::exception& e) {
+    // Shown on the GUI thread; one box at a time however many ticks fail.
+    if (tickErrorPending_.exchange(true)) return;
+    const std::string message = e.what();
+    QMetaObject::invokeMethod(
+        this,
+        [this, message] {
+          ReportError(message);
+          tickErrorPending_ = false;
+        },
+        Qt::QueuedConnection);
+  }
+}
+
+// --- Keys ---------------------------------------------------------------------------
+
+void TMetronome::keyPressEvent(QKeyEvent* event) {
+  const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+  QWidget* focus = focusWidget();
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && mods == Qt::NoModifier) {
+    // The default button: what reaches here came from a control that does
+    // not use Enter itself (push buttons and the memo do).
+    btnStart->click();
+    return;
+  }
+  if ((mods & ~Qt::ShiftModifier) == Qt::NoModifier && focus != memList) {
+    // Access keys work without Alt wherever typed text is not taken.
+    QPushButton* target = nullptr;
+    switch (event->key()) {
+      case Qt::Key_S:
+        target = btnStart;
+        break;
+      case Qt::Key_P:
+        target = btnStop;
+        break;
+      case Qt::Key_H:
+        target = btnHelp;
+        break;
+      case Qt::Key_X:
+        target = btnOFF;
+        break;
+      default:
+        break;
+    }
+    if (target != nullptr) {
+      target->click();
+      return;
+    }
+  }
+  QWidget::keyPressEvent(event);
+}
+
+// --- Shutdown -------------------------------------------------------------------------
+
+void TMetronome::SaveOnClose() {
+  MMTimer->SetEnabled(false);
+  flashes_->Clear();
+  SaveSettings(exeDir_,
+               Settings{scrBarTempo->Position(), rgHyoushi->ItemIndex(), pos().x(), pos().y()});
+  if (savedTextUnreadable_ && !memList->document()->isModified()) return;
+  SaveDefinitionText(DataFile(exeDir_, kSavedTextFile), memList->TextUtf8());
+  savedTextUnreadable_ = false;
+}
+
+std::string TMetronome::SaveBeforeExit() {
+  try {
+    SaveOnClose();
+    return {};
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+}
+
+void TMetronome::closeEvent(QCloseEvent* event) {
+  try {
+    SaveOnClose();
+    event->accept();
+  } catch (const std::exception& e) {
+    event->ignore();
+    ReportError(e.what());
+  }
+}
+
+}  // namespace pendlo::ui

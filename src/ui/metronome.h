@@ -1,0 +1,131 @@
+// TMetronome: the main window. Built from the fixed description of
+// window_description.h, it owns the controls, the beat timer, the beat state
+// and the file dialogs, and turns the controls' events into calls on the beat
+// engine, the timer and the files.
+#pragma once
+
+#include <QWidget>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "engine/beat_state.h"
+#include "engine/tick_sequencer.h"
+#include "timer/mmtimer.h"
+#include "ui/sound_link.h"
+#include "ui/window_description.h"
+
+class QPushButton;
+class QLabel;
+
+namespace pendlo::ui {
+
+class BevelPanel;
+class DefinitionMemo;
+class FileDialogs;
+class FlashScheduler;
+class GroupFrame;
+class IndicatorBar;
+class MeterRadioGroup;
+class TempoScrollBar;
+class TformHelp;
+
+struct MetronomeOptions {
+  // Where the data files live; empty for the program's own (ExeDir()).
+  std::string dataDir;
+  // The sound output; null for none (the beat then runs silently).
+  std::unique_ptr<SoundLink> sound;
+};
+
+class TMetronome : public QWidget {
+ public:
+  // Builds the window from its description, runs FormCreate, then creates the
+  // hidden help window. Errors of FormCreate are shown, once per message.
+  explicit TMetronome(MetronomeOptions options = {});
+  ~TMetronome() override;
+
+  // The controls, named as designed.
+  std::unique_ptr<TMMTimer> MMTimer;
+  FileDialogs* dlgFiles = nullptr;  // dlgOpen and dlgSave
+  QPushButton* btnOFF = nullptr;
+  QPushButton* btnStart = nullptr;
+  QPushButton* btnStop = nullptr;
+  BevelPanel* Panel2 = nullptr;
+  IndicatorBar* Shape1 = nullptr;
+  BevelPanel* Panel1 = nullptr;
+  IndicatorBar* Shape2 = nullptr;
+  GroupFrame* GroupBox1 = nullptr;
+  TempoScrollBar* scrBarTempo = nullptr;
+  BevelPanel* Panel3 = nullptr;
+  QLabel* lblTempo = nullptr;
+  GroupFrame* GroupBox2 = nullptr;
+  QPushButton* btnOpen = nullptr;
+  QPushButton* btnSave = nullptr;
+  DefinitionMemo* memList = nullptr;
+  MeterRadioGroup* rgHyoushi = nullptr;
+  QPushButton* btnHelp = nullptr;
+  TformHelp* formHelp = nullptr;
+
+  // The control built for a name of the description; nullptr if none.
+  QWidget* Control(std::string_view name) const;
+
+  // The handlers, each as the matching control event runs it. They throw;
+  // the control events catch and show the error.
+  void btnStartClick();
+  void btnStopClick();
+  void btnOFFClick();
+  void scrBarTempoChange();
+  void rgHyoushiClick();
+  void btnOpenClick();
+  void btnSaveClick();
+  void btnHelpClick();
+
+  // Tempo -> Tempo, readout, BaseInterval, timer interval.
+  void ChangeTempo();
+  // Meter and the memo's display lines -> beat pattern.
+  void ManageHyoushi();
+
+  // Timer off, then the settings and the memo's text saved. Throws; the
+  // window then stays open and the next close tries again.
+  void SaveOnClose();
+  // SaveOnClose for an ending session or a signal: never throws; returns the
+  // error's message, empty on success.
+  std::string SaveBeforeExit();
+
+  const std::string& ExeDir() const { return exeDir_; }
+  BeatEngine& Engine() { return engine_; }
+  SoundLink& Sound() { return *sound_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void BuildControls();
+  void WireHandlers();
+  void FormCreate();
+  void LoadSettings();
+  void LoadSavedText();
+  // Runs a handler or start-up step, showing what it throws.
+  template <typename F>
+  void Guarded(F&& f);
+  void ReportError(const std::string& message);
+  void OnTick(TMMTimer& sender);
+  void UpdateDefaultButton(QWidget* focus);
+
+  class Effects;
+
+  MetronomeOptions options_;
+  std::unique_ptr<SoundLink> sound_;
+  BeatEngine engine_;
+  std::unique_ptr<Effects> effects_;
+  std::unique_ptr<TickSequencer> sequencer_;
+  FlashScheduler* flashes_ = nullptr;
+  std::string exeDir_;
+  bool creating_ = false;
+  std::set<std::string> shownWhileCreating_;
+  bool savedTextUnreadable_ = false;  // "dtp.sav" failed to load at start-up
+  std::atomic<bool> tickErrorPending_{false};
+};
+
+}  // namespace pendlo::ui

@@ -1,0 +1,37 @@
+// What the window needs from the sound output: play a click for a tick, the
+// clock the timer runs on, and when a click due at a clock time is heard.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "timer/clock.h"
+
+namespace pendlo::ui {
+
+class SoundLink {
+ public:
+  virtual ~SoundLink() = default;
+
+  // The clock the beat timer runs on. Stays the same object for the link's
+  // life.
+  virtual std::shared_ptr<Clock> TimerClock() = 0;
+
+  // Starts the click file at `path` for the tick due at `due` (TimerClock()
+  // time) and returns at once. Timer thread.
+  virtual void Play(const std::string& path, Micros due) = 0;
+
+  // The steady-clock microsecond (std::chrono::steady_clock) at which a
+  // click due at `due` reaches the listener. Timer thread.
+  virtual Micros HeardAt(Micros due) = 0;
+
+  // Tries again to open the output if it is not open (pressing Start).
+  // Reports a failure once, by throwing the first time only. GUI thread.
+  virtual void EnsureOpen() = 0;
+};
+
+// No sound: the beat runs on `clock` (the monotonic clock when null) and is
+// seen at its due time. For tests and machines without audio.
+std::unique_ptr<SoundLink> SilentSoundLink(std::shared_ptr<Clock> clock = nullptr);
+
+}  // namespace pendlo::ui
