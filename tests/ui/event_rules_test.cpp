@@ -1,0 +1,289 @@
+// The controls' event rules: the tempo scroll bar and the meter group run
+// their handler once per actual change, for user actions and program sets
+// alike; Enter and the access keys; the memo's display lines and the
+// characters it keeps.
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTest>
+
+#include "test_support.h"
+#include "ui/definition_memo.h"
+#include "ui/help_window.h"
+#include "ui/meter_radio_group.h"
+#include "ui/tempo_scroll_bar.h"
+
+namespace pendlo::ui {
+namespace {
+
+using testing::MakeWindow;
+using testing::TempDir;
+
+QRect ScrollPart(QScrollBar* bar, QStyle::SubControl part) {
+  QStyleOptionSlider opt;
+  opt.initFrom(bar);
+  opt.orientation = bar->orientation();
+  opt.minimum = bar->minimum();
+  opt.maximum = bar->maximum();
+  opt.sliderPosition = bar->sliderPosition();
+  opt.sliderValue = bar->value();
+  opt.singleStep = bar->singleStep();
+  opt.pageStep = bar->pageStep();
+  opt.upsideDown = false;
+  opt.subControls = QStyle::SC_All;
+  return bar->style()->subControlRect(QStyle::CC_ScrollBar, &opt, part, bar);
+}
+
+TEST(ScrollBarRules, UserActionsRunTheHandlerOncePerChange) {
+  enum Action { RightArrow, LeftArrow, RightTrough, LeftTrough, Key };
+  const struct {
+    const char* name;
+    int from;
+    Action action;
+    Qt::Key key;
+    int to;
+    int handlerRuns;
+  } rows[] = {
+      {"right arrow", 72, RightArrow, Qt::Key_unknown, 73, 1},
+      {"left arrow", 72, LeftArrow, Qt::Key_unknown, 71, 1},
+      {"right trough", 72, RightTrough, Qt::Key_unknown, 82, 1},
+      {"left trough", 72, LeftTrough, Qt::Key_unknown, 62, 1},
+      {"right trough near the end", 595, RightTrough, Qt::Key_unknown, 600, 1},
+      {"right arrow at the end", 600, RightArrow, Qt::Key_unknown, 600, 0},
+      {"right trough at the end", 600, RightTrough, Qt::Key_unknown, 600, 0},
+      {"left arrow at the start", 20, LeftArrow, Qt::Key_unknown, 20, 0},
+      {"Right key", 72, Key, Qt::Key_Right, 73, 1},
+      {"Left key", 72, Key, Qt::Key_Left, 71, 1},
+      {"Page Down", 72, Key, Qt::Key_PageDown, 82, 1},
+      {"Page Up", 72, Key, Qt::Key_PageUp, 62, 1},
+      {"Home", 72, Key, Qt::Key_Home, 20, 1},
+      {"End", 72, Key, Qt::Key_End, 600, 1},
+      {"Home at the start", 20, Key, Qt::Key_Home, 20, 0},
+  };
+  TempDir dir;
+  auto w = MakeWindow(dir.Path());
+  TempoScrollBar* bar = w->scrBarTempo;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    bar->SetPosition(row.from);
+    QSignalSpy spy(bar, &QScrollBar::valueChanged);
+    switch (row.action) {
+      case RightArrow:
+        QTest::mouseClick(bar, Qt::LeftButton, {},
+                          ScrollPart(bar, QStyle::SC_ScrollBarAddLine).center());
+        break;
+      case LeftArrow:
+        QTest::mouseClick(bar, Qt::LeftButton, {},
+                          ScrollPart(bar, QStyle::SC_ScrollBarSubLine).center());
+        break;
+      case RightTrough:
+        QTest::mouseClick(bar, Qt::LeftButton, {},
+                          ScrollPart(bar, QStyle::SC_ScrollBarAddPage).center());
+        break;
+      case LeftTrough:
+        QTest::mouseClick(bar, Qt::LeftButton, {},
+                          ScrollPart(bar, QStyle::SC_ScrollBarSubPage).center());
+        break;
+      case Key:
+        bar->setFocus();
+        QTest::keyClick(bar, row.key);
+        break;
+    }
+    EXPECT_EQ(bar->Position(), row.to);
+    EXPECT_EQ(spy.count(), row.handlerRuns);
+    EXPECT_EQ(w->lblTempo->text(), QString::number(row.to));
+  }
+}
+
+TEST(ScrollBarRules, DragRunsTheHandlerForEachDistinctPosition) {
+  TempDir dir;
+  auto w = MakeWindow(dir.Path());
+  TempoScrollBar* bar = w->scrBarTempo;
+  QSignalSpy spy(bar, &QScrollBar::valueChanged);
+  const QPoint start = ScrollPart(bar, QStyle::SC_ScrollBarSlider).center();
+  QTest::mousePress(bar, Qt::LeftButton, {}, start);
+  for (int dx = 1; dx <= 30; ++dx) QTest::mouseMove(bar, start + QPoint(dx, 0));
+  QTest::mouseMove(bar, start + QPoint(30, 0));  // no movement: no event
+  QTest::mouseRelease(bar, Qt::LeftButton, {}, start + QPoint(30, 0));
+  ASSERT_GT(spy.count(), 10);
+  int last = 72;
+  for (const QList<QVariant>& call : spy) {
+    EXPECT_NE(call.at(0).toInt(), last);
+    last = call.at(0).toInt();
+  }
+  EXPECT_EQ(bar->Position(), last);
+  EXPECT_EQ(w->lblTempo->text(), QString::number(last));
+  EXPECT_EQ(w->Engine().Snapshot().Tempo, last);
+}
+
+TEST(ScrollBarRules, ProgramSetValuesAreClamped) {
+  const struct {
+    int set, position, handlerRuns;
+  } rows[] = {{5, 20, 1}, {20, 20, 0}, {9999, 600, 1}, {600, 600, 0}, {120, 120, 1}};
+  TempDir dir;
+  auto w = MakeWindow(dir.Path());
+  for (const auto& row : rows) {
+    QSignalSpy spy(w->scrBarTempo, &QScrollBar::valueChanged);
+    w->scrBarTempo->SetPosition(row.set);
+    EXPECT_EQ(w->scrBarTempo->Position(), row.position) << row.set;
+    EXPECT_EQ(spy.count(), row.handlerRuns) << row.set;
+    EXPECT_EQ(w->MMTimer->Interval(), static_cast<unsigned>(IntervalForTempo(row.position)));
+  }
+}
+
+TEST(MeterRules, UserChoicesRunTheHandlerOnlyOnChange) {
+  TempDir dir;
+  auto w = MakeWindow(dir.Path());
+  MeterRadioGroup* group = w->rgHyoushi;
+  QSignalSpy chosen(group, &MeterRadioGroup::itemChosen);
+  const struct {
+    const char* name;
+    int click;  // item clicked with the mouse, or -1 for the Down key
+    int index;
+    int runs;
+  } rows[] = {
+      {"the selected item again", 3, 3, 0},
+      {"another item", 2, 2, 1},
+      {"it again", 2, 2, 1},
+      {"Down key moves to the next item", -1, 3, 2},
+      {"tuplets", 10, 10, 3},
+      {"Down key wraps to the first", -1, 0, 4},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.click >= 0) {
+      QTest::mouseClick(group->Item(row.click), Qt::LeftButton, {}, QPoint(6, 8));
+    } else {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    }
+    EXPECT_EQ(group->ItemIndex(), row.index);
+    EXPECT_EQ(chosen.count(), row.runs);
+    for (int i = 0; i < group->Count(); ++i) {
+      EXPECT_EQ(group->Item(i)->isChecked(), i == row.index) << i;
+    }
+    EXPECT_EQ(w->Engine().MeterSelection(), row.index);
+  }
+}
+
+TEST(MeterRules, ProgramSetIndicesAreClampedAndMinusOneRunsNothing) {
+  const struct {
+    int set, index, chosenRuns, changes;
+  } rows[] = {
+      {3, 3, 0, 0}, {15, 10, 1, 1}, {10, 10, 0, 0}, {-5, -1, 0, 1}, {-1, -1, 0, 0}, {0, 0, 1, 1},
+  };
+  TempDir dir;
+  auto w = MakeWindow(dir.Path());
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.set);
+    QSignalSpy chosen(w->rgHyoushi, &MeterRadioGroup::itemChosen);
+    QSignalSpy changed(w->rgHyoushi, &MeterRadioGroup::indexChanged);
+    w->rgHyoushi->SetItemIndex(row.set);
+    EXPECT_EQ(w->rgHyoushi->ItemIndex(), row.index);
+    EXPECT_EQ(chosen.count(), row.chosenRuns);
+    EXPECT_EQ(changed.count(), row.changes);
+    EXPECT_EQ(w->Engine().MeterSelection(), row.index);
+    for (int i = 0; i < w->rgHyoushi->Count(); ++i) {
+      EXPECT_EQ(w->rgHyoushi->Item(i)->isChecked(), i == row.index) << i;
+    }
+  }
+}
+
+TEST(Keys, EnterPressesTheDefaultButtonUnlessAButtonOrTheMemoHasTheFocus) {
+  TempDir dir;
+  auto w = MakeWindow(dir.Path());
+  w->scrBarTempo->setFocus();
+  QTest::keyClick(w->scrBarTempo, Qt::Key_Return);
+  EXPECT_TRUE(w->MMTimer->Enabled()) << "Enter on the scroll bar presses Start";
+
+  w->btnStop->setFocus();
+  EXPECT_FALSE(w->btnStart->isDefault());
+  QTest::keyClick(w->btnStop, Qt::Key_Return);
+  EXPECT_FALSE(w->MMTimer->Enabled()) << "Enter on Stop presses Stop";
+
+  w->rgHyoushi->Item(3)->setFocus();
+  EXPECT_TRUE(w->btnStart->isDefault());
+  QTest::keyClick(w->rgHyoushi->Item(3), Qt::Key_Enter);
+  EXPECT_TRUE(w->MMTimer->Enabled()) << "Enter on a meter item presses Start";
+  w->btnStopClick();
+
+  w->memList->setFocus();
+  QTest::keyClicks(w->memList, "32");
+  QTest::keyClick(w->memList, Qt::Key_Return);
+  QTest::keyClick(w->memList, Qt::Key_Return, Qt::ShiftModifier);
+  QTest::keyClicks(w->memList, "2");
+  EXPECT_EQ(w->memList->TextUtf8(), "32\n\n2");
+  EXPECT_FALSE(w->MMTimer->Enabled()) << "Enter in the memo is a line break";
+}
+
+TEST(Keys, AccessKeysWithAltEverywhereAndWithoutAltOutsideTheMemo) {
+  TempDir dir;
+  auto w = MakeWindow(dir.Path());
+  w->memList->setFocus();
+  QTest::keyClick(w->memList, Qt::Key_S, Qt::AltModifier);
+  // A shortcut shows the button pressed for a moment, then clicks it.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w->MMTimer->Enabled(); }, 2000)) << "Alt+S in the memo";
+  QTest::keyClick(w->memList, Qt::Key_P, Qt::AltModifier);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !w->MMTimer->Enabled(); }, 2000)) << "Alt+P in the memo";
+  QTest::keyClicks(w->memList, "sphx");
+  EXPECT_EQ(w->memList->TextUtf8(), "sphx") << "letters in the memo are text";
+  EXPECT_FALSE(w->MMTimer->Enabled());
+
+  w->scrBarTempo->setFocus();
+  QTest::keyClick(w->scrBarTempo, Qt::Key_S);
+  EXPECT_TRUE(w->MMTimer->Enabled()) << "S on the scroll bar";
+  w->btnOpen->setFocus();
+  QTest::keyClick(w->btnOpen, Qt::Key_P, Qt::ShiftModifier);
+  EXPECT_FALSE(w->MMTimer->Enabled()) << "P on a button, either case";
+  QTest::keyClick(w->rgHyoushi->Item(3), Qt::Key_H);
+  EXPECT_TRUE(w->formHelp->isVisible()) << "H on a meter item";
+  EXPECT_EQ(w->rgHyoushi->ItemIndex(), 3);
+}
+
+TEST(Memo, DisplayLinesCountEachWrappedContinuation) {
+  TempDir dir;
+  auto w = MakeWindow(dir.Path());
+  // A comment wider than the memo: its continuation lines are not comments.
+  const std::string comment = "/" + std::string(120, 'x') + "3";
+  w->memList->SetTextUtf8(comment + "\n2\n\n/ 9");
+  const std::vector<std::string> lines = w->memList->DisplayLines();
+  ASSERT_GT(lines.size(), 4u);
+  EXPECT_EQ(lines.front().front(), '/');
+  std::string joined;
+  for (std::size_t i = 0; i + 3 < lines.size(); ++i) joined += lines[i];
+  EXPECT_EQ(joined, comment);
+  EXPECT_EQ(lines[lines.size() - 3], "2");
+  EXPECT_EQ(lines[lines.size() - 2], "");
+  EXPECT_EQ(lines.back(), "/ 9");
+
+  w->rgHyoushi->SetItemIndex(9);  // irregular: the pattern is built now
+  const BeatState s = w->Engine().Snapshot();
+  ASSERT_EQ(s.GroupCount, 2);
+  EXPECT_EQ(s.Groups[1], 3);
+  EXPECT_EQ(s.Groups[2], 2);
+}
+
+TEST(Memo, CharactersTheFilesCannotHoldBecomeQuestionMarks) {
+  TempDir dir;
+  auto w = MakeWindow(dir.Path());
+  w->memList->setFocus();
+  for (const char* typed : {"3", "한", "2"}) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString::fromUtf8(typed));
+    QApplication::sendEvent(w->memList, &press);
+  }
+  EXPECT_EQ(w->memList->TextUtf8(), "3?2");
+  w->memList->clear();
+  QGuiApplication::clipboard()->setText(QString::fromUtf8("a\u2028b\r\n\u301c\xf0\x9f\x98\x80表"));
+  w->memList->paste();
+  EXPECT_EQ(w->memList->TextUtf8(), "a\nb\n\uff5e?表");
+}
+
+}  // namespace
+}  // namespace pendlo::ui
