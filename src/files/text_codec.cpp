@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -212,7 +213,8 @@ struct Unit {
 
 // Classifies the unit at text[*pos] and advances past it (a "\r\n" pair, a
 // character and the variation selector that picks its code, ...).
-Unit NextUnit(const Tables& t, std::string_view text, std::size_t* pos, Iconv& fallback) {
+Unit NextUnit(const Tables& t, std::string_view text, std::size_t* pos,
+              std::optional<Iconv>& fallback) {
   const char32_t c = NextChar(text, pos);
   if (c == '\r') {
     if (*pos < text.size() && text[*pos] == '\n') ++*pos;
@@ -235,8 +237,9 @@ Unit NextUnit(const Tables& t, std::string_view text, std::size_t* pos, Iconv& f
   }
   // A near equivalent the converter knows (U+301C as 0x8160), taken only
   // when that code reads back as a character of its own.
-  if (fallback.ok()) {
-    const Code code = fallback.EncodeOne(c);
+  if (!fallback) fallback.emplace("CP932", "UTF-32LE");  // opened only when needed
+  if (fallback->ok()) {
+    const Code code = fallback->EncodeOne(c);
     if (code != 0 && (code < 0x100 ? t.single[code] != 0 : t.pair[code] != 0)) {
       return {Unit::kCode, code};
     }
@@ -280,7 +283,7 @@ std::string DecodeDefinitionText(std::string_view bytes) {
 
 std::string EncodeDefinitionText(std::string_view text) {
   const Tables& t = GetTables();
-  Iconv fallback("CP932", "UTF-32LE");
+  std::optional<Iconv> fallback;
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
@@ -306,7 +309,7 @@ std::string EncodeDefinitionText(std::string_view text) {
 
 std::string ToCp932Representable(std::string_view utf8) {
   const Tables& t = GetTables();
-  Iconv fallback("CP932", "UTF-32LE");
+  std::optional<Iconv> fallback;
   std::string out;
   out.reserve(utf8.size());
   for (std::size_t i = 0; i < utf8.size();) {

@@ -67,7 +67,6 @@ inline void WriteBytes(const std::string& path, const std::string& bytes) {
 class FaultyFileSystem : public FileSystem {
  public:
   int openTempErr = 0;              // errno for opening a temporary file
-  int openErr = 0;                  // errno for opening anything
   long writeBudget = -1;            // bytes that may be written before writeErr, -1 unlimited
   int writeErr = ENOSPC;            // 0: a write beyond the budget writes 0 bytes
   int syncErr = 0;                  // errno for fsync of a regular file
@@ -79,7 +78,6 @@ class FaultyFileSystem : public FileSystem {
 
   int Open(const std::string& path, int flags, mode_t mode) override {
     opened.push_back(path);
-    if (openErr != 0) return -openErr;
     if (openTempErr != 0 && path.find("/.pendlo-") != std::string::npos) return -openTempErr;
     return FileSystem::Open(path, flags, mode);
   }
