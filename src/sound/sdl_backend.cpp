@@ -1,6 +1,8 @@
 // The SDL2 output stream. SDL runs the callback on its own audio thread; the
 // callback only reads the steady clock and hands over to the RenderTarget.
 #include <SDL.h>
+#include <pthread.h>
+#include <sched.h>
 
 #include "sound/audio_backend.h"
 
@@ -9,6 +11,18 @@ namespace {
 
 constexpr int kChannels = 2;
 constexpr int kDefaultRate = 48000;
+// Above the beat timer's thread: a late buffer is an audible gap that
+// shifts every click after it, a late timer wake-up only eats into the lead.
+constexpr int kRealtimePriorityAboveMin = 15;
+
+// Real-time scheduling for SDL's audio thread when the system grants it
+// (root, or an rtprio limit); SDL itself only lowers its nice value. Without
+// it a busy machine starves the thread and the server plays a gap.
+void RaiseToRealtime() {
+  sched_param param{};
+  param.sched_priority = sched_get_priority_min(SCHED_FIFO) + kRealtimePriorityAboveMin;
+  pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+}
 
 class SdlBackend final : public AudioBackend {
  public:
@@ -42,6 +56,7 @@ class SdlBackend final : public AudioBackend {
     want.userdata = this;
     SDL_AudioSpec have{};
     target_ = &target;
+    raised_ = false;
     // No changes allowed: SDL converts if the device wants another format,
     // so the callback always sees float stereo at `rate`.
     device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
@@ -71,6 +86,10 @@ class SdlBackend final : public AudioBackend {
  private:
   static void SDLCALL Callback(void* user, Uint8* stream, int len) {
     auto* self = static_cast<SdlBackend*>(user);
+    if (!self->raised_) {  // once per stream, on its own thread
+      self->raised_ = true;
+      RaiseToRealtime();
+    }
     const Micros at = steadyNowMicros();
     auto* out = reinterpret_cast<float*>(stream);
     const int frames = len / static_cast<int>(sizeof(float) * kChannels);
@@ -84,6 +103,7 @@ class SdlBackend final : public AudioBackend {
   }
 
   RenderTarget* target_ = nullptr;
+  bool raised_ = false;  // audio thread only, once started
   SDL_AudioDeviceID device_ = 0;
   int frames_ = 0;
 };

@@ -1,0 +1,328 @@
+// click_timing: the beat engine, TMMTimer and the click player without a
+// window, through a private PulseAudio server (null sink, 48 kHz). The sink's
+// monitor is recorded with parec, every click is found in the recording, and
+// each interval is compared with the exact spacing of the due times.
+//
+//   click_timing [--tempo 120] [--meter 1..9|irregular|tuplets] [--text 322]
+//                [--seconds 40] [--buffer 512] [--lead-ms 22] [--csv errors.csv]
+//
+// Prints the interval error (mean, sd, p99, max in samples and ms), clicks
+// that are missing, extra or of the wrong kind, the stream latency the
+// server reports, and the process's CPU use. Notes shorter than the 16 ms
+// hold are left out of the interval figures: they last as long as the
+// handler takes.
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/beat_state.h"
+#include "engine/tick_sequencer.h"
+#include "sound/click_images.h"
+#include "sound/click_onsets.h"
+#include "sound/click_player.h"
+#include "sound/pulse_server.h"
+#include "timer/mmtimer.h"
+
+namespace {
+
+using pendlo::Click;
+using pendlo::Micros;
+
+constexpr int kRate = 48000;
+constexpr Micros kExemptBelowMicros = 17000;  // the 16 ms hold decides these
+
+struct Options {
+  int tempo = 120;
+  int meter = 3;  // index: "4"
+  std::string text;
+  double seconds = 40;
+  int buffer = pendlo::PlayerOptions{}.bufferFrames;
+  double leadMs = pendlo::PlayerOptions{}.leadMicros / 1000.0;
+  std::string csv;
+};
+
+[[noreturn]] void Usage() {
+  std::fprintf(stderr,
+               "usage: click_timing [--tempo N] [--meter 1..9|irregular|tuplets] [--text DIGITS]\n"
+               "                    [--seconds S] [--buffer FRAMES] [--lead-ms MS] [--csv FILE]\n");
+  std::exit(2);
+}
+
+Options Parse(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (i + 1 >= argc) Usage();
+    const std::string value = argv[++i];
+    if (arg == "--tempo") {
+      o.tempo = std::atoi(value.c_str());
+    } else if (arg == "--meter") {
+      if (value == "irregular") {
+        o.meter = pendlo::kMeterIrregular;
+      } else if (value == "tuplets") {
+        o.meter = pendlo::kMeterTuplets;
+      } else if (value.size() == 1 && value[0] >= '1' && value[0] <= '9') {
+        o.meter = value[0] - '1';
+      } else {
+        Usage();
+      }
+    } else if (arg == "--text") {
+      o.text = value;
+    } else if (arg == "--seconds") {
+      o.seconds = std::atof(value.c_str());
+    } else if (arg == "--buffer") {
+      o.buffer = std::atoi(value.c_str());
+    } else if (arg == "--lead-ms") {
+      o.leadMs = std::atof(value.c_str());
+    } else if (arg == "--csv") {
+      o.csv = value;
+    } else {
+      Usage();
+    }
+  }
+  return o;
+}
+
+// The definition text as display lines ("\n" or a literal backslash-n).
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines(1);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' || (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'n')) {
+      if (text[i] == '\\') ++i;
+      lines.emplace_back();
+    } else {
+      lines.back() += text[i];
+    }
+  }
+  return lines;
+}
+
+double CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+struct Tick {
+  Click click;
+  Micros due;
+};
+
+// The bench's side of a tick: sound only, and the 16 ms hold.
+class BenchEffects final : public pendlo::TickEffects {
+ public:
+  BenchEffects(pendlo::TMMTimer& timer, pendlo::ClickPlayer& player, std::string pi, std::string po)
+      : timer_(timer), player_(player), pi_(std::move(pi)), po_(std::move(po)) {
+    ticks_.reserve(100000);
+  }
+  void SetTimerInterval(std::uint32_t ms) override { timer_.SetInterval(ms); }
+  void PlayClick(Click click, std::int64_t due) override {
+    player_.Play(click == Click::Accent ? pi_ : po_, due);
+    std::lock_guard lock(mutex_);
+    if (ticks_.size() < ticks_.capacity()) ticks_.push_back({click, due});
+  }
+  void LightBar(Click, std::int64_t) override {}
+  void RequestPaint() override {}
+  void HoldLit() override { pendlo::BusyWait(16); }
+  void Darken() override {}
+
+  std::vector<Tick> Ticks() {
+    std::lock_guard lock(mutex_);
+    return ticks_;
+  }
+
+ private:
+  pendlo::TMMTimer& timer_;
+  pendlo::ClickPlayer& player_;
+  std::string pi_, po_;
+  std::mutex mutex_;
+  std::vector<Tick> ticks_;
+};
+
+// The server's own figures for our stream ("Buffer Latency", "Sink
+// Latency", in microseconds) from `pactl list sink-inputs`.
+struct ServerLatency {
+  double buffer = -1, sink = -1;
+};
+
+ServerLatency QueryLatency(const pendlo::testing::PulseServer& server) {
+  std::istringstream in(server.Pactl("list sink-inputs"));
+  ServerLatency l;
+  std::string line;
+  while (std::getline(in, line)) {
+    double v;
+    if (std::sscanf(line.c_str(), " Buffer Latency: %lf usec", &v) == 1) l.buffer = v;
+    if (std::sscanf(line.c_str(), " Sink Latency: %lf usec", &v) == 1) l.sink = v;
+  }
+  return l;
+}
+
+void Save(const std::string& path, const std::vector<Tick>& ticks,
+          const std::vector<pendlo::testing::FoundClick>& clicks) {
+  std::ofstream out(path);
+  out << "tick,kind,due_us,frame,interval_due_samples,interval_heard_samples,error_samples\n";
+  for (std::size_t k = 0; k < ticks.size() && k < clicks.size(); ++k) {
+    out << k << ',' << (ticks[k].click == Click::Accent ? "accent" : "plain") << ',' << ticks[k].due
+        << ',' << clicks[k].frame;
+    if (k > 0) {
+      const double due = (ticks[k].due - ticks[k - 1].due) * kRate / 1e6;
+      const double heard = static_cast<double>(clicks[k].frame - clicks[k - 1].frame);
+      out << ',' << due << ',' << heard << ',' << heard - due;
+    }
+    out << '\n';
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options o = Parse(argc, argv);
+  pendlo::testing::PulseServer server(kRate);
+  std::string error;
+  if (!server.Start(&error)) {
+    std::fprintf(stderr, "click_timing: %s\n", error.c_str());
+    return 1;
+  }
+  const std::string pi = server.Dir() + "/pi.wav", po = server.Dir() + "/po.wav";
+  std::ofstream(pi, std::ios::binary)
+      .write(reinterpret_cast<const char*>(pendlo::PiWave.data()), pendlo::PiWave.size());
+  std::ofstream(po, std::ios::binary)
+      .write(reinterpret_cast<const char*>(pendlo::PoWave.data()), pendlo::PoWave.size());
+
+  pendlo::PlayerOptions playerOptions;
+  playerOptions.bufferFrames = o.buffer;
+  playerOptions.leadMicros = static_cast<Micros>(o.leadMs * 1000);
+  pendlo::ClickPlayer player(pendlo::MakeSdlBackend(), playerOptions);
+  if (!player.EnsureOpen() || !pendlo::testing::WaitUntilStreaming(*player.clock())) {
+    std::fprintf(stderr, "click_timing: no stream: %s\n", player.TakeError().c_str());
+    return 1;
+  }
+
+  pendlo::BeatEngine engine;
+  const int base = engine.ChangeTempo(o.tempo);
+  engine.SetMeterSelection(o.meter);
+  engine.ManageHyoushi(Lines(o.text));
+  engine.ResetPosition();
+
+  pendlo::TMMTimer timer(player.clock());
+  BenchEffects effects(timer, player, pi, po);
+  pendlo::TickSequencer sequencer(engine, effects);
+  timer.SetEnabled(false);
+  timer.SetInterval(static_cast<std::uint32_t>(base));
+  timer.SetOnTimer([&](pendlo::TMMTimer& t) { sequencer.MMTimerTimer(t.DueTime()); });
+  timer.Loaded();
+
+  pendlo::testing::MonitorRecorder recorder(server);
+  if (!recorder.Start(&error)) {
+    std::fprintf(stderr, "click_timing: %s\n", error.c_str());
+    return 1;
+  }
+
+  const double cpu0 = CpuSeconds();
+  const auto t0 = std::chrono::steady_clock::now();
+  timer.SetEnabled(true);
+  std::vector<ServerLatency> latencies;
+  const auto end = t0 + std::chrono::duration<double>(o.seconds);
+  const auto step = std::chrono::duration<double>(std::max(1.0, o.seconds / 5));
+  for (auto next = t0 + step / 2; next < end; next += step) {
+    std::this_thread::sleep_until(next);
+    latencies.push_back(QueryLatency(server));
+  }
+  std::this_thread::sleep_until(end);
+  timer.SetEnabled(false);
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  const double cpu = CpuSeconds() - cpu0;
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the last click's tail
+  const std::vector<float> recording = recorder.Stop();
+  const pendlo::PlayerStats stats = player.Stats();
+
+  const std::vector<Tick> ticks = effects.Ticks();
+  const auto clicks =
+      pendlo::testing::FindClicks(recording, pendlo::testing::BuiltInClickTemplates(kRate));
+  if (!o.csv.empty()) Save(o.csv, ticks, clicks);
+
+  // Interval errors, tick k-1 -> k, matched in order.
+  std::vector<double> errors;
+  int wrongKind = 0, glitches = 0, exempt = 0;
+  const std::size_t n = std::min(ticks.size(), clicks.size());
+  for (std::size_t k = 0; k < n; ++k) {
+    const int want = ticks[k].click == Click::Accent ? 0 : 1;
+    if (clicks[k].kind != want) ++wrongKind;
+    if (k == 0) continue;
+    if (ticks[k].due - ticks[k - 1].due < kExemptBelowMicros) {
+      ++exempt;
+      continue;
+    }
+    const double due = (ticks[k].due - ticks[k - 1].due) * kRate / 1e6;
+    const double e = static_cast<double>(clicks[k].frame - clicks[k - 1].frame) - due;
+    errors.push_back(e);
+    if (std::abs(e) > 1.0) ++glitches;
+  }
+  double mean = 0, sd = 0;
+  for (double e : errors) mean += e;
+  if (!errors.empty()) mean /= static_cast<double>(errors.size());
+  for (double e : errors) sd += (e - mean) * (e - mean);
+  if (errors.size() > 1) sd = std::sqrt(sd / static_cast<double>(errors.size() - 1));
+  std::vector<double> absErr;
+  for (double e : errors) absErr.push_back(std::abs(e));
+  std::sort(absErr.begin(), absErr.end());
+  const double p99 =
+      absErr.empty() ? 0 : absErr[static_cast<std::size_t>(0.99 * (absErr.size() - 1))];
+  const double worst = absErr.empty() ? 0 : absErr.back();
+  const auto ms = [](double samples) { return samples * 1000.0 / kRate; };
+
+  double bufMean = 0, bufMax = 0, sinkMean = 0, sinkMax = 0;
+  int samples = 0;
+  for (const auto& l : latencies) {
+    if (l.buffer < 0) continue;
+    bufMean += l.buffer;
+    sinkMean += l.sink;
+    bufMax = std::max(bufMax, l.buffer);
+    sinkMax = std::max(sinkMax, l.sink);
+    ++samples;
+  }
+  if (samples) bufMean /= samples, sinkMean /= samples;
+  const double leadMs = playerOptions.leadMicros / 1000.0;
+
+  std::printf(
+      "click_timing: tempo %d, meter %s, text '%s', %.0f s, buffer %d frames, lead %.1f ms\n",
+      o.tempo,
+      o.meter == pendlo::kMeterIrregular ? "irregular"
+      : o.meter == pendlo::kMeterTuplets ? "tuplets"
+                                         : std::to_string(o.meter + 1).c_str(),
+      o.text.c_str(), o.seconds, stats.bufferFrames, leadMs);
+  std::printf(
+      "  ticks %zu, clicks found %zu, wrong kind %d, intervals measured %zu (%d under 17 ms left "
+      "out)\n",
+      ticks.size(), clicks.size(), wrongKind, errors.size(), exempt);
+  std::printf(
+      "  interval error: mean %+.3f  sd %.3f  p99 %.3f  max %.3f samples"
+      "  (mean %+.4f  sd %.4f  p99 %.4f  max %.4f ms)\n",
+      mean, sd, p99, worst, ms(mean), ms(sd), ms(p99), ms(worst));
+  std::printf("  intervals off by more than 1 sample: %d\n", glitches);
+  std::printf(
+      "  server latency: buffer %.1f ms (max %.1f), sink %.1f ms (max %.1f);"
+      " lead + buffer + sink = %.1f ms\n",
+      bufMean / 1000, bufMax / 1000, sinkMean / 1000, sinkMax / 1000,
+      leadMs + (bufMax + sinkMax) / 1000);
+  std::printf(
+      "  player: late onsets %llu, dropped %llu, clock re-joins %llu, least slack %.1f ms\n",
+      static_cast<unsigned long long>(stats.late), static_cast<unsigned long long>(stats.dropped),
+      static_cast<unsigned long long>(stats.anchors - 1), stats.minSlackMicros / 1000.0);
+  std::printf("  CPU %.3f %% of one core (%.3f s over %.1f s)\n", 100 * cpu / wall, cpu, wall);
+  const bool ok = glitches == 0 && wrongKind == 0 && clicks.size() == ticks.size();
+  std::printf("  %s\n", ok ? "every interval within 1 sample" : "GLITCHES (see above)");
+  return ok ? 0 : 3;
+}

@@ -1,0 +1,140 @@
+#include "sound/click_cache.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "sound/click_images.h"
+#include "sound/temp_dir.h"
+#include "sound/wav_bytes.h"
+
+namespace pendlo {
+namespace {
+
+using testing::Bytes;
+using testing::FloatWav;
+using testing::TempDir;
+
+constexpr StreamFormat kFormat{48000, 2};
+
+// Sets a file's modification time, as `cp -p` or `touch -r` would.
+void SetMtime(const std::string& path, time_t seconds) {
+  timeval times[2] = {{seconds, 0}, {seconds, 0}};
+  ASSERT_EQ(0, ::utimes(path.c_str(), times));
+}
+
+TEST(ClickCache, DecodesOnceAndServesHitsFromMemory) {
+  TempDir dir;
+  const std::string pi = dir.Write("pi.wav", PiWave);
+  const std::string po = dir.Write("po.wav", PoWave);
+  ClickCache cache(kFormat);
+  const auto a = cache.Get(pi);
+  const auto b = cache.Get(po);
+  EXPECT_NE(a, cache.Fallback());
+  EXPECT_NE(a, b);
+  for (int i = 0; i < 100; ++i) {
+    EXPECT_EQ(cache.Get(pi), a);
+    EXPECT_EQ(cache.Get(po), b);
+  }
+  EXPECT_EQ(cache.Decodes(), 2);
+  EXPECT_EQ(a->frames(), 525u);
+}
+
+TEST(ClickCache, AReplacedFileIsHeardAtItsNextClick) {
+  TempDir dir;
+  const std::string path = dir.File("pi.wav");
+  const Bytes first = FloatWav({0.5f, 0.5f}, 48000);
+  const Bytes second = FloatWav({-0.25f, -0.25f}, 48000);  // same size
+  ClickCache cache(kFormat);
+
+  struct Step {
+    const char* how;
+    std::function<void()> replace;
+    float expect;
+  };
+  const Step steps[] = {
+      {"first version", [&] { dir.Write("pi.wav", first); }, 0.5f},
+      {"rewritten in place, same size, old mtime restored",
+       [&] {
+         struct stat st {};
+         ::stat(path.c_str(), &st);
+         dir.Write("pi.wav", second);
+         SetMtime(path, st.st_mtim.tv_sec);
+       },
+       -0.25f},
+      {"renamed over (new inode), same size and mtime",
+       [&] {
+         struct stat st {};
+         ::stat(path.c_str(), &st);
+         const std::string tmp = dir.Write("new.wav", first);
+         SetMtime(tmp, st.st_mtim.tv_sec);
+         std::filesystem::rename(tmp, path);
+       },
+       0.5f},
+      {"deleted: the fallback", [&] { std::filesystem::remove(path); }, NAN},
+      {"put back", [&] { dir.Write("pi.wav", second); }, -0.25f},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.how);
+    // File times tick in steps of a few milliseconds: keep versions apart.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    s.replace();
+    const auto clip = cache.Get(path);
+    if (std::isnan(s.expect)) {
+      EXPECT_EQ(clip, cache.Fallback());
+    } else {
+      ASSERT_NE(clip, cache.Fallback()) << cache.LastError();
+      EXPECT_EQ(clip->samples[0], s.expect);
+    }
+  }
+}
+
+TEST(ClickCache, BadFilesPlayTheFallbackTone) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.path() / "dir.wav");
+  ASSERT_EQ(0, ::mkfifo(dir.File("fifo.wav").c_str(), 0600));
+  dir.Write("empty.wav", Bytes{});
+  dir.Write("text.wav", std::string("not a sound"));
+  dir.Write("cut.wav", Bytes(PiWave.begin(), PiWave.begin() + 40));
+  dir.Write("locked.wav", PiWave);
+  ::chmod(dir.File("locked.wav").c_str(), 0);
+  const bool root = ::geteuid() == 0;  // root reads regardless of mode bits
+
+  ClickCache cache(kFormat);
+  for (const char* name :
+       {"missing.wav", "dir.wav", "fifo.wav", "empty.wav", "text.wav", "cut.wav", "locked.wav"}) {
+    SCOPED_TRACE(name);
+    if (root && std::string(name) == "locked.wav") continue;
+    EXPECT_EQ(cache.Get(dir.File(name)), cache.Fallback());
+    EXPECT_FALSE(cache.LastError().empty());
+  }
+  // The fallback is a tone of its own: longer than either click, 2 kHz.
+  const auto& tone = *cache.Fallback();
+  EXPECT_EQ(tone.format, kFormat);
+  EXPECT_EQ(tone.frames(), 2160u);
+  int crossings = 0;
+  for (std::size_t i = 1; i < tone.frames(); ++i)
+    crossings += (tone.samples[2 * i - 2] < 0) != (tone.samples[2 * i] < 0);
+  EXPECT_NEAR(crossings, 2 * 2000 * 0.045, 3);
+}
+
+TEST(ClickCache, AFormatChangeDecodesAgain) {
+  TempDir dir;
+  const std::string pi = dir.Write("pi.wav", PiWave);
+  ClickCache cache(kFormat);
+  EXPECT_EQ(cache.Get(pi)->frames(), 525u);
+  cache.SetFormat({44100, 2});
+  EXPECT_EQ(cache.Get(pi)->frames(), 483u);
+  EXPECT_EQ(cache.Fallback()->format.rate, 44100);
+  EXPECT_EQ(cache.Decodes(), 2);
+}
+
+}  // namespace
+}  // namespace pendlo

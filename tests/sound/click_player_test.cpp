@@ -1,0 +1,291 @@
+// The scheduler and mixer rendered offline: a fake device whose callbacks
+// the test calls at chosen steady times, with a fake steady clock, so the
+// placement of every click can be checked to the frame.
+#include "sound/click_player.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <random>
+#include <thread>
+
+#include "sound/fake_backend.h"
+#include "sound/temp_dir.h"
+#include "sound/wav_bytes.h"
+
+namespace pendlo {
+namespace {
+
+using testing::FakeBackend;
+using testing::FakeDevice;
+using testing::FloatWav;
+using testing::gFakeSteady;
+using testing::TempDir;
+
+// A player on a fake device. The marker click starts with exactly 1.0, so
+// its onset can be found to the frame in the output.
+struct Rig {
+  FakeDevice device;
+  std::unique_ptr<ClickPlayer> player;
+  TempDir dir;
+  std::string marker;
+
+  Rig(StreamFormat format, int frames, Micros leadMicros) {
+    device.format = format;
+    gFakeSteady = 1'000'000'000;
+    player =
+        std::make_unique<ClickPlayer>(std::make_unique<FakeBackend>(device),
+                                      PlayerOptions{frames, leadMicros, {}}, &testing::FakeSteady);
+    marker = dir.Write("marker.wav",
+                       FloatWav({1.0f, 0.5f, 0.25f}, static_cast<std::uint32_t>(format.rate)));
+  }
+  AudioClock& clock() { return *player->clock(); }
+};
+
+// Frames of the buffer (channel 0) where a marker starts; also checks that
+// the mixer wrote every sample.
+std::vector<int> Markers(const std::vector<float>& buffer, int channels, float marker = 1.0f) {
+  std::vector<int> found;
+  for (std::size_t i = 0; i < buffer.size(); ++i) {
+    EXPECT_NE(buffer[i], -9.0f) << "sample " << i << " left unwritten";
+    if (i % channels == 0 && buffer[i] == marker) found.push_back(static_cast<int>(i / channels));
+  }
+  return found;
+}
+
+struct GridCase {
+  const char* name;
+  StreamFormat format;
+  int frames;
+  int intervalMs;
+  double streamSpeed;  // the device's clock against the monotonic clock
+  Micros lead;
+};
+
+TEST(ClickPlayerOffline, OnsetsLandOnTheExactFramesWithoutDrift) {
+  const GridCase cases[] = {
+      {"64 frames, 48 kHz, 7 ms, stream 0.1 % fast", {48000, 2}, 64, 7, 1.001, 8000},
+      {"441 frames, 44.1 kHz, 11 ms (fractional frames per ms)", {44100, 2}, 441, 11, 1.0, 25000},
+      {"1024 frames, 48 kHz, 3 ms: several onsets per buffer, 0.1 % slow",
+       {48000, 2},
+       1024,
+       3,
+       0.999,
+       50000},
+  };
+  constexpr int kTicks = 100000;
+  for (const GridCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig(c.format, c.frames, c.lead);
+    ASSERT_TRUE(rig.player->EnsureOpen());
+    std::mt19937 random(42);
+    const double period = c.frames * 1e6 / (c.format.rate * c.streamSpeed);
+    // Callbacks come up to 30 % of a period early or late; the timer wakes
+    // up to 1.5 ms after its deadline.
+    std::uniform_real_distribution<double> jitter(-0.3 * period, 0.3 * period);
+    std::uniform_int_distribution<Micros> wake(0, 1500);
+
+    const Micros start = gFakeSteady.load();  // the first callback: where the clock anchors
+    std::int64_t callbacks = 0;
+    auto callbackAt = [&](std::int64_t n) {
+      return start + static_cast<Micros>(n * period + (n ? jitter(random) : 0));
+    };
+    Micros nextCallback = callbackAt(0);
+    rig.device.Render(nextCallback);
+    nextCallback = callbackAt(++callbacks);
+
+    const Micros firstDue = rig.clock().now() + 30000;
+    const std::int64_t lead = std::llround(c.lead * c.format.rate / 1e6);
+    int tick = 0;
+    Micros wakeDelay = wake(random);
+    std::int64_t found = 0;
+    int mostInOneBuffer = 0;
+    Micros lastNow = 0;
+    while (found < kTicks) {
+      const Micros due = firstDue + static_cast<Micros>(tick) * c.intervalMs * 1000;
+      const Micros wakeAt = rig.clock().SteadyAt(due) + wakeDelay;
+      if (tick < kTicks && wakeAt <= nextCallback) {
+        gFakeSteady = wakeAt;
+        ASSERT_GE(rig.clock().now(), due);  // the timer would now see its deadline
+        rig.player->Play(rig.marker, due);
+        ++tick;
+        wakeDelay = wake(random);
+        continue;
+      }
+      const std::int64_t bufferStart = callbacks * c.frames;
+      const auto onsets = Markers(rig.device.Render(nextCallback), c.format.channels);
+      nextCallback = callbackAt(++callbacks);
+      ASSERT_GE(rig.clock().now(), lastNow);
+      lastNow = rig.clock().now();
+      mostInOneBuffer = std::max(mostInOneBuffer, static_cast<int>(onsets.size()));
+      for (int offset : onsets) {
+        // Exact: within half a frame of due * rate, plus the lead.
+        const Micros d = firstDue + found * c.intervalMs * 1000;
+        const std::int64_t frame = bufferStart + offset - lead;
+        const std::int64_t error2 = 2 * (frame * 1'000'000 - (d - start) * c.format.rate);
+        ASSERT_LE(std::abs(error2), 1'000'000) << "tick " << found << " at frame " << frame;
+        ++found;
+      }
+    }
+    EXPECT_EQ(rig.player->Stats().late, 0u);
+    EXPECT_EQ(rig.player->Stats().anchors, 1u);
+    if (c.intervalMs * c.format.rate / 1000 < c.frames / 3) {
+      EXPECT_GE(mostInOneBuffer, 3);
+    }
+  }
+}
+
+TEST(ClickPlayerOffline, ANewClickCutsOffTheOneSoundingAtItsOnset) {
+  Rig rig({48000, 1}, 64, 5000);
+  // A long sound, then the same file replaced by another while it plays: the
+  // first keeps sounding from memory until the second's onset.
+  std::vector<float> longSound(2000, 0.25f);
+  longSound[0] = 1.0f;
+  rig.dir.Write("click.wav", FloatWav(longSound, 48000));
+  ASSERT_TRUE(rig.player->EnsureOpen());
+  std::vector<float> out;
+  Micros at = gFakeSteady.load();
+  auto render = [&](int buffers) {
+    for (int i = 0; i < buffers; ++i) {
+      const auto& b = rig.device.Render(at);
+      out.insert(out.end(), b.begin(), b.end());
+      at += 1333;
+    }
+  };
+  render(1);
+  const Micros due = rig.clock().now() + 1000;
+  rig.player->Play(rig.dir.File("click.wav"), due);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a new file version
+  rig.dir.Write("click.wav", FloatWav({-1.0f, 0.75f, 0.75f}, 48000));
+  render(3);
+  rig.player->Play(rig.dir.File("click.wav"), due + 10000);  // 480 frames later
+  render(30);
+
+  const auto first = std::find(out.begin(), out.end(), 1.0f) - out.begin();
+  ASSERT_LT(first, static_cast<long>(out.size()));
+  const long cut = first + 480;
+  for (long i = first + 1; i < cut; ++i) ASSERT_EQ(out[i], 0.25f) << i;
+  EXPECT_EQ(out[cut], -1.0f);
+  EXPECT_EQ(out[cut + 1], 0.75f);
+  EXPECT_EQ(out[cut + 2], 0.75f);
+  for (long i = cut + 3; i < static_cast<long>(out.size()); ++i) ASSERT_EQ(out[i], 0.0f) << i;
+  // Both clips are released once done (checked by the sanitizers); a new
+  // click still plays afterwards.
+  rig.player->Play(rig.dir.File("click.wav"), rig.clock().now() + 1000);
+  render(10);
+  EXPECT_EQ(std::count(out.begin(), out.end(), -1.0f), 2);
+}
+
+TEST(ClickPlayerOffline, ALateClickStartsAtOnce) {
+  Rig rig({48000, 2}, 256, 2000);
+  ASSERT_TRUE(rig.player->EnsureOpen());
+  Micros at = gFakeSteady.load();
+  for (int i = 0; i < 10; ++i) rig.device.Render(at += 5333);
+  // Due 50 ms ago: its frame is long rendered.
+  rig.player->Play(rig.marker, rig.clock().now() - 50000);
+  EXPECT_EQ(Markers(rig.device.Render(at += 5333), 2), std::vector<int>{0});
+  EXPECT_EQ(rig.player->Stats().late, 1u);
+}
+
+TEST(ClickPlayerOffline, AStallIsBridgedByTheMonotonicClockThenRejoined) {
+  Rig rig({48000, 2}, 480, 25000);  // 10 ms buffers
+  ASSERT_TRUE(rig.player->EnsureOpen());
+  AudioClock& clock = rig.clock();
+  Micros at = gFakeSteady.load();
+  for (int i = 0; i < 200; ++i) rig.device.Render(at += 10000);
+  // The server stops calling for 300 ms: the clock runs on.
+  const Micros before = clock.now();
+  for (int ms = 50; ms <= 300; ms += 50) {
+    gFakeSteady = at + ms * 1000;
+    EXPECT_NEAR(clock.now() - before, ms * 1000, 100);
+  }
+  const Micros stalled = clock.now();
+  rig.device.Render(at += 310000);
+  EXPECT_EQ(clock.Anchors(), 2u);
+  EXPECT_GE(clock.now(), stalled);  // no step back at the re-join
+  // After the re-join clicks are placed exactly again.
+  const Micros due = clock.now() + 5000;
+  rig.player->Play(rig.marker, due);
+  rig.player->Play(rig.marker, due + 20000);
+  std::vector<std::int64_t> onsets;
+  for (int i = 0; i < 10; ++i) {
+    for (int f : Markers(rig.device.Render(at += 10000), 2)) onsets.push_back(i * 480 + f);
+  }
+  ASSERT_EQ(onsets.size(), 2u);
+  EXPECT_EQ(onsets[1] - onsets[0], 960);
+}
+
+TEST(ClickPlayerOffline, HeardTimeIsTheOnsetFramesRenderTimePlusTheDeviceLatency) {
+  Rig rig({48000, 2}, 480, 22000);
+  ASSERT_TRUE(rig.player->EnsureOpen());
+  Micros at = gFakeSteady.load();
+  for (int i = 0; i < 300; ++i) rig.device.Render(at += 10000);  // the loop settles
+  const Micros due = rig.clock().now() + 3000;
+  const Micros heard = rig.player->HeardAtSteady(due);
+  rig.player->Play(rig.marker, due);
+  for (int i = 0; i < 10; ++i) {
+    const Micros callback = at += 10000;
+    const auto onsets = Markers(rig.device.Render(callback), 2);
+    if (onsets.empty()) continue;
+    // Rendered at the callback plus its offset; heard one buffer later.
+    const Micros rendered = callback + onsets[0] * 1'000'000 / 48000;
+    EXPECT_NEAR(heard, rendered + 10000, 100);
+    EXPECT_EQ(rig.player->OutputLatency(), 22000 + 10000);
+    return;
+  }
+  FAIL() << "click not heard";
+}
+
+TEST(ClickPlayerOffline, WithoutADeviceTheClockRunsAndTheFailureIsReportedOnce) {
+  FakeDevice device;
+  device.available = false;
+  gFakeSteady = 5'000'000;
+  ClickPlayer player(std::make_unique<FakeBackend>(device), {}, &testing::FakeSteady);
+  TempDir dir;
+  const std::string marker = dir.Write("m.wav", FloatWav({1.0f}, 48000));
+
+  // Start-up, then two Starts: tried each time, reported once.
+  EXPECT_FALSE(player.EnsureOpen());
+  EXPECT_EQ(player.TakeError(), std::string(kNoSoundMessage) + " (no device)");
+  EXPECT_FALSE(player.EnsureOpen());
+  EXPECT_FALSE(player.EnsureOpen());
+  EXPECT_EQ(player.TakeError(), "");
+  EXPECT_EQ(device.opens, 3);
+  // The beat keeps time on the monotonic clock; playing is a no-op.
+  EXPECT_EQ(player.clock()->now(), 5'000'000);
+  gFakeSteady = 5'250'000;
+  EXPECT_EQ(player.clock()->now(), 5'250'000);
+  player.Play(marker, 5'250'000);
+  EXPECT_EQ(player.HeardAtSteady(5'300'000), 5'300'000);
+  EXPECT_EQ(player.OutputLatency(), 0);
+
+  // The device appears: the next Start opens it.
+  device.available = true;
+  EXPECT_TRUE(player.EnsureOpen());
+  EXPECT_EQ(player.TakeError(), "");
+  device.Render(5'260'000);
+  EXPECT_TRUE(player.clock()->Streaming());
+  EXPECT_GE(player.clock()->now(), 5'250'000);
+
+  // It goes away while running: silence, the clock carries on at the
+  // monotonic pace, one report, and the next Start reopens.
+  device.Lose(5'270'000);
+  EXPECT_FALSE(player.clock()->Streaming());
+  EXPECT_TRUE(
+      std::all_of(device.buffer.begin(), device.buffer.end(), [](float v) { return v == 0; }));
+  const Micros t = player.clock()->now();
+  gFakeSteady = 5'370'000;
+  EXPECT_EQ(player.clock()->now() - t, 100'000);
+  player.Play(marker, player.clock()->now());
+  EXPECT_EQ(player.TakeError(), kSoundLostMessage);
+  EXPECT_EQ(player.TakeError(), "");
+  EXPECT_TRUE(player.EnsureOpen());
+  EXPECT_EQ(device.opens, 5);
+  device.Render(5'380'000);
+  EXPECT_TRUE(player.clock()->Streaming());
+}
+
+}  // namespace
+}  // namespace pendlo

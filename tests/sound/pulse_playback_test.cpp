@@ -1,0 +1,140 @@
+// Clicks through a real PulseAudio server: a private server with a null
+// sink at 48 kHz, the player on SDL's PulseAudio driver, the sink's monitor
+// recorded with parec.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <sstream>
+#include <thread>
+
+#include "sound/click_images.h"
+#include "sound/click_onsets.h"
+#include "sound/click_player.h"
+#include "sound/pulse_server.h"
+#include "sound/temp_dir.h"
+
+namespace pendlo {
+namespace {
+
+using testing::FindClicks;
+using testing::MonitorRecorder;
+using testing::PulseServer;
+
+std::string Describe(const std::vector<testing::FoundClick>& clicks) {
+  std::ostringstream s;
+  s << "clicks at frame/kind:";
+  for (const auto& c : clicks) s << ' ' << c.frame << '/' << c.kind;
+  s << '\n';
+  return s.str();
+}
+
+class PulsePlayback : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(server_.Start(&error)) << error;
+    pi_ = dir_.Write("pi.wav", PiWave);
+    po_ = dir_.Write("po.wav", PoWave);
+  }
+
+  // Plays the ticks (ms after the first, accent flag) on the player's
+  // clock, as the beat timer would; returns their due times.
+  std::vector<Micros> PlayTicks(ClickPlayer& player,
+                                const std::vector<std::pair<int, bool>>& ticks) {
+    AudioClock& clock = *player.clock();
+    const Micros first = clock.now() + 100000;
+    std::vector<Micros> dues;
+    for (const auto& [ms, accent] : ticks) {
+      const Micros due = first + ms * 1000;
+      while (!clock.waitUntil(due)) {
+      }
+      player.Play(accent ? pi_ : po_, due);
+      dues.push_back(due);
+    }
+    return dues;
+  }
+
+  PulseServer server_{48000};
+  testing::TempDir dir_;
+  std::string pi_, po_;
+};
+
+TEST_F(PulsePlayback, ClicksAreSpacedToTheSampleAndAccentsDiffer) {
+  ClickPlayer player;
+  ASSERT_TRUE(player.EnsureOpen()) << player.TakeError();
+  EXPECT_EQ(player.Stats().format.rate, 48000);
+  MonitorRecorder recorder(server_);
+  std::string error;
+  ASSERT_TRUE(recorder.Start(&error)) << error;
+  ASSERT_TRUE(testing::WaitUntilStreaming(*player.clock()));
+
+  // A bar of 4 at 240 BPM, then tuplet-like uneven notes.
+  const std::vector<std::pair<int, bool>> ticks = {
+      {0, true},     {250, false},  {500, false},  {750, false},  {1000, true},
+      {1334, false}, {1667, false}, {2000, true},  {2111, false}, {2222, false},
+      {2333, true},  {2583, false}, {2833, false}, {3083, false}};
+  const std::vector<Micros> dues = PlayTicks(player, ticks);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const std::vector<float> recording = recorder.Stop();
+
+  const auto clicks = FindClicks(recording, testing::BuiltInClickTemplates(48000));
+  ASSERT_EQ(clicks.size(), ticks.size())
+      << Describe(clicks) << "late onsets " << player.Stats().late;
+  for (std::size_t k = 0; k < clicks.size(); ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(clicks[k].kind, ticks[k].second ? 0 : 1);
+    if (k == 0) continue;
+    const double spacing = static_cast<double>(clicks[k].frame - clicks[k - 1].frame);
+    const double due = (dues[k] - dues[k - 1]) * 48000 / 1e6;
+    EXPECT_LE(std::abs(spacing - due), 1.0) << "spacing " << spacing << " frames, due " << due;
+  }
+  // The accent is full scale, the plain click about 56 %.
+  for (std::size_t k = 0; k < clicks.size(); ++k) {
+    if (ticks[k].second) {
+      EXPECT_GT(clicks[k].peak, 0.9f);
+    } else {
+      EXPECT_NEAR(clicks[k].peak, 0.56f, 0.08f);
+    }
+  }
+  EXPECT_EQ(player.Stats().late, 0u);
+  EXPECT_EQ(player.TakeError(), "");
+}
+
+TEST_F(PulsePlayback, TheServerGoingAwayNeitherStopsNorCrashesAndStartReopens) {
+  ClickPlayer player;
+  ASSERT_TRUE(player.EnsureOpen());
+  AudioClock& clock = *player.clock();
+  ASSERT_TRUE(testing::WaitUntilStreaming(clock));
+
+  server_.Stop();
+  // The beat goes on: clicks are accepted, the clock keeps time.
+  const Micros before = clock.now();
+  const auto t0 = std::chrono::steady_clock::now();
+  std::string error;
+  while (error.empty() && std::chrono::steady_clock::now() - t0 < std::chrono::seconds(5)) {
+    player.Play(pi_, clock.now());
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    error = player.TakeError();
+  }
+  EXPECT_EQ(error, kSoundLostMessage);
+  EXPECT_EQ(player.TakeError(), "");  // once
+  const double elapsed =
+      std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_NEAR(static_cast<double>(clock.now() - before), elapsed, 20000);
+
+  // The server returns; the next Start opens a new stream and clicks sound.
+  ASSERT_TRUE(server_.Start(&error)) << error;
+  ASSERT_TRUE(player.EnsureOpen()) << player.TakeError();
+  MonitorRecorder recorder(server_);
+  ASSERT_TRUE(recorder.Start(&error)) << error;
+  ASSERT_TRUE(testing::WaitUntilStreaming(clock));
+  PlayTicks(player, {{0, true}, {200, false}});
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto clicks = FindClicks(recorder.Stop(), testing::BuiltInClickTemplates(48000));
+  ASSERT_EQ(clicks.size(), 2u) << Describe(clicks);
+  EXPECT_EQ(clicks[1].frame - clicks[0].frame, 9600);
+}
+
+}  // namespace
+}  // namespace pendlo
