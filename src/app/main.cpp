@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
   options.sound = pendlo::app::SystemSoundLink();
   pendlo::ui::TMetronome metronome(std::move(options));
   app.SetSaveBeforeExit([&metronome] { return metronome.SaveBeforeExit(); });
+  if (app.ExitRequested()) return 0;
   metronome.show();
   return app.exec();
 }

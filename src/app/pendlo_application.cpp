@@ -81,7 +81,8 @@ void PendloApplication::OnSignal() {
     // Nobody may be there to see a box; the message goes to the log.
     if (!error.empty()) std::fprintf(stderr, "%s\n", error.c_str());
   }
-  exit(0);
+  exitRequested_ = true;
+  exit(0);  // ends every running event loop, a modal box's included
 }
 
 void PreparePlatform() {

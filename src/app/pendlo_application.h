@@ -25,11 +25,16 @@ class PendloApplication : public QApplication {
   // success.
   void SetSaveBeforeExit(std::function<std::string()> save);
 
+  // A signal asked the program to end, also before the event loop runs
+  // (for instance while a start-up error box was open).
+  bool ExitRequested() const { return exitRequested_; }
+
  private:
   void OnSignal();
 
   std::function<std::string()> save_;
   QSocketNotifier* signalNotifier_ = nullptr;
+  bool exitRequested_ = false;
 };
 
 // Chooses the platform before the application starts: X11 (also through

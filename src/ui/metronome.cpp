@@ -257,6 +257,9 @@ void TMetronome::FormCreate() {
   Guarded([this] { LoadSettings(); });
   Guarded([this] { LoadSavedText(); });
   Guarded([this] { ChangeTempo(); });
+  // The sound output is opened once here and kept open; a failure is shown
+  // once and the beat then runs silently.
+  Guarded([this] { sound_->EnsureOpen(); });
   creating_ = false;
 }
 

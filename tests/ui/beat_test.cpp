@@ -1,0 +1,189 @@
+// Start, Stop, tempo and meter changes against the real beat timer running
+// on a fake clock: which click each tick plays and when it is due.
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+#include <QTest>
+#include <mutex>
+
+#include "test_support.h"
+#include "timer/fake_clock.h"
+#include "ui/definition_memo.h"
+#include "ui/flash_scheduler.h"
+#include "ui/meter_radio_group.h"
+#include "ui/tempo_scroll_bar.h"
+
+namespace pendlo::ui {
+namespace {
+
+using pendlo::testing::FakeClock;
+using testing::TempDir;
+
+// Records each click the ticks play: 'A' for "pi.wav", 'p' for "po.wav".
+class RecordingLink final : public SoundLink {
+ public:
+  explicit RecordingLink(std::shared_ptr<FakeClock> clock) : clock_(std::move(clock)) {}
+  std::shared_ptr<Clock> TimerClock() override { return clock_; }
+  void Play(const std::string& path, Micros due) override {
+    std::lock_guard lock(mutex_);
+    clicks_ += path.ends_with("/pi.wav") ? 'A' : path.ends_with("/po.wav") ? 'p' : '?';
+    dues_.push_back(due);
+  }
+  Micros HeardAt(Micros) override { return steadyNowMicros(); }
+  void EnsureOpen() override {}
+
+  std::string Clicks() {
+    std::lock_guard lock(mutex_);
+    return clicks_;
+  }
+  std::vector<Micros> Dues() {
+    std::lock_guard lock(mutex_);
+    return dues_;
+  }
+
+ private:
+  std::shared_ptr<FakeClock> clock_;
+  std::mutex mutex_;
+  std::string clicks_;
+  std::vector<Micros> dues_;
+};
+
+struct Rig {
+  TempDir dir;
+  std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+  RecordingLink* link = nullptr;
+  std::unique_ptr<TMetronome> w;
+
+  Rig() {
+    auto recording = std::make_unique<RecordingLink>(clock);
+    link = recording.get();
+    w = testing::MakeWindow(dir.Path(), std::move(recording));
+  }
+  // Runs n ticks; returns their due times.
+  std::vector<Micros> Ticks(int n) {
+    std::vector<Micros> dues;
+    for (int i = 0; i < n; ++i) {
+      const auto due = clock->step();
+      EXPECT_TRUE(due.has_value());
+      if (!due) break;
+      dues.push_back(*due);
+    }
+    return dues;
+  }
+  // The deadline the timer waits for once it has re-armed to `expected`.
+  bool WaitsFor(Micros expected) {
+    for (int i = 0; i < 200; ++i) {
+      if (clock->awaitWaiter(std::chrono::milliseconds(10)) == expected) return true;
+    }
+    return false;
+  }
+};
+
+std::vector<Micros> Gaps(const std::vector<Micros>& dues) {
+  std::vector<Micros> gaps;
+  for (std::size_t i = 1; i < dues.size(); ++i) gaps.push_back(dues[i] - dues[i - 1]);
+  return gaps;
+}
+
+TEST(Beat, StartRunsTheMeterFromAnAccentOneFullPeriodAfterThePress) {
+  const struct {
+    const char* name;
+    int meter;
+    const char* text;
+    int tempo;
+    const char* clicks;
+  } rows[] = {
+      {"four", 3, "", 72, "ApppAppp"},
+      {"one", 0, "", 120, "AAAA"},
+      {"irregular 322", 9, "/ 7/8\n322", 72, "AppApApApp"},
+      {"irregular 32", 9, "3 2", 120, "AppApApp"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Rig rig;
+    rig.w->memList->SetTextUtf8(row.text);
+    rig.w->rgHyoushi->SetItemIndex(row.meter);
+    rig.w->scrBarTempo->SetPosition(row.tempo);
+    const Micros pressed = rig.clock->now();
+    QTest::mouseClick(rig.w->btnStart, Qt::LeftButton);
+    const Micros period = IntervalForTempo(row.tempo) * 1000;
+    ASSERT_TRUE(rig.WaitsFor(pressed + period));
+    const auto dues = rig.Ticks(static_cast<int>(std::strlen(row.clicks)));
+    EXPECT_EQ(rig.link->Clicks(), row.clicks);
+    for (Micros gap : Gaps(dues)) EXPECT_EQ(gap, period);
+    EXPECT_EQ(rig.link->Dues(), dues);
+  }
+}
+
+TEST(Beat, TupletsSetEachNoteLength) {
+  Rig rig;
+  rig.w->memList->SetTextUtf8("3");
+  rig.w->rgHyoushi->SetItemIndex(10);
+  const Micros pressed = rig.clock->now();
+  rig.w->btnStartClick();
+  ASSERT_TRUE(rig.WaitsFor(pressed + 833000));
+  const auto dues = rig.Ticks(5);
+  EXPECT_EQ(rig.link->Clicks(), "AppAp");
+  EXPECT_EQ(Gaps(dues), (std::vector<Micros>{278000, 278000, 277000, 278000}));
+}
+
+TEST(Beat, TempoAndMeterChangesWhileRunning) {
+  Rig rig;
+  rig.w->btnStartClick();
+  rig.Ticks(2);  // A p
+  // A new tempo re-times at once: the next tick one new period later.
+  const Micros changed = rig.clock->now();
+  rig.w->scrBarTempo->SetPosition(120);
+  ASSERT_TRUE(rig.WaitsFor(changed + 500000));
+  rig.Ticks(1);  // the pattern goes on: p
+  // A new meter restarts the bar: the next tick is an accent.
+  rig.w->rgHyoushi->SetItemIndex(2);
+  rig.Ticks(4);  // A p p A
+  EXPECT_EQ(rig.link->Clicks(), "AppAppA");
+  // Start while running keeps the phase; the next tick is an accent.
+  const auto before = rig.clock->awaitWaiter();
+  rig.w->btnStartClick();
+  EXPECT_EQ(rig.clock->awaitWaiter(), before);
+  rig.Ticks(1);
+  EXPECT_EQ(rig.link->Clicks(), "AppAppAA");
+  // Stop: nothing is armed any more.
+  rig.w->btnStopClick();
+  EXPECT_FALSE(rig.clock->awaitWaiter(std::chrono::milliseconds(100)).has_value());
+  EXPECT_FALSE(rig.w->MMTimer->Armed());
+}
+
+// Records the fill each bar is painted with.
+class PaintLog : public QObject {
+ public:
+  std::vector<QColor> fills;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint)
+      fills.push_back(static_cast<IndicatorBar*>(watched)->Fill());
+    return false;
+  }
+};
+
+TEST(Beat, EachTickFlashesItsBarInAPaintedFrameThenBlack) {
+  Rig rig;
+  PaintLog accent, plain;
+  rig.w->Shape1->installEventFilter(&accent);
+  rig.w->Shape2->installEventFilter(&plain);
+  rig.w->rgHyoushi->SetItemIndex(1);  // 2: accent, plain
+  rig.w->btnStartClick();
+  rig.Ticks(2);
+  const auto painted = [](const PaintLog& log, QRgb colour) {
+    return std::find(log.fills.begin(), log.fills.end(), QColor(colour)) != log.fills.end();
+  };
+  EXPECT_TRUE(QTest::qWaitFor([&] { return painted(accent, kFuchsia); }, 1000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return painted(plain, kAqua); }, 1000));
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        return rig.w->Shape1->Fill() == QColor(kBlack) && rig.w->Shape2->Fill() == QColor(kBlack);
+      },
+      1000));
+}
+
+}  // namespace
+}  // namespace pendlo::ui
