@@ -1,0 +1,173 @@
+// The help window's text and behaviour, and the error box's text rules.
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <QFileDialog>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+
+#include "test_support.h"
+#include "ui/definition_memo.h"
+#include "ui/error_box.h"
+#include "ui/help_text.h"
+#include "ui/help_window.h"
+
+namespace pendlo::ui {
+namespace {
+
+using testing::CaughtBoxes;
+using testing::MakeWindow;
+using testing::TempDir;
+
+// The text in code page 932, by the system's converter.
+std::string Cp932(const std::string& utf8) {
+  iconv_t cd = iconv_open("CP932", "UTF-8");
+  std::string out(utf8.size() * 2 + 4, '\0');
+  char* in = const_cast<char*>(utf8.data());
+  std::size_t inLeft = utf8.size();
+  char* o = out.data();
+  std::size_t outLeft = out.size();
+  const std::size_t rc = iconv(cd, &in, &inLeft, &o, &outLeft);
+  iconv_close(cd);
+  EXPECT_NE(rc, static_cast<std::size_t>(-1)) << utf8;
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+TEST(HelpText, TheTwentySixLinesInCodePage932) {
+  ASSERT_EQ(kHelpLines.size(), 26u);
+  const struct {
+    int line;  // 1-based
+    std::string bytes;
+  } rows[] = {
+      {1, "\x81\xa1\x81\xa1\x81\xa1\x83\x65\x83\x93\x83\x7c"},
+      {2, "\x81\xa1\x83\x58\x83\x4e\x83\x8d\x81\x5b\x83\x8b\x83\x6f\x81\x5b\x81\x40"},
+      {6, ""},
+      {11, ""},
+      {15,
+       "\x81\x75\x94\xbc\x8a\x70\x82\xcc"
+       "1\x81\x60"
+       "9\x81\x76\x88\xc8\x8a\x4f\x82\xcc"
+       "\x95\xb6\x8e\x9a\x82\xcd\x96\xb3\x8e\x8b\x82\xb3\x82\xea\x82\xdc\x82\xb7\x81\x42"},
+      {24, "\x82\xb5\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2\x81\x42"},
+      {25, ""},
+      {26, ""},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(Cp932(std::string(kHelpLines[row.line - 1])), row.bytes) << row.line;
+  }
+  // Full-width "［" before Start, ASCII "]" after it; full-width digits in 4 and 5.
+  EXPECT_NE(Cp932(std::string(kHelpLines[22])).find("\x81\x6dStart]"), std::string::npos);
+  EXPECT_NE(Cp932(std::string(kHelpLines[3])).find("\x81\x75\x82\x50\x81\x76"), std::string::npos);
+  EXPECT_NE(Cp932(std::string(kHelpLines[4])).find("\x81\x75\x82\x50\x82\x4f\x81\x76"),
+            std::string::npos);
+  for (std::string_view line : kHelpLines) Cp932(std::string(line));  // every line encodes
+}
+
+TEST(HelpWindow, CreatedHiddenShownCentredOnceAndOnlyHiddenByClose) {
+  TempDir dir;
+  auto w = MakeWindow(dir.Path());
+  TformHelp* help = w->formHelp;
+  ASSERT_NE(help, nullptr);
+  EXPECT_FALSE(help->isVisible());
+  EXPECT_EQ(help->windowTitle(), "手抜きHelp");
+  EXPECT_EQ(help->size(), QSize(TformHelp::kClientWidth, TformHelp::kClientHeight));
+  EXPECT_TRUE(help->windowFlags() & Qt::WindowMaximizeButtonHint);
+  QPlainTextEdit* memo = help->memHelp();
+  EXPECT_TRUE(memo->isReadOnly());
+  EXPECT_EQ(memo->font().pixelSize(), 12);
+  EXPECT_EQ(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(memo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+  EXPECT_EQ(memo->focusPolicy(), Qt::ClickFocus);
+  EXPECT_EQ(memo->document()->blockCount(), 26);
+  QStringList lines;
+  for (std::string_view line : kHelpLines) lines << QString::fromUtf8(line.data(), line.size());
+  EXPECT_EQ(memo->toPlainText(), lines.join('\n'));
+
+  QTest::mouseClick(w->btnHelp, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(help));
+  EXPECT_EQ(memo->geometry(), help->rect()) << "the text fills the window";
+  const QRect screen = help->screen()->geometry();
+  EXPECT_EQ(help->pos(), QPoint((screen.width() - 463) / 2, (screen.height() - 336) / 2));
+  EXPECT_NE(QApplication::focusWidget(), memo) << "showing does not focus the text";
+  QTest::keyClick(help, Qt::Key_Tab);
+  EXPECT_NE(QApplication::focusWidget(), memo) << "Tab never focuses the text";
+  QTest::keyClicks(memo, "abc");
+  EXPECT_EQ(memo->toPlainText(), lines.join('\n')) << "typing changes nothing";
+
+  help->move(10, 20);
+  help->resize(300, 200);
+  memo->verticalScrollBar()->setValue(3);
+  EXPECT_FALSE(help->close());  // hidden, not closed
+  EXPECT_FALSE(help->isVisible());
+  w->btnHelpClick();
+  EXPECT_TRUE(help->isVisible());
+  EXPECT_EQ(help->pos(), QPoint(10, 20)) << "never centred again";
+  EXPECT_EQ(help->size(), QSize(300, 200));
+  EXPECT_EQ(memo->verticalScrollBar()->value(), 3);
+  w->btnHelpClick();  // already open: only raised
+  EXPECT_EQ(w->findChildren<QWidget*>("formHelp").size(), 1);
+  EXPECT_TRUE(w->isVisible());
+
+  // Minimising the main window takes the help window with it.
+  w->setWindowState(Qt::WindowMinimized);
+  EXPECT_FALSE(help->isVisible());
+  w->setWindowState(Qt::WindowNoState);
+  EXPECT_TRUE(help->isVisible());
+}
+
+TEST(ErrorBox, TextTitleAndInterception) {
+  const struct {
+    QString message, text;
+  } rows[] = {
+      {"No timer available", "No timer available."},
+      {"I/O ｴﾗｰ (5)", "I/O ｴﾗｰ (5)"},
+      {"ﾌｧｲﾙ /x/a.dtp は開けません", "ﾌｧｲﾙ /x/a.dtp は開けません."},
+      {"done.", "done."},
+      {"x-", "x-"},
+      {"x/", "x/."},
+      {"", ""},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(ErrorBoxText(row.message), row.text) << row.message.toStdString();
+
+  const struct {
+    QString path, title;
+  } titles[] = {
+      {"/usr/bin/pendlo", "pendlo"},
+      {"/opt/PENDLO.bin", "Pendlo"},
+      {"./Pendlo.v2.x", "Pendlo"},
+      {"a", "a"},
+  };
+  for (const auto& row : titles) EXPECT_EQ(ApplicationTitle(row.path), row.title);
+
+  CaughtBoxes boxes;
+  ShowErrorBox("No timer available");
+  EXPECT_EQ(boxes.texts, QStringList{"No timer available."});
+  EXPECT_EQ(boxes.captions, QStringList{"pendlo"});
+}
+
+TEST(ErrorBox, FileErrorsOfOpenAndSaveLeaveTheWindowUsable) {
+  TempDir dir;
+  CaughtBoxes boxes;
+  auto w = MakeWindow(dir.Path());
+  w->memList->SetTextUtf8("3 2 2");
+  // The real dialog: a typed name of a missing file is accepted.
+  const std::string missing = dir.File("nothing.dtp");
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    dialog->selectFile(QString::fromStdString(missing));
+    QMetaObject::invokeMethod(dialog, "accept");
+  });
+  QTest::mouseClick(w->btnOpen, Qt::LeftButton);
+  EXPECT_EQ(boxes.texts, QStringList{QString::fromStdString("ﾌｧｲﾙ " + missing + " は開けません.")});
+  EXPECT_EQ(w->memList->TextUtf8(), "3 2 2");
+  EXPECT_TRUE(w->isEnabled());
+}
+
+}  // namespace
+}  // namespace pendlo::ui

@@ -1,0 +1,158 @@
+// Start-up restores tempo, meter, position and memo from the data directory;
+// closing writes them back; failures show one box per cause and start-up
+// goes on.
+#include <gtest/gtest.h>
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+
+#include "files/settings.h"
+#include "test_support.h"
+#include "ui/definition_memo.h"
+#include "ui/meter_radio_group.h"
+#include "ui/tempo_scroll_bar.h"
+
+namespace pendlo::ui {
+namespace {
+
+using testing::CaughtBoxes;
+using testing::MakeWindow;
+using testing::TempDir;
+
+TEST(Startup, FirstStartInAnEmptyDirectory) {
+  TempDir dir;
+  CaughtBoxes boxes;
+  auto w = MakeWindow(dir.Path());
+  EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join("|").toStdString();
+  EXPECT_EQ(dir.Read("init.sav"), "-10000\r\n");
+  EXPECT_EQ(dir.Read("pi.wav").size(), 219u);
+  EXPECT_EQ(dir.Read("po.wav").size(), 219u);
+  EXPECT_EQ(w->lblTempo->text(), "72");
+  EXPECT_EQ(w->rgHyoushi->ItemIndex(), 3);
+  EXPECT_EQ(w->pos(), QPoint(73, 42));
+  EXPECT_EQ(w->memList->TextUtf8(), "");
+  EXPECT_EQ(w->MMTimer->Interval(), 833u);
+  EXPECT_FALSE(w->MMTimer->Enabled());
+  EXPECT_EQ(QApplication::focusWidget(), w->scrBarTempo);
+}
+
+TEST(Startup, RestoresThroughTheControlsAndClosingWritesBack) {
+  const struct {
+    const char* name;
+    const char* settings;
+    int tempo, meter;
+    QPoint pos;
+  } rows[] = {
+      {"saved values", "120\r\n9\r\n100\r\n50\r\n", 120, 9, {100, 50}},
+      {"out of range", "9999\r\n15\r\n-20\r\n5000\r\n", 600, 10, {-20, 5000}},
+      {"no meter", "5\r\n-5\r\n1\r\n2\r\n", 20, -1, {1, 2}},
+      {"hex and signs", "+72\r\n$3\r\n$10\r\n-0\r\n", 72, 3, {16, 0}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    dir.Write("init.sav", row.settings);
+    dir.Write("dtp.sav", "/ comment\r\n3 2\xe5\xef\r\n2");  // "3 2" then invalid Shift-JIS
+    CaughtBoxes boxes;
+    auto w = MakeWindow(dir.Path());
+    EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join("|").toStdString();
+    EXPECT_EQ(w->scrBarTempo->Position(), row.tempo);
+    EXPECT_EQ(w->lblTempo->text(), QString::number(row.tempo));
+    EXPECT_EQ(w->MMTimer->Interval(), static_cast<unsigned>(IntervalForTempo(row.tempo)));
+    EXPECT_EQ(w->rgHyoushi->ItemIndex(), row.meter);
+    EXPECT_EQ(w->Engine().MeterSelection(), row.meter);
+    EXPECT_EQ(w->pos(), row.pos);
+    EXPECT_EQ(w->memList->DisplayLines().size(), 3u);
+    EXPECT_TRUE(w->close());
+    EXPECT_EQ(dir.Read("init.sav"),
+              FormatSettings({row.tempo, row.meter, row.pos.x(), row.pos.y()}));
+    EXPECT_EQ(dir.Read("dtp.sav"), "/ comment\r\n3 2\xe5\xef\r\n2") << "every byte comes back";
+  }
+}
+
+TEST(Startup, AFailedStepIsShownOnceAndTheRestStillRuns) {
+  const struct {
+    const char* name;
+    std::function<void(const TempDir&)> prepare;
+    QStringList boxes;
+    int tempo;
+  } rows[] = {
+      {"non-numeric meter: tempo kept, readout agrees",
+       [](const TempDir& d) { d.Write("init.sav", "96\r\nfour\r\n1\r\n2\r\n"); },
+       {"入力値が数値ではありません."},
+       96},
+      {"a directory named init.sav: one box for both steps",
+       [](const TempDir& d) { std::filesystem::create_directory(d.File("init.sav")); },
+       {"ﾌｧｲﾙへのｱｸｾｽが拒否されました."},
+       72},
+      {"dtp.sav too large for the memo",
+       [](const TempDir& d) {
+         d.Write("init.sav", "150\r\n3\r\n0\r\n0\r\n");
+         d.Write("dtp.sav", std::string(1024 * 1024 + 1, '1'));
+       },
+       {"文字列の大きさが ﾒﾓ の制限を越えました."},
+       150},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    row.prepare(dir);
+    CaughtBoxes boxes;
+    auto w = MakeWindow(dir.Path());
+    EXPECT_EQ(boxes.texts, row.boxes);
+    for (const QString& caption : boxes.captions) EXPECT_EQ(caption, "pendlo");
+    EXPECT_EQ(w->scrBarTempo->Position(), row.tempo);
+    EXPECT_EQ(w->lblTempo->text(), QString::number(row.tempo));
+    EXPECT_EQ(w->MMTimer->Interval(), static_cast<unsigned>(IntervalForTempo(row.tempo)));
+  }
+}
+
+TEST(Startup, AnUnreadableSavedTextIsNotOverwrittenByAnEmptyMemo) {
+  TempDir dir;
+  const std::string big(1024 * 1024 + 1, '1');
+  dir.Write("dtp.sav", big);
+  CaughtBoxes boxes;
+  auto w = MakeWindow(dir.Path());
+  EXPECT_TRUE(w->close());
+  EXPECT_EQ(dir.Read("dtp.sav"), big);
+}
+
+TEST(Close, AFailedSaveKeepsTheWindowOpenAndTheNextCloseTriesAgain) {
+  TempDir dir;
+  CaughtBoxes boxes;
+  auto w = MakeWindow(dir.Path());
+  w->btnStartClick();
+  ASSERT_TRUE(w->MMTimer->Enabled());
+  // A directory in the place of "init.sav" cannot be replaced by a file.
+  std::filesystem::remove(dir.File("init.sav"));
+  std::filesystem::create_directory(dir.File("init.sav"));
+  EXPECT_FALSE(w->close());
+  EXPECT_TRUE(w->isVisible());
+  EXPECT_FALSE(w->MMTimer->Enabled()) << "the timer is off before anything is written";
+  ASSERT_EQ(boxes.texts.size(), 1);
+  EXPECT_EQ(boxes.captions.front(), "pendlo");
+  std::filesystem::remove(dir.File("init.sav"));
+  w->memList->SetTextUtf8("3\n2");
+  EXPECT_TRUE(w->close());
+  EXPECT_EQ(dir.Read("init.sav"), "72\r\n3\r\n73\r\n42\r\n");
+  EXPECT_EQ(dir.Read("dtp.sav"), "3\r\n2");
+}
+
+TEST(Close, ExitButtonStopsTheBeatThenSaves) {
+  TempDir dir;
+  auto w = MakeWindow(dir.Path());
+  w->scrBarTempo->SetPosition(150);
+  w->rgHyoushi->SetItemIndex(10);
+  w->btnStartClick();
+  QTest::mouseClick(w->btnOFF, Qt::LeftButton);
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_FALSE(w->MMTimer->Enabled());
+  EXPECT_EQ(dir.Read("init.sav"), "150\r\n10\r\n73\r\n42\r\n");
+  EXPECT_EQ(w->SaveBeforeExit(), "");
+}
+
+}  // namespace
+}  // namespace pendlo::ui
