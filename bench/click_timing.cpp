@@ -4,7 +4,8 @@
 // each interval is compared with the exact spacing of the due times.
 //
 //   click_timing [--tempo 120] [--meter 1..9|irregular|tuplets] [--text 322]
-//                [--seconds 40] [--buffer 512] [--lead-ms 22] [--csv errors.csv]
+//                [--seconds 40] [--buffer 256] [--lead-ms 18] [--server-ms 13]
+//                [--csv errors.csv]
 //
 // Prints the interval error (mean, sd, p99, max in samples and ms), clicks
 // that are missing, extra or of the wrong kind, the stream latency the
@@ -49,13 +50,16 @@ struct Options {
   double seconds = 40;
   int buffer = pendlo::PlayerOptions{}.bufferFrames;
   double leadMs = pendlo::PlayerOptions{}.leadMicros / 1000.0;
+  double serverMs = pendlo::PlayerOptions{}.serverBufferMicros / 1000.0;
   std::string csv;
 };
 
 [[noreturn]] void Usage() {
-  std::fprintf(stderr,
-               "usage: click_timing [--tempo N] [--meter 1..9|irregular|tuplets] [--text DIGITS]\n"
-               "                    [--seconds S] [--buffer FRAMES] [--lead-ms MS] [--csv FILE]\n");
+  std::fprintf(
+      stderr,
+      "usage: click_timing [--tempo N] [--meter 1..9|irregular|tuplets] [--text DIGITS]\n"
+      "                    [--seconds S] [--buffer FRAMES] [--lead-ms MS] [--server-ms MS]\n"
+      "                    [--csv FILE]\n");
   std::exit(2);
 }
 
@@ -85,6 +89,8 @@ Options Parse(int argc, char** argv) {
       o.buffer = std::atoi(value.c_str());
     } else if (arg == "--lead-ms") {
       o.leadMs = std::atof(value.c_str());
+    } else if (arg == "--server-ms") {
+      o.serverMs = std::atof(value.c_str());
     } else if (arg == "--csv") {
       o.csv = value;
     } else {
@@ -204,6 +210,7 @@ int main(int argc, char** argv) {
   pendlo::PlayerOptions playerOptions;
   playerOptions.bufferFrames = o.buffer;
   playerOptions.leadMicros = static_cast<Micros>(o.leadMs * 1000);
+  playerOptions.serverBufferMicros = static_cast<Micros>(o.serverMs * 1000);
   pendlo::ClickPlayer player(pendlo::MakeSdlBackend(), playerOptions);
   if (!player.EnsureOpen() || !pendlo::testing::WaitUntilStreaming(*player.clock())) {
     std::fprintf(stderr, "click_timing: no stream: %s\n", player.TakeError().c_str());

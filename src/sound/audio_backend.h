@@ -21,12 +21,20 @@ class RenderTarget {
   virtual void Lost_RT(float* out, int frames, Micros at) = 0;
 };
 
+// What the player asks of the output stream.
+struct StreamRequest {
+  int bufferFrames = 512;  // frames per callback
+  // How much the sound server should hold ahead of the device (its target
+  // buffer); 0 leaves it to the audio library (about one callback's worth).
+  Micros serverBufferMicros = 0;
+};
+
 class AudioBackend {
  public:
   virtual ~AudioBackend() = default;
-  // Opens the default output, paused, asking for `bufferFrames` per callback.
-  // On success sets `format`; on failure sets `error` (a short reason).
-  virtual bool Open(RenderTarget& target, int bufferFrames, StreamFormat& format,
+  // Opens the default output, paused. On success sets `format`; on failure
+  // sets `error` (a short reason).
+  virtual bool Open(RenderTarget& target, const StreamRequest& request, StreamFormat& format,
                     std::string& error) = 0;
   // Starts callbacks.
   virtual void Start() = 0;

@@ -10,9 +10,9 @@ namespace {
 // Loop bandwidth of the DLL. Narrow enough to smooth the callback jitter of
 // a sound server (a few ms), wide enough to settle within a few seconds.
 constexpr double kBandwidthHz = 0.5;
-// A callback further than this from its predicted time (or than 2.5 buffers)
-// means the stream stalled or burst: the clock re-joins it instead of
-// dragging the loop through the jump.
+// A callback further than this from its predicted time (or than 2.5 buffers,
+// or than the server holds) means the stream stalled: the clock re-joins it
+// instead of dragging the loop through the jump.
 constexpr double kStallMicros = 20000;
 // The stream's rate may differ from the monotonic clock's by a little
 // (crystals, resampling); the loop is kept within this fraction.
@@ -57,8 +57,9 @@ std::chrono::steady_clock::time_point AudioClock::steadyAt(Micros t) {
   return std::chrono::steady_clock::time_point(std::chrono::microseconds(SteadyAt(t)));
 }
 
-void AudioClock::BeginStream(int rate) {
+void AudioClock::BeginStream(int rate, Micros bufferedMicros) {
   rate_ = rate;
+  buffered_ = bufferedMicros;
   needAnchor_ = true;
   nextFrame_ = 0;
 }
@@ -100,7 +101,8 @@ std::int64_t AudioClock::OnBuffer_RT(int frames, Micros at) {
   if (rate_ <= 0 || frames <= 0) return first;
   const double nominal = 1e6 / rate_;
   const double error = static_cast<double>(at) - rt_.t1;
-  const double limit = std::max(kStallMicros, 2.5 * frames * nominal);
+  const double limit =
+      std::max({kStallMicros, 2.5 * frames * nominal, static_cast<double>(buffered_)});
   if (needAnchor_ || std::abs(error) > limit || !streaming_.load(std::memory_order_relaxed)) {
     Anchor_RT(frames, at);
   } else {
@@ -109,9 +111,12 @@ std::int64_t AudioClock::OnBuffer_RT(int frames, Micros at) {
     const double omega = 2 * std::numbers::pi * kBandwidthHz * frames * period_ * 1e-6;
     const double b = std::sqrt(2.0) * omega;
     const double c = omega * omega;
+    // One odd callback (a late thread, then a quick catch-up) moves the loop
+    // by at most a buffer's worth.
+    const double e = std::clamp(error, -frames * nominal, frames * nominal);
     const double t0 = rt_.t1;
-    const double t1 = rt_.t1 + b * error + period_ * frames;
-    period_ = std::clamp(period_ + c * error / frames, nominal * (1 - kMaxRateError),
+    const double t1 = rt_.t1 + b * e + period_ * frames;
+    period_ = std::clamp(period_ + c * e / frames, nominal * (1 - kMaxRateError),
                          nominal * (1 + kMaxRateError));
     const double c0 =
         static_cast<double>(anchorTime_) + static_cast<double>(first - anchorFrame_) * 1e6 / rate_;

@@ -36,7 +36,9 @@ class AudioClock final : public SteadyMappedClock {
 
   // Control thread, while no callback can run: the next callback starts a
   // stream of `rate` frames per second, anchored to the clock's present time.
-  void BeginStream(int rate);
+  // `bufferedMicros` is what the server holds ahead: a callback that late has
+  // not yet left a gap in the sound, so the clock keeps to the frames.
+  void BeginStream(int rate, Micros bufferedMicros = 0);
   // Control thread, while no callback can run: from now on the monotonic
   // clock's pace, continuing from the present time.
   void EndStream();
@@ -80,6 +82,7 @@ class AudioClock final : public SteadyMappedClock {
   // Callback side only (or the control thread while no callback runs).
   Mapping rt_;                    // the writer's copy of mapping_
   int rate_ = 0;                  // frames per second; 0 = no stream
+  Micros buffered_ = 0;           // see BeginStream
   bool needAnchor_ = false;       // first callback of a stream
   std::int64_t nextFrame_ = 0;    // first frame of the next buffer
   std::int64_t anchorFrame_ = 0;  // frame at which the clock read anchorTime_

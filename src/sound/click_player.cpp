@@ -24,7 +24,8 @@ bool ClickPlayer::EnsureOpen() {
 
   StreamFormat format;
   std::string error;
-  if (!backend_ || !backend_->Open(*this, options_.bufferFrames, format, error)) {
+  const StreamRequest request{options_.bufferFrames, options_.serverBufferMicros};
+  if (!backend_ || !backend_->Open(*this, request, format, error)) {
     Report(std::string(kNoSoundMessage) + (error.empty() ? "" : " (" + error + ")"));
     return false;
   }
@@ -37,12 +38,14 @@ bool ClickPlayer::EnsureOpen() {
     mixer_.Reset(lead);
     held_.clear();
     channels_ = format.channels;
-    clock_->BeginStream(format.rate);
+    clock_->BeginStream(format.rate, options_.serverBufferMicros);
     leadMicros_ = static_cast<Micros>(std::llround(lead * 1e6 / format.rate));
-    // What the server holds beyond our buffer is not visible through SDL;
-    // measured on PulseAudio it is about one buffer in all (see
-    // bench/click_timing), so one buffer stands for it.
-    deviceMicros_ = static_cast<Micros>(std::llround(frames * 1e6 / format.rate));
+    // Not visible through SDL: PulseAudio reports three quarters of the
+    // stream's target buffer for such streams, plus about 1 ms in the sink.
+    const double target = options_.serverBufferMicros > 0
+                              ? static_cast<double>(options_.serverBufferMicros)
+                              : frames * 1e6 / format.rate;
+    deviceMicros_ = static_cast<Micros>(std::llround(0.75 * target)) + 1000;
     bufferFrames_ = frames;
     rate_ = format.rate;
     lost_ = false;

@@ -25,12 +25,16 @@ inline constexpr const char* kNoSoundMessage = "ｻｳﾝﾄﾞを出力でき�
 inline constexpr const char* kSoundLostMessage = "ｻｳﾝﾄﾞの出力が途切れました";
 
 struct PlayerOptions {
-  // Frames per callback. 512 at 48 kHz ran without an underrun through
-  // PulseAudio where 256 did not.
-  int bufferFrames = 512;
-  // From a click's due time to its onset on the stream: one buffer plus room
-  // for the timer's wake-up and the server's uneven callbacks.
-  Micros leadMicros = 22000;
+  // Frames per callback, and the sound server's target buffer. SDL alone
+  // asks PulseAudio to hold just one callback's worth, so the smallest delay
+  // of the audio thread is a gap that shifts every later click; a 13 ms
+  // target with 256-frame callbacks keeps about 7 ms in hand at the same
+  // reported latency (9.8 ms). Measured with bench/click_timing.
+  int bufferFrames = 256;
+  Micros serverBufferMicros = 13000;  // 0: the audio library's choice
+  // From a click's due time to its onset on the stream: one callback plus
+  // room for the timer's wake-up and the server's uneven requests.
+  Micros leadMicros = 18000;
   DecodeLimits limits;
 };
 

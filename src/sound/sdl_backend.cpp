@@ -4,6 +4,9 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <cstdlib>
+#include <string>
+
 #include "sound/audio_backend.h"
 
 namespace pendlo {
@@ -18,6 +21,18 @@ constexpr int kRealtimePriorityAboveMin = 15;
 // Real-time scheduling for SDL's audio thread when the system grants it
 // (root, or an rtprio limit); SDL itself only lowers its nice value. Without
 // it a busy machine starves the thread and the server plays a gap.
+// SDL's PulseAudio output asks the server to hold only one callback's worth
+// and refills when that is used up, so any delay of the audio thread is a
+// gap. libpulse reads PULSE_LATENCY_MSEC as the stream's target buffer: with
+// a target above the callback size the server still holds the difference
+// when the next buffer is due. A value the user set is left alone.
+void SetServerBuffer(Micros micros) {
+  static bool ours = false;
+  if (micros <= 0 || (std::getenv("PULSE_LATENCY_MSEC") && !ours)) return;
+  ours = true;
+  ::setenv("PULSE_LATENCY_MSEC", std::to_string((micros + 999) / 1000).c_str(), 1);
+}
+
 void RaiseToRealtime() {
   sched_param param{};
   param.sched_priority = sched_get_priority_min(SCHED_FIFO) + kRealtimePriorityAboveMin;
@@ -28,9 +43,10 @@ class SdlBackend final : public AudioBackend {
  public:
   ~SdlBackend() override { Close(); }
 
-  bool Open(RenderTarget& target, int bufferFrames, StreamFormat& format,
+  bool Open(RenderTarget& target, const StreamRequest& request, StreamFormat& format,
             std::string& error) override {
     Close();
+    SetServerBuffer(request.serverBufferMicros);
     // The program handles its own signals (settings are saved on SIGTERM).
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Pendlo");
@@ -51,7 +67,7 @@ class SdlBackend final : public AudioBackend {
     want.freq = rate;
     want.format = AUDIO_F32SYS;
     want.channels = kChannels;
-    want.samples = static_cast<Uint16>(bufferFrames);
+    want.samples = static_cast<Uint16>(request.bufferFrames);
     want.callback = &SdlBackend::Callback;
     want.userdata = this;
     SDL_AudioSpec have{};

@@ -35,9 +35,9 @@ struct Rig {
   Rig(StreamFormat format, int frames, Micros leadMicros) {
     device.format = format;
     gFakeSteady = 1'000'000'000;
-    player =
-        std::make_unique<ClickPlayer>(std::make_unique<FakeBackend>(device),
-                                      PlayerOptions{frames, leadMicros, {}}, &testing::FakeSteady);
+    player = std::make_unique<ClickPlayer>(std::make_unique<FakeBackend>(device),
+                                           PlayerOptions{frames, 0, leadMicros, {}},
+                                           &testing::FakeSteady);
     marker = dir.Write("marker.wav",
                        FloatWav({1.0f, 0.5f, 0.25f}, static_cast<std::uint32_t>(format.rate)));
   }
@@ -217,8 +217,40 @@ TEST(ClickPlayerOffline, AStallIsBridgedByTheMonotonicClockThenRejoined) {
   EXPECT_EQ(onsets[1] - onsets[0], 960);
 }
 
+TEST(ClickPlayerOffline, ACallbackLateWithinTheServersBufferKeepsTheGrid) {
+  FakeDevice device;
+  gFakeSteady = 1'000'000'000;
+  PlayerOptions options;
+  options.bufferFrames = 480;
+  options.serverBufferMicros = 100000;  // the server holds 100 ms
+  options.leadMicros = 30000;
+  ClickPlayer player(std::make_unique<FakeBackend>(device), options, &testing::FakeSteady);
+  TempDir dir;
+  const std::string marker = dir.Write("m.wav", FloatWav({1.0f}, 48000));
+  ASSERT_TRUE(player.EnsureOpen());
+  Micros at = gFakeSteady.load();
+  for (int i = 0; i < 100; ++i) device.Render(at += 10000);
+  const Micros due = player.clock()->now() + 5000;
+  for (int k = 0; k < 4; ++k) player.Play(marker, due + k * 20000);
+  // The audio thread sleeps 60 ms, then catches up with quick callbacks:
+  // the sound had no gap, so the grid must not move.
+  std::vector<std::int64_t> onsets;
+  std::int64_t frame = 100 * 480;
+  auto render = [&](Micros when) {
+    for (int f : Markers(device.Render(when), 2)) onsets.push_back(frame + f);
+    frame += 480;
+  };
+  render(at += 10000);
+  render(at += 70000);
+  for (int i = 0; i < 6; ++i) render(at += 1000);
+  for (int i = 0; i < 10; ++i) render(at += 10000);
+  EXPECT_EQ(player.clock()->Anchors(), 1u);
+  ASSERT_EQ(onsets.size(), 4u);
+  for (int k = 1; k < 4; ++k) EXPECT_EQ(onsets[k] - onsets[k - 1], 960);
+}
+
 TEST(ClickPlayerOffline, HeardTimeIsTheOnsetFramesRenderTimePlusTheDeviceLatency) {
-  Rig rig({48000, 2}, 480, 22000);
+  Rig rig({48000, 2}, 480, 22000);  // no server buffer given: one callback (10 ms)
   ASSERT_TRUE(rig.player->EnsureOpen());
   Micros at = gFakeSteady.load();
   for (int i = 0; i < 300; ++i) rig.device.Render(at += 10000);  // the loop settles
@@ -229,10 +261,11 @@ TEST(ClickPlayerOffline, HeardTimeIsTheOnsetFramesRenderTimePlusTheDeviceLatency
     const Micros callback = at += 10000;
     const auto onsets = Markers(rig.device.Render(callback), 2);
     if (onsets.empty()) continue;
-    // Rendered at the callback plus its offset; heard one buffer later.
+    // Rendered at the callback plus its offset; heard after the server's
+    // share of the buffer (3/4 of one callback) and the sink's 1 ms.
     const Micros rendered = callback + onsets[0] * 1'000'000 / 48000;
-    EXPECT_NEAR(heard, rendered + 10000, 100);
-    EXPECT_EQ(rig.player->OutputLatency(), 22000 + 10000);
+    EXPECT_NEAR(heard, rendered + 7500 + 1000, 100);
+    EXPECT_EQ(rig.player->OutputLatency(), 22000 + 7500 + 1000);
     return;
   }
   FAIL() << "click not heard";

@@ -44,7 +44,7 @@ struct FakeDevice {
 class FakeBackend final : public AudioBackend {
  public:
   explicit FakeBackend(FakeDevice& device) : d_(device) {}
-  bool Open(RenderTarget& target, int bufferFrames, StreamFormat& format,
+  bool Open(RenderTarget& target, const StreamRequest& request, StreamFormat& format,
             std::string& error) override {
     ++d_.opens;
     if (!d_.available) {
@@ -52,7 +52,7 @@ class FakeBackend final : public AudioBackend {
       return false;
     }
     d_.target = &target;
-    d_.frames = bufferFrames;
+    d_.frames = request.bufferFrames;
     format = d_.format;
     return true;
   }
