@@ -82,6 +82,8 @@ TMetronome::TMetronome(MetronomeOptions options) : QWidget(nullptr), options_(st
 }
 
 TMetronome::~TMetronome() {
+  // The focus moves while the controls go; nothing of this class may run then.
+  disconnect(focusWatch_);
   // No tick may run while the window goes away.
   try {
     MMTimer->SetEnabled(false);
@@ -224,8 +226,8 @@ void TMetronome::WireHandlers() {
     connect(button, &QPushButton::clicked, this,
             [this, handler = handler] { Guarded([this, handler] { (this->*handler)(); }); });
   }
-  connect(qApp, &QApplication::focusChanged, this,
-          [this](QWidget*, QWidget* now) { UpdateDefaultButton(now); });
+  focusWatch_ = connect(qApp, &QApplication::focusChanged, this,
+                        [this](QWidget*, QWidget* now) { UpdateDefaultButton(now); });
 }
 
 void TMetronome::UpdateDefaultButton(QWidget* focus) {

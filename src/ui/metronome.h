@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QWidget>
+#include <atomic>
 #include <memory>
 #include <set>
 #include <string>
@@ -126,6 +127,7 @@ class TMetronome : public QWidget {
   std::set<std::string> shownWhileCreating_;
   bool savedTextUnreadable_ = false;  // "dtp.sav" failed to load at start-up
   std::atomic<bool> tickErrorPending_{false};
+  QMetaObject::Connection focusWatch_;
 };
 
 }  // namespace pendlo::ui

@@ -185,5 +185,36 @@ TEST(Beat, EachTickFlashesItsBarInAPaintedFrameThenBlack) {
       1000));
 }
 
+// A sound link whose playing fails, as an error on the timer thread would.
+class FailingLink final : public SoundLink {
+ public:
+  explicit FailingLink(std::shared_ptr<FakeClock> clock) : clock_(std::move(clock)) {}
+  std::shared_ptr<Clock> TimerClock() override { return clock_; }
+  void Play(const std::string&, Micros) override { throw std::runtime_error("No timer available"); }
+  Micros HeardAt(Micros) override { return steadyNowMicros(); }
+  void EnsureOpen() override {}
+
+ private:
+  std::shared_ptr<FakeClock> clock_;
+};
+
+TEST(Beat, AnErrorOnTheTimerThreadIsShownOnTheGuiThreadOnce) {
+  TempDir dir;
+  testing::CaughtBoxes boxes;
+  auto clock = std::make_shared<FakeClock>();
+  auto w = testing::MakeWindow(dir.Path(), std::make_unique<FailingLink>(clock));
+  w->btnStartClick();
+  ASSERT_TRUE(clock->step().has_value());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !boxes.texts.isEmpty(); }, 2000));
+  EXPECT_EQ(boxes.texts, QStringList{"No timer available."});
+  EXPECT_EQ(boxes.captions, QStringList{"pendlo"});
+  // The beat goes on and the window stays usable.
+  ASSERT_TRUE(clock->step().has_value());
+  QTest::qWait(50);
+  EXPECT_EQ(boxes.texts.size(), 2);
+  w->btnStopClick();
+  EXPECT_FALSE(w->MMTimer->Enabled());
+}
+
 }  // namespace
 }  // namespace pendlo::ui

@@ -264,10 +264,20 @@ TEST(Memo, DisplayLinesCountEachWrappedContinuation) {
   EXPECT_EQ(lines.back(), "/ 9");
 
   w->rgHyoushi->SetItemIndex(9);  // irregular: the pattern is built now
-  const BeatState s = w->Engine().Snapshot();
+  BeatState s = w->Engine().Snapshot();
   ASSERT_EQ(s.GroupCount, 2);
   EXPECT_EQ(s.Groups[1], 3);
   EXPECT_EQ(s.Groups[2], 2);
+
+  // Lines far below the visible part are read in their display form too.
+  std::string many;
+  for (int i = 0; i < 200; ++i) many += "1\n";
+  w->memList->SetTextUtf8(many + comment);
+  EXPECT_GT(w->memList->DisplayLines().size(), 203u);
+  w->rgHyoushi->SetItemIndex(10);
+  s = w->Engine().Snapshot();
+  EXPECT_EQ(s.GroupCount, 201);
+  EXPECT_EQ(s.Groups[201], 3);
 }
 
 TEST(Memo, CharactersTheFilesCannotHoldBecomeQuestionMarks) {
