@@ -1,0 +1,137 @@
+// Open and Save through the real (non-native) file dialogs: placement, the
+// filter, the forced extension, the remembered names, cancelling, and the
+// beat going on while a dialog is open.
+#include "ui/file_dialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+#include "test_support.h"
+#include "timer/fake_clock.h"
+#include "ui/definition_memo.h"
+
+namespace pendlo::ui {
+namespace {
+
+using testing::CaughtBoxes;
+using testing::MakeWindow;
+using testing::TempDir;
+
+// Runs `act` on the file dialog once it is open.
+void WithDialog(std::function<void(QFileDialog*)> act) {
+  QTimer::singleShot(0, [act] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    act(dialog);
+  });
+}
+
+void Choose(QFileDialog* dialog, const std::string& name) {
+  dialog->selectFile(QString::fromStdString(name));
+  QMetaObject::invokeMethod(dialog, "accept");
+}
+
+TEST(FileDialogs, PlacementRule) {
+  const struct {
+    QRect screen;
+    QSize dialog;
+    QPoint at;
+  } rows[] = {
+      {{0, 0, 1024, 768}, {600, 400}, {212, 122}},
+      {{0, 0, 1920, 1080}, {601, 401}, {659, 226}},
+      {{1920, 0, 1280, 1024}, {500, 300}, {1920 + 390, 241}},
+  };
+  for (const auto& row : rows) EXPECT_EQ(DialogPosition(row.screen, row.dialog), row.at);
+}
+
+TEST(FileDialogs, SaveForcesTheExtensionOverwritesAndIsOfferedNextTime) {
+  TempDir dir;
+  CaughtBoxes boxes;
+  auto w = MakeWindow(dir.Path());
+  dir.Write("beat.dtp", "old");
+  w->memList->SetTextUtf8("/ 7/8\n322");
+  QStringList filters;
+  QPoint placed;
+  WithDialog([&](QFileDialog* d) {
+    filters = d->nameFilters();
+    EXPECT_TRUE(d->testOption(QFileDialog::DontUseNativeDialog));
+    const QRect screen = d->screen()->geometry();
+    placed = d->pos();
+    EXPECT_EQ(placed, DialogPosition(screen, d->frameGeometry().size()));
+    Choose(d, dir.File("beat.txt"));
+  });
+  QTest::mouseClick(w->btnSave, Qt::LeftButton);
+  EXPECT_EQ(filters, QStringList{"*.dtp"});
+  EXPECT_EQ(dir.Read("beat.dtp"), "/ 7/8\r\n322") << "replaced without asking";
+  EXPECT_EQ(w->dlgFiles->SaveName(), QString::fromStdString(dir.File("beat.dtp")));
+
+  QStringList offered;
+  WithDialog([&](QFileDialog* d) {
+    offered = d->selectedFiles();
+    QMetaObject::invokeMethod(d, "reject");
+  });
+  w->memList->SetTextUtf8("changed");
+  w->btnSaveClick();
+  EXPECT_EQ(offered, QStringList{QString::fromStdString(dir.File("beat.dtp"))});
+  EXPECT_EQ(dir.Read("beat.dtp"), "/ 7/8\r\n322") << "cancel writes nothing";
+  EXPECT_TRUE(boxes.texts.isEmpty());
+}
+
+TEST(FileDialogs, OpenReplacesTheMemoAndCancelChangesNothing) {
+  TempDir dir;
+  CaughtBoxes boxes;
+  auto w = MakeWindow(dir.Path());
+  dir.Write("r.dtp", "3\r\n/ x\r5\n");
+  WithDialog([&](QFileDialog* d) { Choose(d, dir.File("r.dtp")); });
+  w->btnOpenClick();
+  EXPECT_EQ(w->memList->TextUtf8(), "3\n/ x\n5\n");
+  EXPECT_EQ(w->dlgFiles->OpenName(), QString::fromStdString(dir.File("r.dtp")));
+  WithDialog([&](QFileDialog* d) { QMetaObject::invokeMethod(d, "reject"); });
+  w->memList->SetTextUtf8("kept");
+  w->btnOpenClick();
+  EXPECT_EQ(w->memList->TextUtf8(), "kept");
+  EXPECT_TRUE(boxes.texts.isEmpty());
+}
+
+// Records only that clicks were played.
+class CountingLink final : public SoundLink {
+ public:
+  explicit CountingLink(std::shared_ptr<pendlo::testing::FakeClock> clock)
+      : clock_(std::move(clock)) {}
+  std::shared_ptr<Clock> TimerClock() override { return clock_; }
+  void Play(const std::string&, Micros) override { ++plays; }
+  Micros HeardAt(Micros) override { return steadyNowMicros(); }
+  void EnsureOpen() override {}
+  std::atomic<int> plays{0};
+
+ private:
+  std::shared_ptr<pendlo::testing::FakeClock> clock_;
+};
+
+TEST(FileDialogs, TheBeatGoesOnWhileADialogIsOpen) {
+  TempDir dir;
+  auto clock = std::make_shared<pendlo::testing::FakeClock>();
+  auto link = std::make_unique<CountingLink>(clock);
+  CountingLink* counting = link.get();
+  auto w = MakeWindow(dir.Path(), std::move(link));
+  w->btnStartClick();
+  int during = 0;
+  WithDialog([&](QFileDialog* d) {
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(clock->step().has_value());
+    during = counting->plays;
+    QMetaObject::invokeMethod(d, "reject");
+  });
+  w->btnOpenClick();
+  EXPECT_EQ(during, 3);
+  EXPECT_TRUE(w->MMTimer->Enabled());
+}
+
+}  // namespace
+}  // namespace pendlo::ui
