@@ -11,10 +11,10 @@ import math
 SIZE = 32
 C = SIZE / 2.0
 TEETH = 8
-ROOT_R = 11.0    # radius of the wheel between teeth
+ROOT_R = 11.6    # radius of the wheel between teeth
 TIP_R = 15.2     # radius at the tips of the teeth
-TOOTH_HALF = 0.30  # half the angular width of a tooth's tip, radians
-FLANK = 0.12       # extra angular width at the root (sloped flanks)
+TOOTH_HALF = 0.21  # half the angular width of a tooth's tip, radians
+FLANK = 0.10       # extra angular width at the root (sloped flanks)
 
 # Rings at the hub, from the centre outwards: (outer radius, colour key).
 HUB = [(1.6, "g"), (2.8, "k"), (3.9, "w"), (5.0, "g"), (6.1, "k")]

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <map>
+#include <stdexcept>
 
 #include "files/data_dir.h"
 #include "files/definition_text.h"
@@ -317,9 +318,19 @@ void TMetronome::rgHyoushiClick() {
 void TMetronome::btnStartClick() {
   ManageHyoushi();
   engine_.ResetPosition();
-  if (!MMTimer->Enabled()) sound_->EnsureOpen();
+  // A sound output that cannot be opened is reported, but the beat starts
+  // anyway and flashes silently.
+  std::string soundError;
+  if (!MMTimer->Enabled()) {
+    try {
+      sound_->EnsureOpen();
+    } catch (const std::exception& e) {
+      soundError = e.what();
+    }
+  }
   MMTimer->SetEnabled(true);
   MMTimer->StartTimer();
+  if (!soundError.empty()) throw std::runtime_error(soundError);
 }
 
 void TMetronome::btnStopClick() {

@@ -216,5 +216,36 @@ TEST(Beat, AnErrorOnTheTimerThreadIsShownOnTheGuiThreadOnce) {
   EXPECT_FALSE(w->MMTimer->Enabled());
 }
 
+// A sound output that is gone when Start tries to open it again.
+class UnopenableLink final : public SoundLink {
+ public:
+  std::shared_ptr<Clock> TimerClock() override { return clock_; }
+  void Play(const std::string&, Micros) override {}
+  Micros HeardAt(Micros due) override { return due; }
+  void EnsureOpen() override {
+    if (++opens == 2) throw std::runtime_error("ｻｳﾝﾄﾞを出力できません");
+  }
+  int opens = 0;
+
+ private:
+  std::shared_ptr<Clock> clock_ = std::make_shared<FakeClock>();
+};
+
+TEST(Beat, StartRetriesTheSoundAndRunsSilentlyWhenItFails) {
+  TempDir dir;
+  testing::CaughtBoxes boxes;
+  auto link = std::make_unique<UnopenableLink>();
+  UnopenableLink* sound = link.get();
+  auto w = testing::MakeWindow(dir.Path(), std::move(link));
+  EXPECT_EQ(sound->opens, 1) << "opened at start-up";
+  w->btnStart->click();
+  EXPECT_EQ(sound->opens, 2);
+  EXPECT_EQ(boxes.texts, QStringList{"ｻｳﾝﾄﾞを出力できません."});
+  EXPECT_TRUE(w->MMTimer->Enabled());
+  w->btnStart->click();  // running: the output is not touched
+  EXPECT_EQ(sound->opens, 2);
+  w->btnStopClick();
+}
+
 }  // namespace
 }  // namespace pendlo::ui
