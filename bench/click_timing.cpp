@@ -13,6 +13,7 @@
 // hold are left out of the interval figures: they last as long as the
 // handler takes.
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -20,7 +21,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -114,6 +117,34 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// CPU seconds of each of this process's threads, by thread id.
+struct ThreadCpu {
+  std::string name;
+  double seconds;
+};
+std::map<int, ThreadCpu> ThreadCpuSeconds() {
+  std::map<int, ThreadCpu> out;
+  const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    const auto open = line.find('(');
+    if (close == std::string::npos || open == std::string::npos) continue;
+    std::istringstream rest(line.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+      if (i == 14) utime = std::stoull(field);
+      if (i == 15) stime = std::stoull(field);
+    }
+    out[std::stoi(entry.path().filename().string())] = {line.substr(open + 1, close - open - 1),
+                                                        static_cast<double>(utime + stime) / tick};
+  }
+  return out;
+}
+
 double CpuSeconds() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
@@ -176,15 +207,17 @@ ServerLatency QueryLatency(const pendlo::testing::PulseServer& server) {
 }
 
 void Save(const std::string& path, const std::vector<Tick>& ticks,
-          const std::vector<pendlo::testing::FoundClick>& clicks) {
+          const std::vector<pendlo::testing::FoundClick>& clicks, const std::vector<int>& match) {
   std::ofstream out(path);
   out << "tick,kind,due_us,frame,interval_due_samples,interval_heard_samples,error_samples\n";
-  for (std::size_t k = 0; k < ticks.size() && k < clicks.size(); ++k) {
+  for (std::size_t k = 0; k < ticks.size(); ++k) {
     out << k << ',' << (ticks[k].click == Click::Accent ? "accent" : "plain") << ',' << ticks[k].due
-        << ',' << clicks[k].frame;
-    if (k > 0) {
+        << ',';
+    if (match[k] >= 0) out << clicks[static_cast<std::size_t>(match[k])].frame;
+    if (k > 0 && match[k] >= 0 && match[k - 1] >= 0) {
       const double due = (ticks[k].due - ticks[k - 1].due) * kRate / 1e6;
-      const double heard = static_cast<double>(clicks[k].frame - clicks[k - 1].frame);
+      const auto heard = static_cast<double>(clicks[static_cast<std::size_t>(match[k])].frame -
+                                             clicks[static_cast<std::size_t>(match[k - 1])].frame);
       out << ',' << due << ',' << heard << ',' << heard - due;
     }
     out << '\n';
@@ -238,6 +271,7 @@ int main(int argc, char** argv) {
   }
 
   const double cpu0 = CpuSeconds();
+  const auto threads0 = ThreadCpuSeconds();
   const auto t0 = std::chrono::steady_clock::now();
   timer.SetEnabled(true);
   std::vector<ServerLatency> latencies;
@@ -251,6 +285,7 @@ int main(int argc, char** argv) {
   timer.SetEnabled(false);
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   const double cpu = CpuSeconds() - cpu0;
+  const auto threads1 = ThreadCpuSeconds();
   std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the last click's tail
   const std::vector<float> recording = recorder.Stop();
   const pendlo::PlayerStats stats = player.Stats();
@@ -258,25 +293,46 @@ int main(int argc, char** argv) {
   const std::vector<Tick> ticks = effects.Ticks();
   const auto clicks =
       pendlo::testing::FindClicks(recording, pendlo::testing::BuiltInClickTemplates(kRate));
-  if (!o.csv.empty()) Save(o.csv, ticks, clicks);
 
-  // Interval errors, tick k-1 -> k, matched in order.
+  // Each tick is looked for where the previous click and the due spacing
+  // put it, so one gap or stray sound does not shift every later match.
+  std::vector<int> match(ticks.size(), -1);
+  std::size_t next = 0;
+  std::int64_t expected = clicks.empty() ? 0 : clicks[0].frame;
+  for (std::size_t k = 0; k < ticks.size() && next < clicks.size(); ++k) {
+    const double spacing = k ? (ticks[k].due - ticks[k - 1].due) * kRate / 1e6 : 0;
+    if (k) expected += std::llround(spacing);
+    const double window = k ? std::min(spacing / 2, 0.05 * kRate) : 0.2 * kRate;
+    while (next < clicks.size() && clicks[next].frame < expected - window) ++next;
+    if (next < clicks.size() && std::abs(clicks[next].frame - expected) <= window) {
+      match[k] = static_cast<int>(next);
+      expected = clicks[next].frame;
+      ++next;
+    }
+  }
+  int missing = 0;
+  for (int m : match) missing += m < 0;
+  const int extra = static_cast<int>(clicks.size()) - (static_cast<int>(ticks.size()) - missing);
+
   std::vector<double> errors;
   int wrongKind = 0, glitches = 0, exempt = 0;
-  const std::size_t n = std::min(ticks.size(), clicks.size());
-  for (std::size_t k = 0; k < n; ++k) {
+  for (std::size_t k = 0; k < ticks.size(); ++k) {
+    if (match[k] < 0) continue;
     const int want = ticks[k].click == Click::Accent ? 0 : 1;
-    if (clicks[k].kind != want) ++wrongKind;
-    if (k == 0) continue;
+    if (clicks[static_cast<std::size_t>(match[k])].kind != want) ++wrongKind;
+    if (k == 0 || match[k - 1] < 0) continue;
     if (ticks[k].due - ticks[k - 1].due < kExemptBelowMicros) {
       ++exempt;
       continue;
     }
     const double due = (ticks[k].due - ticks[k - 1].due) * kRate / 1e6;
-    const double e = static_cast<double>(clicks[k].frame - clicks[k - 1].frame) - due;
+    const double e = static_cast<double>(clicks[static_cast<std::size_t>(match[k])].frame -
+                                         clicks[static_cast<std::size_t>(match[k - 1])].frame) -
+                     due;
     errors.push_back(e);
     if (std::abs(e) > 1.0) ++glitches;
   }
+  if (!o.csv.empty()) Save(o.csv, ticks, clicks, match);
   double mean = 0, sd = 0;
   for (double e : errors) mean += e;
   if (!errors.empty()) mean /= static_cast<double>(errors.size());
@@ -328,8 +384,15 @@ int main(int argc, char** argv) {
       "  player: late onsets %llu, dropped %llu, clock re-joins %llu, least slack %.1f ms\n",
       static_cast<unsigned long long>(stats.late), static_cast<unsigned long long>(stats.dropped),
       static_cast<unsigned long long>(stats.anchors - 1), stats.minSlackMicros / 1000.0);
-  std::printf("  CPU %.3f %% of one core (%.3f s over %.1f s)\n", 100 * cpu / wall, cpu, wall);
-  const bool ok = glitches == 0 && wrongKind == 0 && clicks.size() == ticks.size();
+  std::printf("  CPU %.3f %% of one core (%.3f s over %.1f s); by thread:", 100 * cpu / wall, cpu,
+              wall);
+  for (const auto& [tid, t] : threads1) {
+    const auto before = threads0.find(tid);
+    const double used = t.seconds - (before == threads0.end() ? 0 : before->second.seconds);
+    std::printf(" %s %.2f %%", t.name.c_str(), 100 * used / wall);
+  }
+  std::printf("\n");
+  const bool ok = glitches == 0 && wrongKind == 0 && missing == 0 && extra == 0;
   std::printf("  %s\n", ok ? "every interval within 1 sample" : "GLITCHES (see above)");
   return ok ? 0 : 3;
 }
