@@ -154,13 +154,13 @@ TEST_F(EndToEnd, MeterOfFourAndIrregularMeter322) {
     while (expected.size() < kinds.size()) expected += row.pattern;
     expected.resize(kinds.size());
     EXPECT_EQ(kinds, expected) << "the first tick is an accent, then the pattern";
-    // Every tick on the beat: no tick lost, doubled or at a wrong tempo
-    // (a click whose placement was late on a loaded machine stays within
-    // 10 ms); and the typical spacing exact to the sample.
+    // Every tick on the beat: none lost, doubled or at a wrong tempo (a
+    // click placed late on a loaded machine, or in a sanitizer build, stays
+    // within 25 ms); and the typical spacing exact to the sample.
     std::vector<std::int64_t> gaps;
     for (std::size_t i = 1; i < clicks.size(); ++i) {
       gaps.push_back(clicks[i].frame - clicks[i - 1].frame);
-      EXPECT_NEAR(gaps.back(), row.periodFrames, 480) << "tick " << i;
+      EXPECT_NEAR(gaps.back(), row.periodFrames, 1200) << "tick " << i;
     }
     std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
     EXPECT_NEAR(gaps[gaps.size() / 2], row.periodFrames, 1) << "median spacing";
