@@ -360,16 +360,18 @@ int main(int argc, char** argv) {
   const double leadMs = playerOptions.leadMicros / 1000.0;
 
   std::printf(
-      "click_timing: tempo %d, meter %s, text '%s', %.0f s, buffer %d frames, lead %.1f ms\n",
+      "click_timing: tempo %d, meter %s, text '%s', %.0f s, buffer %d frames, lead %.1f ms,"
+      " server buffer %s\n",
       o.tempo,
       o.meter == pendlo::kMeterIrregular ? "irregular"
       : o.meter == pendlo::kMeterTuplets ? "tuplets"
                                          : std::to_string(o.meter + 1).c_str(),
-      o.text.c_str(), o.seconds, stats.bufferFrames, leadMs);
+      o.text.c_str(), o.seconds, stats.bufferFrames, leadMs,
+      o.serverMs > 0 ? (std::to_string(static_cast<int>(o.serverMs)) + " ms").c_str() : "SDL's");
   std::printf(
-      "  ticks %zu, clicks found %zu, wrong kind %d, intervals measured %zu (%d under 17 ms left "
-      "out)\n",
-      ticks.size(), clicks.size(), wrongKind, errors.size(), exempt);
+      "  ticks %zu, clicks found %zu: missing %d, extra %d, wrong kind %d; intervals measured %zu"
+      " (%d under 17 ms left out)\n",
+      ticks.size(), clicks.size(), missing, extra, wrongKind, errors.size(), exempt);
   std::printf(
       "  interval error: mean %+.3f  sd %.3f  p99 %.3f  max %.3f samples"
       "  (mean %+.4f  sd %.4f  p99 %.4f  max %.4f ms)\n",
