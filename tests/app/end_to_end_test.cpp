@@ -169,14 +169,15 @@ TEST_F(EndToEnd, MeterOfFourAndIrregularMeter322) {
     while (expected.size() < kinds.size()) expected += row.pattern;
     expected.resize(kinds.size());
     // The first tick is an accent, then the pattern. One click broken up by
-    // an underrun of a loaded machine is forgiven, not more.
+    // an underrun of a loaded machine (most often the first, while the idle
+    // sink wakes up) is forgiven, not more; every other click is checked
+    // against the pattern, the first one included.
     EXPECT_LE(std::count(kinds.begin(), kinds.end(), '?'), 1) << kinds;
     for (std::size_t i = 0; i < kinds.size(); ++i) {
       if (kinds[i] != '?') {
         EXPECT_EQ(kinds[i], expected[i]) << kinds << " at " << i;
       }
     }
-    EXPECT_EQ(kinds.front(), 'A');
     // Every tick on the beat: none lost or doubled, each within 25 ms of
     // its place, and on average the tempo's period. That each click lands
     // on its exact frame is proved by the sound module's own tests; here a
