@@ -2,11 +2,14 @@
 """Draws the program's icon: a grey cog wheel with concentric rings at its hub.
 
 Writes pendlo.xpm (32 x 32, colours of the classic 16-colour palette, transparent
-outside the wheel; compiled into the program) and pendlo.svg (the same drawing,
+outside the wheel; compiled into the program), pendlo.png (the same pixels as
+the XPM, installed as the hicolor 32x32 icon) and pendlo.svg (the same drawing,
 scalable, for desktop menus). Run it from this directory after changing the
 drawing: python3 make_icon.py
 """
 import math
+import struct
+import zlib
 
 SIZE = 32
 C = SIZE / 2.0
@@ -86,6 +89,28 @@ def write_xpm(rows):
         f.write("\n".join(lines) + "\n")
 
 
+def write_png(rows):
+    """The XPM's pixels as an RGBA PNG, written with the standard library only."""
+    raw = bytearray()
+    for row in rows:
+        raw.append(0)  # filter type None for every scanline
+        for ch in row:
+            if ch == " ":
+                raw += b"\x00\x00\x00\x00"
+            else:
+                raw += bytes.fromhex(PALETTE[ch][1:]) + b"\xff"
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+
+    header = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 6, 0, 0, 0)  # 8-bit RGBA
+    png = (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
+           + chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
+    with open("pendlo.png", "wb") as f:
+        f.write(png)
+
+
 def write_svg():
     pts = []
     steps = 720
@@ -110,5 +135,7 @@ def write_svg():
 
 
 if __name__ == "__main__":
-    write_xpm(["".join(pixel(px, py) for px in range(SIZE)) for py in range(SIZE)])
+    rows = ["".join(pixel(px, py) for px in range(SIZE)) for py in range(SIZE)]
+    write_xpm(rows)
+    write_png(rows)
     write_svg()
