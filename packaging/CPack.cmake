@@ -1,0 +1,30 @@
+# Debian package of the installed program (`cpack -G DEB` in the build
+# directory). Library dependencies come from dpkg-shlibdeps; the fonts the
+# window asks for by name are added by hand, since nothing links them.
+set(PENDLO_PACKAGE_CONTACT "Pendlo developers <pendlo@example.org>"
+    CACHE STRING "Maintainer field of the Debian package")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME pendlo)
+set(CPACK_PACKAGE_VENDOR "The Pendlo developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "${PENDLO_PACKAGE_CONTACT}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "metronome with irregular meters and tuplets")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic, fonts-liberation2")
+# A multi-line description: continuation lines start with a space, and a lone
+# "." stands for an empty line.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "metronome with irregular meters and tuplets
+ Pendlo is a small desktop metronome: tempo 20 to 600 BPM, meters of 1 to 9
+ beats, irregular meters such as 3+2+2 and per-beat tuplets, written as
+ strings of digits. An accent click and a plain click sound on the sound
+ card's own sample clock, so the beats are spaced exactly, and two bars
+ flash with them.")
+
+include(CPack)
