@@ -17,10 +17,16 @@ int main(int argc, char** argv) {
   pendlo::ui::ApplyLook(app);
   QApplication::setWindowIcon(pendlo::ui::PendloIcon());
 
+  // The save on a signal is wired before the window is built: start-up may
+  // show an error box (no sound device, a broken file), and a log-off then
+  // must still save.
+  pendlo::ui::TMetronome* window = nullptr;
+  app.SetSaveBeforeExit(
+      [&window] { return window != nullptr ? window->SaveBeforeExit() : std::string(); });
   pendlo::ui::MetronomeOptions options;
   options.sound = pendlo::app::SystemSoundLink();
+  options.onBuilt = [&window](pendlo::ui::TMetronome& built) { window = &built; };
   pendlo::ui::TMetronome metronome(std::move(options));
-  app.SetSaveBeforeExit([&metronome] { return metronome.SaveBeforeExit(); });
   if (app.ExitRequested()) return 0;
   metronome.show();
   return app.exec();

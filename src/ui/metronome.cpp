@@ -78,6 +78,7 @@ TMetronome::TMetronome(MetronomeOptions options) : QWidget(nullptr), options_(st
   MMTimer->SetOnTimer([this](TMMTimer& sender) { OnTick(sender); });
   MMTimer->Loaded();
   WireHandlers();
+  if (options_.onBuilt) options_.onBuilt(*this);
   FormCreate();
   formHelp = new TformHelp(this);
 }
@@ -258,7 +259,9 @@ void TMetronome::FormCreate() {
   Guarded([this] { exeDir_ = options_.dataDir.empty() ? pendlo::ExeDir() : options_.dataDir; });
   Guarded([this] { PrepareFiles(exeDir_, PiWave, PoWave); });
   Guarded([this] { LoadSettings(); });
+  settingsRead_ = true;
   Guarded([this] { LoadSavedText(); });
+  savedTextRead_ = true;
   Guarded([this] { ChangeTempo(); });
   // The sound output is opened once here and kept open; a failure is shown
   // once and the beat then runs silently.
@@ -422,8 +425,11 @@ void TMetronome::keyPressEvent(QKeyEvent* event) {
 void TMetronome::SaveOnClose() {
   MMTimer->SetEnabled(false);
   flashes_->Clear();
-  SaveSettings(exeDir_,
-               Settings{scrBarTempo->Position(), rgHyoushi->ItemIndex(), pos().x(), pos().y()});
+  if (settingsRead_) {
+    SaveSettings(exeDir_,
+                 Settings{scrBarTempo->Position(), rgHyoushi->ItemIndex(), pos().x(), pos().y()});
+  }
+  if (!savedTextRead_) return;
   if (savedTextUnreadable_ && !memList->document()->isModified()) return;
   SaveDefinitionText(DataFile(exeDir_, kSavedTextFile), memList->TextUtf8());
   savedTextUnreadable_ = false;

@@ -6,6 +6,7 @@
 
 #include <QWidget>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -31,11 +32,16 @@ class MeterRadioGroup;
 class TempoScrollBar;
 class TformHelp;
 
+class TMetronome;
+
 struct MetronomeOptions {
   // Where the data files live; empty for the program's own (ExeDir()).
   std::string dataDir;
   // The sound output; null for none (the beat then runs silently).
   std::unique_ptr<SoundLink> sound;
+  // Called once the controls exist, before FormCreate: a signal may ask for
+  // the save while a start-up error box is still open.
+  std::function<void(TMetronome&)> onBuilt;
 };
 
 class TMetronome : public QWidget {
@@ -125,7 +131,11 @@ class TMetronome : public QWidget {
   std::string exeDir_;
   bool creating_ = false;
   std::set<std::string> shownWhileCreating_;
-  bool savedTextUnreadable_ = false;  // "dtp.sav" failed to load at start-up
+  bool savedTextUnreadable_ = false;
+  // FormCreate has read "init.sav" / "dtp.sav" (or tried to): until then a
+  // save at a signal must not overwrite them with what the window was built with.
+  bool settingsRead_ = false;
+  bool savedTextRead_ = false;  // "dtp.sav" failed to load at start-up
   std::atomic<bool> tickErrorPending_{false};
   QMetaObject::Connection focusWatch_;
 };
