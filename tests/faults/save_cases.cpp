@@ -1,0 +1,37 @@
+#include "faults/save_cases.h"
+
+#include "files/definition_text.h"
+#include "files/settings.h"
+
+namespace pendlo::faults {
+
+namespace {
+
+// A few kilobytes, more than one page, so that the new text cannot slip
+// into a partly used block of the full disk.
+std::string NewText() {
+  std::string text = "/ 7/8\n";
+  while (text.size() < 6000) text += "322\n";
+  return text;
+}
+
+}  // namespace
+
+std::string OldBytes(const SaveCase& c) {
+  return std::string(c.file) == "init.sav" ? "72\r\n3\r\n100\r\n200\r\n" : "/ old\r\n35\r\n";
+}
+
+std::vector<SaveCase> SaveCases() {
+  return {
+      {"settings", "init.sav",
+       [](const std::string& dir) {
+         SaveSettings(dir, Settings{240, 9, 10, 20});
+       }},
+      {"dtp.sav", "dtp.sav",
+       [](const std::string& dir) { SaveDefinitionText(dir + "dtp.sav", NewText()); }},
+      {".dtp file", "rhythm.dtp",
+       [](const std::string& dir) { SaveDefinitionText(dir + "rhythm.dtp", NewText()); }},
+  };
+}
+
+}  // namespace pendlo::faults
