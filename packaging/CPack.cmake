@@ -18,13 +18,12 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic, fonts-liberation2")
-# A multi-line description: continuation lines start with a space, and a lone
-# "." stands for an empty line.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "metronome with irregular meters and tuplets
- Pendlo is a small desktop metronome: tempo 20 to 600 BPM, meters of 1 to 9
- beats, irregular meters such as 3+2+2 and per-beat tuplets, written as
- strings of digits. An accent click and a plain click sound on the sound
- card's own sample clock, so the beats are spaced exactly, and two bars
- flash with them.")
+# The long description below the summary line; CPack indents its lines.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Pendlo is a small desktop metronome: tempo 20 to 600 BPM, meters of 1 to 9
+beats, irregular meters such as 3+2+2 and per-beat tuplets, written as
+strings of digits. An accent click and a plain click sound on the sound
+card's own sample clock, so the beats are spaced exactly, and two bars
+flash with them.")
 
 include(CPack)
