@@ -53,6 +53,7 @@ TEST(ReadOnlyDirectory, EverySaveFailsWithItsMessageAndChangesNothing) {
     struct stat now {};
     ASSERT_EQ(stat((dir + c.file).c_str(), &now), 0);
     EXPECT_EQ(now.st_ino, old.st_ino);
+    EXPECT_EQ(now.st_mtim.tv_sec, old.st_mtim.tv_sec);
     EXPECT_EQ(now.st_mtim.tv_nsec, old.st_mtim.tv_nsec);
     EXPECT_EQ(now.st_mode, old.st_mode);
     EXPECT_EQ(ListDir(dir), before);

@@ -98,11 +98,15 @@ TEST_F(TwoCopies, BothStartAndEndOnSigtermLeavingWholeFiles) {
   ASSERT_FALSE(dir.empty());
   // In a directory of its own the program keeps its data files there.
   std::filesystem::copy_file(PENDLO_BINARY, dir + "pendlo");
+  // Files in a form the program reads but writes differently ('+144',
+  // '$9', trailing words; LF-only lines), so that a save shows in them.
+  WriteFile(dir + "init.sav", "+144\r\n$9 = irregular\r\n30 px\r\n40\r\n");
+  std::string lfText = "/ 7/8 and tuplets\n";
+  while (lfText.size() < 20000) lfText += "322\n35\n";
+  WriteFile(dir + "dtp.sav", lfText);
   const std::string settings = "144\r\n9\r\n30\r\n40\r\n";
-  std::string text = "/ 7/8 and tuplets\r\n";
-  while (text.size() < 20000) text += "322\r\n35\r\n";
-  WriteFile(dir + "init.sav", settings);
-  WriteFile(dir + "dtp.sav", text);
+  std::string text;
+  for (char c : lfText) text += c == '\n' ? std::string("\r\n") : std::string(1, c);
 
   // No sound server: the client library finds nothing at the given socket
   // and must not start a server of its own.
@@ -137,10 +141,13 @@ TEST_F(TwoCopies, BothStartAndEndOnSigtermLeavingWholeFiles) {
   EXPECT_EQ(AwaitExit(first), 0);
   EXPECT_EQ(AwaitExit(second), 0);
 
-  // Each copy saved what it had loaded, so each file is that content whole
-  // (whichever copy wrote last), and nothing else is in the directory.
+  // Each copy saved what it had loaded, in the program's own form, so each
+  // file is that content whole (whichever copy wrote last), and nothing
+  // else is in the directory.
   EXPECT_EQ(ReadFile(dir + "init.sav"), settings);
-  EXPECT_EQ(ReadFile(dir + "dtp.sav"), text);
+  const std::string saved = ReadFile(dir + "dtp.sav");
+  EXPECT_TRUE(saved == text) << "dtp.sav: " << saved.size() << " bytes, " << text.size()
+                             << " expected";
   const std::set<std::string> names = {"dtp.sav", "init.sav", "pendlo", "pi.wav", "po.wav"};
   EXPECT_EQ(ListDir(dir), names);
 }
