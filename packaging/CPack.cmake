@@ -26,4 +26,6 @@ strings of digits. An accent click and a plain click sound on the sound
 card's own sample clock, so the beats are spaced exactly, and two bars
 flash with them.")
 
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/compress-man.cmake)
+
 include(CPack)

@@ -59,6 +59,16 @@ case "$runpath" in
 *"$(pwd)"*) fail "/usr/bin/pendlo keeps a run path into the build tree: $runpath" ;;
 esac
 
+# The committed icons must be what the drawing script makes of them today.
+if command -v python3 >/dev/null; then
+  echo "== icons match data/make_icon.py"
+  mkdir "$tmp/icons"
+  (cd "$tmp/icons" && python3 "$OLDPWD/data/make_icon.py")
+  for f in pendlo.png pendlo.svg pendlo.xpm; do
+    cmp -s "$tmp/icons/$f" "data/$f" || fail "data/$f differs from what data/make_icon.py draws"
+  done
+fi
+
 echo "== desktop-file-validate"
 desktop-file-validate "$root/share/applications/pendlo.desktop" || fail "desktop entry"
 
@@ -72,7 +82,7 @@ if command -v groff >/dev/null; then
   [ -z "$warnings" ] || fail "man page: $warnings"
 fi
 
-echo "== cpack -G DEB"
+echo "== cpack -G DEB (manual page gzipped in the package)"
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/cpack" >"$tmp/cpack.log" 2>&1 || {
   cat "$tmp/cpack.log" >&2
   fail "cpack"
@@ -85,7 +95,7 @@ else
   dpkg-deb -c "$deb" | tee "$tmp/contents"
   for f in bin/pendlo share/icons/hicolor/32x32/apps/pendlo.png \
     share/icons/hicolor/scalable/apps/pendlo.svg share/applications/pendlo.desktop \
-    share/metainfo/io.github.pendlo.Pendlo.metainfo.xml share/man/man1/pendlo.1; do
+    share/metainfo/io.github.pendlo.Pendlo.metainfo.xml share/man/man1/pendlo.1.gz; do
     grep -q " \./usr/$f\$" "$tmp/contents" || fail "not in the package: /usr/$f"
   done
   depends=$(dpkg-deb -f "$deb" Depends)

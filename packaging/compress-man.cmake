@@ -1,0 +1,9 @@
+# Run by CPack on its staging tree before it builds the package: Debian ships
+# manual pages gzip-compressed (gzip -n keeps the package reproducible).
+file(GLOB_RECURSE _pages "${CPACK_TEMPORARY_DIRECTORY}/*/share/man/man*/*.[1-9]")
+foreach(_page IN LISTS _pages)
+  execute_process(COMMAND gzip -9nf "${_page}" RESULT_VARIABLE _rc)
+  if(NOT _rc EQUAL 0)
+    message(FATAL_ERROR "gzip ${_page} failed (${_rc})")
+  endif()
+endforeach()
