@@ -13,6 +13,7 @@
 #include "files/file_system.h"
 #include "files/prepare_files.h"
 #include "files/settings.h"
+#include "files/stale_temporaries.h"
 #include "files/text_codec.h"
 #include "sound/click_images.h"
 #include "ui/controls.h"
@@ -258,6 +259,8 @@ void TMetronome::FormCreate() {
   });
   Guarded([this] { exeDir_ = options_.dataDir.empty() ? pendlo::ExeDir() : options_.dataDir; });
   Guarded([this] { PrepareFiles(exeDir_, PiWave, PoWave); });
+  // A save killed part-way (a crash, a power cut) leaves its temporary file.
+  RemoveStaleTemporaries(exeDir_);
   Guarded([this] { LoadSettings(); });
   settingsRead_ = true;
   Guarded([this] { LoadSavedText(); });
