@@ -55,8 +55,19 @@ std::string UserDataDir(const char* xdgDataHome, const char* home) {
   return WithSlash(base) + ".local/share/pendlo/";
 }
 
+bool IsSystemDir(const std::string& dir) {
+  // Where packages put programs: root may write there, but data files left
+  // there belong to no package and to no user.
+  for (const char* prefix : {"/usr/", "/bin/", "/sbin/", "/opt/", "/snap/"}) {
+    if (WithSlash(dir).starts_with(prefix)) return true;
+  }
+  return false;
+}
+
 std::string ChooseDataDir(const std::string& exeDir, const std::string& userDir, FileSystem& fs) {
-  if (!exeDir.empty() && fs.Access(exeDir, W_OK) == 0) return WithSlash(exeDir);
+  if (!exeDir.empty() && !IsSystemDir(exeDir) && fs.Access(exeDir, W_OK) == 0) {
+    return WithSlash(exeDir);
+  }
   if (const int r = MakeDirs(fs, userDir); r < 0) throw EInOutError::FromErrno(-r);
   return WithSlash(userDir);
 }

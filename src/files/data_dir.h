@@ -23,7 +23,12 @@ std::string ExecutableDir();
 // Pass the environment's values (nullptr for unset). Nothing is created.
 std::string UserDataDir(const char* xdgDataHome, const char* home);
 
-// exeDir when the effective user may write there, else userDir, created with
+// True for the directories packages install programs in (/usr/..., /bin,
+// /sbin, /opt/..., /snap/...).
+bool IsSystemDir(const std::string& dir);
+
+// exeDir when the effective user may write there and it is not a system
+// directory (so root running /usr/bin/pendlo does not litter /usr/bin), else userDir, created with
 // its missing parents (mode 0700). Throws EInOutError when userDir is needed
 // and cannot be created.
 std::string ChooseDataDir(const std::string& exeDir, const std::string& userDir,

@@ -44,6 +44,14 @@ TEST(DataDirTest, UsesTheExecutableDirectoryOnlyWhenWritable) {
   EXPECT_TRUE(std::filesystem::is_directory(userDir));
   EXPECT_EQ(ChooseDataDir("", userDir), userDir);  // /proc/self/exe unreadable
 
+  // Root may write to /usr/bin, but a system-wide install keeps its data
+  // with the user.
+  for (const char* system : {"/usr/bin/", "/usr/local/bin", "/bin/", "/opt/pendlo/bin/"}) {
+    EXPECT_EQ(ChooseDataDir(system, userDir), userDir) << system;
+  }
+  EXPECT_FALSE(IsSystemDir("/usrdata/bin/"));
+  EXPECT_FALSE(IsSystemDir("/home/u/usr/bin/"));
+
   WriteBytes(dir / "file", "");
   try {
     ChooseDataDir("", dir / "file/pendlo/");
