@@ -7,9 +7,9 @@
 
 namespace pendlo::ui {
 
-QFont DesignFont(FontSpec spec) {
+QFont DesignFont(FontDesign design) {
   QFont font;
-  if (spec.face == Face::PGothic) {
+  if (design.face == Face::PGothic) {
     font.setFamilies({QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP"),
                       QStringLiteral("IPAGothic")});
   } else {
@@ -18,7 +18,7 @@ QFont DesignFont(FontSpec spec) {
   }
   // Pixel size is the em height: the design's "character height without
   // internal leading". Pixel sizes do not follow the screen's DPI.
-  font.setPixelSize(spec.pixels);
+  font.setPixelSize(design.pixels);
   font.setWeight(QFont::Normal);
   font.setStyleHint(QFont::SansSerif);
   return font;

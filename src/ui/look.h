@@ -15,7 +15,7 @@ enum class Face { PGothic, Arial };
 
 // A face at a character height in pixels (the em height, without internal
 // leading), never scaled by the screen's DPI.
-struct FontSpec {
+struct FontDesign {
   Face face;
   int pixels;
 };
@@ -27,9 +27,9 @@ inline constexpr QRgb kBlack = qRgb(0, 0, 0);
 inline constexpr QRgb kHighlight = qRgb(255, 255, 255);  // bevels' lit edge
 inline constexpr QRgb kShadow = qRgb(128, 128, 128);     // bevels' dark edge
 
-// The font for a spec: "ＭＳ Ｐゴシック" is IPAPGothic (then Noto Sans CJK JP),
+// The font for a design: "ＭＳ Ｐゴシック" is IPAPGothic (then Noto Sans CJK JP),
 // "Arial" is Liberation Sans; both are metric-compatible substitutes.
-QFont DesignFont(FontSpec spec);
+QFont DesignFont(FontDesign design);
 
 // The Fusion style with the program's few hints (trough clicks page, access
 // keys underlined); owned by the caller.

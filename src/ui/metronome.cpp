@@ -96,16 +96,16 @@ TMetronome::~TMetronome() {
 }
 
 void TMetronome::BuildControls() {
-  const WindowSpec& spec = kMetronomeWindow;
-  setWindowTitle(Qs(spec.caption));
-  setFont(DesignFont(spec.font));
-  setFixedSize(spec.clientWidth, spec.clientHeight);
+  const WindowDesign& design = kMetronomeWindow;
+  setWindowTitle(Qs(design.caption));
+  setFont(DesignFont(design.font));
+  setFixedSize(design.clientWidth, design.clientHeight);
   setAutoFillBackground(true);
-  move(spec.left, spec.top);
+  move(design.left, design.top);
 
   std::map<std::string_view, QWidget*> built;
   built[""] = this;
-  for (const ControlSpec& c : kMetronomeControls) {
+  for (const ControlDesign& c : kMetronomeControls) {
     QWidget* parent = built.at(c.parent);
     QWidget* w = nullptr;
     switch (c.kind) {

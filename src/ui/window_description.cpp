@@ -12,13 +12,13 @@ bool TakesFocus(Kind kind) {
 }
 
 void AppendChildren(std::string_view parent, std::vector<std::string_view>& chain) {
-  std::vector<const ControlSpec*> children;
+  std::vector<const ControlDesign*> children;
   for (const auto& c : kMetronomeControls) {
     if (c.parent == parent && c.tab >= 0) children.push_back(&c);
   }
   std::stable_sort(children.begin(), children.end(),
-                   [](const ControlSpec* a, const ControlSpec* b) { return a->tab < b->tab; });
-  for (const ControlSpec* c : children) {
+                   [](const ControlDesign* a, const ControlDesign* b) { return a->tab < b->tab; });
+  for (const ControlDesign* c : children) {
     if (TakesFocus(c->kind)) chain.push_back(c->name);
     AppendChildren(c->name, chain);
   }
@@ -32,7 +32,7 @@ std::vector<std::string_view> TabChain() {
   return chain;
 }
 
-const ControlSpec* FindControl(std::string_view name) {
+const ControlDesign* FindControl(std::string_view name) {
   for (const auto& c : kMetronomeControls) {
     if (c.name == name) return &c;
   }

@@ -36,28 +36,28 @@ enum class Handler {
   btnHelpClick,
 };
 
-struct ControlSpec {
+struct ControlDesign {
   std::string_view name;
   Kind kind;
   std::string_view parent;  // "" is the window itself
   int left, top, width, height;
   std::string_view text;
-  std::optional<FontSpec> font;  // none: the window's font
-  int tab;                       // place among its siblings; -1 for none
+  std::optional<FontDesign> font;  // none: the window's font
+  int tab;                         // place among its siblings; -1 for none
   Handler handler;
 };
 
-struct WindowSpec {
+struct WindowDesign {
   std::string_view caption;
   int clientWidth, clientHeight;
   int left, top;  // initial position of the frame on the screen
-  FontSpec font;
+  FontDesign font;
 };
 
-inline constexpr WindowSpec kMetronomeWindow{" Pendlo", 456, 324, 73, 42, {Face::PGothic, 14}};
+inline constexpr WindowDesign kMetronomeWindow{" Pendlo", 456, 324, 73, 42, {Face::PGothic, 14}};
 
 // In creation order: a parent comes before its children.
-inline constexpr std::array<ControlSpec, 17> kMetronomeControls{{
+inline constexpr std::array<ControlDesign, 17> kMetronomeControls{{
     // clang-format off
   // name           kind                parent       left top  w    h    text                  own font                tab handler
   {"Panel2",      Kind::LoweredPanel, "",          8,   7,   217, 10,  "",                   std::nullopt,             6, Handler::None},
@@ -67,16 +67,16 @@ inline constexpr std::array<ControlSpec, 17> kMetronomeControls{{
   {"GroupBox1",   Kind::GroupBox,     "",          8,   20,  437, 63,  "テンポ",             std::nullopt,             0, Handler::None},
   {"scrBarTempo", Kind::ScrollBar,    "GroupBox1", 92,  26,  329, 21,  "",                   std::nullopt,             0, Handler::scrBarTempoChange},
   {"Panel3",      Kind::RaisedPanel,  "GroupBox1", 15,  22,  70,  27,  "",                   std::nullopt,             1, Handler::None},
-  {"lblTempo",    Kind::Label,        "Panel3",    2,   2,   66,  23,  "120",                FontSpec{Face::PGothic, 21}, -1, Handler::None},
+  {"lblTempo",    Kind::Label,        "Panel3",    2,   2,   66,  23,  "120",                FontDesign{Face::PGothic, 21}, -1, Handler::None},
   {"rgHyoushi",   Kind::RadioGroup,   "",          8,   88,  347, 69,  "拍子",               std::nullopt,             1, Handler::rgHyoushiClick},
   {"GroupBox2",   Kind::GroupBox,     "",          8,   162, 347, 149, "変拍子・連符の定義", std::nullopt,             2, Handler::None},
-  {"memList",     Kind::Memo,         "GroupBox2", 12,  16,  267, 123, "",                   FontSpec{Face::PGothic, 13}, 0, Handler::None},
+  {"memList",     Kind::Memo,         "GroupBox2", 12,  16,  267, 123, "",                   FontDesign{Face::PGothic, 13}, 0, Handler::None},
   {"btnOpen",     Kind::Button,       "GroupBox2", 290, 16,  45,  25,  "開く",               std::nullopt,             1, Handler::btnOpenClick},
   {"btnSave",     Kind::Button,       "GroupBox2", 290, 48,  45,  25,  "保存",               std::nullopt,             2, Handler::btnSaveClick},
-  {"btnStart",    Kind::Button,       "",          368, 96,  80,  30,  "&Start",             FontSpec{Face::Arial, 19},   3, Handler::btnStartClick},
-  {"btnStop",     Kind::Button,       "",          368, 128, 80,  30,  "Sto&p",              FontSpec{Face::Arial, 19},   4, Handler::btnStopClick},
-  {"btnHelp",     Kind::Button,       "",          366, 248, 80,  26,  "&Help",              FontSpec{Face::PGothic, 16}, 8, Handler::btnHelpClick},
-  {"btnOFF",      Kind::Button,       "",          366, 284, 80,  26,  "E&xit",              FontSpec{Face::Arial, 16},   5, Handler::btnOFFClick},
+  {"btnStart",    Kind::Button,       "",          368, 96,  80,  30,  "&Start",             FontDesign{Face::Arial, 19},   3, Handler::btnStartClick},
+  {"btnStop",     Kind::Button,       "",          368, 128, 80,  30,  "Sto&p",              FontDesign{Face::Arial, 19},   4, Handler::btnStopClick},
+  {"btnHelp",     Kind::Button,       "",          366, 248, 80,  26,  "&Help",              FontDesign{Face::PGothic, 16}, 8, Handler::btnHelpClick},
+  {"btnOFF",      Kind::Button,       "",          366, 284, 80,  26,  "E&xit",              FontDesign{Face::Arial, 16},   5, Handler::btnOFFClick},
     // clang-format on
 }};
 
@@ -100,8 +100,8 @@ inline constexpr std::string_view kDefaultButton = "btnStart";
 // radio group stands for its selected item.
 std::vector<std::string_view> TabChain();
 
-// The spec of a control by name; nullptr if there is none.
-const ControlSpec* FindControl(std::string_view name);
+// The design of a control by name; nullptr if there is none.
+const ControlDesign* FindControl(std::string_view name);
 
 // Where item `index` of a radio group lies inside the group, for a group of
 // the given size with `count` items in `columns` columns and a font of line

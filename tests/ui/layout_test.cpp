@@ -36,7 +36,7 @@ QString TextOf(QWidget* w) {
 TEST(Layout, EveryControlMatchesTheDescription) {
   TempDir dir;
   auto w = MakeWindow(dir.Path());
-  for (const ControlSpec& c : kMetronomeControls) {
+  for (const ControlDesign& c : kMetronomeControls) {
     SCOPED_TRACE(std::string(c.name));
     QWidget* control = w->Control(c.name);
     ASSERT_NE(control, nullptr);
@@ -44,7 +44,7 @@ TEST(Layout, EveryControlMatchesTheDescription) {
     EXPECT_EQ(control->parentWidget(), parent);
     EXPECT_EQ(control->geometry(), QRect(c.left, c.top, c.width, c.height));
     EXPECT_TRUE(control->isVisible());
-    const FontSpec font = c.font.value_or(kMetronomeWindow.font);
+    const FontDesign font = c.font.value_or(kMetronomeWindow.font);
     EXPECT_EQ(control->font().pixelSize(), font.pixels);
     const QString family = QFontInfo(control->font()).family();
     EXPECT_EQ(family, font.face == Face::Arial ? "Liberation Sans" : "IPAPGothic");
