@@ -1,0 +1,128 @@
+// Checks a stream of ticks against the due-time grid of TMMTimer: each due
+// time must be the base of the period in force plus whole periods, where the
+// base is the previous tick's due time (the grid runs on, also when a tick
+// re-arms for a new note length) or the moment the window re-armed the timer
+// (a tempo or meter change starts a fresh period). Grid points that fell due
+// while a call still ran are passed over, as many as the timer's own clock
+// reading after that call says; any other gap, any doubled tick and any
+// shift of even one microsecond is a fault.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "timer/clock.h"
+
+namespace pendlo::soak {
+
+inline constexpr Micros kNoReading = std::numeric_limits<Micros>::min();
+
+struct TickRecord {
+  Micros due = 0;                 // the call's DueTime
+  Micros started = 0;             // clock at the start of the call
+  Micros timerRead = kNoReading;  // the timer's clock reading after the previous call
+  std::uint32_t note = 0;         // interval the tick set for its period; 0: none set
+  Micros noteSetBy = 0;           // clock right after that setting returned
+};
+
+struct GridFigures {
+  std::uint64_t ticks = 0;
+  std::uint64_t passedOver = 0;  // grid points that fell due during a running call
+  std::uint64_t rearms = 0;      // re-arms made by the window
+  std::uint64_t faults = 0;
+  Micros maxErrorMicros = 0;  // largest distance of a faulty tick from its expected due time
+  Micros maxLateMicros = 0;   // largest start after due, over ticks not delayed by a call
+  std::string firstFault;
+};
+
+class GridCheck {
+ public:
+  // Window thread: the timer was re-armed by the window when its clock read
+  // `at`, with period `interval` ms. In the order made.
+  void Rearmed(Micros at, std::uint32_t interval) {
+    rearms_.push_back({at, interval});
+    ++figures_.rearms;
+  }
+
+  // The next tick, in the order of the calls. Every re-arm made before the
+  // call started must have been reported.
+  void Tick(const TickRecord& t) {
+    ++figures_.ticks;
+    // Re-arms at or after the previous due time belong to this period; a
+    // re-arm before the previous call would have cancelled that call.
+    const Micros from = prev_ ? prev_->due : std::numeric_limits<Micros>::min();
+    const Rearm* last = nullptr;
+    for (const Rearm& r : rearms_) {
+      if (r.at >= from && r.at < t.due) last = &r;
+    }
+    // Where the period may have started, and its length.
+    struct Candidate {
+      Micros base;
+      std::uint32_t interval;
+    };
+    std::array<Candidate, 2> candidates{};
+    std::size_t count = 0;
+    if (last) {
+      candidates[count++] = {last->at, last->interval};
+      // The previous tick's own setting may have come after the window's.
+      if (prev_ && prev_->note != 0 && last->at <= prev_->noteSetBy)
+        candidates[count++] = {prev_->due, prev_->note};
+    } else if (prev_) {
+      candidates[count++] = {prev_->due, prev_->note != 0 ? prev_->note : interval_};
+    }
+
+    Micros error = count == 0 ? 0 : std::numeric_limits<Micros>::max();
+    bool matched = false;
+    for (std::size_t i = 0; i < count; ++i) {
+      const Candidate& c = candidates[i];
+      const Micros period = static_cast<Micros>(c.interval) * 1000;
+      if (period <= 0) continue;
+      const Micros first = c.base + period;
+      const Micros skipped =
+          t.timerRead != kNoReading && first < t.timerRead ? (t.timerRead - first) / period : 0;
+      const Micros expected = first + skipped * period;
+      error = std::min(error, std::abs(t.due - expected));
+      if (t.due == expected) {
+        matched = true;
+        interval_ = c.interval;
+        figures_.passedOver += static_cast<std::uint64_t>(skipped);
+        break;
+      }
+    }
+    if (!matched) {
+      ++figures_.faults;
+      figures_.maxErrorMicros = std::max(figures_.maxErrorMicros, error);
+      if (figures_.firstFault.empty()) {
+        figures_.firstFault = "tick " + std::to_string(figures_.ticks) + " due " +
+                              std::to_string(t.due) + " us: " +
+                              (count == 0 ? std::string("no period armed")
+                                          : std::to_string(error) + " us off the grid");
+      }
+    }
+    if (t.timerRead == kNoReading || t.due >= t.timerRead) {
+      figures_.maxLateMicros = std::max(figures_.maxLateMicros, t.started - t.due);
+    }
+    std::erase_if(rearms_, [&](const Rearm& r) { return r.at < t.due; });
+    prev_ = t;
+  }
+
+  const GridFigures& Figures() const { return figures_; }
+
+ private:
+  struct Rearm {
+    Micros at;
+    std::uint32_t interval;
+  };
+  std::vector<Rearm> rearms_;
+  std::optional<TickRecord> prev_;
+  std::uint32_t interval_ = 0;  // the period in force after the last tick
+  GridFigures figures_;
+};
+
+}  // namespace pendlo::soak

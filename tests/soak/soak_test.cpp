@@ -1,0 +1,405 @@
+// The soak: the beat engine, TMMTimer and the click player run for
+// PENDLO_SOAK_SECONDS (20 when unset) at 600 BPM in tuplets of '9', playing
+// into a private PulseAudio null sink, while a stand-in for the window makes
+// the calls the window makes on a tempo, meter or definition change, once a
+// second, and goes back to 600 BPM tuplets '9' every third second. Every
+// tick is checked against the due-time grid, every click handed to the
+// player against its tick, and the resident memory after warm-up against
+// the end. Without a pulseaudio binary the same runs without sound.
+//
+//   PENDLO_SOAK_SECONDS=600 build/default/tests/soak/soak_test
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "engine/beat_state.h"
+#include "engine/tick_sequencer.h"
+#include "soak/grid_check.h"
+#include "sound/click_images.h"
+#include "sound/click_player.h"
+#include "sound/pulse_server.h"
+#include "sound/temp_dir.h"
+#include "timer/mmtimer.h"
+
+namespace pendlo::soak {
+namespace {
+
+// Passes the timer's clock through and keeps what the timer read from it:
+// on the window's thread a reading is a re-arm (the moment a changed period
+// starts); on the timer's thread it is the one reading after each call, from
+// which the timer decides how many grid points that call has overrun.
+class ClockSpy final : public Clock {
+ public:
+  // The constructing thread is the window's.
+  explicit ClockSpy(std::shared_ptr<Clock> inner)
+      : inner_(std::move(inner)), window_(std::this_thread::get_id()) {}
+
+  Micros now() override {
+    const Micros t = inner_->now();
+    if (std::this_thread::get_id() == window_) {
+      windowRead_ = t;
+    } else {
+      timerRead_ = t;
+    }
+    return t;
+  }
+  bool waitUntil(Micros deadline) override { return inner_->waitUntil(deadline); }
+  void interrupt() override { inner_->interrupt(); }
+
+  // Window thread: the re-arm made since the last call, if any.
+  std::optional<Micros> TakeWindowRead() { return std::exchange(windowRead_, std::nullopt); }
+  // Timer thread: the timer's reading after its last call.
+  Micros TimerRead() const { return timerRead_; }
+
+ private:
+  const std::shared_ptr<Clock> inner_;
+  const std::thread::id window_;
+  std::optional<Micros> windowRead_;  // window thread only
+  Micros timerRead_ = kNoReading;     // timer thread only
+};
+
+// A finished tick as the timer thread hands it to the window thread.
+struct Finished {
+  TickRecord grid;
+  bool oneEach = false;  // one click handed over and one bar lit, both for this tick
+  bool heard = false;    // the player took the click onto its stream
+};
+
+// The tick's effects: the click goes to the real player; the bars only count.
+class SoakEffects final : public TickEffects {
+ public:
+  SoakEffects(TMMTimer& timer, ClickPlayer& player, ClockSpy& spy, std::string pi, std::string po)
+      : timer_(timer), player_(player), spy_(spy), pi_(std::move(pi)), po_(std::move(po)) {}
+
+  // Timer thread, before the sequencer runs the call due at `due`.
+  void BeginCall(Micros due) {
+    call_ = {};
+    call_.grid.due = due;
+    call_.grid.started = player_.clock()->now();
+    call_.grid.timerRead = spy_.TimerRead();
+    clicks_ = bars_ = 0;
+  }
+
+  void SetTimerInterval(std::uint32_t ms) override {
+    timer_.SetInterval(ms);
+    call_.grid.note = ms;
+    call_.grid.noteSetBy = player_.clock()->now();
+  }
+  void PlayClick(Click click, std::int64_t due) override {
+    ++clicks_;
+    click_ = click;
+    clickDue_ = due;
+    const std::uint64_t before = player_.Stats().plays;
+    player_.Play(click == Click::Accent ? pi_ : po_, due);
+    call_.heard = player_.Stats().plays == before + 1;
+  }
+  void LightBar(Click bar, std::int64_t due) override {
+    ++bars_;
+    barMatches_ = bar == click_ && due == clickDue_;
+  }
+  void RequestPaint() override {}
+  void HoldLit() override { BusyWait(16); }
+  void Darken() override {
+    call_.oneEach = clicks_ == 1 && bars_ == 1 && barMatches_ && clickDue_ == call_.grid.due;
+    std::lock_guard lock(mutex_);
+    if (count_ == ring_.size()) {
+      ++overflows_;
+      return;
+    }
+    ring_[(first_ + count_++) % ring_.size()] = call_;
+  }
+
+  // Window thread: hands every finished tick to `take`, oldest first.
+  template <typename F>
+  void Drain(F&& take) {
+    std::array<Finished, 256> batch;
+    for (;;) {
+      std::size_t n = 0;
+      {
+        std::lock_guard lock(mutex_);
+        while (n < batch.size() && count_ > 0) {
+          batch[n++] = ring_[first_];
+          first_ = (first_ + 1) % ring_.size();
+          --count_;
+        }
+      }
+      for (std::size_t i = 0; i < n; ++i) take(batch[i]);
+      if (n < batch.size()) return;
+    }
+  }
+  std::uint64_t Overflows() {
+    std::lock_guard lock(mutex_);
+    return overflows_;
+  }
+
+ private:
+  TMMTimer& timer_;
+  ClickPlayer& player_;
+  ClockSpy& spy_;
+  const std::string pi_, po_;
+
+  // Timer thread only.
+  Finished call_;
+  int clicks_ = 0, bars_ = 0;
+  Click click_ = Click::Accent;
+  std::int64_t clickDue_ = 0;
+  bool barMatches_ = false;
+
+  std::mutex mutex_;  // the ring between the timer and the window thread
+  std::array<Finished, 4096> ring_;
+  std::size_t first_ = 0, count_ = 0;
+  std::uint64_t overflows_ = 0;
+};
+
+// The window's handlers reduced to their calls on the engine, the timer and
+// the player, in the window's order; a control's event runs only on a real
+// change of its value. Every re-arm they cause is reported to the check.
+class Window {
+ public:
+  Window(BeatEngine& engine, TMMTimer& timer, ClickPlayer* player, ClockSpy& spy, GridCheck& check)
+      : engine_(engine), timer_(timer), player_(player), spy_(spy), check_(check) {}
+
+  int Tempo() const { return tempo_; }
+  int Meter() const { return meter_; }
+
+  // The tempo scroll bar moved (scrBarTempoChange).
+  void SetTempo(int bpm) {
+    if (bpm == tempo_) return;
+    tempo_ = bpm;
+    ChangeTempo();
+    ManageHyoushi();
+  }
+  // A meter chosen in the radio group (rgHyoushiClick after the index).
+  void ChooseMeter(int index) {
+    if (index == meter_) return;
+    meter_ = index;
+    engine_.SetMeterSelection(index);
+    ChangeTempo();
+    ManageHyoushi();
+    engine_.ResetPosition();
+  }
+  // The definition text edited: nothing happens until the pattern is rebuilt.
+  void EditText(const std::string& text) {
+    lines_.assign(1, {});
+    for (const char c : text) {
+      if (c == '\n') {
+        lines_.emplace_back();
+      } else {
+        lines_.back() += c;
+      }
+    }
+  }
+  // Start (btnStartClick), also while running.
+  void PressStart() {
+    ManageHyoushi();
+    engine_.ResetPosition();
+    if (!timer_.Enabled() && player_) player_->EnsureOpen();
+    const std::uint32_t interval = timer_.Interval();
+    timer_.SetEnabled(true);
+    timer_.StartTimer();
+    Report(interval);
+  }
+  void PressStop() { timer_.SetEnabled(false); }
+
+ private:
+  void ChangeTempo() {
+    const int interval = engine_.ChangeTempo(tempo_);
+    timer_.SetInterval(static_cast<std::uint32_t>(interval));
+    Report(static_cast<std::uint32_t>(interval));
+  }
+  void ManageHyoushi() { engine_.ManageHyoushi(lines_); }
+  void Report(std::uint32_t interval) {
+    if (const auto at = spy_.TakeWindowRead()) check_.Rearmed(*at, interval);
+  }
+
+  BeatEngine& engine_;
+  TMMTimer& timer_;
+  ClickPlayer* player_;
+  ClockSpy& spy_;
+  GridCheck& check_;
+  int tempo_ = 0;
+  int meter_ = 3;  // "4", as the window is built
+  std::vector<std::string> lines_;
+};
+
+long ResidentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  long size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * sysconf(_SC_PAGESIZE);
+}
+
+int SoakSeconds() {
+  const char* value = std::getenv("PENDLO_SOAK_SECONDS");
+  const int seconds = value ? std::atoi(value) : 0;
+  return seconds > 0 ? seconds : 20;
+}
+
+constexpr int kHomeTempo = 600;
+constexpr const char* kHomeText = "9";
+const std::vector<int> kTempos = {20, 37, 60, 72, 120, 192, 240, 301, 320, 450, 599, 600};
+const std::vector<std::string> kTexts = {
+    "9",         "35",        "322",      "/ a comment line\n53", "1", "", "77",
+    "no digits", "987654321", "2\n/9\n4", "123456789123456789"};
+
+// One change a second; every third second back to 600 BPM tuplets '9'.
+void Act(Window& window, int second, std::mt19937& rng) {
+  const auto pick = [&](const auto& table) { return table[rng() % table.size()]; };
+  const auto otherTempo = [&] {
+    int bpm = pick(kTempos);
+    if (rng() % 3 == 0) bpm = kTempoMin + static_cast<int>(rng() % (kTempoMax - kTempoMin + 1));
+    return bpm != window.Tempo() ? bpm : (bpm == kTempoMax ? bpm - 1 : bpm + 1);
+  };
+  if (second % 3 == 0) {
+    window.EditText(kHomeText);
+    const bool rebuilt = window.Meter() != kMeterTuplets || window.Tempo() != kHomeTempo;
+    window.ChooseMeter(kMeterTuplets);
+    window.SetTempo(kHomeTempo);
+    if (!rebuilt) window.PressStart();
+    return;
+  }
+  switch (rng() % 4) {
+    case 0:
+      window.SetTempo(otherTempo());
+      break;
+    case 1:
+      window.ChooseMeter((window.Meter() + 1 + static_cast<int>(rng() % 10)) % 11);
+      break;
+    case 2:
+      window.EditText(pick(kTexts));
+      window.PressStart();
+      break;
+    default:
+      window.EditText(pick(kTexts));
+      window.SetTempo(otherTempo());
+      break;
+  }
+}
+
+TEST(Soak, TheBeatKeepsItsGridAndMemoryWhileTheWindowChangesEverySecond) {
+  const int seconds = SoakSeconds();
+  const int warmUp = std::max(1, seconds / 10);
+
+  testing::PulseServer server(48000);
+  std::string error;
+  const bool haveServer = server.Start(&error);
+  if (!haveServer)
+    std::printf("soak: no PulseAudio server (%s); the beat runs silent\n", error.c_str());
+  testing::TempDir dir;
+  const std::string pi = dir.Write("pi.wav", PiWave), po = dir.Write("po.wav", PoWave);
+
+  ClickPlayer player;
+  bool sound = false;
+  if (haveServer) {
+    sound = player.EnsureOpen() && testing::WaitUntilStreaming(*player.clock());
+    ASSERT_TRUE(sound) << "no stream from the private server: " << player.TakeError();
+  }
+
+  BeatEngine engine;
+  GridCheck check;
+  auto spy = std::make_shared<ClockSpy>(player.clock());
+  TMMTimer timer(spy);
+  SoakEffects effects(timer, player, *spy, pi, po);
+  TickSequencer sequencer(engine, effects);
+  std::atomic<int> timerErrors{0};
+  timer.SetEnabled(false);
+  timer.SetOnTimer([&](TMMTimer& t) {
+    effects.BeginCall(t.DueTime());
+    sequencer.MMTimerTimer(t.DueTime());
+  });
+  timer.SetOnError([&](std::exception_ptr) { ++timerErrors; });
+  timer.Loaded();
+
+  Window window(engine, timer, haveServer ? &player : nullptr, *spy, check);
+  window.EditText(kHomeText);
+  window.SetTempo(kHomeTempo);
+  window.ChooseMeter(kMeterTuplets);
+
+  std::uint64_t ticks = 0, notOneEach = 0, unheard = 0;
+  const auto drain = [&] {
+    effects.Drain([&](const Finished& f) {
+      ++ticks;
+      notOneEach += !f.oneEach;
+      unheard += !f.heard;
+      check.Tick(f.grid);
+    });
+  };
+  // Sleeps until `until`, checking the finished ticks on the way.
+  const auto runUntil = [&](std::chrono::steady_clock::time_point until) {
+    for (auto now = std::chrono::steady_clock::now(); now < until;
+         now = std::chrono::steady_clock::now()) {
+      drain();
+      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+          until - now, std::chrono::milliseconds(50)));
+    }
+  };
+
+  std::mt19937 rng(6);
+  long rssWarm = 0, rssMax = 0;
+  int actions = 0;
+  const auto t0 = std::chrono::steady_clock::now();
+  window.PressStart();
+  for (int s = 1; s < seconds; ++s) {
+    runUntil(t0 + std::chrono::seconds(s));
+    if (s == warmUp) rssWarm = ResidentBytes();
+    if (s >= warmUp) rssMax = std::max(rssMax, ResidentBytes());
+    Act(window, s, rng);
+    ++actions;
+  }
+  runUntil(t0 + std::chrono::seconds(seconds));
+  const long rssEnd = ResidentBytes();
+  rssMax = std::max(rssMax, rssEnd);
+  window.PressStop();
+  drain();
+
+  const GridFigures& g = check.Figures();
+  const PlayerStats stats = player.Stats();
+  std::printf(
+      "soak: %d s, %llu ticks (%llu grid points passed over during the 16 ms hold), "
+      "%d window changes (%llu re-arms)\n"
+      "  grid faults %llu, max due-time error %lld us, max wake-up lateness %.3f ms, "
+      "timer errors %d\n"
+      "  clicks: %s, %llu taken by the player, %llu not one-for-one, %llu dropped, "
+      "%llu late onsets, %llu clock re-joins\n"
+      "  RSS %.2f MB after %d s warm-up, %.2f MB at the end (growth %+.0f KB, max %.2f MB)\n",
+      seconds, static_cast<unsigned long long>(g.ticks),
+      static_cast<unsigned long long>(g.passedOver), actions,
+      static_cast<unsigned long long>(g.rearms), static_cast<unsigned long long>(g.faults),
+      static_cast<long long>(g.maxErrorMicros), g.maxLateMicros / 1000.0, timerErrors.load(),
+      sound ? "PulseAudio null sink" : "no sound", static_cast<unsigned long long>(stats.plays),
+      static_cast<unsigned long long>(notOneEach), static_cast<unsigned long long>(stats.dropped),
+      static_cast<unsigned long long>(stats.late),
+      static_cast<unsigned long long>(stats.anchors ? stats.anchors - 1 : 0), rssWarm / 1048576.0,
+      warmUp, rssEnd / 1048576.0, (rssEnd - rssWarm) / 1024.0, rssMax / 1048576.0);
+  if (!g.firstFault.empty()) std::printf("  first fault: %s\n", g.firstFault.c_str());
+
+  EXPECT_EQ(g.faults, 0u) << g.firstFault;
+  EXPECT_EQ(g.ticks, ticks);
+  EXPECT_GE(ticks, static_cast<std::uint64_t>(seconds) * 10) << "the beat hardly ran";
+  EXPECT_EQ(effects.Overflows(), 0u);
+  EXPECT_EQ(timerErrors.load(), 0);
+  EXPECT_EQ(notOneEach, 0u) << "ticks without exactly one click and one bar of their own";
+  if (sound) {
+    EXPECT_EQ(unheard, 0u) << "ticks whose click the player did not take";
+    EXPECT_EQ(stats.plays, ticks);
+    EXPECT_EQ(stats.dropped, 0u);
+    EXPECT_EQ(player.TakeError(), "");
+  }
+  EXPECT_LT(rssEnd - rssWarm, 1 << 20) << "resident memory grew after warm-up";
+}
+
+}  // namespace
+}  // namespace pendlo::soak
