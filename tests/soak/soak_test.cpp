@@ -289,6 +289,73 @@ void Act(Window& window, int second, std::mt19937& rng) {
   }
 }
 
+// The check itself must see a lost, doubled, shifted or mis-timed tick, and
+// must not see one where the timer followed its rules.
+TEST(Soak, TheGridCheckFindsEveryKindOfFault) {
+  struct Step {
+    bool rearm;
+    Micros at;  // re-arm moment, or the tick's due time
+    std::uint32_t ms = 0;
+    Micros timerRead = kNoReading;
+    Micros setBy = 0;
+  };
+  const auto R = [](Micros at, std::uint32_t ms) { return Step{true, at, ms}; };
+  const auto T = [](Micros due, Micros timerRead = kNoReading, std::uint32_t note = 0,
+                    Micros setBy = 0) {
+    return Step{false, due, note, timerRead, setBy};
+  };
+  struct Row {
+    const char* name;
+    std::vector<Step> steps;
+    std::uint64_t faults, passedOver;
+  };
+  const Row rows[] = {
+      {"steady grid", {R(0, 100), T(100000), T(200000, 116000), T(300000, 216000)}, 0, 0},
+      {"no Start before the first tick", {T(100000)}, 1, 0},
+      {"a lost tick", {R(0, 100), T(100000), T(300000, 116000)}, 1, 0},
+      {"a doubled tick", {R(0, 100), T(100000), T(100000, 116000)}, 1, 0},
+      {"a tick 1 us late on the grid", {R(0, 100), T(100000), T(200001, 116000)}, 1, 0},
+      {"a window re-arm starts a fresh period",
+       {R(0, 100), T(100000), R(130000, 50), T(180000, 116000), T(230000, 196000)},
+       0,
+       0},
+      {"a window re-arm ignored", {R(0, 100), T(100000), R(130000, 50), T(200000, 116000)}, 1, 0},
+      {"tuplet notes run on from the due times",
+       {R(0, 100), T(100000, kNoReading, 12, 100300), T(112000, 116100, 11, 116200),
+        T(123000, 132000, 11, 132100)},
+       0,
+       0},
+      {"grid points passed over during a long call",
+       {R(0, 100), T(100000, kNoReading, 11, 100100), T(122000, 123000, 11, 123100)},
+       0,
+       1},
+      {"a burst instead of passing over",
+       {R(0, 100), T(100000, kNoReading, 11, 100100), T(111000, 123000, 11, 123100)},
+       1,
+       0},
+      {"the tick's setting after the window's re-arm wins",
+       {R(0, 100), T(100000, kNoReading, 12, 100500), R(100200, 100), T(112000, 116000)},
+       0,
+       0},
+      {"the window's re-arm after the tick's setting wins",
+       {R(0, 100), T(100000, kNoReading, 12, 100500), R(100600, 100), T(112000, 116000)},
+       1,
+       0},
+  };
+  for (const Row& row : rows) {
+    GridCheck check;
+    for (const Step& s : row.steps) {
+      if (s.rearm) {
+        check.Rearmed(s.at, s.ms);
+      } else {
+        check.Tick({s.at, s.at, s.timerRead, s.ms, s.setBy});
+      }
+    }
+    EXPECT_EQ(check.Figures().faults, row.faults) << row.name << ": " << check.Figures().firstFault;
+    EXPECT_EQ(check.Figures().passedOver, row.passedOver) << row.name;
+  }
+}
+
 TEST(Soak, TheBeatKeepsItsGridAndMemoryWhileTheWindowChangesEverySecond) {
   const int seconds = SoakSeconds();
   const int warmUp = std::max(1, seconds / 10);
