@@ -55,6 +55,7 @@ struct Options {
   double leadMs = pendlo::PlayerOptions{}.leadMicros / 1000.0;
   double serverMs = pendlo::PlayerOptions{}.serverBufferMicros / 1000.0;
   std::string csv;
+  std::string backend = "default";  // default | pulse | sdl
 };
 
 [[noreturn]] void Usage() {
@@ -62,7 +63,7 @@ struct Options {
       stderr,
       "usage: click_timing [--tempo N] [--meter 1..9|irregular|tuplets] [--text DIGITS]\n"
       "                    [--seconds S] [--buffer FRAMES] [--lead-ms MS] [--server-ms MS]\n"
-      "                    [--csv FILE]\n");
+      "                    [--csv FILE] [--backend default|pulse|sdl]\n");
   std::exit(2);
 }
 
@@ -96,6 +97,8 @@ Options Parse(int argc, char** argv) {
       o.serverMs = std::atof(value.c_str());
     } else if (arg == "--csv") {
       o.csv = value;
+    } else if (arg == "--backend" && (value == "default" || value == "pulse" || value == "sdl")) {
+      o.backend = value;
     } else {
       Usage();
     }
@@ -244,7 +247,10 @@ int main(int argc, char** argv) {
   playerOptions.bufferFrames = o.buffer;
   playerOptions.leadMicros = static_cast<Micros>(o.leadMs * 1000);
   playerOptions.serverBufferMicros = static_cast<Micros>(o.serverMs * 1000);
-  pendlo::ClickPlayer player(pendlo::MakeSdlBackend(), playerOptions);
+  pendlo::ClickPlayer player(o.backend == "sdl"     ? pendlo::MakeSdlBackend()
+                             : o.backend == "pulse" ? pendlo::MakePulseBackend()
+                                                    : pendlo::MakeDefaultBackend(),
+                             playerOptions);
   if (!player.EnsureOpen() || !pendlo::testing::WaitUntilStreaming(*player.clock())) {
     std::fprintf(stderr, "click_timing: no stream: %s\n", player.TakeError().c_str());
     return 1;

@@ -42,9 +42,16 @@ class AudioBackend {
   virtual void Close() = 0;
   // Frames per callback of the open stream.
   virtual int BufferFrames() const = 0;
+  // The open stream's latency after the callback (server and device), when
+  // the backend knows it; 0 otherwise.
+  virtual Micros DeviceLatencyMicros() const { return 0; }
 };
 
 // The SDL2 output (default device, 32-bit float, stereo, the device's rate).
 std::unique_ptr<AudioBackend> MakeSdlBackend();
+// PulseAudio directly (also PipeWire's pulse server), same format.
+std::unique_ptr<AudioBackend> MakePulseBackend();
+// The program's output: PulseAudio when a server answers, SDL2 otherwise.
+std::unique_ptr<AudioBackend> MakeDefaultBackend();
 
 }  // namespace pendlo

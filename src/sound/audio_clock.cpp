@@ -88,7 +88,9 @@ void AudioClock::Anchor_RT(int frames, Micros at) {
   // Continue from the time the clock shows now, so it never jumps.
   anchorTime_ = static_cast<Micros>(std::ceil(ClockAt(rt_, s)));
   anchorFrame_ = nextFrame_;
-  if (needAnchor_) period_ = 1e6 / rate_;
+  // The loop starts over: a rate learnt before the stall says nothing of
+  // the stream after it.
+  period_ = 1e6 / rate_;
   needAnchor_ = false;
   const double span = frames * 1e6 / rate_;
   rt_ = Mapping{s, s + period_ * frames, static_cast<double>(anchorTime_),

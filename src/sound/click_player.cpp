@@ -45,7 +45,8 @@ bool ClickPlayer::EnsureOpen() {
     const double target = options_.serverBufferMicros > 0
                               ? static_cast<double>(options_.serverBufferMicros)
                               : frames * 1e6 / format.rate;
-    deviceMicros_ = static_cast<Micros>(std::llround(0.75 * target)) + 1000;
+    const Micros known = backend_->DeviceLatencyMicros();
+    deviceMicros_ = known > 0 ? known : static_cast<Micros>(std::llround(0.75 * target)) + 1000;
     bufferFrames_ = frames;
     rate_ = format.rate;
     lost_ = false;

@@ -50,7 +50,7 @@ struct PlayerStats {
 
 class ClickPlayer final : private RenderTarget {
  public:
-  explicit ClickPlayer(std::unique_ptr<AudioBackend> backend = MakeSdlBackend(),
+  explicit ClickPlayer(std::unique_ptr<AudioBackend> backend = MakeDefaultBackend(),
                        PlayerOptions options = {},
                        AudioClock::SteadySource steady = &steadyNowMicros);
   ~ClickPlayer() override;

@@ -1,6 +1,6 @@
 // Clicks through a real PulseAudio server: a private server with a null
-// sink at 48 kHz, the player on SDL's PulseAudio driver, the sink's monitor
-// recorded with parec.
+// sink at 48 kHz, the player on either output (libpulse directly, and SDL's
+// PulseAudio driver, the fallback), the sink's monitor recorded with parec.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -41,7 +41,7 @@ std::string Describe(const std::vector<testing::FoundClick>& clicks) {
   return s.str();
 }
 
-class PulsePlayback : public ::testing::Test {
+class PulsePlayback : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
     std::string error;
@@ -67,13 +67,17 @@ class PulsePlayback : public ::testing::Test {
     return dues;
   }
 
+  static std::unique_ptr<AudioBackend> Backend() {
+    return GetParam() == "sdl" ? MakeSdlBackend() : MakePulseBackend();
+  }
+
   PulseServer server_{48000};
   testing::TempDir dir_;
   std::string pi_, po_;
 };
 
-TEST_F(PulsePlayback, ClicksAreSpacedToTheSampleAndAccentsDiffer) {
-  ClickPlayer player(MakeSdlBackend(), Roomy());
+TEST_P(PulsePlayback, ClicksAreSpacedToTheSampleAndAccentsDiffer) {
+  ClickPlayer player(Backend(), Roomy());
   ASSERT_TRUE(player.EnsureOpen()) << player.TakeError();
   EXPECT_EQ(player.Stats().format.rate, 48000);
   MonitorRecorder recorder(server_);
@@ -115,8 +119,8 @@ TEST_F(PulsePlayback, ClicksAreSpacedToTheSampleAndAccentsDiffer) {
   EXPECT_EQ(player.TakeError(), "");
 }
 
-TEST_F(PulsePlayback, TheServerGoingAwayNeitherStopsNorCrashesAndStartReopens) {
-  ClickPlayer player(MakeSdlBackend(), Roomy());
+TEST_P(PulsePlayback, TheServerGoingAwayNeitherStopsNorCrashesAndStartReopens) {
+  ClickPlayer player(Backend(), Roomy());
   ASSERT_TRUE(player.EnsureOpen());
   AudioClock& clock = *player.clock();
   ASSERT_TRUE(testing::WaitUntilStreaming(clock));
@@ -149,6 +153,9 @@ TEST_F(PulsePlayback, TheServerGoingAwayNeitherStopsNorCrashesAndStartReopens) {
   ASSERT_EQ(clicks.size(), 2u) << Describe(clicks);
   EXPECT_EQ(clicks[1].frame - clicks[0].frame, 9600);
 }
+
+INSTANTIATE_TEST_SUITE_P(Outputs, PulsePlayback, ::testing::Values("pulse", "sdl"),
+                         [](const auto& info) { return info.param; });
 
 }  // namespace
 }  // namespace pendlo
