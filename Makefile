@@ -4,7 +4,7 @@
 PRESET ?= default
 BUILD   = build/$(PRESET)
 
-.PHONY: run test deps build sanitize asan tsan fuzz format format-check clean
+.PHONY: run test deps build sanitize asan tsan fuzz soak format format-check clean
 
 run: build
 	./$(BUILD)/src/app/pendlo
@@ -30,6 +30,10 @@ fuzz: deps
 	@test -f build/fuzz/build.ninja || cmake --preset fuzz
 	cmake --build --preset fuzz
 	bash fuzz/run.sh build/fuzz $${FUZZ_SECONDS:-60}
+
+# Ten minutes at 600 BPM, tuplets '9', with the window's changes every second.
+soak: build
+	PENDLO_SOAK_SECONDS=$${SOAK_SECONDS:-600} ./$(BUILD)/tests/soak/soak_test
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
