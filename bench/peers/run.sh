@@ -1,0 +1,479 @@
+#!/usr/bin/env bash
+# Pendlo and a packaged peer metronome (GTick) side by side, in one run, on
+# one private PulseAudio server with a 48 kHz null sink, both windows under
+# one Xvfb. For each program: click interval error against the exact beat
+# spacing (from a recording of the sink's monitor), the stream latency the
+# server reports, CPU use while it plays, start-up time to a mapped window
+# and memory. Writes docs/performance.md and docs/performance.png.
+#
+#   bench/peers/run.sh [--seconds 60] [--bpm 120] [--launches 5]
+#                      [--binary PATH] [--build] [--docs DIR] [--keep]
+#
+# Run as root on a Debian machine: missing tools (gtick, xdotool, gnuplot,
+# Xvfb, xev, pulseaudio) are installed with apt-get. Everything it starts
+# is ended on exit, also on Ctrl-C.
+set -uo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+command_line="bench/peers/run.sh${*:+ $*}"
+
+seconds=60
+bpm=120
+launches=5
+binary="$repo/build/default/src/app/pendlo"
+build=0
+docs="$repo/docs"
+keep=0
+rate=48000
+
+usage() {
+  sed -n '2,14p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
+  exit 2
+}
+
+while (($#)); do
+  case "$1" in
+    --seconds) seconds=${2:?}; shift 2 ;;
+    --bpm) bpm=${2:?}; shift 2 ;;
+    --launches) launches=${2:?}; shift 2 ;;
+    --binary) binary=$(realpath "${2:?}"); shift 2 ;;
+    --build) build=1; shift ;;
+    --docs) docs=$(realpath -m "${2:?}"); shift 2 ;;
+    --keep) keep=1; shift ;;
+    -h | --help) usage ;;
+    *) echo "unknown option: $1" >&2; usage ;;
+  esac
+done
+[[ $seconds =~ ^[0-9]+$ ]] && ((seconds >= 10)) || { echo "--seconds: a whole number >= 10" >&2; exit 2; }
+# GTick's speed range is 30 to 250; both programs play the same tempo.
+[[ $bpm =~ ^[0-9]+$ ]] && ((bpm >= 30 && bpm <= 250)) || { echo "--bpm: 30 to 250" >&2; exit 2; }
+[[ $launches =~ ^[0-9]+$ ]] && ((launches >= 1)) || { echo "--launches: at least 1" >&2; exit 2; }
+
+log() { printf '[peers %(%H:%M:%S)T] %s\n' -1 "$*" >&2; }
+die() { log "error: $*"; exit 1; }
+
+# --- tools --------------------------------------------------------------
+
+apt_updated=0
+need() { # need COMMAND PACKAGE
+  command -v "$1" >/dev/null 2>&1 && return 0
+  log "installing $2 (for $1)"
+  if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$2" >/dev/null 2>&1; then
+    if ((apt_updated == 0)); then
+      apt_updated=1
+      apt-get update -qq >/dev/null 2>&1
+      DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$2" >/dev/null 2>&1
+    fi
+  fi
+  command -v "$1" >/dev/null 2>&1 || die "cannot install $2"
+}
+need pulseaudio pulseaudio
+need pactl pulseaudio-utils
+need parec pulseaudio-utils
+need Xvfb xvfb
+need xdotool xdotool
+need xev x11-utils
+need gnuplot gnuplot-nox
+need gtick gtick
+need python3 python3
+
+if ((build)) || [[ ! -x $binary ]]; then
+  log "building pendlo"
+  (cd "$repo" && { [[ -f build/default/CMakeCache.txt ]] || cmake --preset default >/dev/null; } &&
+    cmake --build --preset default --target pendlo -j2 >/dev/null) || die "build failed"
+  binary="$repo/build/default/src/app/pendlo"
+fi
+[[ -x $binary ]] || die "no pendlo binary at $binary"
+
+# Where Start lies in Pendlo's window, from the fixed layout.
+read -r start_left start_top start_width start_height < <(
+  grep '{"btnStart",' "$repo/src/ui/window_description.h" | tr -d '{}' |
+    awk -F, '{print $4+0, $5+0, $6+0, $7+0}')
+((start_width > 0)) || { start_left=368 start_top=96 start_width=80 start_height=30; }
+pendlo_start_x=$((start_left + start_width / 2))
+pendlo_start_y=$((start_top + start_height / 2))
+# GTick 0.5's window: the Start button sits centred under the meter row.
+gtick_start_x=213
+gtick_start_y=254
+
+# --- processes ----------------------------------------------------------
+
+work=$(mktemp -d /tmp/pendlo-peers-XXXXXX)
+pids=()
+
+stop_pid() { # stop_pid PID [SIGNAL]: signal, wait up to 3 s, then SIGKILL
+  local pid=$1 signal=${2:-TERM} i
+  kill -0 "$pid" 2>/dev/null || return 0
+  kill -"$signal" "$pid" 2>/dev/null
+  for ((i = 0; i < 60; i++)); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  kill -KILL "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  return 0
+}
+
+cleanup() {
+  local i
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop_pid "${pids[i]}"; done
+  if ((keep)); then log "kept $work"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+
+mkdir -p "$work/runtime" && chmod 700 "$work/runtime"
+socket="$work/runtime/native"
+sink=peers
+export PULSE_SERVER="unix:$socket"
+
+log "starting PulseAudio (null sink, $rate Hz)"
+XDG_RUNTIME_DIR="$work/runtime" HOME="$work" XDG_CONFIG_HOME="$work/pulse-config" PULSE_SERVER= \
+  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --system=false \
+  --use-pid-file=false --no-cpu-limit=true --log-target="file:$work/pulseaudio.log" \
+  "--load=module-native-protocol-unix auth-anonymous=1 socket=$socket" \
+  "--load=module-null-sink sink_name=$sink rate=$rate sink_properties=device.description=Peers" \
+  </dev/null >/dev/null 2>&1 &
+pids+=($!)
+for ((i = 0; ; i++)); do
+  pactl list short sinks 2>/dev/null | grep -q "$sink" && break
+  ((i < 200)) || die "PulseAudio did not start: $(tail -3 "$work/pulseaudio.log")"
+  sleep 0.05
+done
+pactl set-default-sink "$sink"
+
+log "starting Xvfb"
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" </dev/null >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+for ((i = 0; ; i++)); do
+  [[ -s $work/display ]] && break
+  ((i < 200)) || die "Xvfb did not start"
+  sleep 0.05
+done
+export DISPLAY=":$(head -1 "$work/display")"
+
+# Every window mapped on the screen, stamped on arrival: the map time of a
+# program's window, without polling the X server while the program starts.
+# Two jobs joined by a fifo rather than one pipeline, so each has a pid of
+# its own to end: ending xev gives the stamping loop its end of file.
+xev_log="$work/xev.log"
+mkfifo "$work/xev.fifo"
+while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done <"$work/xev.fifo" >"$xev_log" &
+pids+=($!)
+stdbuf -oL xev -root -event substructure >"$work/xev.fifo" 2>/dev/null &
+pids+=($!)
+sleep 0.5
+
+# --- the two programs ---------------------------------------------------
+
+# A fresh directory for one launch: Pendlo keeps its data files next to its
+# executable, so it runs from a copy there; GTick reads ~/.gtickrc.
+prepare() { # prepare NAME DIR
+  local name=$1 dir=$2
+  rm -rf "$dir" && mkdir -p "$dir/home" "$dir/config"
+  case $name in
+    pendlo)
+      cp "$binary" "$dir/pendlo"
+      # tempo, meter item ("4" is index 3), window left and top
+      printf '%d\r\n3\r\n10\r\n20\r\n' "$bpm" >"$dir/init.sav"
+      ;;
+    gtick)
+      cat >"$dir/home/.gtickrc" <<EOF
+SampleFilename = <default>
+SoundDevice = /dev/dsp
+MinBPM = 30
+MaxBPM = 250
+Speed = $bpm
+Volume = 100
+Meter = 4
+ShowAccentTable = 0
+Accents = 1000
+ShowProfiles = 0
+ProfileSelected = 1
+VisualTick = 0
+EOF
+      ;;
+  esac
+}
+
+launched_pid=0
+launched_at=0
+launch() { # launch NAME DIR: sets launched_pid and launched_at
+  local name=$1 dir=$2 exe
+  case $name in
+    pendlo) exe="$dir/pendlo" ;;
+    gtick) exe=$(command -v gtick) ;;
+  esac
+  launched_at=$EPOCHREALTIME
+  env HOME="$dir/home" XDG_CONFIG_HOME="$dir/config" XDG_DATA_HOME="$dir/home/.local/share" \
+    XDG_RUNTIME_DIR="$work/runtime" SDL_AUDIODRIVER=pulseaudio QT_QPA_PLATFORM=xcb \
+    "$exe" </dev/null >"$dir/out.log" 2>&1 &
+  launched_pid=$!
+  pids+=("$launched_pid")
+}
+
+window_of() { # window_of PID: the decimal id of its visible window, waiting up to 20 s
+  local id i
+  for ((i = 0; i < 200; i++)); do
+    id=$(xdotool search --onlyvisible --pid "$1" 2>/dev/null | head -1)
+    [[ -n $id ]] && { echo "$id"; return 0; }
+    kill -0 "$1" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+mapped_at() { # mapped_at WINDOW: the stamp of the window's first MapNotify
+  local hex
+  hex=$(printf '0x%x' "$1")
+  awk -v w=", window $hex," 'prev && index($0, w) { print $1; exit } { prev = /MapNotify/ }' "$xev_log"
+}
+
+ms_between() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.0f", (b - a) * 1000 }'; }
+
+# Start-up: launch, wait for the mapped window, end. Alternating the two
+# programs spreads the machine's noise over both.
+declare -A startups
+log "start-up: $launches launches of each"
+for ((n = 0; n < launches; n++)); do
+  for name in pendlo gtick; do
+    dir="$work/startup-$name"
+    prepare "$name" "$dir"
+    launch "$name" "$dir"
+    window=$(window_of "$launched_pid") || die "$name showed no window (see $dir/out.log)"
+    at=""
+    for ((i = 0; i < 40 && ${#at} == 0; i++)); do
+      at=$(mapped_at "$window")
+      [[ -n $at ]] || sleep 0.05
+    done
+    [[ -n $at ]] || die "no MapNotify seen for $name's window"
+    startups[$name]+="$(ms_between "$launched_at" "$at") "
+    stop_pid "$launched_pid"
+    sleep 0.5
+  done
+done
+
+clk_tck=$(getconf CLK_TCK)
+
+cpu_ticks() { # utime + stime of the whole process (all its threads)
+  local stat fields
+  stat=$(<"/proc/$1/stat") || return 1
+  read -ra fields <<<"${stat##*) }"
+  echo $((fields[11] + fields[12]))
+}
+
+cpu_ns() { # the run time of all its threads, from schedstat, in ns
+  local total=0 t a b
+  for t in /proc/"$1"/task/*/schedstat; do
+    read -r a b <"$t" 2>/dev/null && total=$((total + a))
+  done
+  echo "$total"
+}
+
+measure() { # measure NAME: plays for $seconds and writes $work/NAME.env
+  local name=$1 dir="$work/run-$1" window pid parec_pid x y t0 t1 c0 c1 n0 n1 k=0 now left
+  prepare "$name" "$dir"
+  launch "$name" "$dir"
+  pid=$launched_pid
+  window=$(window_of "$pid") || die "$name showed no window (see $dir/out.log)"
+  # The idle null sink hands out its first buffers in large blocks: let it
+  # and the program settle before recording.
+  sleep 2.5
+  parec --raw --format=s16le --rate=$rate --channels=1 -d "$sink.monitor" --latency-msec=20 \
+    >"$work/$name.raw" 2>"$work/$name.parec.log" &
+  parec_pid=$!
+  pids+=("$parec_pid")
+  sleep 0.5
+  if [[ $name == pendlo ]]; then x=$pendlo_start_x y=$pendlo_start_y; else x=$gtick_start_x y=$gtick_start_y; fi
+  xdotool mousemove --window "$window" "$x" "$y" click 1
+  log "$name plays at $bpm BPM for ${seconds}s"
+  sleep 2
+  c0=$(cpu_ticks "$pid") n0=$(cpu_ns "$pid") t0=$EPOCHREALTIME
+  while :; do
+    pactl list sink-inputs >"$work/$name.sink-inputs.$((k++))" 2>/dev/null
+    now=$EPOCHREALTIME
+    left=$(awk -v a="$t0" -v b="$now" -v s="$seconds" 'BEGIN { l = s - (b - a); print (l > 5 ? 5 : l) }')
+    awk -v l="$left" 'BEGIN { exit !(l > 0) }' || break
+    sleep "$left"
+  done
+  c1=$(cpu_ticks "$pid") n1=$(cpu_ns "$pid") t1=$EPOCHREALTIME
+  kill -0 "$pid" 2>/dev/null || die "$name ended while playing (see $dir/out.log)"
+  {
+    echo "window_s=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')"
+    echo "cpu_pct=$(awk -v c=$((c1 - c0)) -v h="$clk_tck" -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", c / h / (b - a) * 100 }')"
+    echo "cpu_sched_pct=$(awk -v c=$((n1 - n0)) -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", c / 1e9 / (b - a) * 100 }')"
+    echo "threads=$(ls "/proc/$pid/task" | wc -l)"
+    awk '/^VmRSS|^VmHWM/ { printf "%s_kb=%s\n", tolower(substr($1, 1, length($1) - 1)), $2 }' "/proc/$pid/status"
+    awk '/^Pss:/ { printf "pss_kb=%s\n", $2 }' "/proc/$pid/smaps_rollup"
+    python3 "$here/analyze.py" latency "$work/$name".sink-inputs.* --pid "$pid"
+  } >"$work/$name.env"
+  stop_pid "$parec_pid" INT
+  stop_pid "$pid"
+  python3 "$here/analyze.py" clicks "$work/$name.raw" --bpm "$bpm" --rate $rate \
+    --csv "$work/$name.csv" >>"$work/$name.env"
+}
+
+measure pendlo
+measure gtick
+
+# --- report -------------------------------------------------------------
+
+median() { tr ' ' '\n' <<<"$1" | grep . | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
+range() { tr ' ' '\n' <<<"$1" | grep . | sort -n | awk 'NR == 1 { lo = $1 } { hi = $1 } END { print lo "–" hi }'; }
+
+# Each program's figures as P_name (pendlo) and G_name (gtick).
+load() { # load PREFIX FILE
+  local key value
+  while IFS='=' read -r key value; do
+    [[ $key =~ ^[a-z_0-9]+$ ]] || continue
+    value=${value#\'} value=${value%\'}
+    printf -v "$1_$key" '%s' "$value"
+  done <"$2"
+}
+load P "$work/pendlo.env"
+load G "$work/gtick.env"
+P_startup_ms=$(median "${startups[pendlo]}") P_startup_range=$(range "${startups[pendlo]}")
+G_startup_ms=$(median "${startups[gtick]}") G_startup_range=$(range "${startups[gtick]}")
+
+f() { # f VALUE [DECIMALS]: a number for the tables, "—" when missing
+  local v=${1:-} d=${2:-2}
+  [[ -z $v || $v == nan ]] && { echo "—"; return; }
+  awk -v v="$v" -v d="$d" 'BEGIN { printf "%.*f", d, v }'
+}
+mib() { [[ -n ${1:-} ]] && awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }' || echo "—"; }
+le() { awk -v a="${1:-nan}" -v b="${2:-nan}" 'BEGIN { exit !(a == a + 0 && b == b + 0 && a <= b) }'; }
+verdict() { if "$@"; then echo "met"; else echo "**not met**"; fi; }
+
+mkdir -p "$docs"
+printf '%s %s %s\n' Pendlo "${P_buffer_ms:-0}" "${P_sink_ms:-0}" GTick "${G_buffer_ms:-0}" "${G_sink_ms:-0}" \
+  >"$work/latency.dat"
+for name in pendlo gtick; do [[ -s $work/$name.csv ]] || echo "0 0 0" >"$work/$name.csv"; done
+gnuplot <<EOF || die "gnuplot failed"
+set terminal pngcairo size 900,720 font "Sans,10"
+set output "$docs/performance.png"
+set multiplot layout 2,1 title "Pendlo and GTick at $bpm BPM on one PulseAudio null sink ($rate Hz)"
+set title "Interval error against the exact spacing (first interval after Start left out)"
+set xlabel "time since the second click (s)"
+set ylabel "error (ms)"
+set y2tics
+set link y2 via y * $rate / 1000 inverse y * 1000 / $rate
+set y2label "error (samples)"
+set grid
+set key top right
+plot "$work/pendlo.csv" using 1:2 with linespoints pt 7 ps 0.5 lc rgb "#1f77b4" title "Pendlo", \
+     "$work/gtick.csv" using 1:2 with linespoints pt 5 ps 0.5 lc rgb "#d62728" title "GTick"
+unset y2tics
+unset y2label
+unset link y2
+set title "Stream latency reported by the server (median over the run)"
+set xlabel ""
+set ylabel "ms"
+set style data histograms
+set style histogram rowstacked
+set style fill solid 0.8 border -1
+set boxwidth 0.5
+set yrange [0:*]
+set key top left
+plot "$work/latency.dat" using 2:xtic(1) title "Buffer Latency" lc rgb "#2ca02c", \
+     "" using 3 title "Sink Latency" lc rgb "#9467bd"
+unset multiplot
+EOF
+
+commit=$(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo unknown)
+git -C "$repo" diff --quiet HEAD -- src 2>/dev/null || commit+=" (with uncommitted changes in src/)"
+cpu_model=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
+get() { local v="${p}_$1"; echo "${!v:-}"; } # a figure of the program whose prefix is $p
+row_timing() { # row_timing NAME PREFIX
+  local p=$2
+  echo "| $1 | $(get intervals) | $(f "$(get mean_ms)" 3) | $(f "$(get sd_ms)" 3) | $(f "$(get p99_ms)" 3) | $(f "$(get max_ms)" 3) | $(f "$(get max_samples)" 1) | $(get over_1_sample) | $(get missing) |"
+}
+row_resources() { # row_resources NAME PREFIX
+  local p=$2
+  echo "| $1 | $(f "$(get buffer_ms)" 1) ($(f "$(get buffer_min_ms)" 1)–$(f "$(get buffer_max_ms)" 1)) | $(f "$(get sink_ms)" 1) | $(f "$(get cpu_pct)" 2) | $(f "$(get cpu_sched_pct)" 2) | $(get startup_ms) ($(get startup_range)) | $(mib "$(get vmrss_kb)") | $(mib "$(get pss_kb)") | $(get threads) |"
+}
+
+cat >"$docs/performance.md" <<EOF
+# Performance: Pendlo beside GTick
+
+Written by \`bench/peers/run.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC'); do not edit by hand, run the
+script again. Both programs were measured in one run, one after the other, on one private
+PulseAudio server with a null sink at $rate Hz, their windows on one Xvfb screen, each at
+**$bpm BPM in 4/4** for **${seconds} s**.
+
+    $command_line
+
+![Interval error over time and stream latency](performance.png)
+
+## Timing
+
+Interval error is each click-to-click interval minus the exact spacing 60000/$bpm ms
+($(f "$P_period_samples" 2) samples at $rate Hz). One sample is $(f "$(awk -v r=$rate 'BEGIN { print 1000 / r }')" 4) ms.
+
+| program | intervals | mean (ms) | sd (ms) | p99 \|err\| (ms) | max \|err\| (ms) | max \|err\| (samples) | over 1 sample | missing clicks |
+| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |
+$(row_timing Pendlo P)
+$(row_timing GTick G)
+
+## Latency, CPU, start-up, memory
+
+| program | Buffer Latency, ms (min–max) | Sink Latency, ms | CPU, % of one core | CPU from schedstat, % | start-up to mapped window, ms: median (range) | VmRSS, MiB | PSS, MiB | threads |
+| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |
+$(row_resources Pendlo P)
+$(row_resources GTick G)
+
+## Targets
+
+| target | Pendlo | GTick | verdict |
+| --- | ---: | ---: | --- |
+| every interval within 1 sample | max $(f "${P_max_samples:-}" 1) samples | max $(f "${G_max_samples:-}" 1) samples | $(verdict le "${P_max_samples:-nan}" 1) |
+| stream latency ≤ 10 ms (Buffer Latency) | $(f "${P_buffer_ms:-}" 1) ms | $(f "${G_buffer_ms:-}" 1) ms | $(verdict le "${P_buffer_ms:-nan}" 10) |
+| CPU ≤ the peer's | $(f "${P_cpu_pct:-}" 2) % | $(f "${G_cpu_pct:-}" 2) % | $(verdict le "${P_cpu_pct:-nan}" "${G_cpu_pct:-nan}") |
+| start-up ≤ the peer's | ${P_startup_ms} ms | ${G_startup_ms} ms | $(verdict le "${P_startup_ms}" "${G_startup_ms}") |
+
+## Machine
+
+- $(nproc) cores ($cpu_model), Linux $(uname -r), $(awk -v k="$(awk '/MemTotal/ { print $2 }' /proc/meminfo)" 'BEGIN { printf "%.0f GiB", k / 1048576 }') memory
+- $(pulseaudio --version 2>/dev/null | head -1), null sink at $rate Hz
+- Pendlo at commit $commit, binary $(realpath --relative-to="$repo" "$binary" 2>/dev/null || echo "$binary")
+- GTick $(dpkg-query -W -f='${Version}' gtick 2>/dev/null) from Debian's packages
+
+## Method
+
+- **Setup.** The script starts \`pulseaudio\` as a private server (own runtime directory and
+  socket, \`module-null-sink rate=$rate\`) and one \`Xvfb\` screen, and ends them, the programs
+  and the recorder on exit. Pendlo runs from a copy of its binary in a fresh directory, so its
+  data files ("init.sav" with $bpm BPM and meter 4, the click images) are made there; GTick runs
+  with a fresh home whose \`~/.gtickrc\` sets speed $bpm and meter 4/4. No window manager runs.
+- **Start.** Each program is launched, left 2.5 s to settle, the recording starts, and
+  \`xdotool\` clicks its Start button (Pendlo's at ($pendlo_start_x, $pendlo_start_y) from its fixed
+  layout, GTick's at ($gtick_start_x, $gtick_start_y)).
+- **Interval error.** \`parec --raw --format=s16le --rate=$rate --channels=1 -d $sink.monitor\`
+  records the sink's monitor from just before Start to the end of the run. An onset is where the
+  rectified signal first reaches 10 % of the recording's peak, refined linearly between the two
+  samples around the crossing, with a refractory gap of min(50 ms, a quarter beat). Accent and
+  plain clicks are told apart by their waveform; since two different sounds cross the threshold
+  at different points of their shape, each sound's constant offset (half the difference of the
+  median plain→accent and accent→plain errors) is taken out before the intervals are compared:
+  the offsets, in samples per sound, were \`${P_kind_offsets:-}\` for Pendlo and
+  \`${G_kind_offsets:-}\` for GTick. The first interval after Start is left
+  out of the statistics (it shows how each program opens its stream: Pendlo
+  $(f "${P_first_interval_ms:-}" 2) ms, GTick $(f "${G_first_interval_ms:-}" 2) ms).
+- **Latency.** \`pactl list sink-inputs\` every 5 s during the run; the sink input whose
+  \`application.process.id\` is the program's; median of "Buffer Latency" (what the stream
+  itself holds) and "Sink Latency" (the sink's part).
+- **CPU.** utime + stime from \`/proc/PID/stat\` (all threads of the process) over the measured
+  window (${seconds} s, starting 2 s after Start), as % of one core; the schedstat column sums
+  \`/proc/PID/task/*/schedstat\` run times (nanosecond resolution) over the same window. The
+  sound server's own CPU is not counted for either program.
+- **Start-up.** $launches launches of each program, alternating, each with fresh files: the
+  time from just before \`exec\` to the X server's MapNotify for its top-level window (seen by
+  \`xev -root -event substructure\`, stamped on arrival). The range shows the spread.
+- **Memory.** VmRSS from \`/proc/PID/status\` and PSS from \`/proc/PID/smaps_rollup\` at the end
+  of the run, while the program plays.
+- The machine is a shared 2-core virtual machine: other work on it shows as occasional
+  underruns of the sound server and in the start-up spread.
+EOF
+
+log "wrote $docs/performance.md and $docs/performance.png"
+cat "$docs/performance.md" | sed -n '/^## Timing/,/^## Machine/p' >&2
