@@ -224,10 +224,13 @@ window_of() { # window_of PID: the decimal id of its visible window, waiting up 
   return 1
 }
 
-mapped_at() { # mapped_at WINDOW: the stamp of the window's first MapNotify
+mapped_at() { # mapped_at WINDOW SINCE: the stamp of the window's first MapNotify after SINCE
   local hex
   hex=$(printf '0x%x' "$1")
-  awk -v w=", window $hex," 'prev && index($0, w) { print $1; exit } { prev = /MapNotify/ }' "$xev_log"
+  # The server hands the same ids to the next client, so only events after
+  # this launch count.
+  awk -v w=", window $hex," -v since="$2" \
+    '$1 >= since && prev && index($0, w) { print $1; exit } { prev = /MapNotify/ }' "$xev_log"
 }
 
 ms_between() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.0f", (b - a) * 1000 }'; }
@@ -244,7 +247,7 @@ for ((n = 0; n < launches; n++)); do
     window=$(window_of "$launched_pid") || die "$name showed no window (see $dir/out.log)"
     at=""
     for ((i = 0; i < 40 && ${#at} == 0; i++)); do
-      at=$(mapped_at "$window")
+      at=$(mapped_at "$window" "$launched_at")
       [[ -n $at ]] || sleep 0.05
     done
     [[ -n $at ]] || die "no MapNotify seen for $name's window"
@@ -271,6 +274,24 @@ cpu_ns() { # the run time of all its threads, from schedstat, in ns
   echo "$total"
 }
 
+thread_ns() { # thread_ns PID: "tid ns name" for each thread
+  local t tid a b name
+  for t in /proc/"$1"/task/*; do
+    tid=${t##*/}
+    read -r a b <"$t/schedstat" 2>/dev/null || continue
+    name=$(<"$t/comm") 2>/dev/null || continue
+    echo "$tid $a ${name// /_}"
+  done
+}
+
+# Which threads the CPU went to: "name 1.23 %, ..." from two thread_ns
+# snapshots over SECONDS, busiest first.
+thread_split() { # thread_split BEFORE AFTER SECONDS
+  awk -v s="$3" 'NR == FNR { ns[$1] = $2; next }
+    { d = $2 - (($1 in ns) ? ns[$1] : 0); printf "%.3f %s\n", d / 1e9 / s * 100, $3 }' "$1" "$2" |
+    sort -rn | awk '{ printf "%s%s %.2f %%", (NR > 1 ? ", " : ""), $2, $1 }'
+}
+
 measure() { # measure NAME: plays for $seconds and writes $work/NAME.env
   local name=$1 dir="$work/run-$1" window pid parec_pid x y t0 t1 c0 c1 n0 n1 k=0 now left
   prepare "$name" "$dir"
@@ -289,24 +310,31 @@ measure() { # measure NAME: plays for $seconds and writes $work/NAME.env
   xdotool mousemove --window "$window" "$x" "$y" click 1
   log "$name plays at $bpm BPM for ${seconds}s"
   sleep 2
+  thread_ns "$pid" >"$work/$name.threads0"
   c0=$(cpu_ticks "$pid") n0=$(cpu_ns "$pid") t0=$EPOCHREALTIME
   while :; do
-    pactl list sink-inputs >"$work/$name.sink-inputs.$((k++))" 2>/dev/null
+    pactl list sink-inputs >"$work/$name.sink-inputs.$k" 2>/dev/null
+    echo "$EPOCHREALTIME $(stat -c %s "$work/$name.raw")" >>"$work/$name.progress"
+    k=$((k + 1))
     now=$EPOCHREALTIME
-    left=$(awk -v a="$t0" -v b="$now" -v s="$seconds" 'BEGIN { l = s - (b - a); print (l > 5 ? 5 : l) }')
+    left=$(awk -v a="$t0" -v b="$now" -v s="$seconds" 'BEGIN { l = s - (b - a); print (l > 2 ? 2 : l) }')
     awk -v l="$left" 'BEGIN { exit !(l > 0) }' || break
     sleep "$left"
   done
   c1=$(cpu_ticks "$pid") n1=$(cpu_ns "$pid") t1=$EPOCHREALTIME
+  thread_ns "$pid" >"$work/$name.threads1"
   kill -0 "$pid" 2>/dev/null || die "$name ended while playing (see $dir/out.log)"
   {
     echo "window_s=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')"
     echo "cpu_pct=$(awk -v c=$((c1 - c0)) -v h="$clk_tck" -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", c / h / (b - a) * 100 }')"
     echo "cpu_sched_pct=$(awk -v c=$((n1 - n0)) -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", c / 1e9 / (b - a) * 100 }')"
     echo "threads=$(ls "/proc/$pid/task" | wc -l)"
+    echo "thread_split='$(thread_split "$work/$name.threads0" "$work/$name.threads1" \
+      "$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')" | tr -d "'")'"
     awk '/^VmRSS|^VmHWM/ { printf "%s_kb=%s\n", tolower(substr($1, 1, length($1) - 1)), $2 }' "/proc/$pid/status"
     awk '/^Pss:/ { printf "pss_kb=%s\n", $2 }' "/proc/$pid/smaps_rollup"
     python3 "$here/analyze.py" latency "$work/$name".sink-inputs.* --pid "$pid"
+    kill -0 "$parec_pid" 2>/dev/null && echo "recorder_alive=1" || echo "recorder_alive=0"
   } >"$work/$name.env"
   stop_pid "$parec_pid" INT
   stop_pid "$pid"
@@ -314,8 +342,26 @@ measure() { # measure NAME: plays for $seconds and writes $work/NAME.env
     --csv "$work/$name.csv" >>"$work/$name.env"
 }
 
-measure pendlo
-measure gtick
+# A recording that stopped short (the recorder lost its stream on a busy
+# machine) or holds no clicks is made once more; the report says so.
+measured() { # measured NAME: 0 when the recording covers the window with clicks
+  local recorded clicks window
+  recorded=$(sed -n 's/^recorded_s=//p' "$work/$1.env")
+  clicks=$(sed -n 's/^clicks=//p' "$work/$1.env")
+  window=$(sed -n 's/^window_s=//p' "$work/$1.env")
+  awk -v r="${recorded:-0}" -v c="${clicks:-0}" -v w="${window:-1}" 'BEGIN { exit !(r >= w && c >= 3) }'
+}
+declare -A attempts
+for name in pendlo gtick; do
+  for ((attempt = 1; ; attempt++)); do
+    measure "$name"
+    attempts[$name]=$attempt
+    measured "$name" && break
+    log "$name: the recording is short or has no clicks ($(grep -E '^(recorded_s|clicks|recorder_alive)=' "$work/$name.env" | tr '\n' ' '))"
+    ((attempt < 2)) || { log "$name: reporting the failed recording"; break; }
+    mkdir -p "$work/attempt$attempt" && mv "$work/$name".* "$work/attempt$attempt/"
+  done
+done
 
 # --- report -------------------------------------------------------------
 
@@ -339,7 +385,9 @@ G_startup_ms=$(median "${startups[gtick]}") G_startup_range=$(range "${startups[
 f() { # f VALUE [DECIMALS]: a number for the tables, "—" when missing
   local v=${1:-} d=${2:-2}
   [[ -z $v || $v == nan ]] && { echo "—"; return; }
-  awk -v v="$v" -v d="$d" 'BEGIN { printf "%.*f", d, v }'
+  v=$(awk -v v="$v" -v d="$d" 'BEGIN { printf "%.*f", d, v }')
+  [[ $v =~ ^-[0.]+$ ]] && v=${v#-} # no "-0.000"
+  echo "$v"
 }
 mib() { [[ -n ${1:-} ]] && awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }' || echo "—"; }
 le() { awk -v a="${1:-nan}" -v b="${2:-nan}" 'BEGIN { exit !(a == a + 0 && b == b + 0 && a <= b) }'; }
@@ -356,16 +404,13 @@ set multiplot layout 2,1 title "Pendlo and GTick at $bpm BPM on one PulseAudio n
 set title "Interval error against the exact spacing (first interval after Start left out)"
 set xlabel "time since the second click (s)"
 set ylabel "error (ms)"
-set y2tics
-set link y2 via y * $rate / 1000 inverse y * 1000 / $rate
-set y2label "error (samples)"
 set grid
 set key top right
-plot "$work/pendlo.csv" using 1:2 with linespoints pt 7 ps 0.5 lc rgb "#1f77b4" title "Pendlo", \
+sample = 1000.0 / $rate
+plot sample with lines dt 2 lc rgb "#888888" title "±1 sample", \
+     -sample with lines dt 2 lc rgb "#888888" notitle, \
+     "$work/pendlo.csv" using 1:2 with linespoints pt 7 ps 0.5 lc rgb "#1f77b4" title "Pendlo", \
      "$work/gtick.csv" using 1:2 with linespoints pt 5 ps 0.5 lc rgb "#d62728" title "GTick"
-unset y2tics
-unset y2label
-unset link y2
 set title "Stream latency reported by the server (median over the run)"
 set xlabel ""
 set ylabel "ms"
@@ -459,18 +504,22 @@ $(row_resources GTick G)
   \`${G_kind_offsets:-}\` for GTick. The first interval after Start is left
   out of the statistics (it shows how each program opens its stream: Pendlo
   $(f "${P_first_interval_ms:-}" 2) ms, GTick $(f "${G_first_interval_ms:-}" 2) ms).
-- **Latency.** \`pactl list sink-inputs\` every 5 s during the run; the sink input whose
+- **Latency.** \`pactl list sink-inputs\` every 2 s during the run; the sink input whose
   \`application.process.id\` is the program's; median of "Buffer Latency" (what the stream
   itself holds) and "Sink Latency" (the sink's part).
 - **CPU.** utime + stime from \`/proc/PID/stat\` (all threads of the process) over the measured
   window (${seconds} s, starting 2 s after Start), as % of one core; the schedstat column sums
   \`/proc/PID/task/*/schedstat\` run times (nanosecond resolution) over the same window. The
   sound server's own CPU is not counted for either program.
+  Where the CPU went, per thread: Pendlo ${P_thread_split:-—}; GTick ${G_thread_split:-—}.
+  Pendlo's two indicator bars flash on every beat; GTick's visual tick is off, as it comes.
 - **Start-up.** $launches launches of each program, alternating, each with fresh files: the
   time from just before \`exec\` to the X server's MapNotify for its top-level window (seen by
   \`xev -root -event substructure\`, stamped on arrival). The range shows the spread.
 - **Memory.** VmRSS from \`/proc/PID/status\` and PSS from \`/proc/PID/smaps_rollup\` at the end
   of the run, while the program plays.
+- Measurements made: Pendlo ${attempts[pendlo]}, GTick ${attempts[gtick]} (a second one only when
+  the first recording stopped short of the window or held no clicks).
 - The machine is a shared 2-core virtual machine: other work on it shows as occasional
   underruns of the sound server and in the start-up spread.
 EOF
