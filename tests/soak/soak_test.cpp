@@ -9,6 +9,7 @@
 //
 //   PENDLO_SOAK_SECONDS=600 build/default/tests/soak/soak_test
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <array>
@@ -410,12 +411,17 @@ TEST(Soak, TheBeatKeepsItsGridAndMemoryWhileTheWindowChangesEverySecond) {
   window.SetTempo(kHomeTempo);
   window.ChooseMeter(kMeterTuplets);
 
+  auto t0 = std::chrono::steady_clock::now();
   std::uint64_t ticks = 0, notOneEach = 0, unheard = 0;
+  double firstUnheard = -1;  // seconds into the run
   const auto drain = [&] {
     effects.Drain([&](const Finished& f) {
       ++ticks;
       notOneEach += !f.oneEach;
       unheard += !f.heard;
+      if (!f.heard && firstUnheard < 0) {
+        firstUnheard = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+      }
       check.Tick(f.grid);
     });
   };
@@ -432,7 +438,7 @@ TEST(Soak, TheBeatKeepsItsGridAndMemoryWhileTheWindowChangesEverySecond) {
   std::mt19937 rng(6);
   long rssWarm = 0, rssMax = 0;
   int actions = 0;
-  const auto t0 = std::chrono::steady_clock::now();
+  t0 = std::chrono::steady_clock::now();
   window.PressStart();
   for (int s = 1; s < seconds; ++s) {
     runUntil(t0 + std::chrono::seconds(s));
@@ -468,6 +474,10 @@ TEST(Soak, TheBeatKeepsItsGridAndMemoryWhileTheWindowChangesEverySecond) {
       warmUp, rssEnd / 1048576.0, (rssEnd - rssWarm) / 1024.0, rssMax / 1048576.0,
       kSanitized ? " (not bounded under a sanitizer)" : "");
   if (!g.firstFault.empty()) std::printf("  first fault: %s\n", g.firstFault.c_str());
+  if (sound && unheard > 0) {
+    std::printf("  the player stopped taking clicks %.1f s into the run; the server %s\n",
+                firstUnheard, ::kill(server.Pid(), 0) == 0 ? "still runs" : "has gone");
+  }
 
   EXPECT_EQ(g.faults, 0u) << g.firstFault;
   EXPECT_EQ(g.ticks, ticks);
