@@ -137,10 +137,13 @@ def clicks(args):
 
     # The first interval after Start is left out: it shows how a program
     # starts its stream, not how it keeps time.
-    errors, times = [], []
+    errors, times, outliers = [], [], []
     for i in range(2, len(onsets)):
         errors.append(corrected[i] - corrected[i - 1] - steps[i - 1] * period)
         times.append((onsets[i] - onsets[1]) / rate)
+        if abs(errors[-1]) > 1.0 or steps[i - 1] != 1:
+            missed = f" after {steps[i - 1] - 1} missing" if steps[i - 1] != 1 else ""
+            outliers.append(f"{times[-1]:.1f} s: {errors[-1]:+.1f}{missed}")
     first = corrected[1] - corrected[0] - steps[0] * period
     ms = 1000.0 / rate
     absolute = [abs(e) for e in errors]
@@ -156,6 +159,10 @@ def clicks(args):
             "max_samples": max(absolute, default=float("nan")),
             "over_1_sample": sum(1 for a in absolute if a > 1.0),
             "first_interval_samples": first,
+            # The first few intervals off by more than a sample, or around
+            # a missing click: when (s after the second click) and by how
+            # many samples.
+            "outliers": "; ".join(outliers[:12]) + (f"; and {len(outliers) - 12} more" if len(outliers) > 12 else ""),
         }
     )
     for key in ("mean", "sd", "p99", "max", "first_interval"):
