@@ -366,14 +366,17 @@ int main(int argc, char** argv) {
   const double leadMs = playerOptions.leadMicros / 1000.0;
 
   std::printf(
-      "click_timing: tempo %d, meter %s, text '%s', %.0f s, buffer %d frames, lead %.1f ms,"
-      " server buffer %s\n",
+      "click_timing: tempo %d, meter %s, text '%s', %.0f s, %s output, %d frames per request,"
+      " lead %.1f ms, server buffer %s\n",
       o.tempo,
       o.meter == pendlo::kMeterIrregular ? "irregular"
       : o.meter == pendlo::kMeterTuplets ? "tuplets"
                                          : std::to_string(o.meter + 1).c_str(),
-      o.text.c_str(), o.seconds, stats.bufferFrames, leadMs,
-      o.serverMs > 0 ? (std::to_string(static_cast<int>(o.serverMs)) + " ms").c_str() : "SDL's");
+      o.text.c_str(), o.seconds, stats.writesIntoQueue ? "PulseAudio" : "SDL", stats.bufferFrames,
+      leadMs,
+      stats.writesIntoQueue ? "its own"
+      : o.serverMs > 0      ? (std::to_string(static_cast<int>(o.serverMs)) + " ms").c_str()
+                            : "SDL's");
   std::printf(
       "  ticks %zu, clicks found %zu: missing %d, extra %d, wrong kind %d; intervals measured %zu"
       " (%d under 17 ms left out)\n",
@@ -383,11 +386,21 @@ int main(int argc, char** argv) {
       "  (mean %+.4f  sd %.4f  p99 %.4f  max %.4f ms)\n",
       mean, sd, p99, worst, ms(mean), ms(sd), ms(p99), ms(worst));
   std::printf("  intervals off by more than 1 sample: %d\n", glitches);
-  std::printf(
-      "  server latency: buffer %.1f ms (max %.1f), sink %.1f ms (max %.1f);"
-      " lead + buffer + sink = %.1f ms\n",
-      bufMean / 1000, bufMax / 1000, sinkMean / 1000, sinkMax / 1000,
-      leadMs + (bufMax + sinkMax) / 1000);
+  if (stats.writesIntoQueue) {
+    // The queue holds silence; each click is written into it the lead ahead
+    // of where the sink reads, so the queue delays nothing.
+    std::printf(
+        "  server latency: buffer %.1f ms (max %.1f) of queued silence, sink %.1f ms (max %.1f);"
+        " clicks written into the queue: lead + sink = %.1f ms (max %.1f)\n",
+        bufMean / 1000, bufMax / 1000, sinkMean / 1000, sinkMax / 1000, leadMs + sinkMean / 1000,
+        leadMs + sinkMax / 1000);
+  } else {
+    std::printf(
+        "  server latency: buffer %.1f ms (max %.1f), sink %.1f ms (max %.1f);"
+        " lead + buffer + sink = %.1f ms\n",
+        bufMean / 1000, bufMax / 1000, sinkMean / 1000, sinkMax / 1000,
+        leadMs + (bufMax + sinkMax) / 1000);
+  }
   std::printf(
       "  player: late onsets %llu, dropped %llu, clock re-joins %llu, least slack %.1f ms\n",
       static_cast<unsigned long long>(stats.late), static_cast<unsigned long long>(stats.dropped),

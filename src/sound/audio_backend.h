@@ -19,6 +19,12 @@ class RenderTarget {
   virtual void Render_RT(float* out, int frames, Micros at) = 0;
   // The device has failed for good; `out` gets silence.
   virtual void Lost_RT(float* out, int frames, Micros at) = 0;
+  // For a backend that takes writes (see AudioBackend::TakesWrites): at
+  // steady time `at` the server takes stream frame `frame` for playing; it is
+  // heard DeviceLatencyMicros() later.
+  virtual void Position_RT(double frame, Micros at) = 0;
+  // For a backend that takes writes: the stream ran dry and has shifted.
+  virtual void Underrun_RT() = 0;
 };
 
 // What the player asks of the output stream.
@@ -42,14 +48,26 @@ class AudioBackend {
   virtual void Close() = 0;
   // Frames per callback of the open stream.
   virtual int BufferFrames() const = 0;
-  // The open stream's latency after the callback (server and device), when
-  // the backend knows it; 0 otherwise.
+  // The open stream's latency after the callback (server and device), or
+  // after the frame reported by Position_RT, when the backend knows it; 0
+  // otherwise. Any thread.
   virtual Micros DeviceLatencyMicros() const { return 0; }
+
+  // True when the backend keeps the server's queue full of silence itself
+  // and takes each click by WriteAt, reporting the heard frame through
+  // Position_RT, instead of asking for every buffer through Render_RT.
+  virtual bool TakesWrites() const { return false; }
+  // Any thread: writes `frames` interleaved frames to start at stream frame
+  // `first`, replacing what the queue holds there. Returns at once.
+  virtual void WriteAt(std::int64_t first, const float* data, int frames) {
+    (void)first, (void)data, (void)frames;
+  }
 };
 
 // The SDL2 output (default device, 32-bit float, stereo, the device's rate).
 std::unique_ptr<AudioBackend> MakeSdlBackend();
-// PulseAudio directly (also PipeWire's pulse server), same format.
+// PulseAudio directly (also PipeWire's pulse server), same format; takes
+// writes.
 std::unique_ptr<AudioBackend> MakePulseBackend();
 // The program's output: PulseAudio when a server answers, SDL2 otherwise.
 std::unique_ptr<AudioBackend> MakeDefaultBackend();

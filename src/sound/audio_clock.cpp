@@ -10,6 +10,9 @@ namespace {
 // Loop bandwidth of the DLL. Narrow enough to smooth the callback jitter of
 // a sound server (a few ms), wide enough to settle within a few seconds.
 constexpr double kBandwidthHz = 0.5;
+// Position reports come a few times a second and each is off by up to a
+// block of the sink's: a narrower loop, well below the report rate.
+constexpr double kPositionBandwidthHz = 0.1;
 // A callback further than this from its predicted time (or than 2.5 buffers,
 // or than the server holds) means the stream stalled: the clock re-joins it
 // instead of dragging the loop through the jump.
@@ -71,6 +74,7 @@ void AudioClock::EndStream() {
   mapping_.Store(rt_);
   rate_ = 0;
   needAnchor_ = false;
+  PublishGrid();
   streaming_.store(false, std::memory_order_release);
 }
 
@@ -88,6 +92,7 @@ void AudioClock::Anchor_RT(int frames, Micros at) {
   // Continue from the time the clock shows now, so it never jumps.
   anchorTime_ = static_cast<Micros>(std::ceil(ClockAt(rt_, s)));
   anchorFrame_ = nextFrame_;
+  PublishGrid();
   // The loop starts over: a rate learnt before the stall says nothing of
   // the stream after it.
   period_ = 1e6 / rate_;
@@ -131,14 +136,65 @@ std::int64_t AudioClock::OnBuffer_RT(int frames, Micros at) {
   return first;
 }
 
-std::int64_t AudioClock::FrameAt_RT(Micros t) const {
-  if (rate_ <= 0) return nextFrame_;
+std::int64_t AudioClock::FrameOnGrid(const Grid& g, Micros t) {
   // Exact integer rounding: whole-millisecond steps land on whole frames.
-  const __int128 num = static_cast<__int128>(t - anchorTime_) * rate_ * 2 + 1'000'000;
+  const __int128 num = static_cast<__int128>(t - g.anchorTime) * g.rate * 2 + 1'000'000;
   const __int128 den = 2'000'000;
   __int128 q = num / den;
   if (num % den != 0 && num < 0) --q;  // floor division
-  return anchorFrame_ + static_cast<std::int64_t>(q);
+  return g.anchorFrame + static_cast<std::int64_t>(q);
+}
+
+std::int64_t AudioClock::FrameAt_RT(Micros t) const {
+  if (rate_ <= 0) return nextFrame_;
+  return FrameOnGrid(Grid{anchorTime_, anchorFrame_, rate_}, t);
+}
+
+bool AudioClock::FrameAt(Micros t, std::int64_t& frame) const {
+  const Grid g = grid_.Load();
+  if (g.rate <= 0) return false;
+  frame = FrameOnGrid(g, t);
+  return true;
+}
+
+void AudioClock::OnPosition_RT(double frame, Micros at) {
+  if (rate_ <= 0) return;
+  const auto s = static_cast<double>(at);
+  const double nominal = 1e6 / rate_;
+  if (needAnchor_ || !streaming_.load(std::memory_order_relaxed)) {
+    // Continue from the time the clock shows now, so it never jumps.
+    anchorTime_ = static_cast<Micros>(std::ceil(ClockAt(rt_, s)));
+    anchorFrame_ = std::llround(frame);
+    needAnchor_ = false;
+    rt_ = Mapping{s, s + 1e6, static_cast<double>(anchorTime_),
+                  static_cast<double>(anchorTime_) + 1e6};
+    PublishGrid();
+    anchors_.fetch_add(1, std::memory_order_relaxed);
+  } else {
+    const double measured =
+        static_cast<double>(anchorTime_) + (frame - static_cast<double>(anchorFrame_)) * nominal;
+    const double predicted = ClockAt(rt_, s);
+    const double error = measured - predicted;
+    const double slope = (rt_.c1 - rt_.c0) / (rt_.t1 - rt_.t0);
+    if (std::abs(error) > kStallMicros) {
+      // Far off (the process was stopped, the server stalled): follow the
+      // stream at once; the grid stays, the frames kept their moments.
+      rt_ = Mapping{s, s + 1e6, measured, measured + 1e6};
+    } else {
+      // Second-order loop: the line moves part of the way to the report and
+      // its slope follows the stream's rate against the steady clock.
+      const double dt = std::clamp(s - lastReport_, 1000.0, 1e6);
+      const double omega = 2 * std::numbers::pi * kPositionBandwidthHz * dt * 1e-6;
+      const double c0 = predicted + std::sqrt(2.0) * omega * error;
+      const double next =
+          std::clamp(slope + omega * omega * error / dt, 1 - kMaxRateError, 1 + kMaxRateError);
+      rt_ = Mapping{s, s + 1e6, c0, c0 + 1e6 * next};
+    }
+  }
+  lastReport_ = s;
+  rt_.renderedTo = 0;
+  mapping_.Store(rt_);
+  streaming_.store(true, std::memory_order_release);
 }
 
 }  // namespace pendlo

@@ -52,6 +52,18 @@ class AudioClock final : public SteadyMappedClock {
   // Callback: the stream frame on which clock time t falls (rounded).
   std::int64_t FrameAt_RT(Micros t) const;
 
+  // For a stream the server keeps full from a deep queue, where clicks are
+  // written ahead rather than rendered per callback: at steady time `at` the
+  // listener hears stream frame `frame`. The clock follows these reports
+  // through the same kind of loop; the frame grid is fixed by the first one
+  // and never moves while the stream plays on without a gap.
+  void OnPosition_RT(double frame, Micros at);
+  // The stream ran dry and shifted: the next position report re-joins it.
+  void OnUnderrun_RT() { needAnchor_ = true; }
+  // Any thread, lock-free: the stream frame on which clock time t falls
+  // (rounded), into `frame`; false while the grid is not yet known.
+  bool FrameAt(Micros t, std::int64_t& frame) const;
+
   // The clock time up to which the stream has been rendered (the end of the
   // last buffer requested); with no stream, now(). Any thread, lock-free.
   Micros RenderedUpTo();
@@ -73,8 +85,19 @@ class AudioClock final : public SteadyMappedClock {
   static double ClockAt(const Mapping& m, double steady);
   void Anchor_RT(int frames, Micros at);
 
+  // Where clock time meets stream frames: frame anchorFrame is heard at
+  // clock time anchorTime, every later frame 1/rate after the one before.
+  struct Grid {
+    Micros anchorTime = 0;
+    std::int64_t anchorFrame = 0;
+    int rate = 0;  // 0: no grid yet
+  };
+  static std::int64_t FrameOnGrid(const Grid& g, Micros t);
+  void PublishGrid() { grid_.Store(Grid{anchorTime_, anchorFrame_, rate_}); }
+
   SteadySource steady_;
   SeqLock<Mapping> mapping_;
+  SeqLock<Grid> grid_;
   std::atomic<Micros> lastNow_{INT64_MIN};
   std::atomic<bool> streaming_{false};
   std::atomic<std::uint64_t> anchors_{0};
@@ -87,7 +110,8 @@ class AudioClock final : public SteadyMappedClock {
   std::int64_t nextFrame_ = 0;    // first frame of the next buffer
   std::int64_t anchorFrame_ = 0;  // frame at which the clock read anchorTime_
   Micros anchorTime_ = 0;
-  double period_ = 0;  // DLL: smoothed steady microseconds per frame
+  double period_ = 0;      // DLL: smoothed steady microseconds per frame
+  double lastReport_ = 0;  // steady time of the last position report
 };
 
 }  // namespace pendlo

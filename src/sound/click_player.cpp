@@ -38,6 +38,8 @@ bool ClickPlayer::EnsureOpen() {
     mixer_.Reset(lead);
     held_.clear();
     channels_ = format.channels;
+    writes_ = backend_->TakesWrites();
+    soundingUntil_ = 0;
     clock_->BeginStream(format.rate, options_.serverBufferMicros);
     leadMicros_ = static_cast<Micros>(std::llround(lead * 1e6 / format.rate));
     // Not visible through SDL: PulseAudio reports three quarters of the
@@ -90,8 +92,12 @@ void ClickPlayer::Play(const std::string& path, Micros due) {
   std::lock_guard producer(producer_);
   if (!open_.load(std::memory_order_relaxed)) return;
   std::shared_ptr<const SoundClip> clip = cache_.Get(path);
-  const std::uint64_t seq = mixer_.Schedule(clip.get(), due);
   plays_.fetch_add(1, std::memory_order_relaxed);
+  if (writes_.load(std::memory_order_relaxed)) {
+    WriteClick(*clip, due);
+    return;
+  }
+  const std::uint64_t seq = mixer_.Schedule(clip.get(), due);
 
   // Keep every clip the callback may still read; release the rest here, on
   // this thread, never in the callback.
@@ -112,6 +118,39 @@ void ClickPlayer::Play(const std::string& path, Micros due) {
   }
 }
 
+void ClickPlayer::WriteClick(const SoundClip& clip, Micros due) {
+  std::int64_t first = 0, heard = 0;
+  const Micros lead = leadMicros_.load(std::memory_order_relaxed);
+  if (!clock_->FrameAt(due + lead, first) || !clock_->FrameAt(clock_->now(), heard)) return;
+  if (first < heard) lateWrites_.fetch_add(1, std::memory_order_relaxed);
+  // A click longer than the slowest beat (3 s at 20 BPM) would be cut off by
+  // the next one anyway; writing all of a long file every beat would not be.
+  const int rate = rate_.load(std::memory_order_relaxed);
+  const auto length =
+      std::min(static_cast<std::int64_t>(clip.frames()), static_cast<std::int64_t>(rate) * 7 / 2);
+  // Silence over what is left of the click before, so that it is cut off at
+  // this click's onset and not heard again after this one ends.
+  const std::int64_t frames = std::max(length, soundingUntil_ - first);
+  const int channels = channels_.load(std::memory_order_relaxed);
+  scratch_.assign(static_cast<std::size_t>(frames * channels), 0.0f);
+  std::copy_n(clip.samples.begin(), length * channels, scratch_.begin());
+  backend_->WriteAt(first, scratch_.data(), static_cast<int>(frames));
+  soundingUntil_ = first + length;
+
+  const Micros slack = due + lead - clock_->now();
+  Micros least = minSlack_.load(std::memory_order_relaxed);
+  while (slack < least && !minSlack_.compare_exchange_weak(least, slack)) {
+  }
+}
+
+void ClickPlayer::Position_RT(double frame, Micros at) {
+  clock_->OnPosition_RT(frame, at);
+}
+
+void ClickPlayer::Underrun_RT() {
+  clock_->OnUnderrun_RT();
+}
+
 void ClickPlayer::Render_RT(float* out, int frames, Micros at) {
   const std::int64_t first = clock_->OnBuffer_RT(frames, at);
   mixer_.Render_RT(out, frames, channels_.load(std::memory_order_relaxed), first, *clock_);
@@ -126,26 +165,33 @@ void ClickPlayer::Lost_RT(float* out, int frames, Micros at) {
   lost_.store(true, std::memory_order_release);
 }
 
+Micros ClickPlayer::DeviceMicros() const {
+  // A backend that takes writes knows its sink's latency as it changes.
+  return writes_.load(std::memory_order_relaxed) ? backend_->DeviceLatencyMicros()
+                                                 : deviceMicros_.load();
+}
+
 Micros ClickPlayer::HeardAtSteady(Micros due) const {
   if (!clock_->Streaming()) return clock_->SteadyAt(due);
-  return clock_->SteadyAt(due + leadMicros_.load()) + deviceMicros_.load();
+  return clock_->SteadyAt(due + leadMicros_.load()) + DeviceMicros();
 }
 
 Micros ClickPlayer::OutputLatency() const {
   if (!clock_->Streaming()) return 0;
-  return leadMicros_.load() + deviceMicros_.load();
+  return leadMicros_.load() + DeviceMicros();
 }
 
 PlayerStats ClickPlayer::Stats() const {
   PlayerStats s;
   s.plays = plays_.load();
-  s.late = mixer_.LateOnsets();
+  s.late = mixer_.LateOnsets() + lateWrites_.load();
   s.dropped = mixer_.Dropped();
   s.anchors = clock_->Anchors();
   const Micros least = minSlack_.load();
   s.minSlackMicros = least == INT64_MAX ? 0 : least;
   s.bufferFrames = bufferFrames_.load();
   s.format = StreamFormat{rate_.load(), channels_.load()};
+  s.writesIntoQueue = writes_.load();
   return s;
 }
 

@@ -32,9 +32,10 @@ struct PlayerOptions {
   // reported latency (9.8 ms). Measured with bench/click_timing.
   int bufferFrames = 256;
   Micros serverBufferMicros = 13000;  // 0: the audio library's choice
-  // From a click's due time to its onset on the stream: one callback plus
-  // room for the timer's wake-up and the server's uneven requests.
-  Micros leadMicros = 18000;
+  // From a click's due time to its onset on the stream: room for the
+  // timer's late wake-ups (up to 20 ms on a busy virtual machine), and for
+  // SDL one callback and the server's uneven requests.
+  Micros leadMicros = 25000;
   DecodeLimits limits;
 };
 
@@ -46,6 +47,7 @@ struct PlayerStats {
   Micros minSlackMicros = 0;  // least margin between scheduling and rendering
   int bufferFrames = 0;
   StreamFormat format;
+  bool writesIntoQueue = false;  // clicks are written into the server's queue
 };
 
 class ClickPlayer final : private RenderTarget {
@@ -90,6 +92,10 @@ class ClickPlayer final : private RenderTarget {
  private:
   void Render_RT(float* out, int frames, Micros at) override;
   void Lost_RT(float* out, int frames, Micros at) override;
+  void Position_RT(double frame, Micros at) override;
+  void Underrun_RT() override;
+  void WriteClick(const SoundClip& clip, Micros due);
+  Micros DeviceMicros() const;
   void CloseLocked();
   void Report(std::string message);
 
@@ -106,6 +112,11 @@ class ClickPlayer final : private RenderTarget {
   ClickMixer mixer_;
   std::vector<std::pair<std::shared_ptr<const SoundClip>, std::uint64_t>> held_;
   std::atomic<int> channels_{2};  // set while no callback runs
+  // The backend takes writes: clicks go straight to it from Play.
+  std::atomic<bool> writes_{false};
+  std::int64_t soundingUntil_ = 0;  // end frame of the click last written
+  std::vector<float> scratch_;      // the click being written, reused
+  std::atomic<std::uint64_t> lateWrites_{0};
 
   std::atomic<bool> open_{false};
   std::atomic<bool> lost_{false};

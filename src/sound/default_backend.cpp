@@ -31,6 +31,10 @@ class FirstThatOpens final : public AudioBackend {
   }
   int BufferFrames() const override { return open_ ? open_->BufferFrames() : 0; }
   Micros DeviceLatencyMicros() const override { return open_ ? open_->DeviceLatencyMicros() : 0; }
+  bool TakesWrites() const override { return open_ && open_->TakesWrites(); }
+  void WriteAt(std::int64_t first, const float* data, int frames) override {
+    if (open_) open_->WriteAt(first, data, frames);
+  }
 
  private:
   std::unique_ptr<AudioBackend> pulse_ = MakePulseBackend();

@@ -1,17 +1,20 @@
 // The PulseAudio output stream (also what PipeWire desktops serve through
-// pipewire-pulse). Compared with SDL's pulse output it costs one thread and
-// one wake-up per request instead of two, writes straight into the server's
-// shared memory, and never pre-buffers: after a late request the server
-// plays what arrives at once instead of first refilling its whole target,
-// so a stall shifts the stream by the stall alone. On this path a 40 s run
-// at 5 ms requests placed every click on its exact frame.
+// pipewire-pulse). The server's queue is kept a quarter second deep in
+// silence, refilled ten times a second, and each click is written into it
+// at its own frame, a constant lead before it is heard. So the stream never
+// runs dry when the machine is busy (frame n is always heard at the same
+// moment, and the beat cannot shift), the process wakes a few dozen times a
+// second instead of a few hundred, and a tempo change or Stop is still
+// heard within the lead: the queued silence delays nothing.
 #include <pthread.h>
 #include <pulse/pulseaudio.h>
 #include <sched.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -26,6 +29,11 @@ constexpr int kFrameBytes = kChannels * static_cast<int>(sizeof(float));
 constexpr auto kConnectTimeout = std::chrono::seconds(3);
 // See the SDL output: the audio thread outranks the beat timer.
 constexpr int kRealtimePriorityAboveMin = 15;
+// The queue of silence the server holds, and how much it asks for at once.
+constexpr Micros kQueueMicros = 500'000;
+constexpr Micros kRequestMicros = 245'000;
+// How often the queue is topped up and the sink's position asked for.
+constexpr Micros kTickMicros = 250'000;
 
 class PulseBackend final : public AudioBackend {
  public:
@@ -37,6 +45,8 @@ class PulseBackend final : public AudioBackend {
     target_ = &target;
     raised_ = false;
     lost_ = false;
+    queueEnd_ = 0;
+    readAt_ = 0;
     loop_ = pa_threaded_mainloop_new();
     if (!loop_) return Fail(error, "no main loop");
     pa_proplist* props = pa_proplist_new();
@@ -62,13 +72,20 @@ class PulseBackend final : public AudioBackend {
   void Start() override {
     if (!stream_) return;
     pa_threaded_mainloop_lock(loop_);
+    Refill(stream_);
     pa_operation* op = pa_stream_cork(stream_, 0, nullptr, nullptr);
+    if (op) pa_operation_unref(op);
+    op = pa_stream_update_timing_info(stream_, &PulseBackend::OnTiming, this);
     if (op) pa_operation_unref(op);
     pa_threaded_mainloop_unlock(loop_);
   }
 
   void Close() override {
     if (loop_) pa_threaded_mainloop_stop(loop_);  // no callback runs after this
+    if (tick_) {
+      pa_threaded_mainloop_get_api(loop_)->time_free(tick_);
+      tick_ = nullptr;
+    }
     if (stream_) {
       pa_stream_set_write_callback(stream_, nullptr, nullptr);
       pa_stream_set_state_callback(stream_, nullptr, nullptr);
@@ -90,7 +107,33 @@ class PulseBackend final : public AudioBackend {
   }
 
   int BufferFrames() const override { return frames_; }
-  Micros DeviceLatencyMicros() const override { return latency_; }
+  bool TakesWrites() const override { return true; }
+  Micros DeviceLatencyMicros() const override {
+    return sinkMicros_.load(std::memory_order_relaxed);
+  }
+
+  // Any thread, under the main loop's lock: the server puts the frames in
+  // place of the silence queued there.
+  void WriteAt(std::int64_t first, const float* data, int frames) override {
+    if (!loop_ || frames <= 0) return;
+    pa_threaded_mainloop_lock(loop_);
+    if (stream_ && !lost_ && pa_stream_get_state(stream_) == PA_STREAM_READY) {
+      pa_stream_write(stream_, data, static_cast<std::size_t>(frames) * kFrameBytes, nullptr,
+                      first * kFrameBytes, PA_SEEK_ABSOLUTE);
+      if (first + frames >= queueEnd_) {
+        queueEnd_ = first + frames;
+      } else {
+        // The server counts its queue up to the last write: one silent frame
+        // at the end puts the write index back there, or the sink would
+        // report an underrun after the click and stop to fill up again.
+        static constexpr float kSilentFrame[kChannels] = {};
+        pa_stream_write(stream_, kSilentFrame, kFrameBytes, nullptr, queueEnd_ * kFrameBytes,
+                        PA_SEEK_ABSOLUTE);
+        ++queueEnd_;
+      }
+    }
+    pa_threaded_mainloop_unlock(loop_);
+  }
 
  private:
   bool Fail(std::string& error, const char* why) {
@@ -140,43 +183,40 @@ class PulseBackend final : public AudioBackend {
     }
     pa_stream_set_state_callback(stream_, &PulseBackend::OnStreamState, this);
     pa_stream_set_write_callback(stream_, &PulseBackend::OnWrite, this);
+    pa_stream_set_underflow_callback(stream_, &PulseBackend::OnUnderflow, this);
 
     const auto bytes = [&](Micros micros) {
       return static_cast<std::uint32_t>(micros * rate / 1'000'000 * kFrameBytes);
     };
-    const auto request_bytes = static_cast<std::uint32_t>(request.bufferFrames * kFrameBytes);
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = std::max(bytes(request.serverBufferMicros), 2 * request_bytes);
-    attr.prebuf = 0;  // after an underrun, play on at once
-    attr.minreq = request_bytes;
+    attr.tlength = bytes(kQueueMicros);
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.minreq = bytes(kRequestMicros);
     attr.fragsize = static_cast<std::uint32_t>(-1);
-    const auto flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_NOT_MONOTONIC);
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED);
     if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0 ||
         !Await([&] { return pa_stream_get_state(stream_) == PA_STREAM_READY; })) {
       error = pa_strerror(pa_context_errno(context_));
       return false;
     }
-    const pa_buffer_attr* got = pa_stream_get_buffer_attr(stream_);
-    frames_ = static_cast<int>(got->minreq / kFrameBytes);
-    // What the stream holds plus what the sink holds behind it.
-    latency_ = static_cast<Micros>(got->tlength / kFrameBytes) * 1'000'000 / rate +
-               static_cast<Micros>(sink.latency);
+    (void)request;  // the queue's depth is this backend's own
+    tick_ = pa_context_rttime_new(context_, pa_rtclock_now() + kTickMicros, &PulseBackend::OnTick,
+                                  this);
+    frames_ = static_cast<int>(pa_stream_get_buffer_attr(stream_)->minreq / kFrameBytes);
+    rate_ = rate;
     format = StreamFormat{rate, kChannels};
     return true;
   }
 
   struct SinkInfo {
     std::uint32_t rate = 0;
-    pa_usec_t latency = 0;
   };
 
   static void OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* user) {
     if (eol || !info) return;
     auto* sink = static_cast<SinkInfo*>(user);
     sink->rate = info->sample_spec.rate;
-    sink->latency = info->configured_latency;
   }
 
   static void OnContextState(pa_context* context, void* user) {
@@ -199,8 +239,18 @@ class PulseBackend final : public AudioBackend {
     target_->Lost_RT(none, 0, steadyNowMicros());
   }
 
-  // On the main loop's thread: the server wants `bytes` more.
-  static void OnWrite(pa_stream* stream, std::size_t bytes, void* user) {
+  // On the main loop's thread: the server asks for more. The amount is
+  // worked out in Refill, not taken from the request: writes into the queue
+  // move the server's write index back and forth, and neither the library's
+  // count of requested bytes nor the server's requests follow them closely
+  // enough to keep the queue full; the loop's own tick refills it as well.
+  static void OnWrite(pa_stream* stream, std::size_t, void* user) {
+    static_cast<PulseBackend*>(user)->Refill(stream);
+  }
+
+  // On the main loop's thread, every kTickMicros: refill, and ask where the
+  // sink stands.
+  static void OnTick(pa_mainloop_api*, pa_time_event* event, const timeval*, void* user) {
     auto* self = static_cast<PulseBackend*>(user);
     if (!self->raised_) {  // once per stream, on its own thread
       self->raised_ = true;
@@ -208,31 +258,67 @@ class PulseBackend final : public AudioBackend {
       param.sched_priority = sched_get_priority_min(SCHED_FIFO) + kRealtimePriorityAboveMin;
       pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
     }
-    const Micros at = steadyNowMicros();
-    bytes -= bytes % kFrameBytes;
-    if (bytes == 0) return;
-    void* data = nullptr;
-    std::size_t size = bytes;
-    // The server's shared memory, when it offers a block as large as asked;
-    // one request is always rendered as one buffer, so the clock sees the
-    // stream's frames exactly as they are requested.
-    if (pa_stream_begin_write(stream, &data, &size) < 0 || size < bytes) {
-      if (data) pa_stream_cancel_write(stream);
-      return;
+    if (self->stream_ && pa_stream_get_state(self->stream_) == PA_STREAM_READY) {
+      self->Refill(self->stream_);
+      pa_operation* op = pa_stream_update_timing_info(self->stream_, &PulseBackend::OnTiming, self);
+      if (op) pa_operation_unref(op);
     }
-    const auto frames = static_cast<int>(bytes / kFrameBytes);
-    self->target_->Render_RT(static_cast<float*>(data), frames, at);
-    pa_stream_write(stream, data, bytes, nullptr, 0, PA_SEEK_RELATIVE);
+    pa_context_rttime_restart(self->context_, event, pa_rtclock_now() + kTickMicros);
+  }
+
+  // Silence from the end of the queue up to a full queue ahead of the sink.
+  void Refill(pa_stream* stream) {
+    double read = 0;
+    if (readAt_ != 0) read = readFrame_ + (steadyNowMicros() - readAt_) * 1e-6 * rate_;
+    std::int64_t missing =
+        static_cast<std::int64_t>(read) + kQueueMicros * rate_ / 1'000'000 - queueEnd_;
+    while (missing > 0) {
+      void* data = nullptr;
+      std::size_t size = static_cast<std::size_t>(missing) * kFrameBytes;
+      if (pa_stream_begin_write(stream, &data, &size) < 0 || !data) return;
+      const auto frames = std::min<std::int64_t>(missing, size / kFrameBytes);
+      std::memset(data, 0, frames * kFrameBytes);
+      pa_stream_write(stream, data, frames * kFrameBytes, nullptr, queueEnd_ * kFrameBytes,
+                      PA_SEEK_ABSOLUTE);
+      queueEnd_ += frames;
+      missing -= frames;
+    }
+  }
+
+  // On the main loop's thread: where the listener is, in stream frames.
+  static void OnTiming(pa_stream* stream, int success, void* user) {
+    auto* self = static_cast<PulseBackend*>(user);
+    const pa_timing_info* info = success ? pa_stream_get_timing_info(stream) : nullptr;
+    if (!info || info->read_index_corrupt || !info->playing) return;
+    // The read index is where the sink stood half a round trip ago: what it
+    // has taken, to be heard sink_usec later. Clicks are written ahead of
+    // it; frames behind it would need the sink to rewind, which not every
+    // sink does.
+    const Micros at = steadyNowMicros() - static_cast<Micros>(info->transport_usec);
+    self->sinkMicros_.store(static_cast<Micros>(info->sink_usec), std::memory_order_relaxed);
+    self->readFrame_ = static_cast<double>(info->read_index) / kFrameBytes;
+    self->readAt_ = at;
+    self->target_->Position_RT(self->readFrame_, at);
+  }
+
+  static void OnUnderflow(pa_stream*, void* user) {
+    static_cast<PulseBackend*>(user)->target_->Underrun_RT();
   }
 
   RenderTarget* target_ = nullptr;
   pa_threaded_mainloop* loop_ = nullptr;
   pa_context* context_ = nullptr;
   pa_stream* stream_ = nullptr;
+  pa_time_event* tick_ = nullptr;
   bool raised_ = false;
   bool lost_ = false;
   int frames_ = 0;
-  Micros latency_ = 0;
+  int rate_ = 48000;
+  std::atomic<Micros> sinkMicros_{0};  // the sink's latency, last reported
+  // Under the main loop's lock:
+  std::int64_t queueEnd_ = 0;  // stream frame after the last one written
+  double readFrame_ = 0;       // the sink's read index, last reported...
+  Micros readAt_ = 0;          // ...at this steady time (0: none yet)
 };
 
 }  // namespace

@@ -320,5 +320,135 @@ TEST(ClickPlayerOffline, WithoutADeviceTheClockRunsAndTheFailureIsReportedOnce) 
   EXPECT_TRUE(player.clock()->Streaming());
 }
 
+// A device that takes writes: the sink reports where it reads, a few times
+// a second and off by up to a block; each click is written at its frame.
+struct WritingCase {
+  const char* name;
+  int rate;
+  int intervalMs;
+  double streamSpeed;
+};
+
+TEST(ClickPlayerWrites, ClicksAreWrittenOnTheExactFramesWithoutDrift) {
+  const WritingCase cases[] = {
+      {"48 kHz, 7 ms, stream 0.1 % fast", 48000, 7, 1.001},
+      {"44.1 kHz, 11 ms (fractional frames per ms), 0.1 % slow", 44100, 11, 0.999},
+  };
+  constexpr int kTicks = 100000;
+  constexpr Micros kLead = 25000;
+  for (const WritingCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig({c.rate, 2}, 512, kLead);
+    rig.device.takesWrites = true;
+    ASSERT_TRUE(rig.player->EnsureOpen());
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> block(0, 480);  // the sink reads in blocks
+    std::uniform_int_distribution<Micros> wake(0, 1500);
+    const Micros start = gFakeSteady.load();
+    auto sinkAt = [&](Micros t) { return (t - start) * 1e-6 * c.rate * c.streamSpeed; };
+
+    Micros nextReport = start;
+    rig.device.Report(0, nextReport);
+    const Micros firstDue = rig.clock().now() + 50000;
+    Micros lastNow = 0;
+    for (int tick = 0; tick < kTicks;) {
+      const Micros due = firstDue + static_cast<Micros>(tick) * c.intervalMs * 1000;
+      const Micros wakeAt = rig.clock().SteadyAt(due) + wake(random);
+      if (wakeAt >= nextReport + 200000) {
+        nextReport += 200000;
+        rig.device.Report(std::floor(sinkAt(nextReport) + block(random)), nextReport);
+        ASSERT_GE(rig.clock().now(), lastNow);
+        lastNow = rig.clock().now();
+        continue;
+      }
+      gFakeSteady = wakeAt;
+      ASSERT_GE(rig.clock().now(), due);
+      rig.player->Play(rig.marker, due);
+      ASSERT_EQ(rig.device.written.size(), static_cast<std::size_t>(tick) + 1);
+      // Written ahead of where the sink reads, with room to spare.
+      ASSERT_GT(static_cast<double>(rig.device.written.back().first), sinkAt(wakeAt) + 480);
+      ++tick;
+    }
+    const auto first0 = rig.device.written.front().first;
+    for (int k = 0; k < kTicks; ++k) {
+      const auto& [first, samples] = rig.device.written[k];
+      ASSERT_EQ(samples.front(), 1.0f);
+      // Frames after the first, times 1000: each onset is its due time
+      // rounded to a frame, so two of them differ from the exact spacing by
+      // less than one frame, and by nothing when it is a whole number.
+      const std::int64_t due1000 = static_cast<std::int64_t>(k) * c.intervalMs * c.rate;
+      const std::int64_t error1000 = (first - first0) * 1000 - due1000;
+      ASSERT_LT(std::abs(error1000), 1000) << "tick " << k;
+      if (due1000 % 1000 == 0) {
+        ASSERT_EQ(error1000, 0) << "tick " << k;
+      }
+    }
+    EXPECT_EQ(rig.player->Stats().late, 0u);
+    EXPECT_EQ(rig.clock().Anchors(), 1u);
+  }
+}
+
+TEST(ClickPlayerWrites, ANewClickSilencesWhatIsLeftOfTheOneBefore) {
+  Rig rig({48000, 1}, 512, 25000);
+  rig.device.takesWrites = true;
+  std::vector<float> longSound(2000, 0.25f);
+  longSound[0] = 1.0f;
+  const std::string longClick = rig.dir.Write("long.wav", FloatWav(longSound, 48000));
+  ASSERT_TRUE(rig.player->EnsureOpen());
+  rig.device.Report(0, gFakeSteady.load());
+  const Micros due = rig.clock().now() + 1000;
+  rig.player->Play(longClick, due);
+  rig.player->Play(rig.marker, due + 10000);   // 480 frames later
+  rig.player->Play(rig.marker, due + 100000);  // after the long click has ended
+
+  ASSERT_EQ(rig.device.written.size(), 3u);
+  const auto& [first, samples] = rig.device.written[1];
+  EXPECT_EQ(first - rig.device.written[0].first, 480);
+  // The marker, then silence up to where the long click would have ended.
+  ASSERT_EQ(samples.size(), 2000u - 480u);
+  EXPECT_EQ((std::vector<float>(samples.begin(), samples.begin() + 3)),
+            (std::vector<float>{1.0f, 0.5f, 0.25f}));
+  EXPECT_TRUE(std::all_of(samples.begin() + 3, samples.end(), [](float v) { return v == 0; }));
+  EXPECT_EQ(rig.device.written[2].second.size(), 3u);  // nothing left to silence
+}
+
+TEST(ClickPlayerWrites, AReportFarOffMovesTheClockButAnUnderrunAlsoMovesTheGrid) {
+  Rig rig({48000, 2}, 512, 25000);
+  rig.device.takesWrites = true;
+  rig.device.latency = 4000;
+  ASSERT_TRUE(rig.player->EnsureOpen());
+  AudioClock& clock = rig.clock();
+  Micros at = gFakeSteady.load();
+  for (int i = 0; i < 50; ++i) rig.device.Report(i * 9600.0, at += 200000);
+  auto frameOf = [&](Micros due) {
+    rig.device.written.clear();
+    rig.player->Play(rig.marker, due);
+    return rig.device.written.at(0).first;
+  };
+  const Micros due = clock.now() + 1000;
+  const std::int64_t before = frameOf(due);
+  // Heard: the lead after the due time, plus the sink's latency.
+  EXPECT_EQ(rig.player->OutputLatency(), 25000 + 4000);
+  EXPECT_NEAR(rig.player->HeardAtSteady(due), clock.SteadyAt(due) + 29000, 2);
+
+  // The sink reports 60 ms further on than the clock expects (the process
+  // was stopped): the clock catches up at once, the grid stays.
+  const Micros shown = clock.now();
+  rig.device.Report(50 * 9600.0 + 2880, at += 200000);
+  EXPECT_GE(clock.now(), shown + 200000 + 50000);
+  EXPECT_EQ(frameOf(due), before);
+  EXPECT_EQ(clock.Anchors(), 1u);
+
+  // The stream ran dry: the next report re-joins it on a new grid, and the
+  // clock does not step back.
+  rig.device.target->Underrun_RT();
+  const Micros ran = clock.now();
+  rig.device.Report(51 * 9600.0, at += 200000);
+  EXPECT_EQ(clock.Anchors(), 2u);
+  EXPECT_GE(clock.now(), ran);
+  const Micros next = clock.now() + 1000;
+  EXPECT_EQ(frameOf(next + 20000) - frameOf(next), 960);
+}
+
 }  // namespace
 }  // namespace pendlo

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sound/audio_backend.h"
@@ -25,6 +27,17 @@ struct FakeDevice {
   RenderTarget* target = nullptr;  // set while open
   bool started = false;
   std::vector<float> buffer;
+  // A device that takes writes: keeps what was written, frame by frame of
+  // channel 0, and the test reports the sink's position itself.
+  bool takesWrites = false;
+  std::vector<std::pair<std::int64_t, std::vector<float>>> written;
+  Micros latency = 0;
+
+  // The sink takes stream frame `frame` at steady time `at`.
+  void Report(double frame, Micros at) {
+    gFakeSteady = at;
+    if (target && started) target->Position_RT(frame, at);
+  }
 
   // One callback at steady time `at`; returns the rendered frames.
   const std::vector<float>& Render(Micros at) {
@@ -62,6 +75,13 @@ class FakeBackend final : public AudioBackend {
     d_.started = false;
   }
   int BufferFrames() const override { return d_.frames; }
+  bool TakesWrites() const override { return d_.takesWrites; }
+  Micros DeviceLatencyMicros() const override { return d_.latency; }
+  void WriteAt(std::int64_t first, const float* data, int frames) override {
+    std::vector<float> channel0(static_cast<std::size_t>(frames));
+    for (int i = 0; i < frames; ++i) channel0[i] = data[i * d_.format.channels];
+    d_.written.emplace_back(first, std::move(channel0));
+  }
 
  private:
   FakeDevice& d_;
