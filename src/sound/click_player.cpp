@@ -66,9 +66,11 @@ void ClickPlayer::Close() {
 }
 
 void ClickPlayer::CloseLocked() {
-  backend_->Close();  // no callback runs after this
+  // Held across the close: Play may be writing to the backend. Neither the
+  // callbacks the close waits for nor the backend take this lock.
   std::lock_guard producer(producer_);
   open_ = false;
+  backend_->Close();  // no callback runs after this
   mixer_.Reset(mixer_.LeadFrames());
   held_.clear();
   clock_->EndStream();

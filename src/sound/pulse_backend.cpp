@@ -1,7 +1,7 @@
 // The PulseAudio output stream (also what PipeWire desktops serve through
-// pipewire-pulse). The server's queue is kept a quarter second deep in
-// silence, refilled ten times a second, and each click is written into it
-// at its own frame, a constant lead before it is heard. So the stream never
+// pipewire-pulse). The server's queue is kept half a second deep in
+// silence, topped up four times a second, and each click is written into it
+// at its own frame, a constant lead ahead of where the sink reads. So the stream never
 // runs dry when the machine is busy (frame n is always heard at the same
 // moment, and the beat cannot shift), the process wakes a few dozen times a
 // second instead of a few hundred, and a tempo change or Stop is still
