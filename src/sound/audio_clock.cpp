@@ -11,8 +11,13 @@ namespace {
 // a sound server (a few ms), wide enough to settle within a few seconds.
 constexpr double kBandwidthHz = 0.5;
 // Position reports come a few times a second and each is off by up to a
-// block of the sink's: a narrower loop, well below the report rate.
+// block of the sink's and a late reply: a narrower loop, well below the
+// report rate, that no single report moves by more than kPositionStepMicros;
+// only a report further off than kPositionJumpMicros (the process was
+// stopped) makes the clock follow at once.
 constexpr double kPositionBandwidthHz = 0.1;
+constexpr double kPositionStepMicros = 10000;
+constexpr double kPositionJumpMicros = 60000;
 // A callback further than this from its predicted time (or than 2.5 buffers,
 // or than the server holds) means the stream stalled: the clock re-joins it
 // instead of dragging the loop through the jump.
@@ -176,7 +181,7 @@ void AudioClock::OnPosition_RT(double frame, Micros at) {
     const double predicted = ClockAt(rt_, s);
     const double error = measured - predicted;
     const double slope = (rt_.c1 - rt_.c0) / (rt_.t1 - rt_.t0);
-    if (std::abs(error) > kStallMicros) {
+    if (std::abs(error) > kPositionJumpMicros) {
       // Far off (the process was stopped, the server stalled): follow the
       // stream at once; the grid stays, the frames kept their moments.
       rt_ = Mapping{s, s + 1e6, measured, measured + 1e6};
@@ -185,9 +190,10 @@ void AudioClock::OnPosition_RT(double frame, Micros at) {
       // its slope follows the stream's rate against the steady clock.
       const double dt = std::clamp(s - lastReport_, 1000.0, 1e6);
       const double omega = 2 * std::numbers::pi * kPositionBandwidthHz * dt * 1e-6;
-      const double c0 = predicted + std::sqrt(2.0) * omega * error;
+      const double e = std::clamp(error, -kPositionStepMicros, kPositionStepMicros);
+      const double c0 = predicted + std::sqrt(2.0) * omega * e;
       const double next =
-          std::clamp(slope + omega * omega * error / dt, 1 - kMaxRateError, 1 + kMaxRateError);
+          std::clamp(slope + omega * omega * e / dt, 1 - kMaxRateError, 1 + kMaxRateError);
       rt_ = Mapping{s, s + 1e6, c0, c0 + 1e6 * next};
     }
   }

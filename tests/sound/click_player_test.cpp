@@ -431,11 +431,15 @@ TEST(ClickPlayerWrites, AReportFarOffMovesTheClockButAnUnderrunAlsoMovesTheGrid)
   EXPECT_EQ(rig.player->OutputLatency(), 25000 + 4000);
   EXPECT_NEAR(rig.player->HeardAtSteady(due), clock.SteadyAt(due) + 29000, 2);
 
-  // The sink reports 60 ms further on than the clock expects (the process
+  // A report 8 ms off (a late reply) moves the clock by a fraction of it.
+  Micros shown = clock.now();
+  rig.device.Report(50 * 9600.0 + 384, at += 200000);
+  EXPECT_NEAR(clock.now() - shown, 200000, 3000);
+  // The sink reports 100 ms further on than the clock expects (the process
   // was stopped): the clock catches up at once, the grid stays.
-  const Micros shown = clock.now();
-  rig.device.Report(50 * 9600.0 + 2880, at += 200000);
-  EXPECT_GE(clock.now(), shown + 200000 + 50000);
+  shown = clock.now();
+  rig.device.Report(51 * 9600.0 + 4800, at += 200000);
+  EXPECT_GE(clock.now(), shown + 200000 + 90000);
   EXPECT_EQ(frameOf(due), before);
   EXPECT_EQ(clock.Anchors(), 1u);
 
@@ -443,7 +447,7 @@ TEST(ClickPlayerWrites, AReportFarOffMovesTheClockButAnUnderrunAlsoMovesTheGrid)
   // clock does not step back.
   rig.device.target->Underrun_RT();
   const Micros ran = clock.now();
-  rig.device.Report(51 * 9600.0, at += 200000);
+  rig.device.Report(52 * 9600.0, at += 200000);
   EXPECT_EQ(clock.Anchors(), 2u);
   EXPECT_GE(clock.now(), ran);
   const Micros next = clock.now() + 1000;
