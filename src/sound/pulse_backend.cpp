@@ -191,7 +191,7 @@ class PulseBackend final : public AudioBackend {
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = bytes(kQueueMicros);
-    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.prebuf = 0;  // after a stall, play on as soon as anything comes
     attr.minreq = bytes(kRequestMicros);
     attr.fragsize = static_cast<std::uint32_t>(-1);
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED);
