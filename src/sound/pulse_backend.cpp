@@ -1,7 +1,7 @@
 // The PulseAudio output stream (also what PipeWire desktops serve through
-// pipewire-pulse). The server's queue is kept half a second deep in
-// silence, topped up four times a second, and each click is written into it
-// at its own frame, a constant lead ahead of where the sink reads. So the stream never
+// pipewire-pulse). The server's queue is kept 0.7 s deep in silence,
+// topped up every 0.4 s, and each click is written into it at its own
+// frame, a constant lead ahead of where the sink reads. So the stream never
 // runs dry when the machine is busy (frame n is always heard at the same
 // moment, and the beat cannot shift), the process wakes a few dozen times a
 // second instead of a few hundred, and a tempo change or Stop is still
@@ -30,10 +30,10 @@ constexpr auto kConnectTimeout = std::chrono::seconds(3);
 // See the SDL output: the audio thread outranks the beat timer.
 constexpr int kRealtimePriorityAboveMin = 15;
 // The queue of silence the server holds, and how much it asks for at once.
-constexpr Micros kQueueMicros = 500'000;
-constexpr Micros kRequestMicros = 245'000;
+constexpr Micros kQueueMicros = 700'000;
+constexpr Micros kRequestMicros = 345'000;
 // How often the queue is topped up and the sink's position asked for.
-constexpr Micros kTickMicros = 250'000;
+constexpr Micros kTickMicros = 400'000;
 
 class PulseBackend final : public AudioBackend {
  public:
