@@ -5,6 +5,12 @@
 #include <cstring>
 
 namespace pendlo {
+namespace {
+
+// How far ahead of where the clock says the sink reads a write must land.
+constexpr Micros kWriteMarginMicros = 5000;
+
+}  // namespace
 
 ClickPlayer::ClickPlayer(std::unique_ptr<AudioBackend> backend, PlayerOptions options,
                          AudioClock::SteadySource steady)
@@ -121,10 +127,9 @@ void ClickPlayer::Play(const std::string& path, Micros due) {
 }
 
 void ClickPlayer::WriteClick(const SoundClip& clip, Micros due) {
-  std::int64_t first = 0, heard = 0;
+  std::int64_t first = 0, reading = 0;
   const Micros lead = leadMicros_.load(std::memory_order_relaxed);
-  if (!clock_->FrameAt(due + lead, first) || !clock_->FrameAt(clock_->now(), heard)) return;
-  if (first < heard) lateWrites_.fetch_add(1, std::memory_order_relaxed);
+  if (!clock_->FrameAt(due + lead, first) || !clock_->FrameAt(clock_->now(), reading)) return;
   // A click longer than the slowest beat (3 s at 20 BPM) would be cut off by
   // the next one anyway; writing all of a long file every beat would not be.
   const int rate = rate_.load(std::memory_order_relaxed);
@@ -132,12 +137,21 @@ void ClickPlayer::WriteClick(const SoundClip& clip, Micros due) {
       std::min(static_cast<std::int64_t>(clip.frames()), static_cast<std::int64_t>(rate) * 7 / 2);
   // Silence over what is left of the click before, so that it is cut off at
   // this click's onset and not heard again after this one ends.
+  // Never write where the sink may already have read: the server would
+  // count the stream as run dry and shift it, and the beat with it. The
+  // clock's idea of where the sink reads may lag by a block, hence the
+  // margin. A late click starts at the earliest frame still safe.
+  const std::int64_t earliest = reading + rate * kWriteMarginMicros / 1'000'000;
+  if (first < earliest) {
+    lateWrites_.fetch_add(1, std::memory_order_relaxed);
+    first = earliest;
+  }
   const std::int64_t frames = std::max(length, soundingUntil_ - first);
+  soundingUntil_ = first + length;
   const int channels = channels_.load(std::memory_order_relaxed);
   scratch_.assign(static_cast<std::size_t>(frames * channels), 0.0f);
   std::copy_n(clip.samples.begin(), length * channels, scratch_.begin());
   backend_->WriteAt(first, scratch_.data(), static_cast<int>(frames));
-  soundingUntil_ = first + length;
 
   const Micros slack = due + lead - clock_->now();
   Micros least = minSlack_.load(std::memory_order_relaxed);

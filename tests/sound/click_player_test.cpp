@@ -412,6 +412,25 @@ TEST(ClickPlayerWrites, ANewClickSilencesWhatIsLeftOfTheOneBefore) {
   EXPECT_EQ(rig.device.written[2].second.size(), 3u);  // nothing left to silence
 }
 
+TEST(ClickPlayerWrites, ALateClickStartsWhereTheSinkHasNotReadYet) {
+  Rig rig({48000, 2}, 512, 25000);
+  rig.device.takesWrites = true;
+  ASSERT_TRUE(rig.player->EnsureOpen());
+  rig.device.Report(0, gFakeSteady.load());
+  const Micros now = rig.clock().now();
+  // Due 22 ms ago: its frame is 3 ms ahead of the sink, inside the 5 ms
+  // margin that keeps writes clear of where the sink may already read.
+  rig.player->Play(rig.marker, now - 22000);
+  // Due 100 ms ago: long behind the sink.
+  rig.player->Play(rig.marker, now - 100000);
+  ASSERT_EQ(rig.device.written.size(), 2u);
+  for (const auto& [first, samples] : rig.device.written) {
+    EXPECT_EQ(first, 240);             // 5 ms after the frame the sink reads
+    EXPECT_EQ(samples.front(), 1.0f);  // the whole click
+  }
+  EXPECT_EQ(rig.player->Stats().late, 2u);
+}
+
 TEST(ClickPlayerWrites, AReportFarOffMovesTheClockButAnUnderrunAlsoMovesTheGrid) {
   Rig rig({48000, 2}, 512, 25000);
   rig.device.takesWrites = true;
@@ -427,6 +446,8 @@ TEST(ClickPlayerWrites, AReportFarOffMovesTheClockButAnUnderrunAlsoMovesTheGrid)
   };
   const Micros due = clock.now() + 1000;
   const std::int64_t before = frameOf(due);
+  // Where a click due `later` microseconds after `due` must land on the grid.
+  auto onGrid = [&](Micros later) { return before + later * 48 / 1000; };
   // Heard: the lead after the due time, plus the sink's latency.
   EXPECT_EQ(rig.player->OutputLatency(), 25000 + 4000);
   EXPECT_NEAR(rig.player->HeardAtSteady(due), clock.SteadyAt(due) + 29000, 2);
@@ -440,7 +461,8 @@ TEST(ClickPlayerWrites, AReportFarOffMovesTheClockButAnUnderrunAlsoMovesTheGrid)
   shown = clock.now();
   rig.device.Report(51 * 9600.0 + 4800, at += 200000);
   EXPECT_GE(clock.now(), shown + 200000 + 90000);
-  EXPECT_EQ(frameOf(due), before);
+  const Micros next = clock.now() + 1000;
+  EXPECT_EQ(frameOf(next), onGrid(next - due));
   EXPECT_EQ(clock.Anchors(), 1u);
 
   // The stream ran dry: the next report re-joins it on a new grid, and the
@@ -450,8 +472,8 @@ TEST(ClickPlayerWrites, AReportFarOffMovesTheClockButAnUnderrunAlsoMovesTheGrid)
   rig.device.Report(52 * 9600.0, at += 200000);
   EXPECT_EQ(clock.Anchors(), 2u);
   EXPECT_GE(clock.now(), ran);
-  const Micros next = clock.now() + 1000;
-  EXPECT_EQ(frameOf(next + 20000) - frameOf(next), 960);
+  const Micros after = clock.now() + 1000;
+  EXPECT_EQ(frameOf(after + 20000) - frameOf(after), 960);
 }
 
 }  // namespace
