@@ -301,8 +301,13 @@ class PulseBackend final : public AudioBackend {
     self->target_->Position_RT(self->readFrame_, at);
   }
 
-  static void OnUnderflow(pa_stream*, void* user) {
-    static_cast<PulseBackend*>(user)->target_->Underrun_RT();
+  // The stream ran dry and has shifted: the clock re-joins it at the next
+  // report, asked for at once so that few clicks go to the old grid.
+  static void OnUnderflow(pa_stream* stream, void* user) {
+    auto* self = static_cast<PulseBackend*>(user);
+    self->target_->Underrun_RT();
+    pa_operation* op = pa_stream_update_timing_info(stream, &PulseBackend::OnTiming, self);
+    if (op) pa_operation_unref(op);
   }
 
   RenderTarget* target_ = nullptr;
