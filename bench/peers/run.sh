@@ -523,7 +523,7 @@ $(row_resources GTick G)
   \`application.process.id\` is the program's; median of "Buffer Latency" (what the stream
   itself holds) and "Sink Latency" (the sink's part). The two programs use their streams
   differently: GTick appends each click to its stream, so a click is heard after the whole
-  Buffer Latency and the Sink Latency. Pendlo keeps about half a second of silence queued in
+  Buffer Latency and the Sink Latency. Pendlo keeps about 0.7 s of silence queued in
   the server and writes each click into that queue at its own frame, its lead
   ($P_lead_ms ms, a constant of the program) ahead of where the sink reads, so a click, a tempo
   change or Stop is heard after the lead and the Sink Latency; its Buffer Latency is that
