@@ -6,9 +6,7 @@
 // moment, and the beat cannot shift), the process wakes a few dozen times a
 // second instead of a few hundred, and a tempo change or Stop is still
 // heard within the lead: the queued silence delays nothing.
-#include <pthread.h>
 #include <pulse/pulseaudio.h>
-#include <sched.h>
 
 #include <algorithm>
 #include <atomic>
@@ -19,6 +17,7 @@
 #include <thread>
 
 #include "sound/audio_backend.h"
+#include "sound/audio_thread.h"
 
 namespace pendlo {
 namespace {
@@ -27,8 +26,6 @@ constexpr int kChannels = 2;
 constexpr int kFrameBytes = kChannels * static_cast<int>(sizeof(float));
 // Connecting to a server that hangs must not hold up start-up for long.
 constexpr auto kConnectTimeout = std::chrono::seconds(3);
-// See the SDL output: the audio thread outranks the beat timer.
-constexpr int kRealtimePriorityAboveMin = 15;
 // The queue of silence the server holds, and how much it asks for at once.
 constexpr Micros kQueueMicros = 700'000;
 constexpr Micros kRequestMicros = 345'000;
@@ -254,9 +251,7 @@ class PulseBackend final : public AudioBackend {
     auto* self = static_cast<PulseBackend*>(user);
     if (!self->raised_) {  // once per stream, on its own thread
       self->raised_ = true;
-      sched_param param{};
-      param.sched_priority = sched_get_priority_min(SCHED_FIFO) + kRealtimePriorityAboveMin;
-      pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+      RaiseAudioThreadToRealtime();
     }
     if (self->stream_ && pa_stream_get_state(self->stream_) == PA_STREAM_READY) {
       self->Refill(self->stream_);

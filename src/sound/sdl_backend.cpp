@@ -1,26 +1,19 @@
 // The SDL2 output stream. SDL runs the callback on its own audio thread; the
 // callback only reads the steady clock and hands over to the RenderTarget.
 #include <SDL.h>
-#include <pthread.h>
-#include <sched.h>
 
 #include <cstdlib>
 #include <string>
 
 #include "sound/audio_backend.h"
+#include "sound/audio_thread.h"
 
 namespace pendlo {
 namespace {
 
 constexpr int kChannels = 2;
 constexpr int kDefaultRate = 48000;
-// Above the beat timer's thread: a late buffer is an audible gap that
-// shifts every click after it, a late timer wake-up only eats into the lead.
-constexpr int kRealtimePriorityAboveMin = 15;
 
-// Real-time scheduling for SDL's audio thread when the system grants it
-// (root, or an rtprio limit); SDL itself only lowers its nice value. Without
-// it a busy machine starves the thread and the server plays a gap.
 // SDL's PulseAudio output asks the server to hold only one callback's worth
 // and refills when that is used up, so any delay of the audio thread is a
 // gap. libpulse reads PULSE_LATENCY_MSEC as the stream's target buffer: with
@@ -31,12 +24,6 @@ void SetServerBuffer(Micros micros) {
   if (micros <= 0 || (std::getenv("PULSE_LATENCY_MSEC") && !ours)) return;
   ours = true;
   ::setenv("PULSE_LATENCY_MSEC", std::to_string((micros + 999) / 1000).c_str(), 1);
-}
-
-void RaiseToRealtime() {
-  sched_param param{};
-  param.sched_priority = sched_get_priority_min(SCHED_FIFO) + kRealtimePriorityAboveMin;
-  pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
 }
 
 class SdlBackend final : public AudioBackend {
@@ -104,7 +91,7 @@ class SdlBackend final : public AudioBackend {
     auto* self = static_cast<SdlBackend*>(user);
     if (!self->raised_) {  // once per stream, on its own thread
       self->raised_ = true;
-      RaiseToRealtime();
+      RaiseAudioThreadToRealtime();  // SDL itself only lowers its nice value
     }
     const Micros at = steadyNowMicros();
     auto* out = reinterpret_cast<float*>(stream);
