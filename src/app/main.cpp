@@ -1,14 +1,20 @@
 // Pendlo: a desktop metronome. Creates the main window (which restores the
 // last session's settings and creates the hidden help window) and runs the
 // event loop until the window closes.
+#include <thread>
+
 #include "app/pendlo_application.h"
 #include "app/sound_setup.h"
+#include "files/text_codec.h"
 #include "ui/error_box.h"
 #include "ui/icon.h"
 #include "ui/look.h"
 #include "ui/metronome.h"
 
 int main(int argc, char** argv) {
+  // The text code tables are built beside the toolkit's start-up, not after
+  // it: the saved text and the memo need them before the window can show.
+  std::jthread codec(pendlo::PrepareTextCodec);
   pendlo::app::PreparePlatform();
   pendlo::app::PendloApplication app(argc, argv);
   const QString title = pendlo::ui::ApplicationTitle(QCoreApplication::applicationFilePath());

@@ -38,4 +38,9 @@ std::string EncodeDefinitionText(std::string_view text);
 // show at once what the file will hold. Returns the input when nothing changes.
 std::string ToCp932Representable(std::string_view utf8);
 
+// Builds the code tables the functions above share (a few milliseconds;
+// otherwise done by the first of them to run). Safe from any thread, so
+// start-up can have it done beside the window's creation.
+void PrepareTextCodec();
+
 }  // namespace pendlo

@@ -46,8 +46,9 @@ struct MetronomeOptions {
 
 class TMetronome : public QWidget {
  public:
-  // Builds the window from its description, runs FormCreate, then creates the
-  // hidden help window. Errors of FormCreate are shown, once per message.
+  // Builds the window from its description and runs FormCreate; errors of
+  // FormCreate are shown, once per message. Once the event loop runs, the
+  // sound output is opened and the hidden help window created.
   explicit TMetronome(MetronomeOptions options = {});
   ~TMetronome() override;
 
@@ -71,7 +72,7 @@ class TMetronome : public QWidget {
   DefinitionMemo* memList = nullptr;
   MeterRadioGroup* rgHyoushi = nullptr;
   QPushButton* btnHelp = nullptr;
-  TformHelp* formHelp = nullptr;
+  TformHelp* formHelp = nullptr;  // created just after start-up, or by HelpWindow()
 
   // The control built for a name of the description; nullptr if none.
   QWidget* Control(std::string_view name) const;
@@ -86,6 +87,9 @@ class TMetronome : public QWidget {
   void btnOpenClick();
   void btnSaveClick();
   void btnHelpClick();
+
+  // The help window, created hidden if it is not there yet.
+  TformHelp* HelpWindow();
 
   // Tempo -> Tempo, readout, BaseInterval, timer interval.
   void ChangeTempo();
@@ -111,6 +115,7 @@ class TMetronome : public QWidget {
   void BuildControls();
   void WireHandlers();
   void FormCreate();
+  void FinishStartup();
   void LoadSettings();
   void LoadSavedText();
   // Runs a handler or start-up step, showing what it throws.

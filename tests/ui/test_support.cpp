@@ -56,6 +56,7 @@ std::unique_ptr<TMetronome> MakeWindow(const std::string& dir, std::unique_ptr<S
   window->show();
   window->activateWindow();
   EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  QTest::qWait(0);  // the rest of start-up, which waits for the event loop
   return window;
 }
 
