@@ -22,6 +22,7 @@
 #include "ui/error_box.h"
 #include "ui/file_dialogs.h"
 #include "ui/flash_scheduler.h"
+#include "ui/gui_handoff.h"
 #include "ui/help_window.h"
 #include "ui/look.h"
 #include "ui/meter_radio_group.h"
@@ -42,7 +43,7 @@ std::string Utf8(const QString& text) {
 }  // namespace
 
 // The tick's effects on the window and the sound, run on the timer thread.
-// Nothing here touches a widget: flashes go to the GUI thread as queued calls
+// Nothing here touches a widget: flashes go to the GUI thread as posted calls
 // carrying which bar and when it is heard.
 class TMetronome::Effects final : public TickEffects {
  public:
@@ -57,9 +58,7 @@ class TMetronome::Effects final : public TickEffects {
     const Micros showAt = w_.sound_->HeardAt(dueMicros);
     const int index = bar == Click::Accent ? 0 : 1;
     FlashScheduler* flashes = w_.flashes_;
-    QMetaObject::invokeMethod(
-        flashes, [flashes, index, showAt] { flashes->Schedule(index, showAt); },
-        Qt::QueuedConnection);
+    w_.handoff_->Post([flashes, index, showAt] { flashes->Schedule(index, showAt); });
   }
   void RequestPaint() override {}  // the queued flash paints at once
   void HoldLit() override { BusyWait(16); }
@@ -208,6 +207,7 @@ void TMetronome::BuildControls() {
 
   dlgFiles = new FileDialogs(this);
   flashes_ = new FlashScheduler(Shape1, Shape2, this);
+  handoff_ = new GuiHandoff(this);
 }
 
 QWidget* TMetronome::Control(std::string_view name) const {
@@ -386,14 +386,10 @@ void TMetronome::OnTick(TMMTimer& sender) {
   } catch (const std::exception& e) {
     // Shown on the GUI thread; one box at a time however many ticks fail.
     if (tickErrorPending_.exchange(true)) return;
-    const std::string message = e.what();
-    QMetaObject::invokeMethod(
-        this,
-        [this, message] {
-          ReportError(message);
-          tickErrorPending_ = false;
-        },
-        Qt::QueuedConnection);
+    handoff_->Post([this, message = std::string(e.what())] {
+      ReportError(message);
+      tickErrorPending_ = false;
+    });
   }
 }
 

@@ -31,6 +31,7 @@ class IndicatorBar;
 class MeterRadioGroup;
 class TempoScrollBar;
 class TformHelp;
+class GuiHandoff;
 
 class TMetronome;
 
@@ -133,6 +134,7 @@ class TMetronome : public QWidget {
   std::unique_ptr<Effects> effects_;
   std::unique_ptr<TickSequencer> sequencer_;
   FlashScheduler* flashes_ = nullptr;
+  GuiHandoff* handoff_ = nullptr;  // the timer thread's way to the window
   std::string exeDir_;
   bool creating_ = false;
   std::set<std::string> shownWhileCreating_;
