@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "sound/audio_backend.h"
 #include "sound/audio_thread.h"
@@ -31,6 +32,8 @@ constexpr Micros kQueueMicros = 700'000;
 constexpr Micros kRequestMicros = 345'000;
 // How often the queue is topped up and the sink's position asked for.
 constexpr Micros kTickMicros = 400'000;
+// Silence sent on with every click written into the queue (see WriteAt).
+constexpr Micros kGuardMicros = 100'000;
 
 class PulseBackend final : public AudioBackend {
  public:
@@ -115,14 +118,29 @@ class PulseBackend final : public AudioBackend {
     if (!loop_ || frames <= 0) return;
     pa_threaded_mainloop_lock(loop_);
     if (stream_ && !lost_ && pa_stream_get_state(stream_) == PA_STREAM_READY) {
-      pa_stream_write(stream_, data, static_cast<std::size_t>(frames) * kFrameBytes, nullptr,
+      // A write into the queue leaves the server's write index at its end,
+      // and the sink reads only up to there until the next write puts it
+      // back at the queue's end. On a busy machine the server can take tens
+      // of milliseconds between the two, so the click goes with 0.1 s of the
+      // silence after it: ending only a little ahead of the sink, it would
+      // let the stream run dry in that gap, shifting every later click.
+      const std::int64_t end =
+          std::min(queueEnd_, first + std::max<std::int64_t>(frames, guardFrames_));
+      const float* out = data;
+      std::int64_t count = frames;
+      if (end > first + frames) {
+        count = end - first;
+        guarded_.assign(static_cast<std::size_t>(count) * kChannels, 0.0F);
+        std::copy_n(data, static_cast<std::size_t>(frames) * kChannels, guarded_.begin());
+        out = guarded_.data();
+      }
+      pa_stream_write(stream_, out, static_cast<std::size_t>(count) * kFrameBytes, nullptr,
                       first * kFrameBytes, PA_SEEK_ABSOLUTE);
-      if (first + frames >= queueEnd_) {
-        queueEnd_ = first + frames;
+      if (first + count >= queueEnd_) {
+        queueEnd_ = first + count;
       } else {
         // The server counts its queue up to the last write: one silent frame
-        // at the end puts the write index back there, or the sink would
-        // report an underrun after the click and stop to fill up again.
+        // at the end puts the write index back there.
         static constexpr float kSilentFrame[kChannels] = {};
         pa_stream_write(stream_, kSilentFrame, kFrameBytes, nullptr, queueEnd_ * kFrameBytes,
                         PA_SEEK_ABSOLUTE);
@@ -202,6 +220,8 @@ class PulseBackend final : public AudioBackend {
                                   this);
     frames_ = static_cast<int>(pa_stream_get_buffer_attr(stream_)->minreq / kFrameBytes);
     rate_ = rate;
+    guardFrames_ = kGuardMicros * rate / 1'000'000;
+    guarded_.reserve(static_cast<std::size_t>(guardFrames_) * kChannels);
     format = StreamFormat{rate, kChannels};
     return true;
   }
@@ -316,9 +336,11 @@ class PulseBackend final : public AudioBackend {
   int rate_ = 48000;
   std::atomic<Micros> sinkMicros_{0};  // the sink's latency, last reported
   // Under the main loop's lock:
-  std::int64_t queueEnd_ = 0;  // stream frame after the last one written
-  double readFrame_ = 0;       // the sink's read index, last reported...
-  Micros readAt_ = 0;          // ...at this steady time (0: none yet)
+  std::int64_t queueEnd_ = 0;     // stream frame after the last one written
+  std::int64_t guardFrames_ = 0;  // kGuardMicros at the stream's rate
+  std::vector<float> guarded_;    // a click and the silence sent with it
+  double readFrame_ = 0;          // the sink's read index, last reported...
+  Micros readAt_ = 0;             // ...at this steady time (0: none yet)
 };
 
 }  // namespace
