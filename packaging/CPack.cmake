@@ -1,6 +1,7 @@
 # Debian package of the installed program (`cpack -G DEB` in the build
 # directory). Library dependencies come from dpkg-shlibdeps; the fonts the
-# window asks for by name are added by hand, since nothing links them.
+# window asks for by name and SDL2 (loaded at run time, the fallback sound
+# output) are added by hand, since nothing links them.
 set(PENDLO_PACKAGE_CONTACT "Pendlo developers <pendlo@example.org>"
     CACHE STRING "Maintainer field of the Debian package")
 
@@ -17,7 +18,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic, fonts-liberation2")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic, fonts-liberation2, libsdl2-2.0-0")
 # The long description below the summary line; CPack indents its lines.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Pendlo is a small desktop metronome: tempo 20 to 600 BPM, meters of 1 to 9

@@ -100,7 +100,8 @@ else
   done
   depends=$(dpkg-deb -f "$deb" Depends)
   echo "Depends: $depends"
-  # The fonts are named by hand; the libraries come from dpkg-shlibdeps.
+  # The fonts and SDL2 (loaded at run time) are named by hand; the other
+  # libraries come from dpkg-shlibdeps.
   for p in fonts-ipafont-gothic fonts-liberation2 libqt6widgets6 libsdl2-2.0-0 libc6; do
     grep -qE "(^|, )$p( |,|$)" <<<"$depends" || fail "package does not depend on $p"
   done

@@ -1,12 +1,11 @@
 // The SDL2 output stream. SDL runs the callback on its own audio thread; the
 // callback only reads the steady clock and hands over to the RenderTarget.
-#include <SDL.h>
-
 #include <cstdlib>
 #include <string>
 
 #include "sound/audio_backend.h"
 #include "sound/audio_thread.h"
+#include "sound/sdl_library.h"
 
 namespace pendlo {
 namespace {
@@ -34,21 +33,23 @@ class SdlBackend final : public AudioBackend {
             std::string& error) override {
     Close();
     SetServerBuffer(request.serverBufferMicros);
+    sdl_ = LoadSdl(&error);
+    if (sdl_ == nullptr) return false;
     // The program handles its own signals (settings are saved on SIGTERM).
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Pendlo");
-    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Clicks");
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-      error = SDL_GetError();
+    sdl_->SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    sdl_->SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Pendlo");
+    sdl_->SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Clicks");
+    if (sdl_->InitSubSystem(SDL_INIT_AUDIO) != 0) {
+      error = sdl_->GetError();
       return false;
     }
     // The device's own rate spares the server a resampler (and its latency).
     int rate = kDefaultRate;
     SDL_AudioSpec device{};
     char* name = nullptr;
-    if (SDL_GetDefaultAudioInfo(&name, &device, 0) == 0) {
+    if (sdl_->GetDefaultAudioInfo(&name, &device, 0) == 0) {
       if (device.freq >= 8000 && device.freq <= 384000) rate = device.freq;
-      SDL_free(name);
+      sdl_->Free(name);
     }
     SDL_AudioSpec want{};
     want.freq = rate;
@@ -62,10 +63,10 @@ class SdlBackend final : public AudioBackend {
     raised_ = false;
     // No changes allowed: SDL converts if the device wants another format,
     // so the callback always sees float stereo at `rate`.
-    device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    device_ = sdl_->OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (device_ == 0) {
-      error = SDL_GetError();
-      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+      error = sdl_->GetError();
+      sdl_->QuitSubSystem(SDL_INIT_AUDIO);
       return false;
     }
     frames_ = have.samples;
@@ -74,14 +75,14 @@ class SdlBackend final : public AudioBackend {
   }
 
   void Start() override {
-    if (device_ != 0) SDL_PauseAudioDevice(device_, 0);
+    if (device_ != 0) sdl_->PauseAudioDevice(device_, 0);
   }
 
   void Close() override {
     if (device_ == 0) return;
-    SDL_CloseAudioDevice(device_);
+    sdl_->CloseAudioDevice(device_);
     device_ = 0;
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    sdl_->QuitSubSystem(SDL_INIT_AUDIO);
   }
 
   int BufferFrames() const override { return frames_; }
@@ -98,13 +99,14 @@ class SdlBackend final : public AudioBackend {
     const int frames = len / static_cast<int>(sizeof(float) * kChannels);
     // After a disconnect SDL keeps calling back on a timer, with nowhere to
     // send the sound; the status (an atomic read) tells the two apart.
-    if (SDL_GetAudioDeviceStatus(self->device_) == SDL_AUDIO_PLAYING) {
+    if (self->sdl_->GetAudioDeviceStatus(self->device_) == SDL_AUDIO_PLAYING) {
       self->target_->Render_RT(out, frames, at);
     } else {
       self->target_->Lost_RT(out, frames, at);
     }
   }
 
+  const SdlLibrary* sdl_ = nullptr;
   RenderTarget* target_ = nullptr;
   bool raised_ = false;  // audio thread only, once started
   SDL_AudioDeviceID device_ = 0;
