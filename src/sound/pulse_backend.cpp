@@ -305,16 +305,11 @@ class PulseBackend final : public AudioBackend {
     auto* self = static_cast<PulseBackend*>(user);
     const pa_timing_info* info = success ? pa_stream_get_timing_info(stream) : nullptr;
     if (!info || info->read_index_corrupt || !info->playing) return;
-    // The read index is what the sink had taken when the server answered,
-    // to be heard sink_usec later; the timestamp is that moment (the
-    // server's own clock, which is ours on one machine). The answer's age is
-    // taken from it, not guessed from the transport time: a reply that waited
-    // for this thread would otherwise date the position late, and the clock
-    // would jump at the next report. Clicks are written ahead of the read
-    // index; frames behind it would need the sink to rewind, which not every
+    // The read index is where the sink stood half a round trip ago: what it
+    // has taken, to be heard sink_usec later. Clicks are written ahead of
+    // it; frames behind it would need the sink to rewind, which not every
     // sink does.
-    const auto age = std::min<pa_usec_t>(pa_timeval_age(&info->timestamp), 1'000'000);
-    const Micros at = steadyNowMicros() - static_cast<Micros>(age);
+    const Micros at = steadyNowMicros() - static_cast<Micros>(info->transport_usec);
     self->sinkMicros_.store(static_cast<Micros>(info->sink_usec), std::memory_order_relaxed);
     self->readFrame_ = static_cast<double>(info->read_index) / kFrameBytes;
     self->readAt_ = at;
