@@ -1,6 +1,6 @@
 // Pendlo: a desktop metronome. Creates the main window (which restores the
-// last session's settings and creates the hidden help window) and runs the
-// event loop until the window closes.
+// last session's settings and, once shown, opens the sound output and
+// creates the hidden help window) and runs the event loop until it closes.
 #include <thread>
 
 #include "app/pendlo_application.h"
