@@ -123,8 +123,9 @@ WriteOutcome AtomicWrite(const std::string& path, std::string_view bytes, FileSy
   const bool exists = fs.Stat(target, &old) == 0;
   if (exists) {
     if (S_ISDIR(old.st_mode)) return {WriteStage::kCreate, EISDIR};
-    if (!S_ISREG(old.st_mode) || IsReadOnly(old.st_mode)) return {WriteStage::kCreate, EACCES};
+    if (!S_ISREG(old.st_mode)) return {WriteStage::kCreate, EACCES};
     if (Holds(fs, target, old, bytes)) return {};
+    if (IsReadOnly(old.st_mode)) return {WriteStage::kCreate, EACCES};
   }
 
   const std::string dir = DirectoryOf(target);

@@ -23,7 +23,7 @@ TEST(ReadOnlyDirectory, EverySaveFailsWithItsMessageAndChangesNothing) {
   // Nothing can be created there, not even the temporary file, so the
   // definition texts fail at creation and name the file.
   const std::map<std::string, std::string> expected = {
-      {"init.sav", "ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
+      {"init.sav", dir + "init.sav: ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
       {"dtp.sav", "ﾌｧｲﾙ " + dir + "dtp.sav を作成できません"},
       {"rhythm.dtp", "ﾌｧｲﾙ " + dir + "rhythm.dtp を作成できません"},
   };
