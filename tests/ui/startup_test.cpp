@@ -82,11 +82,11 @@ TEST(Startup, AFailedStepIsShownOnceAndTheRestStillRuns) {
   } rows[] = {
       {"non-numeric meter: tempo kept, readout agrees",
        [](const TempDir& d) { d.Write("init.sav", "96\r\nfour\r\n1\r\n2\r\n"); },
-       {"入力値が数値ではありません."},
+       {"%s: 入力値が数値ではありません."},
        96},
       {"a directory named init.sav: one box for both steps",
        [](const TempDir& d) { std::filesystem::create_directory(d.File("init.sav")); },
-       {"ﾌｧｲﾙへのｱｸｾｽが拒否されました."},
+       {"%s: ﾌｧｲﾙへのｱｸｾｽが拒否されました."},
        72},
       {"dtp.sav too large for the memo",
        [](const TempDir& d) {
@@ -102,7 +102,9 @@ TEST(Startup, AFailedStepIsShownOnceAndTheRestStillRuns) {
     row.prepare(dir);
     CaughtBoxes boxes;
     auto w = MakeWindow(dir.Path());
-    EXPECT_EQ(boxes.texts, row.boxes);
+    QStringList expected = row.boxes;  // %s: the full name of "init.sav"
+    expected.replaceInStrings("%s", QString::fromStdString(dir.File("init.sav")));
+    EXPECT_EQ(boxes.texts, expected);
     for (const QString& caption : boxes.captions) EXPECT_EQ(caption, "pendlo");
     EXPECT_EQ(w->scrBarTempo->Position(), row.tempo);
     EXPECT_EQ(w->lblTempo->text(), QString::number(row.tempo));
