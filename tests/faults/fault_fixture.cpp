@@ -232,7 +232,7 @@ Program::~Program() {
 }
 
 bool Program::Start(const std::string& exe, std::vector<std::string> env,
-                    const std::string& errFile) {
+                    const std::string& errFile, const std::string& cwd) {
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -243,6 +243,7 @@ bool Program::Start(const std::string& exe, std::vector<std::string> env,
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
   }
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
   const int r = posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv, envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (r != 0) pid_ = -1;

@@ -129,8 +129,10 @@ class Program {
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 
-  // Starts exe with env, its stderr written to errFile when given; false on failure.
-  bool Start(const std::string& exe, std::vector<std::string> env, const std::string& errFile = {});
+  // Starts exe with env, its stderr written to errFile and its working
+  // directory cwd when given; false on failure.
+  bool Start(const std::string& exe, std::vector<std::string> env, const std::string& errFile = {},
+             const std::string& cwd = {});
   pid_t pid() const { return pid_; }
   // Waits until it ends, at most limit: its exit status (waitpid form), or
   // -1 when it is still running then.
