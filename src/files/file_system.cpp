@@ -150,7 +150,8 @@ int ReadRegularFile(FileSystem& fs, const std::string& path, std::size_t limit, 
     char buf[65536];
     for (;;) {
       const std::size_t room = limit - out->size();
-      const long n = fs.Read(fd, buf, std::min(sizeof buf, room + 1));
+      // One byte more than there is room for tells a file over the limit.
+      const long n = fs.Read(fd, buf, room < sizeof buf ? room + 1 : sizeof buf);
       if (n < 0) {
         result = static_cast<int>(n);
         break;
