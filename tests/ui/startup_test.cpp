@@ -122,6 +122,37 @@ TEST(Startup, AnUnreadableSavedTextIsNotOverwrittenByAnEmptyMemo) {
   EXPECT_EQ(dir.Read("dtp.sav"), big);
 }
 
+TEST(Startup, AskedToEndBetweenStepsItSavesOnlyWhatItRead) {
+  // Files the program rewrites in its own form when it saves them.
+  const std::string settings = "+120\r\n9\r\n10\r\n20\r\n", text = "/ 7/8\n322";
+  const struct {
+    const char* name;
+    int stepsRun;  // the checks between steps that pass before the request
+    std::string settingsAfter, textAfter;
+    bool prepared;  // the click files were made
+  } rows[] = {
+      {"before the data directory is known", 0, settings, text, false},
+      {"before the settings are read", 2, settings, text, true},
+      {"before dtp.sav is read", 3, "120\r\n9\r\n10\r\n20\r\n", text, true},
+      {"not at all", 4, "120\r\n9\r\n10\r\n20\r\n", "/ 7/8\r\n322", true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    dir.Write("init.sav", settings);
+    dir.Write("dtp.sav", text);
+    int checks = 0;
+    MetronomeOptions options;
+    options.dataDir = dir.Path();
+    options.stopRequested = [&] { return ++checks > row.stepsRun; };
+    TMetronome w(std::move(options));
+    EXPECT_EQ(w.SaveBeforeExit(), "");
+    EXPECT_EQ(dir.Read("init.sav"), row.settingsAfter);
+    EXPECT_EQ(dir.Read("dtp.sav"), row.textAfter);
+    EXPECT_EQ(std::filesystem::exists(dir.File("pi.wav")), row.prepared);
+  }
+}
+
 TEST(Close, AFailedSaveKeepsTheWindowOpenAndTheNextCloseTriesAgain) {
   TempDir dir;
   CaughtBoxes boxes;
