@@ -1,10 +1,12 @@
 // Pendlo: a desktop metronome. Creates the main window (which restores the
 // last session's settings and, once shown, opens the sound output and
 // creates the hidden help window) and runs the event loop until it closes.
+// A request to end (SIGTERM, SIGINT, SIGHUP) is answered at any point.
 #include <thread>
 
 #include "app/pendlo_application.h"
 #include "app/sound_setup.h"
+#include "app/termination.h"
 #include "files/text_codec.h"
 #include "ui/error_box.h"
 #include "ui/icon.h"
@@ -12,11 +14,17 @@
 #include "ui/metronome.h"
 
 int main(int argc, char** argv) {
+  pendlo::app::InstallTerminationHandlers();
   // The text code tables are built beside the toolkit's start-up, not after
   // it: the saved text and the memo need them before the window can show.
   std::jthread codec(pendlo::PrepareTextCodec);
   pendlo::app::PreparePlatform();
   pendlo::app::PendloApplication app(argc, argv);
+  // Asked to end while the toolkit started: nothing has been read yet.
+  if (pendlo::app::TerminationRequests() > 0) {
+    app.AnswerTermination();
+    return 0;
+  }
   const QString title = pendlo::ui::ApplicationTitle(QCoreApplication::applicationFilePath());
   pendlo::ui::SetApplicationTitle(title);
   QCoreApplication::setApplicationName(title);
@@ -32,7 +40,11 @@ int main(int argc, char** argv) {
   pendlo::ui::MetronomeOptions options;
   options.sound = pendlo::app::SystemSoundLink();
   options.onBuilt = [&window](pendlo::ui::TMetronome& built) { window = &built; };
+  options.stopRequested = [] { return pendlo::app::TerminationRequests() > 0; };
   pendlo::ui::TMetronome metronome(std::move(options));
+  // A request during start-up stopped it between steps: what was read is
+  // saved, and the program ends.
+  app.AnswerTermination();
   if (app.ExitRequested()) return 0;
   metronome.show();
   return app.exec();

@@ -1,43 +1,22 @@
 #include "app/pendlo_application.h"
 
-#include <fcntl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QSessionManager>
 #include <QSocketNotifier>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
+#include "app/termination.h"
 #include "ui/error_box.h"
 
 namespace pendlo::app {
 
-namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-// Only async-signal-safe work here: the GUI thread does the rest.
-extern "C" void OnTerminationSignal(int signo) {
-  const int saved = errno;
-  const unsigned char byte = static_cast<unsigned char>(signo);
-  [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &byte, 1);
-  errno = saved;
-}
-
-}  // namespace
-
 PendloApplication::PendloApplication(int& argc, char** argv) : QApplication(argc, argv) {
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalPipe) == 0) {
-    signalNotifier_ = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
+  InstallTerminationHandlers();  // main() did already; a test may not have
+  if (TerminationNotifyFd() >= 0) {
+    signalNotifier_ = new QSocketNotifier(TerminationNotifyFd(), QSocketNotifier::Read, this);
     connect(signalNotifier_, &QSocketNotifier::activated, this, [this] { OnSignal(); });
-    struct sigaction action {};
-    action.sa_handler = OnTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int signo : {SIGTERM, SIGHUP, SIGINT}) sigaction(signo, &action, nullptr);
   }
   connect(this, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
     if (!save_) return;
@@ -47,14 +26,7 @@ PendloApplication::PendloApplication(int& argc, char** argv) : QApplication(argc
 }
 
 PendloApplication::~PendloApplication() {
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  for (int signo : {SIGTERM, SIGHUP, SIGINT}) sigaction(signo, &action, nullptr);
   delete signalNotifier_;
-  for (int& fd : g_signalPipe) {
-    if (fd >= 0) close(fd);
-    fd = -1;
-  }
 }
 
 bool PendloApplication::notify(QObject* receiver, QEvent* event) {
@@ -74,14 +46,22 @@ void PendloApplication::SetSaveBeforeExit(std::function<std::string()> save) {
 
 void PendloApplication::OnSignal() {
   unsigned char byte = 0;
-  while (read(g_signalPipe[0], &byte, 1) == 1) {
+  while (read(TerminationNotifyFd(), &byte, 1) == 1) {
   }
+  AnswerTermination();
+}
+
+void PendloApplication::AnswerTermination() {
+  const int requests = TerminationRequests();
+  if (requests == answered_) return;
+  answered_ = requests;
   if (save_) {
     const std::string error = save_();
     // Nobody may be there to see a box; the message goes to the log.
     if (!error.empty()) std::fprintf(stderr, "%s\n", error.c_str());
   }
   exitRequested_ = true;
+  TerminationAnswered();
   exit(0);  // ends every running event loop, a modal box's included
 }
 

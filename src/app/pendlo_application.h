@@ -25,6 +25,11 @@ class PendloApplication : public QApplication {
   // success.
   void SetSaveBeforeExit(std::function<std::string()> save);
 
+  // Answers the termination signals not answered yet: runs the save, then
+  // ends every running event loop. The event loop calls it on each signal;
+  // start-up calls it where no loop runs.
+  void AnswerTermination();
+
   // A signal asked the program to end, also before the event loop runs
   // (for instance while a start-up error box was open).
   bool ExitRequested() const { return exitRequested_; }
@@ -34,6 +39,7 @@ class PendloApplication : public QApplication {
 
   std::function<std::string()> save_;
   QSocketNotifier* signalNotifier_ = nullptr;
+  int answered_ = 0;  // termination requests answered so far
   bool exitRequested_ = false;
 };
 

@@ -65,13 +65,68 @@ int ResolveLinks(FileSystem& fs, const std::string& path, std::string* resolved)
   return -ELOOP;
 }
 
+mode_t ReplacedMode(mode_t old) {
+  mode_t mode = old & 07777;
+  if ((mode & 0444) == 0) mode |= 0600;
+  return mode;
+}
+
+namespace {
+
+bool IsReadOnly(mode_t mode) {
+  return (mode & 0222) == 0 && (mode & 0444) != 0;
+}
+
+// Whether the regular file st describes already holds bytes.
+bool Holds(FileSystem& fs, const std::string& path, const struct stat& st, std::string_view bytes) {
+  if (static_cast<unsigned long long>(st.st_size) != bytes.size()) return false;
+  std::string now;
+  bool tooLarge = false;
+  return ReadRegularFile(fs, path, bytes.size(), OverLimit::kRefuse, &now, &tooLarge) == 0 &&
+         !tooLarge && now == bytes;
+}
+
+// Overwrites the regular file old describes, keeping its inode, owner and
+// links; used where no file can be made beside it.
+WriteOutcome WriteInPlace(FileSystem& fs, const std::string& target, const struct stat& old,
+                          std::string_view bytes) {
+  const int fd = fs.Open(target, O_WRONLY | O_NOCTTY | O_NONBLOCK, 0);
+  if (fd < 0) return Fail(WriteStage::kCreate, fd);
+  struct stat now {};
+  if (fs.FStat(fd, &now) != 0 || !S_ISREG(now.st_mode) || now.st_dev != old.st_dev ||
+      now.st_ino != old.st_ino) {
+    fs.Close(fd);  // swapped since it was looked at
+    return {WriteStage::kCreate, EACCES};
+  }
+  if (ReplacedMode(old.st_mode) != (old.st_mode & 07777)) {
+    fs.ChangeMode(fd, ReplacedMode(old.st_mode));
+  }
+  WriteOutcome outcome;
+  if (int r = WriteAll(fs, fd, bytes); r < 0) {
+    outcome = Fail(WriteStage::kWrite, r);
+  } else if (r = fs.Truncate(fd, static_cast<off_t>(bytes.size())); r < 0) {
+    outcome = Fail(WriteStage::kWrite, r);
+  } else if (r = fs.Sync(fd); r < 0) {
+    outcome = Fail(WriteStage::kWrite, r);
+  }
+  if (const int r = fs.Close(fd); r < 0 && outcome.ok()) outcome = Fail(WriteStage::kWrite, r);
+  return outcome;
+}
+
+}  // namespace
+
 WriteOutcome AtomicWrite(const std::string& path, std::string_view bytes, FileSystem& fs) {
   std::string target;
   if (const int r = ResolveLinks(fs, path, &target); r < 0) return Fail(WriteStage::kCreate, r);
 
   struct stat old {};
   const bool exists = fs.Stat(target, &old) == 0;
-  if (exists && S_ISDIR(old.st_mode)) return {WriteStage::kCreate, EISDIR};
+  if (exists) {
+    if (S_ISDIR(old.st_mode)) return {WriteStage::kCreate, EISDIR};
+    if (!S_ISREG(old.st_mode)) return {WriteStage::kCreate, EACCES};
+    if (Holds(fs, target, old, bytes)) return {};
+    if (IsReadOnly(old.st_mode)) return {WriteStage::kCreate, EACCES};
+  }
 
   const std::string dir = DirectoryOf(target);
   std::string temp;
@@ -80,13 +135,24 @@ WriteOutcome AtomicWrite(const std::string& path, std::string_view bytes, FileSy
     temp = TempName(dir);
     fd = fs.Open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, 0666);
   }
-  if (fd < 0) return Fail(WriteStage::kCreate, fd);
+  if (fd < 0) {
+    if (exists && (fd == -EACCES || fd == -EPERM)) return WriteInPlace(fs, target, old, bytes);
+    return Fail(WriteStage::kCreate, fd);
+  }
 
-  if (exists && S_ISREG(old.st_mode)) {
-    // Best effort: the owner can only be kept by a privileged process, and
-    // some file systems have no modes; neither is worth failing the save.
-    fs.ChangeOwner(fd, old.st_uid, old.st_gid);
-    fs.ChangeMode(fd, old.st_mode & 07777);
+  if (exists) {
+    // Only a privileged process may give the file away; where the owner
+    // cannot be kept, the old file is overwritten instead, so it stays its
+    // owner's.
+    struct stat made {};
+    if (fs.ChangeOwner(fd, old.st_uid, old.st_gid) != 0 &&
+        (fs.FStat(fd, &made) != 0 || made.st_uid != old.st_uid || made.st_gid != old.st_gid)) {
+      fs.Close(fd);
+      fs.Unlink(temp);
+      return WriteInPlace(fs, target, old, bytes);
+    }
+    // Some file systems have no modes; that is not worth failing the save.
+    fs.ChangeMode(fd, ReplacedMode(old.st_mode));
   }
 
   WriteOutcome outcome;
@@ -98,7 +164,13 @@ WriteOutcome AtomicWrite(const std::string& path, std::string_view bytes, FileSy
   // Some file systems (NFS) report a failed write only at close.
   if (const int r = fs.Close(fd); r < 0 && outcome.ok()) outcome = Fail(WriteStage::kWrite, r);
   if (outcome.ok()) {
-    if (const int r = fs.Rename(temp, target); r < 0) outcome = Fail(WriteStage::kCreate, r);
+    // Something put in the target's place meanwhile is not replaced either.
+    struct stat now {};
+    if (fs.LStat(target, &now) == 0 && !S_ISREG(now.st_mode)) {
+      outcome = {WriteStage::kCreate, S_ISDIR(now.st_mode) ? EISDIR : EACCES};
+    } else if (const int rr = fs.Rename(temp, target); rr < 0) {
+      outcome = Fail(WriteStage::kCreate, rr);
+    }
   }
   if (!outcome.ok()) {
     fs.Unlink(temp);

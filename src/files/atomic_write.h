@@ -1,6 +1,8 @@
-// Replacing a file's content so that a reader sees the old bytes or the new
-// ones, never a mix: a failed or interrupted save leaves the old file whole.
+// Replacing a file's content safely: a reader sees the old bytes or the new
+// ones, never a mix, and only a plain file the user may write is replaced.
 #pragma once
+
+#include <sys/types.h>
 
 #include <string>
 #include <string_view>
@@ -9,7 +11,7 @@
 
 namespace pendlo {
 
-// Where an atomic write failed, so callers can pick their message.
+// Where a write failed, so callers can pick their message.
 enum class WriteStage {
   kNone,    // success
   kCreate,  // the file could not be created or replaced (open, rename, ...)
@@ -22,12 +24,21 @@ struct WriteOutcome {
   bool ok() const { return stage == WriteStage::kNone; }
 };
 
-// Writes bytes to a temporary file in the target's directory, syncs it and
-// renames it over the target. A symbolic link is followed and its target is
-// replaced, so the link stays a link. An existing file keeps its mode and,
-// where allowed, its owner; a new one gets 0666 less the umask. A directory
-// in the way fails at kCreate with EISDIR. On failure the temporary file is
-// removed and the target is untouched.
+// Writes bytes to the file at path. A symbolic link is followed first and
+// its final target written, so the link stays a link.
+// - Refused at kCreate, touching nothing: a directory (EISDIR); a FIFO,
+//   device or socket (EACCES); a read-only file, that is one with a read bit
+//   and no write bit for anyone (EACCES), decided from the mode so that root
+//   is refused too.
+// - A file that already holds exactly these bytes is left as it is.
+// - Otherwise a temporary file beside the target is written, synced and
+//   renamed over it. It takes the old file's owner and mode; a file nobody
+//   could read gets its owner's read and write bits, so that what is saved
+//   can be read back. A new file gets 0666 less the umask.
+// - Where no temporary file can be made (a directory the user may not
+//   write) or the owner cannot be kept, the file is written in place and
+//   synced; a failure then may leave it partly written.
+// On failure the temporary file is removed and the target is untouched.
 WriteOutcome AtomicWrite(const std::string& path, std::string_view bytes,
                          FileSystem& fs = RealFileSystem());
 
@@ -35,5 +46,8 @@ WriteOutcome AtomicWrite(const std::string& path, std::string_view bytes,
 // its last element followed (a dangling link gives the missing file it
 // names). Returns 0, or -ELOOP after 40 links.
 int ResolveLinks(FileSystem& fs, const std::string& path, std::string* resolved);
+
+// The mode a replaced file of mode old gets (see AtomicWrite).
+mode_t ReplacedMode(mode_t old);
 
 }  // namespace pendlo

@@ -68,7 +68,9 @@ std::string ChooseDataDir(const std::string& exeDir, const std::string& userDir,
   if (!exeDir.empty() && !IsSystemDir(exeDir) && fs.Access(exeDir, W_OK) == 0) {
     return WithSlash(exeDir);
   }
-  if (const int r = MakeDirs(fs, userDir); r < 0) throw EInOutError::FromErrno(-r);
+  if (const int r = MakeDirs(fs, userDir); r < 0) throw EInOutError::FromErrno(-r, userDir);
+  // One that exists but is not ours to write is no better than none.
+  if (const int r = fs.Access(userDir, W_OK); r < 0) throw EInOutError::FromErrno(-r, userDir);
   return WithSlash(userDir);
 }
 
@@ -78,7 +80,7 @@ std::string ExeDir() {
 }
 
 std::string DataFile(const std::string& dir, const std::string& name) {
-  return dir.empty() ? name : WithSlash(dir) + name;
+  return dir.empty() ? std::string() : WithSlash(dir) + name;
 }
 
 }  // namespace pendlo

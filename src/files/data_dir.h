@@ -28,9 +28,10 @@ std::string UserDataDir(const char* xdgDataHome, const char* home);
 bool IsSystemDir(const std::string& dir);
 
 // exeDir when the effective user may write there and it is not a system
-// directory (so root running /usr/bin/pendlo does not litter /usr/bin), else userDir, created with
-// its missing parents (mode 0700). Throws EInOutError when userDir is needed
-// and cannot be created.
+// directory (so root running /usr/bin/pendlo does not litter /usr/bin), else
+// userDir, created with its missing parents (mode 0700). Throws EInOutError
+// naming userDir when it is needed and cannot be created: there is then no
+// data directory, and never the working directory in its place.
 std::string ChooseDataDir(const std::string& exeDir, const std::string& userDir,
                           FileSystem& fs = RealFileSystem());
 
@@ -39,7 +40,8 @@ std::string ChooseDataDir(const std::string& exeDir, const std::string& userDir,
 // length. Throws EInOutError as ChooseDataDir.
 std::string ExeDir();
 
-// dir + name, with a "/" between them when dir lacks its trailing one.
+// dir + name, with a "/" between them when dir lacks its trailing one; ""
+// when there is no data directory (dir empty), a path no file has.
 std::string DataFile(const std::string& dir, const std::string& name);
 
 }  // namespace pendlo

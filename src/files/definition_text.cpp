@@ -6,14 +6,37 @@
 
 namespace pendlo {
 
-std::string LoadDefinitionText(const std::string& path, FileSystem& fs) {
+std::string ReadDefinitionFile(const std::string& path, FileSystem& fs) {
   std::string bytes;
   bool tooLarge = false;
-  if (const int r = ReadWholeFile(fs, path, kMemoLimitBytes, &bytes, &tooLarge); r < 0) {
+  if (const int r =
+          ReadRegularFile(fs, path, kMemoLimitBytes, OverLimit::kRefuse, &bytes, &tooLarge);
+      r < 0) {
     throw EFOpenError(path, -r);
   }
   if (tooLarge) throw EMemoLimitError();
-  return DecodeDefinitionText(bytes);
+  return bytes;
+}
+
+std::string LoadDefinitionText(const std::string& path, FileSystem& fs) {
+  return DecodeDefinitionText(ReadDefinitionFile(path, fs));
+}
+
+bool SavesAs(const std::string& text, std::string_view fileBytes) {
+  const std::string saved = EncodeDefinitionText(text);
+  std::size_t s = 0;
+  for (std::size_t i = 0; i < fileBytes.size(); ++i) {
+    const char b = fileBytes[i];
+    if (b == '\r' || b == '\n') {
+      if (saved.compare(s, 2, "\r\n") != 0) return false;
+      s += 2;
+      if (b == '\r' && i + 1 < fileBytes.size() && fileBytes[i + 1] == '\n') ++i;
+    } else {
+      if (s >= saved.size() || saved[s] != b) return false;
+      ++s;
+    }
+  }
+  return s == saved.size();
 }
 
 void SaveDefinitionText(const std::string& path, const std::string& text, FileSystem& fs) {

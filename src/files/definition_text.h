@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "files/file_system.h"
 
@@ -13,15 +14,24 @@ namespace pendlo {
 // The largest definition file the memo takes, in bytes.
 inline constexpr std::size_t kMemoLimitBytes = 1024 * 1024;
 
-// Reads a definition file as memo text. Throws EMemoLimitError for a file
-// over kMemoLimitBytes (decided from its size before it is read) and
-// EFOpenError (naming path) when it cannot be opened or read.
+// Reads a definition file's bytes. Throws EMemoLimitError for a file over
+// kMemoLimitBytes (decided from its size before it is read) and EFOpenError
+// (naming path) when it cannot be opened or read or is not a regular file (a
+// FIFO or a device is refused without waiting for it).
+std::string ReadDefinitionFile(const std::string& path, FileSystem& fs = RealFileSystem());
+
+// ReadDefinitionFile decoded as memo text.
 std::string LoadDefinitionText(const std::string& path, FileSystem& fs = RealFileSystem());
 
-// Replaces the file at path atomically with the text in its file form.
-// Throws EFCreateError (naming path) when the file cannot be created or
-// replaced, EWriteError when its bytes cannot be written; the old file then
-// stays whole.
+// Whether saving text writes back the file's bytes, line breaks aside (a
+// lone CR or LF comes back as CR LF). False when loading lost something: a
+// NUL and what follows it, or bytes the memo did not keep.
+bool SavesAs(const std::string& text, std::string_view fileBytes);
+
+// Replaces the file at path with the text in its file form, as AtomicWrite
+// does. Throws EFCreateError (naming path) when the file cannot be created or
+// replaced (also a read-only file, a directory, FIFO or device), EWriteError
+// when its bytes cannot be written.
 void SaveDefinitionText(const std::string& path, const std::string& text,
                         FileSystem& fs = RealFileSystem());
 

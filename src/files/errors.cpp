@@ -52,17 +52,18 @@ int InOutCodeForErrno(int err) {
   }
 }
 
-EInOutError::EInOutError(int code) : EInOutError(code, InOutMessage(code)) {}
+EInOutError::EInOutError(int code, const std::string& file)
+    : EInOutError(code, InOutMessage(code), file) {}
 
-EInOutError::EInOutError(int code, const std::string& message)
-    : std::runtime_error(message), code_(code) {}
+EInOutError::EInOutError(int code, const std::string& message, const std::string& file)
+    : std::runtime_error(file.empty() ? message : file + ": " + message), code_(code) {}
 
-EInOutError EInOutError::FromErrno(int err) {
+EInOutError EInOutError::FromErrno(int err, const std::string& file) {
   const int code = InOutCodeForErrno(err);
-  if (code != 0) return EInOutError(code);
+  if (code != 0) return EInOutError(code, file);
   // Always the generic form: an errno such as EIO (5) must not borrow the
   // message of the table code with the same number.
-  return EInOutError(err, "I/O ｴﾗｰ (" + std::to_string(err) + ")");
+  return EInOutError(err, "I/O ｴﾗｰ (" + std::to_string(err) + ")", file);
 }
 
 EFileError::EFileError(const std::string& message, int err)

@@ -16,21 +16,23 @@ inline constexpr int kInOutReadBeyondEnd = 100;
 inline constexpr int kInOutDiskFull = 101;
 inline constexpr int kInOutNotANumber = 106;
 
-// Failure on "init.sav", "pi.wav", "po.wav" or the data directory.
+// Failure on "init.sav", "pi.wav", "po.wav" or the data directory. With a
+// file name the message reads "<file>: <message>", so the user learns which
+// file to mend.
 class EInOutError : public std::runtime_error {
  public:
   // The message of the code table; "I/O ｴﾗｰ (<code>)" for codes without one.
-  explicit EInOutError(int code);
+  explicit EInOutError(int code, const std::string& file = {});
 
   // Maps a system errno to the code table (ENOENT -> 2, EACCES -> 5, ENOSPC
   // -> 101, ...). An errno without a code of its own gives "I/O ｴﾗｰ (<errno>)"
   // and Code() returns that errno.
-  static EInOutError FromErrno(int err);
+  static EInOutError FromErrno(int err, const std::string& file = {});
 
   int Code() const { return code_; }
 
  private:
-  EInOutError(int code, const std::string& message);
+  EInOutError(int code, const std::string& message, const std::string& file);
   int code_;
 };
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -74,6 +75,10 @@ int FileSystem::ReadLink(const std::string& path, std::string* target) {
   }
 }
 
+int FileSystem::Truncate(int fd, off_t length) {
+  return Result(::ftruncate(fd, length));
+}
+
 int FileSystem::ChangeMode(int fd, mode_t mode) {
   return Result(::fchmod(fd, mode));
 }
@@ -108,41 +113,60 @@ bool FileExists(const std::string& path, FileSystem& fs) {
   return fs.Stat(path, &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-int ReadWholeFile(FileSystem& fs, const std::string& path, std::size_t limit, std::string* out,
-                  bool* tooLarge) {
+namespace {
+
+// -EISDIR for a directory, -EACCES for anything else that is not a plain file.
+int NotRegular(const struct stat& st) {
+  if (S_ISREG(st.st_mode)) return 0;
+  return S_ISDIR(st.st_mode) ? -EISDIR : -EACCES;
+}
+
+}  // namespace
+
+int ReadRegularFile(FileSystem& fs, const std::string& path, std::size_t limit, OverLimit overLimit,
+                    std::string* out, bool* tooLarge) {
   *tooLarge = false;
   out->clear();
-  const int fd = fs.Open(path, O_RDONLY | O_NOCTTY, 0);
-  if (fd < 0) return fd;
-  int result = 0;
+  // Checked before the open: opening a FIFO waits for a writer, and opening
+  // a device may do something to it.
   struct stat st {};
-  if (const int r = fs.FStat(fd, &st); r < 0) {
-    result = r;
-  } else if (S_ISDIR(st.st_mode)) {
-    result = -EISDIR;
-  } else if (S_ISREG(st.st_mode) && static_cast<unsigned long long>(st.st_size) > limit) {
+  if (const int r = fs.Stat(path, &st); r < 0) return r;
+  if (const int r = NotRegular(st); r < 0) return r;
+  const int fd = fs.Open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK, 0);
+  if (fd < 0) return fd;
+  int result = fs.FStat(fd, &st);
+  if (result == 0) result = NotRegular(st);
+  if (result == 0 && static_cast<unsigned long long>(st.st_size) > limit) {
     *tooLarge = true;
-  } else {
-    // The size may be wrong (a growing file, /proc, a pipe): read until the
-    // end, but never keep more than limit + 1 bytes.
-    if (S_ISREG(st.st_mode)) out->reserve(static_cast<std::size_t>(st.st_size));
+    if (overLimit == OverLimit::kRefuse) {
+      fs.Close(fd);
+      return 0;
+    }
+  }
+  if (result == 0) {
+    // The size may be wrong (a growing file): read until the end, but never
+    // keep more than limit bytes.
+    out->reserve(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), limit));
     char buf[65536];
     for (;;) {
-      const long n = fs.Read(fd, buf, sizeof buf);
+      const std::size_t room = limit - out->size();
+      // One byte more than there is room for tells a file over the limit.
+      const long n = fs.Read(fd, buf, room < sizeof buf ? room + 1 : sizeof buf);
       if (n < 0) {
         result = static_cast<int>(n);
         break;
       }
       if (n == 0) break;
-      if (out->size() + static_cast<std::size_t>(n) > limit) {
+      if (static_cast<std::size_t>(n) > room) {
         *tooLarge = true;
+        out->append(buf, room);
         break;
       }
       out->append(buf, static_cast<std::size_t>(n));
     }
   }
   fs.Close(fd);  // read-only: nothing can be lost at close
-  if (result < 0 || *tooLarge) out->clear();
+  if (result < 0 || (*tooLarge && overLimit == OverLimit::kRefuse)) out->clear();
   return result;
 }
 

@@ -32,6 +32,8 @@ class FileSystem {
   virtual int FStat(int fd, struct stat* st);
   // readlink(2) into target, whatever its length: 0 or -errno.
   virtual int ReadLink(const std::string& path, std::string* target);
+  // ftruncate(2): 0 or -errno.
+  virtual int Truncate(int fd, off_t length);
   // fchmod(2), fchown(2): 0 or -errno.
   virtual int ChangeMode(int fd, mode_t mode);
   virtual int ChangeOwner(int fd, uid_t uid, gid_t gid);
@@ -50,11 +52,19 @@ FileSystem& RealFileSystem();
 // the test by which a data file counts as present.
 bool FileExists(const std::string& path, FileSystem& fs = RealFileSystem());
 
-// Reads a whole file into *out, at most limit bytes: 0, or -errno for the
-// first failing call. When the file holds more than limit bytes, returns 0
-// with *tooLarge set and *out unspecified; a regular file's size is checked
-// before anything is read. A directory fails with -EISDIR.
-int ReadWholeFile(FileSystem& fs, const std::string& path, std::size_t limit, std::string* out,
-                  bool* tooLarge);
+// What ReadRegularFile does with a file over its limit.
+enum class OverLimit {
+  kRefuse,  // read nothing (the size is checked first); *out stays empty
+  kHead,    // keep its first limit bytes
+};
+
+// Reads a regular file into *out, at most limit bytes: 0, or -errno for the
+// first failing call. Anything else is never read and never blocks: a
+// directory fails with -EISDIR, a FIFO, device or socket with -EACCES before
+// it is opened, and the open itself does not wait (O_NONBLOCK) in case the
+// file was swapped meanwhile. *tooLarge tells whether the file held more
+// than limit bytes.
+int ReadRegularFile(FileSystem& fs, const std::string& path, std::size_t limit, OverLimit overLimit,
+                    std::string* out, bool* tooLarge);
 
 }  // namespace pendlo

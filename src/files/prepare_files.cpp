@@ -29,7 +29,7 @@ void PrepareFiles(const std::string& dir, std::span<const std::uint8_t> accentWa
     const std::string path = DataFile(dir, step.name);
     if (FileExists(path, fs)) continue;
     const WriteOutcome outcome = AtomicWrite(path, step.content, fs);
-    if (!outcome.ok() && !first) first = EInOutError::FromErrno(outcome.err);
+    if (!outcome.ok() && !first) first = EInOutError::FromErrno(outcome.err, path);
   }
   if (first) throw *first;
 }

@@ -17,7 +17,7 @@ inline constexpr const char* kInitialSettings = "-10000\r\n";
 // opened, so a user's own sound or edited settings stay. A directory of that
 // name counts as missing and fails with code 5. Each file is written whole or
 // not at all. All three steps are tried; the first failure is then thrown as
-// EInOutError.
+// EInOutError naming its file.
 void PrepareFiles(const std::string& dir, std::span<const std::uint8_t> accentWave,
                   std::span<const std::uint8_t> plainWave, FileSystem& fs = RealFileSystem());
 

@@ -60,7 +60,8 @@ bool ParseInteger(std::string_view token, int* value) {
 
 }  // namespace
 
-SettingsReader::SettingsReader(std::string bytes) : bytes_(std::move(bytes)) {
+SettingsReader::SettingsReader(std::string bytes, std::string file)
+    : bytes_(std::move(bytes)), file_(std::move(file)) {
   if (const auto end = bytes_.find(kEndOfFile); end != std::string::npos) bytes_.resize(end);
 }
 
@@ -82,16 +83,17 @@ int SettingsReader::ReadLine() {
     pos_ = cr + 1;
     if (pos_ < bytes_.size() && bytes_[pos_] == '\n') ++pos_;
   }
-  if (!ok) throw EInOutError(kInOutNotANumber);
+  if (!ok) throw EInOutError(kInOutNotANumber, file_);
   return value;
 }
 
 SettingsReader OpenSettings(const std::string& dir, FileSystem& fs) {
+  const std::string path = DataFile(dir, kSettingsFile);
   std::string bytes;
   bool tooLarge = false;
-  const int r = ReadWholeFile(fs, DataFile(dir, kSettingsFile), SIZE_MAX, &bytes, &tooLarge);
-  if (r < 0) throw EInOutError::FromErrno(-r);
-  return SettingsReader(std::move(bytes));
+  const int r = ReadRegularFile(fs, path, kSettingsReadLimit, OverLimit::kHead, &bytes, &tooLarge);
+  if (r < 0) throw EInOutError::FromErrno(-r, path);
+  return SettingsReader(std::move(bytes), path);
 }
 
 std::string FormatSettings(const Settings& settings) {
@@ -107,9 +109,9 @@ std::string FormatSettings(const Settings& settings) {
 }
 
 void SaveSettings(const std::string& dir, const Settings& settings, FileSystem& fs) {
-  const WriteOutcome outcome =
-      AtomicWrite(DataFile(dir, kSettingsFile), FormatSettings(settings), fs);
-  if (!outcome.ok()) throw EInOutError::FromErrno(outcome.err);
+  const std::string path = DataFile(dir, kSettingsFile);
+  const WriteOutcome outcome = AtomicWrite(path, FormatSettings(settings), fs);
+  if (!outcome.ok()) throw EInOutError::FromErrno(outcome.err, path);
 }
 
 }  // namespace pendlo

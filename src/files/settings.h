@@ -24,7 +24,8 @@ struct Settings {
 // caller can apply each value before the next is read (and fails).
 class SettingsReader {
  public:
-  explicit SettingsReader(std::string bytes);
+  // file, when given, is named in the errors.
+  explicit SettingsReader(std::string bytes, std::string file = {});
 
   // Reads one integer and skips the rest of its line. Bytes 0x00..0x20 before
   // it are skipped; 0x1A or the end of the bytes gives 0 without error; the
@@ -37,18 +38,27 @@ class SettingsReader {
 
  private:
   std::string bytes_;  // cut at the first 0x1A, which ends the file
+  std::string file_;
   std::size_t pos_ = 0;
 };
 
-// Reads dir's "init.sav" whole and closes it. Throws EInOutError with the
-// code of the failing call (2 when missing, 5 for a directory, ...).
+// The most of "init.sav" that is read: its four lines fit many times over,
+// and a huge file (or a link to a device) costs nothing.
+inline constexpr std::size_t kSettingsReadLimit = 8 * 1024;
+
+// Reads the first kSettingsReadLimit bytes of dir's "init.sav" and closes it.
+// Throws EInOutError naming the file with the code of the failing call (2
+// when missing, 5 for a directory, a FIFO or a device, ...); such files are
+// never opened or waited for.
 SettingsReader OpenSettings(const std::string& dir, FileSystem& fs = RealFileSystem());
 
 // The file's bytes for these settings: four lines, each ending in CR LF.
 std::string FormatSettings(const Settings& settings);
 
-// Replaces dir's "init.sav" atomically with FormatSettings(settings). Throws
-// EInOutError with the code of the failing call; the old file then stays.
+// Replaces dir's "init.sav" with FormatSettings(settings), as AtomicWrite
+// does. Throws EInOutError naming the file with the code of the failing call
+// (5 for a read-only file, a directory, FIFO or device); the old file then
+// stays.
 void SaveSettings(const std::string& dir, const Settings& settings,
                   FileSystem& fs = RealFileSystem());
 

@@ -11,6 +11,7 @@
 
 #include "files/data_dir.h"
 #include "files/definition_text.h"
+#include "files/errors.h"
 #include "files/file_system.h"
 #include "files/prepare_files.h"
 #include "files/settings.h"
@@ -31,6 +32,9 @@
 namespace pendlo::ui {
 
 namespace {
+
+// Added to the data directory's error when there is none to use.
+constexpr const char* kNothingIsSaved = "設定と変拍子・連符の定義は保存されません";
 
 QString Qs(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -261,8 +265,15 @@ void TMetronome::UpdateDefaultButton(QWidget* focus) {
 void TMetronome::FormCreate() {
   creating_ = true;
   shownWhileCreating_.clear();
-  // Each step runs even when an earlier one failed, so the readout, the
-  // timer's interval and the scroll bar always agree at the end.
+  RunStartupSteps();
+  // Always, so the readout, the timer's interval and the scroll bar agree.
+  Guarded([this] { ChangeTempo(); });
+  creating_ = false;
+}
+
+void TMetronome::RunStartupSteps() {
+  const auto stopping = [this] { return options_.stopRequested && options_.stopRequested(); };
+  // Each step runs even when an earlier one failed.
   Guarded([this] {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -272,16 +283,26 @@ void TMetronome::FormCreate() {
     Shape1->SetFill(QColor(kBlack));
     Shape2->SetFill(QColor(kBlack));
   });
-  Guarded([this] { exeDir_ = options_.dataDir.empty() ? pendlo::ExeDir() : options_.dataDir; });
+  if (stopping()) return;
+  try {
+    exeDir_ = options_.dataDir.empty() ? pendlo::ExeDir() : options_.dataDir;
+  } catch (const std::exception& e) {
+    // Said once; the data files are then neither read nor written anywhere
+    // else (the working directory is nobody's place for them).
+    exeDir_.clear();
+    ReportError(std::string(e.what()) + "\n" + kNothingIsSaved);
+    return;
+  }
+  if (stopping()) return;
   Guarded([this] { PrepareFiles(exeDir_, PiWave, PoWave); });
   // A save killed part-way (a crash, a power cut) leaves its temporary file.
   RemoveStaleTemporaries(exeDir_);
+  if (stopping()) return;
   Guarded([this] { LoadSettings(); });
   settingsRead_ = true;
+  if (stopping()) return;
   Guarded([this] { LoadSavedText(); });
   savedTextRead_ = true;
-  Guarded([this] { ChangeTempo(); });
-  creating_ = false;
 }
 
 void TMetronome::LoadSettings() {
@@ -301,11 +322,15 @@ void TMetronome::LoadSavedText() {
   const std::string path = DataFile(exeDir_, kSavedTextFile);
   if (!FileExists(path)) return;
   try {
-    memList->SetTextUtf8(LoadDefinitionText(path));
+    const std::string bytes = ReadDefinitionFile(path);
+    memList->SetTextUtf8(DecodeDefinitionText(bytes));
+    memList->document()->setModified(false);
+    // Saving what the memo kept would cut the file (at a NUL, say): it is
+    // left alone unless the user edits the text.
+    keepSavedText_ = !SavesAs(memList->TextUtf8(), bytes);
   } catch (...) {
-    // The memo stays empty; saving it over the file at close would lose the
-    // text, so the file is left alone unless the user writes something.
-    savedTextUnreadable_ = true;
+    // Likewise for a file that could not be read at all.
+    keepSavedText_ = true;
     throw;
   }
 }
@@ -364,6 +389,8 @@ void TMetronome::btnOpenClick() {
   const std::optional<QString> name = dlgFiles->ExecOpen();
   if (!name) return;
   memList->SetTextUtf8(LoadDefinitionText(Utf8(*name)));
+  // The user's own change of the text: "dtp.sav" takes it at close.
+  memList->document()->setModified(true);
 }
 
 void TMetronome::btnSaveClick() {
@@ -436,14 +463,34 @@ void TMetronome::keyPressEvent(QKeyEvent* event) {
 void TMetronome::SaveOnClose() {
   MMTimer->SetEnabled(false);
   flashes_->Clear();
+  if (exeDir_.empty()) return;  // no data directory, as start-up said
+  std::string errors;
+  const auto attempt = [&errors](auto&& save) {
+    try {
+      save();
+    } catch (const std::exception& e) {
+      errors += errors.empty() ? "" : "\n";
+      errors += e.what();
+    }
+  };
   if (settingsRead_) {
-    SaveSettings(exeDir_,
-                 Settings{scrBarTempo->Position(), rgHyoushi->ItemIndex(), pos().x(), pos().y()});
+    attempt([this] {
+      SaveSettings(exeDir_,
+                   Settings{scrBarTempo->Position(), rgHyoushi->ItemIndex(), pos().x(), pos().y()});
+    });
   }
-  if (!savedTextRead_) return;
-  if (savedTextUnreadable_ && !memList->document()->isModified()) return;
-  SaveDefinitionText(DataFile(exeDir_, kSavedTextFile), memList->TextUtf8());
-  savedTextUnreadable_ = false;
+  if (savedTextRead_ && !(keepSavedText_ && !memList->document()->isModified())) {
+    attempt([this] {
+      const std::string path = DataFile(exeDir_, kSavedTextFile);
+      try {
+        SaveDefinitionText(path, memList->TextUtf8());
+      } catch (const EWriteError& e) {
+        throw std::runtime_error(path + ": " + e.what());  // its own text names no file
+      }
+      keepSavedText_ = false;
+    });
+  }
+  if (!errors.empty()) throw std::runtime_error(errors);
 }
 
 std::string TMetronome::SaveBeforeExit() {

@@ -43,6 +43,9 @@ struct MetronomeOptions {
   // Called once the controls exist, before FormCreate: a signal may ask for
   // the save while a start-up error box is still open.
   std::function<void(TMetronome&)> onBuilt;
+  // Asked between the steps of FormCreate: true stops start-up there (the
+  // program is asked to end), so that only what was read is saved.
+  std::function<bool()> stopRequested;
 };
 
 class TMetronome : public QWidget {
@@ -97,8 +100,12 @@ class TMetronome : public QWidget {
   // Meter and the memo's display lines -> beat pattern.
   void ManageHyoushi();
 
-  // Timer off, then the settings and the memo's text saved. Throws; the
-  // window then stays open and the next close tries again.
+  // Timer off, then the settings and the memo's text saved: both are tried,
+  // each only if start-up read it, and "dtp.sav" is left as it is when it
+  // did not load exactly (unreadable, too large, holding a NUL, bytes the
+  // memo cannot keep) and the memo has not been edited since. Throws one
+  // error naming each file that failed, one per line; the window then stays
+  // open and the next close tries again.
   void SaveOnClose();
   // SaveOnClose for an ending session or a signal: never throws; returns the
   // error's message, empty on success.
@@ -116,6 +123,7 @@ class TMetronome : public QWidget {
   void BuildControls();
   void WireHandlers();
   void FormCreate();
+  void RunStartupSteps();
   void FinishStartup();
   void LoadSettings();
   void LoadSavedText();
@@ -138,11 +146,12 @@ class TMetronome : public QWidget {
   std::string exeDir_;
   bool creating_ = false;
   std::set<std::string> shownWhileCreating_;
-  bool savedTextUnreadable_ = false;
+  // "dtp.sav" did not load exactly: its bytes stay unless the memo is edited.
+  bool keepSavedText_ = false;
   // FormCreate has read "init.sav" / "dtp.sav" (or tried to): until then a
   // save at a signal must not overwrite them with what the window was built with.
   bool settingsRead_ = false;
-  bool savedTextRead_ = false;  // "dtp.sav" failed to load at start-up
+  bool savedTextRead_ = false;
   std::atomic<bool> tickErrorPending_{false};
   QMetaObject::Connection focusWatch_;
 };

@@ -2,16 +2,25 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
+
+extern char** environ;
 
 namespace pendlo::faults {
 
@@ -96,6 +105,182 @@ std::size_t FillDisk(const std::string& dir, const std::string& name) {
   }
   close(fd);
   return total;
+}
+
+bool MakeHostile(Hostile kind, const std::string& path, const std::string& bytes,
+                 std::string* why) {
+  std::error_code ec;
+  std::filesystem::remove_all(path, ec);
+  switch (kind) {
+    case Hostile::kDeviceLink: {
+      if (geteuid() != 0) {
+        *why = "device nodes are made only as root";
+        return false;
+      }
+      // Beside the link, in the scratch directory: never a node under /dev.
+      const std::string node = path + ".zero-device";
+      if (mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 5)) != 0) {
+        *why = std::string("mknod refused: ") + std::strerror(errno);
+        return false;
+      }
+      return symlink(node.c_str(), path.c_str()) == 0;
+    }
+    case Hostile::kFifo:
+      return mkfifo(path.c_str(), 0644) == 0;
+    case Hostile::kDirectory:
+      return mkdir(path.c_str(), 0755) == 0;
+    case Hostile::kReadOnly:
+    case Hostile::kNoAccess:
+      WriteFile(path, bytes);
+      return chmod(path.c_str(), kind == Hostile::kReadOnly ? 0444 : 0) == 0;
+    case Hostile::kHuge: {
+      WriteFile(path, bytes);
+      // Sparse: 64 MiB of NUL bytes after the content cost no disk.
+      return truncate(path.c_str(), static_cast<off_t>(bytes.size() + (64 << 20))) == 0;
+    }
+    case Hostile::kBytes:
+      WriteFile(path, bytes);
+      return true;
+  }
+  return false;
+}
+
+std::string Describe(const std::string& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) return "<missing>";
+  if (S_ISFIFO(st.st_mode)) return "fifo";
+  if (S_ISDIR(st.st_mode)) return "dir";
+  if (S_ISCHR(st.st_mode)) {
+    return "chardev " + std::to_string(major(st.st_rdev)) + "," + std::to_string(minor(st.st_rdev));
+  }
+  if (S_ISLNK(st.st_mode)) {
+    const std::string target = std::filesystem::read_symlink(path).string();
+    return "link -> " +
+           Describe(target.front() == '/' ? target : path.substr(0, path.rfind('/') + 1) + target);
+  }
+  if (!S_ISREG(st.st_mode)) return "other";
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  if (st.st_size > 64) {
+    // Long files by size and a checksum of their head: enough to tell them apart.
+    unsigned long sum = 0;
+    std::ifstream in(path, std::ios::binary);
+    char c;
+    for (int i = 0; i < 65536 && in.get(c); ++i) sum = sum * 31 + static_cast<unsigned char>(c);
+    return std::string("file ") + mode + " " + std::to_string(st.st_size) + " bytes, sum " +
+           std::to_string(sum);
+  }
+  // Readable as root or not: the mode is put back at once.
+  const bool closed = (st.st_mode & 0400) == 0;
+  if (closed) chmod(path.c_str(), st.st_mode | 0400);
+  const std::string bytes = ReadFile(path);
+  if (closed) chmod(path.c_str(), st.st_mode & 07777);
+  return std::string("file ") + mode + " " + bytes;
+}
+
+HangGuard::HangGuard(std::string what, std::chrono::seconds limit) {
+  watch_ = std::thread([this, what = std::move(what), limit] {
+    std::unique_lock lock(mutex_);
+    if (!done_.wait_for(lock, limit, [this] { return finished_; })) {
+      std::fprintf(stderr, "HANG: %s took longer than %lld s\n", what.c_str(),
+                   static_cast<long long>(limit.count()));
+      std::fflush(stderr);
+      std::_Exit(3);
+    }
+  });
+}
+
+HangGuard::~HangGuard() {
+  {
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+  }
+  done_.notify_all();
+  watch_.join();
+}
+
+std::vector<std::string> Environment(const std::vector<std::string>& overrides) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    bool replaced = false;
+    for (const auto& o : overrides) {
+      replaced |= entry.compare(0, o.find('=') + 1, o, 0, o.find('=') + 1) == 0;
+    }
+    if (!replaced) env.push_back(entry);
+  }
+  env.insert(env.end(), overrides.begin(), overrides.end());
+  return env;
+}
+
+std::vector<std::string> NoSoundServer(const std::string& runtimeDir) {
+  WriteFile(runtimeDir + "client.conf", "autospawn = no\n");
+  return {
+      "QT_QPA_PLATFORM=offscreen",
+      "SDL_AUDIODRIVER=pulseaudio",
+      "PULSE_SERVER=unix:" + runtimeDir + "no-server",
+      "PULSE_CLIENTCONFIG=" + runtimeDir + "client.conf",
+      "XDG_RUNTIME_DIR=" + runtimeDir,
+  };
+}
+
+Program::~Program() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+bool Program::Start(const std::string& exe, std::vector<std::string> env,
+                    const std::string& errFile, const std::string& cwd) {
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!errFile.empty()) {
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  const int r = posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv, envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (r != 0) pid_ = -1;
+  return r == 0;
+}
+
+int Program::AwaitExit(std::chrono::milliseconds limit) {
+  int status = -1;
+  const bool ended = WaitFor(
+      [&] {
+        const pid_t r = waitpid(pid_, &status, WNOHANG);
+        return r == pid_ || r < 0;
+      },
+      limit);
+  if (!ended) return -1;
+  pid_ = -1;
+  return status;
+}
+
+bool Program::WaitsForEvents() const {
+  // The number of the system call the main thread sleeps in.
+  std::ifstream in("/proc/" + std::to_string(pid_) + "/syscall");
+  long number = -1;
+  if (!(in >> number)) return false;
+#ifdef SYS_poll
+  if (number == SYS_poll) return true;
+#endif
+  return number == SYS_ppoll;
+}
+
+bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (cond()) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 }  // namespace pendlo::faults

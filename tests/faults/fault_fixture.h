@@ -3,9 +3,17 @@
 // is a real one rather than an injected error.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <functional>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace pendlo::faults {
 
@@ -60,5 +68,84 @@ std::set<std::string> ListDir(const std::string& dir);
 // Fills the file system holding dir until not one more byte fits, by
 // writing a file named name; the bytes written.
 std::size_t FillDisk(const std::string& dir, const std::string& name);
+
+// --- Hostile data files -------------------------------------------------------
+
+// What a hostile user (or machine) puts where the program expects a file.
+enum class Hostile {
+  kDeviceLink,  // a symbolic link to a zero device (endless bytes) made in the scratch dir
+  kFifo,        // a named pipe nobody writes to
+  kDirectory,
+  kReadOnly,  // mode 0444 holding the bytes given
+  kNoAccess,  // mode 000 holding the bytes given
+  kHuge,      // the bytes given and then far more than any limit
+  kBytes,     // just the bytes given (NUL bytes, empty, ...)
+};
+
+// Puts a thing of that kind at path, holding bytes where it holds any.
+// False with the reason in *why when it cannot be made here: device nodes
+// only as root, and only ever inside the scratch directory of path.
+bool MakeHostile(Hostile kind, const std::string& path, const std::string& bytes, std::string* why);
+
+// What is at path, without following a link or opening a FIFO or device:
+// "fifo", "dir", "link -> <target>", "chardev 1,5", or "file <mode> <bytes>"
+// (long contents as their size and a checksum), so that before and after
+// can be compared and a difference read.
+std::string Describe(const std::string& path);
+
+// --- Time limits ----------------------------------------------------------------
+
+// Ends the test program with a message naming what hung, when it lives
+// longer than limit: a hang must fail the test quickly and say where.
+class HangGuard {
+ public:
+  HangGuard(std::string what, std::chrono::seconds limit);
+  ~HangGuard();
+  HangGuard(const HangGuard&) = delete;
+  HangGuard& operator=(const HangGuard&) = delete;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool finished_ = false;
+  std::thread watch_;
+};
+
+// --- The real program -------------------------------------------------------------
+
+// This process's environment with the overrides ("NAME=value") in place.
+std::vector<std::string> Environment(const std::vector<std::string>& overrides);
+
+// The overrides that run the program on the offscreen platform with no
+// sound server (the client library finds nothing at a socket of runtimeDir
+// and must not start a server of its own).
+std::vector<std::string> NoSoundServer(const std::string& runtimeDir);
+
+// A copy of the program run by a test; killed on destruction if still running.
+class Program {
+ public:
+  Program() = default;
+  ~Program();
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  // Starts exe with env, its stderr written to errFile and its working
+  // directory cwd when given; false on failure.
+  bool Start(const std::string& exe, std::vector<std::string> env, const std::string& errFile = {},
+             const std::string& cwd = {});
+  pid_t pid() const { return pid_; }
+  // Waits until it ends, at most limit: its exit status (waitpid form), or
+  // -1 when it is still running then.
+  int AwaitExit(std::chrono::milliseconds limit);
+  // Whether its main thread waits in an event loop (poll), as it does once
+  // start-up is through or an error box is open.
+  bool WaitsForEvents() const;
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// Polls cond every 10 ms until it is true or limit passes: its last value.
+bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit);
 
 }  // namespace pendlo::faults

@@ -16,14 +16,14 @@ namespace pendlo::faults {
 namespace {
 
 TEST(FullDisk, EverySaveFailsWithItsMessageAndKeepsTheOldFile) {
-  // What each save says when the disk is full: the settings' code 101, and
-  // the write error of the definition texts (the temporary file could be
-  // created; its bytes could not be written).
+  // What each save says when the disk is full: the settings' code 101 (named
+  // "<dir>init.sav: ..."), and the write error of the definition texts (the
+  // temporary file could be created; its bytes could not be written).
   const struct {
     const char* file;
     const char* message;
   } expected[] = {
-      {"init.sav", "ﾃﾞｨｽｸがいっぱいです"},
+      {"init.sav", "init.sav: ﾃﾞｨｽｸがいっぱいです"},
       {"dtp.sav", "ｽﾄﾘｰﾑへの書き込みｴﾗｰ"},
       {"rhythm.dtp", "ｽﾄﾘｰﾑへの書き込みｴﾗｰ"},
   };
@@ -52,7 +52,8 @@ TEST(FullDisk, EverySaveFailsWithItsMessageAndKeepsTheOldFile) {
     } catch (const std::exception& e) {
       message = std::string("unexpected error type: ") + e.what();
     }
-    EXPECT_EQ(message, expected[i].message);
+    EXPECT_EQ(message, c.file == std::string("init.sav") ? dir + expected[i].message
+                                                         : std::string(expected[i].message));
     EXPECT_EQ(ReadFile(dir + c.file), OldBytes(c));
     EXPECT_EQ(ListDir(dir), before) << "a temporary file was left behind";
   }

@@ -1,9 +1,14 @@
 // A data directory on a file system remounted read-only: every save fails
-// with the program's message and nothing on the disk changes.
+// with the program's message and nothing on the disk changes; the program
+// itself there, with no other data directory to use, writes nowhere.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <chrono>
 #include <exception>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
@@ -23,7 +28,7 @@ TEST(ReadOnlyDirectory, EverySaveFailsWithItsMessageAndChangesNothing) {
   // Nothing can be created there, not even the temporary file, so the
   // definition texts fail at creation and name the file.
   const std::map<std::string, std::string> expected = {
-      {"init.sav", "ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
+      {"init.sav", dir + "init.sav: ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
       {"dtp.sav", "ﾌｧｲﾙ " + dir + "dtp.sav を作成できません"},
       {"rhythm.dtp", "ﾌｧｲﾙ " + dir + "rhythm.dtp を作成できません"},
   };
@@ -58,6 +63,28 @@ TEST(ReadOnlyDirectory, EverySaveFailsWithItsMessageAndChangesNothing) {
     EXPECT_EQ(now.st_mode, old.st_mode);
     EXPECT_EQ(ListDir(dir), before);
   }
+}
+
+TEST(ReadOnlyDirectory, WithNoDataDirectoryTheProgramWritesNowhere) {
+  // The program on a read-only disk, its per-user directory impossible to
+  // make there, started in a writable working directory.
+  Tmpfs disk;
+  std::string why;
+  if (!disk.Mount(16 << 20, &why)) GTEST_SKIP() << why;
+  const std::string dir = disk.path();
+  std::filesystem::copy_file(PENDLO_BINARY, dir + "pendlo");
+  if (!disk.RemountReadOnly(&why)) GTEST_SKIP() << why;
+  ScratchDir cwd, runtime;
+  auto overrides = NoSoundServer(runtime.path());
+  overrides.push_back("XDG_DATA_HOME=" + dir + "data");
+  Program program;
+  ASSERT_TRUE(program.Start(dir + "pendlo", Environment(overrides), {}, cwd.path()));
+  ASSERT_TRUE(WaitFor([&] { return program.WaitsForEvents(); }, std::chrono::seconds(30)));
+  ASSERT_EQ(kill(program.pid(), SIGTERM), 0);
+  const int status = program.AwaitExit(std::chrono::seconds(30));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ListDir(cwd.path()), std::set<std::string>{}) << "data files in the working directory";
+  EXPECT_EQ(ListDir(dir), std::set<std::string>{"pendlo"});
 }
 
 }  // namespace

@@ -3,96 +3,21 @@
 // save, and each data file is afterwards whole.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "faults/fault_fixture.h"
-
-extern char** environ;
 
 namespace pendlo::faults {
 namespace {
 
 // Generous: a loaded CI machine under the address sanitizer starts Qt slowly.
 constexpr auto kPatience = std::chrono::seconds(30);
-constexpr auto kPoll = std::chrono::milliseconds(20);
 
-// Whether pid has a handler of its own for SIGTERM (its SigCgt mask), so
-// that a SIGTERM from now on is taken as the request to save and end.
-bool CatchesSigterm(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("SigCgt:", 0) == 0) {
-      const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
-      return (mask >> (SIGTERM - 1)) & 1;
-    }
-  }
-  return false;
-}
-
-// The environment of this process with the overrides put in place.
-std::vector<std::string> Environment(const std::vector<std::string>& overrides) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string entry = *e;
-    bool replaced = false;
-    for (const auto& o : overrides) {
-      replaced |= entry.compare(0, o.find('=') + 1, o, 0, o.find('=') + 1) == 0;
-    }
-    if (!replaced) env.push_back(entry);
-  }
-  env.insert(env.end(), overrides.begin(), overrides.end());
-  return env;
-}
-
-class TwoCopies : public ::testing::Test {
- protected:
-  void TearDown() override {
-    for (pid_t pid : pids_) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-
-  pid_t Launch(const std::string& exe, std::vector<std::string> env) {
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
-    pid_t pid = -1;
-    if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv, envp.data()) != 0) return -1;
-    pids_.push_back(pid);
-    return pid;
-  }
-
-  // Waits for pid to end; its exit code, or -1 when it was killed by a
-  // signal or did not end in time.
-  int AwaitExit(pid_t pid) {
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) return -1;
-      std::this_thread::sleep_for(kPoll);
-    }
-    std::erase(pids_, pid);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  std::vector<pid_t> pids_;
-};
-
-TEST_F(TwoCopies, BothStartAndEndOnSigtermLeavingWholeFiles) {
+TEST(TwoCopies, BothStartAndEndOnSigtermLeavingWholeFiles) {
   ScratchDir scratch;
   const std::string dir = scratch.path();
   ASSERT_FALSE(dir.empty());
@@ -108,38 +33,22 @@ TEST_F(TwoCopies, BothStartAndEndOnSigtermLeavingWholeFiles) {
   std::string text;
   for (char c : lfText) text += c == '\n' ? std::string("\r\n") : std::string(1, c);
 
-  // No sound server: the client library finds nothing at the given socket
-  // and must not start a server of its own.
   ScratchDir runtime;
-  WriteFile(runtime.path() + "client.conf", "autospawn = no\n");
-  const auto env = Environment({
-      "QT_QPA_PLATFORM=offscreen",
-      "SDL_AUDIODRIVER=pulseaudio",
-      "PULSE_SERVER=unix:" + runtime.path() + "no-server",
-      "PULSE_CLIENTCONFIG=" + runtime.path() + "client.conf",
-      "XDG_RUNTIME_DIR=" + runtime.path(),
-  });
-  const pid_t first = Launch(dir + "pendlo", env);
-  const pid_t second = Launch(dir + "pendlo", env);
-  ASSERT_GT(first, 0);
-  ASSERT_GT(second, 0);
+  const auto env = Environment(NoSoundServer(runtime.path()));
+  Program first, second;
+  ASSERT_TRUE(first.Start(dir + "pendlo", env));
+  ASSERT_TRUE(second.Start(dir + "pendlo", env));
 
-  // Both are up at the same time: each has its signal handler in place and
-  // neither has ended.
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!(CatchesSigterm(first) && CatchesSigterm(second))) {
-    int status = 0;
-    ASSERT_EQ(waitpid(first, &status, WNOHANG), 0) << "the first copy ended early";
-    ASSERT_EQ(waitpid(second, &status, WNOHANG), 0) << "the second copy ended early";
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the copies did not start";
-    std::this_thread::sleep_for(kPoll);
-  }
+  // Both are up at the same time: start-up is through (each waits in an
+  // event loop, its own or its sound error box's) and neither has ended.
+  ASSERT_TRUE(WaitFor([&] { return first.WaitsForEvents() && second.WaitsForEvents(); }, kPatience))
+      << "the copies did not start";
 
   // Both at once, so that their saves overlap as far as they can.
-  ASSERT_EQ(kill(first, SIGTERM), 0);
-  ASSERT_EQ(kill(second, SIGTERM), 0);
-  EXPECT_EQ(AwaitExit(first), 0);
-  EXPECT_EQ(AwaitExit(second), 0);
+  ASSERT_EQ(kill(first.pid(), SIGTERM), 0);
+  ASSERT_EQ(kill(second.pid(), SIGTERM), 0);
+  EXPECT_EQ(first.AwaitExit(kPatience), 0);
+  EXPECT_EQ(second.AwaitExit(kPatience), 0);
 
   // Each copy saved what it had loaded, in the program's own form, so each
   // file is that content whole (whichever copy wrote last), and nothing

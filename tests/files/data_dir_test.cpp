@@ -40,6 +40,7 @@ TEST(DataDirTest, UsesTheExecutableDirectoryOnlyWhenWritable) {
 
   FaultyFileSystem readOnly;
   readOnly.accessErr = EACCES;
+  readOnly.accessPath = exeDir;
   EXPECT_EQ(ChooseDataDir(exeDir, userDir, readOnly), userDir);
   EXPECT_TRUE(std::filesystem::is_directory(userDir));
   EXPECT_EQ(ChooseDataDir("", userDir), userDir);  // /proc/self/exe unreadable
@@ -52,13 +53,28 @@ TEST(DataDirTest, UsesTheExecutableDirectoryOnlyWhenWritable) {
   EXPECT_FALSE(IsSystemDir("/usrdata/bin/"));
   EXPECT_FALSE(IsSystemDir("/home/u/usr/bin/"));
 
+  // Neither usable: an error naming the user's directory, never a fall back
+  // to the working directory.
   WriteBytes(dir / "file", "");
-  try {
-    ChooseDataDir("", dir / "file/pendlo/");
-    ADD_FAILURE() << "no error";
-  } catch (const EInOutError& e) {
-    EXPECT_STREQ(e.what(), "不正なﾌｧｲﾙ名です");
+  FaultyFileSystem nowhere;
+  nowhere.accessErr = EACCES;
+  const struct {
+    std::string exeDir, userDir;
+    FileSystem& fs;
+    std::string message;
+  } rows[] = {
+      {"", dir / "file/pendlo/", RealFileSystem(), dir / "file/pendlo/: 不正なﾌｧｲﾙ名です"},
+      {exeDir, userDir, nowhere, userDir + ": ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
+  };
+  for (const auto& row : rows) {
+    try {
+      ChooseDataDir(row.exeDir, row.userDir, row.fs);
+      ADD_FAILURE() << "no error";
+    } catch (const EInOutError& e) {
+      EXPECT_EQ(e.what(), row.message);
+    }
   }
+  EXPECT_EQ(DataFile("", "init.sav"), "") << "no data directory, no data file";
 }
 
 TEST(DataDirTest, ExecutableDirIsTheTestProgramsDirectory) {

@@ -95,7 +95,7 @@ TEST(DefinitionFileTest, FailedSaveLeavesTheOldFileWhole) {
       {"sync fails", -1, 0, EIO, 0, 0, 0, false},
       {"close reports a lost write", -1, 0, 0, EDQUOT, 0, 0, false},
       {"rename refused", -1, 0, 0, 0, EACCES, 0, true},
-      {"read-only directory", -1, 0, 0, 0, 0, EACCES, true},
+      {"no temporary file on a read-only file system", -1, 0, 0, 0, 0, EROFS, true},
   };
   const std::string old = "/ old\r\n322\r\n";
   for (const auto& row : rows) {
@@ -136,14 +136,60 @@ TEST(DefinitionFileTest, SaveErrorsForPathsThatCannotBeFiles) {
   EXPECT_TRUE(std::filesystem::is_directory(dir / "folder.dtp"));
 }
 
+TEST(DefinitionFileTest, HowAFileIsReplaced) {
+  const uid_t other = 4321;  // some other user's file, made only as root
+  const struct {
+    const char* name;
+    mode_t mode;
+    bool otherOwner;
+    int openTempErr, chownErr;
+    const char* text;
+    bool sameInode;  // written in place (or not at all)
+    mode_t modeAfter;
+  } rows[] = {
+      {"beside and renamed, mode kept", 0640, false, 0, 0, "2", false, 0640},
+      {"directory not writable: in place", 0640, false, EACCES, 0, "2", true, 0640},
+      {"owner cannot be kept: in place", 0666, true, 0, EPERM, "2", true, 0666},
+      {"nobody could read it: its owner can now", 0, false, 0, 0, "2", false, 0600},
+      {"the same bytes: left as it is", 0640, false, 0, 0, "1", true, 0640},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.otherOwner && ::geteuid() != 0) continue;
+    TempDir dir;
+    const std::string path = dir / "r.dtp";
+    WriteBytes(path, "1");
+    ::chmod(path.c_str(), row.mode);
+    if (row.otherOwner) {
+      ASSERT_EQ(::chown(path.c_str(), other, other), 0);
+    }
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    FaultyFileSystem fs;
+    fs.openTempErr = row.openTempErr;
+    fs.chownErr = row.chownErr;
+    SaveDefinitionText(path, row.text, fs);
+    struct stat after {};
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino == before.st_ino, row.sameInode);
+    EXPECT_EQ(after.st_mode & 07777, row.modeAfter);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    ::chmod(path.c_str(), 0600);
+    EXPECT_EQ(ReadBytes(path), row.text);
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"r.dtp"});
+  }
+}
+
 TEST(DefinitionFileTest, ReadOnlyDirectory) {
   if (::geteuid() == 0) GTEST_SKIP() << "root ignores directory permissions";
   TempDir dir;
   WriteBytes(dir / "r.dtp", "1");
   std::filesystem::permissions(
       dir.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-  EXPECT_THROW(SaveDefinitionText(dir / "r.dtp", "2"), EFCreateError);
-  EXPECT_EQ(ReadBytes(dir / "r.dtp"), "1");
+  // The writable file is overwritten in place; a new one cannot be made.
+  SaveDefinitionText(dir / "r.dtp", "2");
+  EXPECT_EQ(ReadBytes(dir / "r.dtp"), "2");
+  EXPECT_THROW(SaveDefinitionText(dir / "new.dtp", "2"), EFCreateError);
 }
 
 TEST(DefinitionFileTest, SaveReplacesThroughLinksAndKeepsPermissions) {

@@ -71,7 +71,7 @@ TEST(PrepareFilesTest, ADirectoryInTheWayIsRefusedAndTheOtherFilesAreStillMade) 
       ADD_FAILURE() << "no error";
     } catch (const EInOutError& e) {
       EXPECT_EQ(e.Code(), 5);
-      EXPECT_STREQ(e.what(), kAccessDenied);
+      EXPECT_EQ(e.what(), dir / name + ": " + kAccessDenied);
     }
     EXPECT_TRUE(std::filesystem::is_directory(dir / name));
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"init.sav", "pi.wav", "po.wav"}));
@@ -103,7 +103,7 @@ TEST(PrepareFilesTest, FailuresLeaveNoPartFile) {
       ADD_FAILURE() << "no error";
     } catch (const EInOutError& e) {
       EXPECT_EQ(e.Code(), row.code);
-      EXPECT_STREQ(e.what(), row.message);
+      EXPECT_EQ(e.what(), dir / "pi.wav: " + row.message);  // the first that failed
     }
     // A cut "pi.wav" would count as present at every later start.
     for (const auto& name : dir.Names()) {
@@ -128,7 +128,7 @@ TEST(PrepareFilesTest, RealReadOnlyDirectory) {
     PrepareFiles(dir.path(), images.accent, images.plain);
     ADD_FAILURE() << "no error";
   } catch (const EInOutError& e) {
-    EXPECT_STREQ(e.what(), kAccessDenied);
+    EXPECT_EQ(e.what(), dir / "pi.wav: " + kAccessDenied);
   }
 }
 

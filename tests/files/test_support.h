@@ -72,7 +72,9 @@ class FaultyFileSystem : public FileSystem {
   int syncErr = 0;                  // errno for fsync of a regular file
   int closeErr = 0;                 // errno for close after a write
   int renameErr = 0;                // errno for rename
+  int chownErr = 0;                 // errno for fchown
   int accessErr = 0;                // errno for access
+  std::string accessPath;           // only for this path, when set
   std::vector<std::string> opened;  // every path passed to Open
   int reads = 0;                    // calls of Read
 
@@ -108,8 +110,12 @@ class FaultyFileSystem : public FileSystem {
     if (renameErr != 0) return -renameErr;
     return FileSystem::Rename(from, to);
   }
+  int ChangeOwner(int fd, uid_t uid, gid_t gid) override {
+    if (chownErr != 0) return -chownErr;
+    return FileSystem::ChangeOwner(fd, uid, gid);
+  }
   int Access(const std::string& path, int mode) override {
-    if (accessErr != 0) return -accessErr;
+    if (accessErr != 0 && (accessPath.empty() || path == accessPath)) return -accessErr;
     return FileSystem::Access(path, mode);
   }
 

@@ -21,22 +21,10 @@ namespace pendlo::ui {
 namespace {
 
 using testing::CaughtBoxes;
+using testing::Choose;
 using testing::MakeWindow;
 using testing::TempDir;
-
-// Runs `act` on the file dialog once it is open.
-void WithDialog(std::function<void(QFileDialog*)> act) {
-  QTimer::singleShot(0, [act] {
-    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-    ASSERT_NE(dialog, nullptr);
-    act(dialog);
-  });
-}
-
-void Choose(QFileDialog* dialog, const std::string& name) {
-  dialog->selectFile(QString::fromStdString(name));
-  QMetaObject::invokeMethod(dialog, "accept");
-}
+using testing::WithDialog;
 
 TEST(FileDialogs, PlacementRule) {
   const struct {

@@ -82,11 +82,11 @@ TEST(Startup, AFailedStepIsShownOnceAndTheRestStillRuns) {
   } rows[] = {
       {"non-numeric meter: tempo kept, readout agrees",
        [](const TempDir& d) { d.Write("init.sav", "96\r\nfour\r\n1\r\n2\r\n"); },
-       {"入力値が数値ではありません."},
+       {"%s: 入力値が数値ではありません."},
        96},
       {"a directory named init.sav: one box for both steps",
        [](const TempDir& d) { std::filesystem::create_directory(d.File("init.sav")); },
-       {"ﾌｧｲﾙへのｱｸｾｽが拒否されました."},
+       {"%s: ﾌｧｲﾙへのｱｸｾｽが拒否されました."},
        72},
       {"dtp.sav too large for the memo",
        [](const TempDir& d) {
@@ -102,7 +102,9 @@ TEST(Startup, AFailedStepIsShownOnceAndTheRestStillRuns) {
     row.prepare(dir);
     CaughtBoxes boxes;
     auto w = MakeWindow(dir.Path());
-    EXPECT_EQ(boxes.texts, row.boxes);
+    QStringList expected = row.boxes;  // %s: the full name of "init.sav"
+    expected.replaceInStrings("%s", QString::fromStdString(dir.File("init.sav")));
+    EXPECT_EQ(boxes.texts, expected);
     for (const QString& caption : boxes.captions) EXPECT_EQ(caption, "pendlo");
     EXPECT_EQ(w->scrBarTempo->Position(), row.tempo);
     EXPECT_EQ(w->lblTempo->text(), QString::number(row.tempo));
@@ -118,6 +120,37 @@ TEST(Startup, AnUnreadableSavedTextIsNotOverwrittenByAnEmptyMemo) {
   auto w = MakeWindow(dir.Path());
   EXPECT_TRUE(w->close());
   EXPECT_EQ(dir.Read("dtp.sav"), big);
+}
+
+TEST(Startup, AskedToEndBetweenStepsItSavesOnlyWhatItRead) {
+  // Files the program rewrites in its own form when it saves them.
+  const std::string settings = "+120\r\n9\r\n10\r\n20\r\n", text = "/ 7/8\n322";
+  const struct {
+    const char* name;
+    int stepsRun;  // the checks between steps that pass before the request
+    std::string settingsAfter, textAfter;
+    bool prepared;  // the click files were made
+  } rows[] = {
+      {"before the data directory is known", 0, settings, text, false},
+      {"before the settings are read", 2, settings, text, true},
+      {"before dtp.sav is read", 3, "120\r\n9\r\n10\r\n20\r\n", text, true},
+      {"not at all", 4, "120\r\n9\r\n10\r\n20\r\n", "/ 7/8\r\n322", true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    dir.Write("init.sav", settings);
+    dir.Write("dtp.sav", text);
+    int checks = 0;
+    MetronomeOptions options;
+    options.dataDir = dir.Path();
+    options.stopRequested = [&] { return ++checks > row.stepsRun; };
+    TMetronome w(std::move(options));
+    EXPECT_EQ(w.SaveBeforeExit(), "");
+    EXPECT_EQ(dir.Read("init.sav"), row.settingsAfter);
+    EXPECT_EQ(dir.Read("dtp.sav"), row.textAfter);
+    EXPECT_EQ(std::filesystem::exists(dir.File("pi.wav")), row.prepared);
+  }
 }
 
 TEST(Close, AFailedSaveKeepsTheWindowOpenAndTheNextCloseTriesAgain) {

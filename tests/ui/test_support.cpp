@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QFileDialog>
 #include <QTest>
+#include <QTimer>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -58,6 +60,20 @@ std::unique_ptr<TMetronome> MakeWindow(const std::string& dir, std::unique_ptr<S
   EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
   QTest::qWait(0);  // the rest of start-up, which waits for the event loop
   return window;
+}
+
+void WithDialog(std::function<void(QFileDialog*)> act) {
+  QTimer::singleShot(0, [act] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    act(dialog);
+  });
+}
+
+void Choose(QFileDialog* dialog, const std::string& name) {
+  dialog->selectFile(QString::fromStdString(name));
+  QMetaObject::invokeMethod(dialog, "accept");
+  if (dialog->isVisible()) QMetaObject::invokeMethod(dialog, "reject");
 }
 
 }  // namespace pendlo::ui::testing

@@ -5,8 +5,11 @@
 #include <QString>
 #include <QStringList>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
+
+class QFileDialog;
 
 #include "ui/metronome.h"
 
@@ -38,5 +41,13 @@ class CaughtBoxes {
 // A main window on dir, shown and exposed, without sound.
 std::unique_ptr<TMetronome> MakeWindow(const std::string& dir,
                                        std::unique_ptr<SoundLink> sound = nullptr);
+
+// Runs act on the file dialog once it is open (call before the handler that
+// opens it).
+void WithDialog(std::function<void(QFileDialog*)> act);
+
+// Picks name in the dialog and confirms it. The dialog enters a directory
+// instead of taking it; it is then cancelled.
+void Choose(QFileDialog* dialog, const std::string& name);
 
 }  // namespace pendlo::ui::testing

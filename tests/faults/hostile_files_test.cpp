@@ -1,0 +1,184 @@
+// Hostile data files met by the window: a link to a device, a FIFO, a
+// directory, a read-only file, one nobody may read, a huge one, one holding
+// NUL bytes and an empty one, in the place of "init.sav" and "dtp.sav" (at
+// start-up and at close) and of a ".dtp" file (through Open and Save). Each
+// case ends within its time limit, shows the program's message naming the
+// file, and leaves the file as the user would want it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QPushButton>
+#include <QTest>
+#include <optional>
+#include <string>
+
+#include "faults/fault_fixture.h"
+#include "faults/save_cases.h"
+#include "ui/definition_memo.h"
+#include "ui/tempo_scroll_bar.h"
+#include "ui/test_support.h"
+
+namespace pendlo::faults {
+namespace {
+
+using namespace std::string_literals;
+using ui::testing::CaughtBoxes;
+using ui::testing::Choose;
+using ui::testing::MakeWindow;
+using ui::testing::WithDialog;
+
+constexpr auto kCaseLimit = std::chrono::seconds(20);
+
+// The good files every case starts from, in the program's own form.
+const std::string kSettings = "120\r\n9\r\n10\r\n20\r\n";
+const std::string kText = "/ 7/8\r\n322\r\n";
+
+// The boxes, with %s for the file's full name.
+const std::string kDenied = "%s: ﾌｧｲﾙへのｱｸｾｽが拒否されました.";
+const std::string kNoOpen = "ﾌｧｲﾙ %s は開けません.";
+const std::string kNoCreate = "ﾌｧｲﾙ %s を作成できません.";
+const std::string kMemoLimit = "文字列の大きさが ﾒﾓ の制限を越えました.";
+
+enum class Who { kAnyone, kRoot, kUser };  // root reads files of mode 000
+
+struct Row {
+  const char* name;
+  Hostile kind;
+  const char* file;  // "init.sav" or "dtp.sav": start-up, then close; a ".dtp": Open, then Save
+  std::string bytes;
+  bool edit;  // "dtp.sav": the text is edited before the close
+  Who who;
+  std::string firstBox;              // at start-up or Open; "" for none
+  std::string secondBox;             // at close or Save
+  std::optional<std::string> after;  // Describe() of the file afterwards; none: untouched
+};
+
+std::string Named(std::string box, const std::string& path) {
+  if (const auto at = box.find("%s"); at != std::string::npos) box.replace(at, 2, path);
+  return box;
+}
+
+QStringList Boxes(const std::string& box, const std::string& path) {
+  return box.empty() ? QStringList() : QStringList{QString::fromStdString(Named(box, path))};
+}
+
+// Selects the memo's text and types over it, as a user edits.
+void TypeText(ui::DefinitionMemo* memo, const char* text) {
+  memo->setFocus();
+  QTest::keyClick(memo, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(memo, text);
+}
+
+const std::string kWritten35 = "file 0644 35";
+
+std::vector<Row> Rows() {
+  const std::string nul =
+      "/ 7/8\r\n3\0"s
+      "22\r\n";  // the memo keeps "/ 7/8\n3"
+  const std::string settingsNul =
+      "120\r\n\0"s
+      "9\r\n10\r\n20\r\n";
+  const std::string tempo150 = "150\r\n9\r\n10\r\n20\r\n";  // the settings after the close
+  constexpr auto any = Who::kAnyone, root = Who::kRoot, user = Who::kUser;
+  // clang-format off
+  return {
+    // name                                 kind                  file          bytes        edit   who   first box   second box  after
+    {"init.sav: link to a device",          Hostile::kDeviceLink, "init.sav",   "",          false, root, kDenied,    kDenied,    {}},
+    {"init.sav: FIFO",                      Hostile::kFifo,       "init.sav",   "",          false, any,  kDenied,    kDenied,    {}},
+    {"init.sav: directory",                 Hostile::kDirectory,  "init.sav",   "",          false, any,  kDenied,    kDenied,    {}},
+    {"init.sav: read-only",                 Hostile::kReadOnly,   "init.sav",   kSettings,   false, any,  "",         kDenied,    {}},
+    {"init.sav: mode 000, root reads it",   Hostile::kNoAccess,   "init.sav",   kSettings,   false, root, "",         "",         "file 0600 " + tempo150},
+    {"init.sav: mode 000",                  Hostile::kNoAccess,   "init.sav",   kSettings,   false, user, kDenied,    "",         "file 0600 150\r\n3\r\n73\r\n42\r\n"},
+    {"init.sav: huge, its head is read",    Hostile::kHuge,       "init.sav",   kSettings,   false, any,  "",         "",         "file 0644 " + tempo150},
+    {"init.sav: NUL bytes are blanks",      Hostile::kBytes,      "init.sav",   settingsNul, false, any,  "",         "",         "file 0644 " + tempo150},
+    {"init.sav: empty",                     Hostile::kBytes,      "init.sav",   "",          false, any,  "",         "",         "file 0644 150\r\n0\r\n0\r\n0\r\n"},
+
+    {"dtp.sav: link to a device",           Hostile::kDeviceLink, "dtp.sav",    "",          false, root, kNoOpen,    "",         {}},
+    {"dtp.sav: link to a device, edited",   Hostile::kDeviceLink, "dtp.sav",    "",          true,  root, kNoOpen,    kNoCreate,  {}},
+    {"dtp.sav: FIFO",                       Hostile::kFifo,       "dtp.sav",    "",          false, any,  kNoOpen,    "",         {}},
+    {"dtp.sav: FIFO, edited",               Hostile::kFifo,       "dtp.sav",    "",          true,  any,  kNoOpen,    kNoCreate,  {}},
+    {"dtp.sav: directory",                  Hostile::kDirectory,  "dtp.sav",    "",          false, any,  "",         kNoCreate,  {}},
+    {"dtp.sav: read-only, unchanged",       Hostile::kReadOnly,   "dtp.sav",    kText,       false, any,  "",         "",         {}},
+    {"dtp.sav: read-only, edited",          Hostile::kReadOnly,   "dtp.sav",    kText,       true,  any,  "",         kNoCreate,  {}},
+    {"dtp.sav: mode 000, root reads it",    Hostile::kNoAccess,   "dtp.sav",    kText,       false, root, "",         "",         {}},
+    {"dtp.sav: mode 000, root, edited",     Hostile::kNoAccess,   "dtp.sav",    kText,       true,  root, "",         "",         "file 0600 35"},
+    {"dtp.sav: mode 000",                   Hostile::kNoAccess,   "dtp.sav",    kText,       false, user, kNoOpen,    "",         {}},
+    {"dtp.sav: mode 000, edited",           Hostile::kNoAccess,   "dtp.sav",    kText,       true,  user, kNoOpen,    "",         "file 0600 35"},
+    {"dtp.sav: huge",                       Hostile::kHuge,       "dtp.sav",    kText,       false, any,  kMemoLimit, "",         {}},
+    {"dtp.sav: NUL byte, kept whole",       Hostile::kBytes,      "dtp.sav",    nul,         false, any,  "",         "",         {}},
+    {"dtp.sav: NUL byte, edited",           Hostile::kBytes,      "dtp.sav",    nul,         true,  any,  "",         "",         kWritten35},
+    {"dtp.sav: empty",                      Hostile::kBytes,      "dtp.sav",    "",          false, any,  "",         "",         {}},
+
+    // Open, then Save over the same file after typing "35".
+    {"rhythm.dtp: link to a device",        Hostile::kDeviceLink, "rhythm.dtp", "",          false, root, kNoOpen,    kNoCreate,  {}},
+    {"rhythm.dtp: FIFO",                    Hostile::kFifo,       "rhythm.dtp", "",          false, any,  kNoOpen,    kNoCreate,  {}},
+    {"rhythm.dtp: directory, not opened",   Hostile::kDirectory,  "rhythm.dtp", "",          false, any,  "",         kNoCreate,  {}},
+    {"rhythm.dtp: read-only",               Hostile::kReadOnly,   "rhythm.dtp", kText,       false, any,  "",         kNoCreate,  {}},
+    {"rhythm.dtp: mode 000, root",          Hostile::kNoAccess,   "rhythm.dtp", kText,       false, root, "",         "",         "file 0600 35"},
+    {"rhythm.dtp: mode 000",                Hostile::kNoAccess,   "rhythm.dtp", kText,       false, user, kNoOpen,    "",         "file 0600 35"},
+    {"rhythm.dtp: huge",                    Hostile::kHuge,       "rhythm.dtp", kText,       false, any,  kMemoLimit, "",         kWritten35},
+    {"rhythm.dtp: NUL byte",                Hostile::kBytes,      "rhythm.dtp", nul,         false, any,  "",         "",         kWritten35},
+    {"rhythm.dtp: empty",                   Hostile::kBytes,      "rhythm.dtp", "",          false, any,  "",         "",         kWritten35},
+  };
+  // clang-format on
+}
+
+TEST(HostileFiles, StartupCloseOpenAndSave) {
+  const bool root = geteuid() == 0;
+  for (const Row& row : Rows()) {
+    SCOPED_TRACE(row.name);
+    if ((row.who == Who::kRoot && !root) || (row.who == Who::kUser && root)) continue;
+    const HangGuard guard(row.name, kCaseLimit);
+    ScratchDir scratch;
+    const std::string dir = scratch.path();
+    const std::string path = dir + row.file;
+    WriteFile(dir + "init.sav", kSettings);
+    WriteFile(dir + "dtp.sav", kText);
+    std::string why;
+    if (!MakeHostile(row.kind, path, row.bytes, &why)) {
+      ADD_FAILURE() << why;
+      continue;
+    }
+    const std::string before = Describe(path);
+
+    CaughtBoxes boxes;
+    auto w = MakeWindow(dir);
+    if (std::string(row.file).ends_with(".sav")) {
+      EXPECT_EQ(boxes.texts, Boxes(row.firstBox, path)) << "at start-up";
+      boxes.texts.clear();
+      w->scrBarTempo->SetPosition(150);
+      // Editing the text of a row on "init.sav" shows that "dtp.sav" is
+      // saved although "init.sav" cannot be.
+      const bool onSettings = std::string(row.file) == "init.sav";
+      if (row.edit || onSettings) TypeText(w->memList, "35");
+      EXPECT_EQ(w->close(), row.secondBox.empty());
+      EXPECT_EQ(boxes.texts, Boxes(row.secondBox, path)) << "at close";
+      if (onSettings) {
+        EXPECT_EQ(Describe(dir + "dtp.sav"), kWritten35);
+      }
+    } else {
+      const std::string memo = w->memList->TextUtf8();
+      WithDialog([&](QFileDialog* d) { Choose(d, path); });
+      QTest::mouseClick(w->btnOpen, Qt::LeftButton);
+      EXPECT_EQ(boxes.texts, Boxes(row.firstBox, path)) << "at Open";
+      if (!row.firstBox.empty()) {
+        EXPECT_EQ(w->memList->TextUtf8(), memo) << "a failed Open keeps the memo";
+      }
+      boxes.texts.clear();
+      TypeText(w->memList, "35");
+      WithDialog([&](QFileDialog* d) { Choose(d, dir + "rhythm"); });  // Save adds ".dtp"
+      QTest::mouseClick(w->btnSave, Qt::LeftButton);
+      EXPECT_EQ(boxes.texts, Boxes(row.secondBox, path)) << "at Save";
+    }
+    EXPECT_EQ(Describe(path), row.after.value_or(before));
+    // Nothing else was made, left or touched beside the file.
+    for (const std::string& name : ListDir(dir)) {
+      EXPECT_TRUE(name == "init.sav" || name == "dtp.sav" || name == "pi.wav" || name == "po.wav" ||
+                  name == row.file || name == std::string(row.file) + ".zero-device")
+          << name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pendlo::faults
