@@ -159,6 +159,13 @@ SoundServer::~SoundServer() {
       ::setenv(name.c_str(), value.c_str(), 1);
     }
   }
+  // PENDLO_KEEP_SERVER_DIR=1 keeps the daemons' logs (with PIPEWIRE_DEBUG
+  // set, the server's own account of the stream) for a look afterwards.
+  const char* keep = std::getenv("PENDLO_KEEP_SERVER_DIR");
+  if (keep && std::string(keep) == "1") {
+    std::fprintf(stderr, "sound server files kept in %s\n", dir_.c_str());
+    return;
+  }
   std::error_code ec;
   if (!dir_.empty()) fs::remove_all(dir_, ec);
 }
