@@ -209,6 +209,15 @@ for ((i = 0; ; i++)); do
   sleep 0.05
 done
 server_name=$(pactl info | sed -n 's/^Server Name: //p')
+pipewire_note=""
+[[ $server == pipewire ]] && pipewire_note="- **On PipeWire.** Both programs play through pipewire-pulse. When the machine is busy and a
+  node of PipeWire's graph misses a cycle, the server can drop one quantum (at the 256/48000
+  quantum the 20 ms recorder brings the graph to: 256 samples, 5.33 ms) of a PulseAudio stream
+  after taking it from the stream's queue: every later click comes that much early, with no
+  underrun reported and no jump in the stream's read index. The recorder can lose a quantum
+  the same way; a step that every recorder of the sink shows is the sink's. pipewire-pulse
+  reports Buffer and Sink Latency as 0, so the latency figures above leave out the graph's
+  own delay (at least one quantum)."
 if [[ $server == pulse ]]; then
   server_label=PulseAudio server_setup='`pulseaudio`' report=performance
 else
@@ -635,6 +644,7 @@ $(row_resources GTick G)
   the first recording stopped short of the window or held no clicks).
 - The machine is a shared 2-core virtual machine: other work on it shows as occasional
   underruns of the sound server and in the start-up spread.
+$pipewire_note
 EOF
 
 log "wrote $docs/$report.md and $docs/$report.png"
