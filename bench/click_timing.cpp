@@ -1,11 +1,12 @@
 // click_timing: the beat engine, TMMTimer and the click player without a
-// window, through a private PulseAudio server (null sink, 48 kHz). The sink's
+// window, through a private sound server (null sink, 48 kHz): PulseAudio, or
+// a PipeWire session reached through pipewire-pulse. The sink's
 // monitor is recorded with parec, every click is found in the recording, and
 // each interval is compared with the exact spacing of the due times.
 //
 //   click_timing [--tempo 120] [--meter 1..9|irregular|tuplets] [--text 322]
 //                [--seconds 40] [--buffer 256] [--lead-ms 18] [--server-ms 13]
-//                [--csv errors.csv]
+//                [--csv errors.csv] [--server pulse|pipewire]
 //
 // Prints the interval error (mean, sd, p99, max in samples and ms), clicks
 // that are missing, extra or of the wrong kind, the stream latency the
@@ -35,7 +36,7 @@
 #include "sound/click_images.h"
 #include "sound/click_onsets.h"
 #include "sound/click_player.h"
-#include "sound/pulse_server.h"
+#include "sound/sound_server.h"
 #include "timer/mmtimer.h"
 
 namespace {
@@ -56,6 +57,7 @@ struct Options {
   double serverMs = pendlo::PlayerOptions{}.serverBufferMicros / 1000.0;
   std::string csv;
   std::string backend = "default";  // default | pulse | sdl
+  std::string server = "pulse";     // pulse | pipewire
 };
 
 [[noreturn]] void Usage() {
@@ -63,7 +65,8 @@ struct Options {
       stderr,
       "usage: click_timing [--tempo N] [--meter 1..9|irregular|tuplets] [--text DIGITS]\n"
       "                    [--seconds S] [--buffer FRAMES] [--lead-ms MS] [--server-ms MS]\n"
-      "                    [--csv FILE] [--backend default|pulse|sdl]\n");
+      "                    [--csv FILE] [--backend default|pulse|sdl]"
+      " [--server pulse|pipewire]\n");
   std::exit(2);
 }
 
@@ -99,6 +102,8 @@ Options Parse(int argc, char** argv) {
       o.csv = value;
     } else if (arg == "--backend" && (value == "default" || value == "pulse" || value == "sdl")) {
       o.backend = value;
+    } else if (arg == "--server" && (value == "pulse" || value == "pipewire")) {
+      o.server = value;
     } else {
       Usage();
     }
@@ -197,7 +202,7 @@ struct ServerLatency {
   double buffer = -1, sink = -1;
 };
 
-ServerLatency QueryLatency(const pendlo::testing::PulseServer& server) {
+ServerLatency QueryLatency(const pendlo::testing::SoundServer& server) {
   std::istringstream in(server.Pactl("list sink-inputs"));
   ServerLatency l;
   std::string line;
@@ -207,6 +212,16 @@ ServerLatency QueryLatency(const pendlo::testing::PulseServer& server) {
     if (std::sscanf(line.c_str(), " Sink Latency: %lf usec", &v) == 1) l.sink = v;
   }
   return l;
+}
+
+// What the server calls itself ("pulseaudio", "PulseAudio (on PipeWire 0.3.65)").
+std::string ServerName(const pendlo::testing::SoundServer& server) {
+  std::istringstream in(server.Pactl("info"));
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("Server Name: ", 0) == 0) return line.substr(13);
+  }
+  return "?";
 }
 
 void Save(const std::string& path, const std::vector<Tick>& ticks,
@@ -231,7 +246,7 @@ void Save(const std::string& path, const std::vector<Tick>& ticks,
 
 int main(int argc, char** argv) {
   const Options o = Parse(argc, argv);
-  pendlo::testing::PulseServer server(kRate);
+  pendlo::testing::SoundServer server(o.server, kRate);
   std::string error;
   if (!server.Start(&error)) {
     std::fprintf(stderr, "click_timing: %s\n", error.c_str());
@@ -377,6 +392,7 @@ int main(int argc, char** argv) {
       stats.writesIntoQueue ? "its own"
       : o.serverMs > 0      ? (std::to_string(static_cast<int>(o.serverMs)) + " ms").c_str()
                             : "SDL's");
+  std::printf("  server: %s (--server %s)\n", ServerName(server).c_str(), o.server.c_str());
   std::printf(
       "  ticks %zu, clicks found %zu: missing %d, extra %d, wrong kind %d; intervals measured %zu"
       " (%d under 17 ms left out)\n",

@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Pendlo and a packaged peer metronome (GTick) side by side, in one run, on
-# one private PulseAudio server with a 48 kHz null sink, both windows under
+# one private sound server (PulseAudio, or a PipeWire session reached through
+# pipewire-pulse) with a 48 kHz null sink, both windows under
 # one Xvfb. For each program: click interval error against the exact beat
 # spacing (from a recording of the sink's monitor), the stream latency the
 # server reports, CPU use while it plays, start-up time to a mapped window
-# and memory. Writes docs/performance.md and docs/performance.png.
+# and memory. Writes docs/performance.md and docs/performance.png (with
+# --server pipewire: docs/performance-pipewire.md and .png).
 #
 #   bench/peers/run.sh [--seconds 60] [--bpm 120] [--launches 5]
-#                      [--binary PATH] [--build] [--docs DIR] [--keep]
+#                      [--server pulse|pipewire] [--binary PATH] [--build]
+#                      [--docs DIR] [--keep]
 #
 # Run as root on a Debian machine: missing tools (gtick, xdotool, gnuplot,
-# Xvfb, xev, pulseaudio) are installed with apt-get. Everything it starts
+# Xvfb, xev, the sound server) are installed with apt-get. Everything it starts
 # is ended on exit, also on Ctrl-C.
 set -uo pipefail
 
@@ -26,9 +29,10 @@ build=0
 docs="$repo/docs"
 keep=0
 rate=48000
+server=pulse
 
 usage() {
-  sed -n '2,14p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,17p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 
@@ -37,6 +41,7 @@ while (($#)); do
     --seconds) seconds=${2:?}; shift 2 ;;
     --bpm) bpm=${2:?}; shift 2 ;;
     --launches) launches=${2:?}; shift 2 ;;
+    --server) server=${2:?}; shift 2 ;;
     --binary) binary=$(realpath "${2:?}"); shift 2 ;;
     --build) build=1; shift ;;
     --docs) docs=$(realpath -m "${2:?}"); shift 2 ;;
@@ -49,6 +54,7 @@ done
 # GTick's speed range is 30 to 250; both programs play the same tempo.
 [[ $bpm =~ ^[0-9]+$ ]] && ((bpm >= 30 && bpm <= 250)) || { echo "--bpm: 30 to 250" >&2; exit 2; }
 [[ $launches =~ ^[0-9]+$ ]] && ((launches >= 1)) || { echo "--launches: at least 1" >&2; exit 2; }
+[[ $server == pulse || $server == pipewire ]] || { echo "--server: pulse or pipewire" >&2; exit 2; }
 
 log() { printf '[peers %(%H:%M:%S)T] %s\n' -1 "$*" >&2; }
 die() { log "error: $*"; exit 1; }
@@ -68,7 +74,13 @@ need() { # need COMMAND PACKAGE
   fi
   command -v "$1" >/dev/null 2>&1 || die "cannot install $2"
 }
-need pulseaudio pulseaudio
+if [[ $server == pulse ]]; then
+  need pulseaudio pulseaudio
+else
+  need pipewire pipewire
+  need wireplumber wireplumber
+  need pipewire-pulse pipewire-pulse
+fi
 need pactl pulseaudio-utils
 need parec pulseaudio-utils
 need Xvfb xvfb
@@ -125,28 +137,12 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
 mkdir -p "$work/runtime" && chmod 700 "$work/runtime"
-socket="$work/runtime/native"
 sink=peers
-export PULSE_SERVER="unix:$socket"
-
-log "starting PulseAudio (null sink, $rate Hz)"
-XDG_RUNTIME_DIR="$work/runtime" HOME="$work" XDG_CONFIG_HOME="$work/pulse-config" PULSE_SERVER= \
-  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --system=false \
-  --use-pid-file=false --no-cpu-limit=true --log-target="file:$work/pulseaudio.log" \
-  "--load=module-native-protocol-unix auth-anonymous=1 socket=$socket" \
-  "--load=module-null-sink sink_name=$sink rate=$rate sink_properties=device.description=Peers" \
-  </dev/null >/dev/null 2>&1 &
-pids+=($!)
-for ((i = 0; ; i++)); do
-  pactl list short sinks 2>/dev/null | grep -q "$sink" && break
-  ((i < 200)) || die "PulseAudio did not start: $(tail -3 "$work/pulseaudio.log")"
-  sleep 0.05
-done
-pactl set-default-sink "$sink"
 
 # A desktop session has a session bus, and toolkits use it at start-up (Qt's
 # accessibility bridge connects to it): without one, Qt tries to launch a
-# bus and start-up takes ~15 ms longer than on any desktop.
+# bus and start-up takes ~15 ms longer than on any desktop. PipeWire's
+# session manager uses it too, so it comes first.
 wait_for_file() { # wait_for_file FILE WHAT: until a daemon writes FILE, up to 10 s
   local i
   for ((i = 0; ; i++)); do
@@ -161,6 +157,73 @@ dbus-daemon --session --nofork --print-address=3 3>"$work/bus" </dev/null >/dev/
 pids+=($!)
 wait_for_file "$work/bus" dbus-daemon
 export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus")
+
+if [[ $server == pulse ]]; then
+  socket="$work/runtime/native"
+  log "starting PulseAudio (null sink, $rate Hz)"
+  XDG_RUNTIME_DIR="$work/runtime" HOME="$work" XDG_CONFIG_HOME="$work/pulse-config" PULSE_SERVER= \
+    pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --system=false \
+    --use-pid-file=false --no-cpu-limit=true --log-target="file:$work/server.log" \
+    "--load=module-native-protocol-unix auth-anonymous=1 socket=$socket" \
+    "--load=module-null-sink sink_name=$sink rate=$rate sink_properties=device.description=Peers" \
+    </dev/null >/dev/null 2>&1 &
+  pids+=($!)
+  server_version=$(pulseaudio --version 2>/dev/null | head -1)
+else
+  socket="$work/runtime/pulse/native"
+  log "starting PipeWire, WirePlumber and pipewire-pulse (null sink, $rate Hz)"
+  # WirePlumber leaves the machine's sound cards, cameras and headsets alone.
+  mkdir -p "$work/pw-config/wireplumber/main.lua.d" "$work/pw-config/wireplumber/bluetooth.lua.d"
+  printf 'alsa_monitor.enabled = false\nv4l2_monitor.enabled = false\nlibcamera_monitor.enabled = false\n' \
+    >"$work/pw-config/wireplumber/main.lua.d/60-no-devices.lua"
+  echo 'bluez_monitor.enabled = false' >"$work/pw-config/wireplumber/bluetooth.lua.d/60-no-devices.lua"
+  for daemon in pipewire wireplumber pipewire-pulse; do
+    XDG_RUNTIME_DIR="$work/runtime" PIPEWIRE_RUNTIME_DIR="$work/runtime" HOME="$work" \
+      XDG_CONFIG_HOME="$work/pw-config" XDG_STATE_HOME="$work/pw-state" PULSE_SERVER= \
+      "$daemon" </dev/null >>"$work/server.log" 2>&1 &
+    pids+=($!)
+    if [[ $daemon == pipewire ]]; then
+      for ((i = 0; ; i++)); do
+        [[ -S $work/runtime/pipewire-0 ]] && break
+        ((i < 200)) || die "pipewire did not start: $(tail -3 "$work/server.log")"
+        sleep 0.05
+      done
+    fi
+  done
+  server_version="PipeWire $(pipewire --version 2>/dev/null | sed -n 's/^Compiled with libpipewire //p'), WirePlumber and pipewire-pulse"
+  export PIPEWIRE_RUNTIME_DIR="$work/runtime"
+fi
+export PULSE_SERVER="unix:$socket"
+for ((i = 0; ; i++)); do
+  pactl info >/dev/null 2>&1 && break
+  ((i < 200)) || die "the sound server did not start: $(tail -3 "$work/server.log")"
+  sleep 0.05
+done
+[[ $server == pipewire ]] &&
+  pactl load-module module-null-sink sink_name=$sink rate=$rate channels=2 \
+    sink_properties=device.description=Peers >/dev/null
+for ((i = 0; ; i++)); do
+  pactl list short sources 2>/dev/null | grep -q "$sink.monitor" &&
+    pactl set-default-sink "$sink" && pactl info | grep -q "^Default Sink: $sink$" && break
+  ((i < 200)) || die "no null sink $sink: $(tail -3 "$work/server.log")"
+  sleep 0.05
+done
+server_name=$(pactl info | sed -n 's/^Server Name: //p')
+pipewire_note=""
+[[ $server == pipewire ]] && pipewire_note="- **On PipeWire.** Both programs play through pipewire-pulse. When the machine is busy and a
+  node of PipeWire's graph misses a cycle, the server can drop one quantum (at the 256/48000
+  quantum the 20 ms recorder brings the graph to: 256 samples, 5.33 ms) of a PulseAudio stream
+  after taking it from the stream's queue: every later click comes that much early, with no
+  underrun reported and no jump in the stream's read index. The recorder can lose a quantum
+  the same way; a step that every recorder of the sink shows is the sink's. pipewire-pulse
+  reports Buffer and Sink Latency as 0, so the latency figures above leave out the graph's
+  own delay (at least one quantum)."
+if [[ $server == pulse ]]; then
+  server_label=PulseAudio server_setup='`pulseaudio`' report=performance
+else
+  server_label=PipeWire report=performance-pipewire
+  server_setup='`pipewire`, `wireplumber` (with its device monitors off) and `pipewire-pulse`'
+fi
 
 log "starting Xvfb"
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" </dev/null >"$work/xvfb.log" 2>&1 &
@@ -330,7 +393,10 @@ measure() { # measure NAME: plays for $seconds and writes $work/NAME.env
   # The idle null sink hands out its first buffers in large blocks: let it
   # and the program settle before recording.
   sleep 2.5
-  parec --raw --format=s16le --rate=$rate --channels=1 -d "$sink.monitor" --latency-msec=20 \
+  # One channel of the sink's two equal ones, not a fold-down: PipeWire's
+  # adds 3 dB and would clip the loudest clicks.
+  parec --raw --format=s16le --rate=$rate --channels=1 --channel-map=front-left \
+    -d "$sink.monitor" --latency-msec=20 \
     >"$work/$name.raw" 2>"$work/$name.parec.log" &
   parec_pid=$!
   pids+=("$parec_pid")
@@ -438,8 +504,8 @@ printf '%s %s %s\n' Pendlo "$P_lead_ms" "${P_sink_ms:-0}" GTick "${G_buffer_ms:-
 for name in pendlo gtick; do [[ -s $work/$name.csv ]] || echo "0 0 0" >"$work/$name.csv"; done
 gnuplot <<EOF || die "gnuplot failed"
 set terminal pngcairo size 900,720 font "Sans,10"
-set output "$docs/performance.png"
-set multiplot layout 2,1 title "Pendlo and GTick at $bpm BPM on one PulseAudio null sink ($rate Hz)"
+set output "$docs/$report.png"
+set multiplot layout 2,1 title "Pendlo and GTick at $bpm BPM on one $server_label null sink ($rate Hz)"
 set title "Interval error against the exact spacing (first interval after Start left out)"
 set xlabel "time since the second click (s)"
 set ylabel "error (ms)"
@@ -479,17 +545,17 @@ row_resources() { # row_resources NAME PREFIX
   echo "| $1 | $(f "$(get buffer_ms)" 1) ($(f "$(get buffer_min_ms)" 1)–$(f "$(get buffer_max_ms)" 1)) | $(f "$(get sink_ms)" 1) | $(f "$(get cpu_pct)" 2) | $(f "$(get cpu_sched_pct)" 2) | $(get startup_ms) ($(get startup_range)) | $(mib "$(get vmrss_kb)") | $(mib "$(get pss_kb)") | $(get threads) |"
 }
 
-cat >"$docs/performance.md" <<EOF
+cat >"$docs/$report.md" <<EOF
 # Performance: Pendlo beside GTick
 
 Written by \`bench/peers/run.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC'); do not edit by hand, run the
 script again. Both programs were measured in one run, one after the other, on one private
-PulseAudio server with a null sink at $rate Hz, their windows on one Xvfb screen, each at
+$server_label server (\`--server $server\`: "$server_name") with a null sink at $rate Hz, their windows on one Xvfb screen, each at
 **$bpm BPM in 4/4** for **${seconds} s**.
 
     $command_line
 
-![Interval error over time and stream latency](performance.png)
+![Interval error over time and stream latency]($report.png)
 
 ## Timing
 
@@ -524,13 +590,13 @@ $(row_resources GTick G)
 ## Machine
 
 - $(nproc) cores ($cpu_model), Linux $(uname -r), $(awk -v k="$(awk '/MemTotal/ { print $2 }' /proc/meminfo)" 'BEGIN { printf "%.0f GiB", k / 1048576 }') memory
-- $(pulseaudio --version 2>/dev/null | head -1), null sink at $rate Hz
+- $server_version, null sink at $rate Hz
 - Pendlo at commit $commit, binary $(realpath --relative-to="$repo" "$binary" 2>/dev/null || echo "$binary") built $(date -u -r "$binary" '+%Y-%m-%d %H:%M UTC')
 - GTick $(dpkg-query -W -f='${Version}' gtick 2>/dev/null) from Debian's packages
 
 ## Method
 
-- **Setup.** The script starts \`pulseaudio\` as a private server (own runtime directory and
+- **Setup.** The script starts $server_setup as a private server (own runtime directory and
   socket, \`module-null-sink rate=$rate\`), one \`Xvfb\` screen and a session bus
   (\`dbus-daemon --session\`, as every desktop session has), and ends them, the programs
   and the recorder on exit. Pendlo runs from a copy of its binary in a fresh directory, so its
@@ -539,7 +605,7 @@ $(row_resources GTick G)
 - **Start.** Each program is launched, left 2.5 s to settle, the recording starts, and
   \`xdotool\` clicks its Start button (Pendlo's at ($pendlo_start_x, $pendlo_start_y) from its fixed
   layout, GTick's at ($gtick_start_x, $gtick_start_y)).
-- **Interval error.** \`parec --raw --format=s16le --rate=$rate --channels=1 -d $sink.monitor\`
+- **Interval error.** \`parec --raw --format=s16le --rate=$rate --channels=1 --channel-map=front-left -d $sink.monitor\`
   records the sink's monitor from just before Start to the end of the run. An onset is where the
   rectified signal first reaches 10 % of the recording's peak, refined linearly between the two
   samples around the crossing, with a refractory gap of min(50 ms, a quarter beat). Accent and
@@ -578,7 +644,8 @@ $(row_resources GTick G)
   the first recording stopped short of the window or held no clicks).
 - The machine is a shared 2-core virtual machine: other work on it shows as occasional
   underruns of the sound server and in the start-up spread.
+$pipewire_note
 EOF
 
-log "wrote $docs/performance.md and $docs/performance.png"
-cat "$docs/performance.md" | sed -n '/^## Timing/,/^## Machine/p' >&2
+log "wrote $docs/$report.md and $docs/$report.png"
+cat "$docs/$report.md" | sed -n '/^## Timing/,/^## Machine/p' >&2

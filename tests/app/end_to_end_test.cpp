@@ -1,6 +1,7 @@
-// The real program under Xvfb with a PulseAudio null sink: Start pressed
-// with a synthetic key, the sink recorded, the rhythm and the accents
-// checked; SIGTERM then saves the settings before the program ends.
+// The real program under Xvfb with a null sink on each sound server
+// (PulseAudio, PipeWire): Start pressed with a synthetic key, the sink
+// recorded, the rhythm and the accents checked; SIGTERM then saves the
+// settings before the program ends.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -18,7 +19,7 @@
 #include <thread>
 
 #include "sound/click_onsets.h"
-#include "sound/pulse_server.h"
+#include "sound/sound_server.h"
 
 extern char** environ;
 
@@ -27,7 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::MonitorRecorder;
-using testing::PulseServer;
+using testing::SoundServer;
 
 std::string Shell(const std::string& command) {
   std::string out;
@@ -47,7 +48,8 @@ std::string ReadFile(const fs::path& path) {
   return s.str();
 }
 
-class EndToEnd : public ::testing::Test {
+// The sound server's name.
+class EndToEnd : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
     if (QGuiApplication::platformName() != QLatin1String("xcb")) {
@@ -122,7 +124,7 @@ class EndToEnd : public ::testing::Test {
     return testing::FindClicks(samples, testing::BuiltInClickTemplates(server_.Rate()));
   }
 
-  PulseServer server_{48000};
+  SoundServer server_{GetParam(), 48000};
   fs::path dir_;
   pid_t pid_ = -1;
 };
@@ -172,7 +174,7 @@ bool Steady(const std::vector<testing::FoundClick>& clicks, std::int64_t period)
   return std::llabs(MedianGap(clicks) - period) <= period / 50;
 }
 
-TEST_F(EndToEnd, MeterOfFourAndIrregularMeter322) {
+TEST_P(EndToEnd, MeterOfFourAndIrregularMeter322) {
   const struct {
     const char* name;
     const char* settings;
@@ -233,6 +235,9 @@ TEST_F(EndToEnd, MeterOfFourAndIrregularMeter322) {
     EXPECT_EQ(ReadFile(dir_ / "dtp.sav"), row.text);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, EndToEnd, ::testing::ValuesIn(SoundServer::Names()),
+                         [](const auto& info) { return info.param; });
 
 }  // namespace
 }  // namespace pendlo

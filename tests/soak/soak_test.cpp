@@ -1,15 +1,15 @@
 // The soak: the beat engine, TMMTimer and the click player run for
 // PENDLO_SOAK_SECONDS (20 when unset) at 600 BPM in tuplets of '9', playing
-// into a private PulseAudio null sink, while a stand-in for the window makes
+// into a private null sink of each sound server (PulseAudio, then PipeWire
+// through pipewire-pulse), while a stand-in for the window makes
 // the calls the window makes on a tempo, meter or definition change, once a
 // second, and goes back to 600 BPM tuplets '9' every third second. Every
 // tick is checked against the due-time grid, every click handed to the
 // player against its tick, and the resident memory after warm-up against
-// the end. Without a pulseaudio binary the same runs without sound.
+// the end. Without the server's binaries the same runs without sound.
 //
 //   PENDLO_SOAK_SECONDS=600 build/default/tests/soak/soak_test
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <array>
@@ -31,7 +31,7 @@
 #include "soak/grid_check.h"
 #include "sound/click_images.h"
 #include "sound/click_player.h"
-#include "sound/pulse_server.h"
+#include "sound/sound_server.h"
 #include "sound/temp_dir.h"
 #include "timer/mmtimer.h"
 
@@ -385,15 +385,19 @@ TEST(Soak, TheGridCheckFindsEveryKindOfFault) {
   }
 }
 
-TEST(Soak, TheBeatKeepsItsGridAndMemoryWhileTheWindowChangesEverySecond) {
+// The sound server's name.
+class SoakOnServer : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(SoakOnServer, TheBeatKeepsItsGridAndMemoryWhileTheWindowChangesEverySecond) {
   const int seconds = SoakSeconds();
   const int warmUp = std::max(1, seconds / 10);
 
-  testing::PulseServer server(48000);
+  testing::SoundServer server(GetParam(), 48000);
   std::string error;
   const bool haveServer = server.Start(&error);
   if (!haveServer)
-    std::printf("soak: no PulseAudio server (%s); the beat runs silent\n", error.c_str());
+    std::printf("soak: no %s server (%s); the beat runs silent\n", GetParam().c_str(),
+                error.c_str());
   testing::TempDir dir;
   const std::string pi = dir.Write("pi.wav", PiWave), po = dir.Write("po.wav", PoWave);
 
@@ -483,9 +487,9 @@ TEST(Soak, TheBeatKeepsItsGridAndMemoryWhileTheWindowChangesEverySecond) {
       static_cast<unsigned long long>(g.passedOver), actions,
       static_cast<unsigned long long>(g.rearms), static_cast<unsigned long long>(g.faults),
       static_cast<long long>(g.maxErrorMicros), g.maxLateMicros / 1000.0, timerErrors.load(),
-      sound ? "PulseAudio null sink" : "no sound", static_cast<unsigned long long>(stats.plays),
-      static_cast<unsigned long long>(notOneEach), static_cast<unsigned long long>(stats.dropped),
-      static_cast<unsigned long long>(stats.late),
+      sound ? (GetParam() + " null sink").c_str() : "no sound",
+      static_cast<unsigned long long>(stats.plays), static_cast<unsigned long long>(notOneEach),
+      static_cast<unsigned long long>(stats.dropped), static_cast<unsigned long long>(stats.late),
       static_cast<unsigned long long>(stats.anchors ? stats.anchors - 1 : 0), rssWarm / 1048576.0,
       warmUp, rssEnd / 1048576.0, (rssEnd - rssWarm) / 1024.0, rssMax / 1048576.0,
       kSanitized ? " (not bounded under a sanitizer)" : "", warm.shared / 1048576.0,
@@ -493,7 +497,7 @@ TEST(Soak, TheBeatKeepsItsGridAndMemoryWhileTheWindowChangesEverySecond) {
   if (!g.firstFault.empty()) std::printf("  first fault: %s\n", g.firstFault.c_str());
   if (sound && unheard > 0) {
     std::printf("  the player stopped taking clicks %.1f s into the run; the server %s\n",
-                firstUnheard, ::kill(server.Pid(), 0) == 0 ? "still runs" : "has gone");
+                firstUnheard, server.Running() ? "still runs" : "has gone");
   }
 
   EXPECT_EQ(g.faults, 0u) << g.firstFault;
@@ -512,6 +516,9 @@ TEST(Soak, TheBeatKeepsItsGridAndMemoryWhileTheWindowChangesEverySecond) {
     EXPECT_LT(rssEnd - rssWarm, 1 << 20) << "resident memory grew after warm-up";
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, SoakOnServer, ::testing::ValuesIn(testing::SoundServer::Names()),
+                         [](const auto& info) { return info.param; });
 
 }  // namespace
 }  // namespace pendlo::soak

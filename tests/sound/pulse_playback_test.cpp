@@ -1,8 +1,10 @@
-// Clicks through a real PulseAudio server: a private server with a null
-// sink at 48 kHz, the player on either output (libpulse directly, and SDL's
-// PulseAudio driver, the fallback), the sink's monitor recorded with parec.
+// Clicks through a real sound server: a private PulseAudio server or
+// PipeWire session with a null sink at 48 kHz, the player on each output
+// that server offers (libpulse directly, and SDL's PulseAudio driver, the
+// fallback), the sink's monitor recorded with parec.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <sstream>
@@ -11,7 +13,7 @@
 #include "sound/click_images.h"
 #include "sound/click_onsets.h"
 #include "sound/click_player.h"
-#include "sound/pulse_server.h"
+#include "sound/sound_server.h"
 #include "sound/temp_dir.h"
 
 namespace pendlo {
@@ -19,7 +21,7 @@ namespace {
 
 using testing::FindClicks;
 using testing::MonitorRecorder;
-using testing::PulseServer;
+using testing::SoundServer;
 
 // Generous buffers: this test proves where clicks land on the stream, which
 // does not depend on the buffer sizes, and must not fail when a busy CI
@@ -33,6 +35,10 @@ PlayerOptions Roomy() {
   return o;
 }
 
+// Long enough for the last click played to reach the monitor: the lead, the
+// server's buffer and, on PipeWire, a quantum more on each side.
+constexpr std::chrono::milliseconds kTail{600};
+
 std::string Describe(const std::vector<testing::FoundClick>& clicks) {
   std::ostringstream s;
   s << "clicks at frame/kind:";
@@ -41,7 +47,16 @@ std::string Describe(const std::vector<testing::FoundClick>& clicks) {
   return s.str();
 }
 
-class PulsePlayback : public ::testing::TestWithParam<std::string> {
+// A sound server, by name, and the player's output on it.
+struct ServerAndOutput {
+  const char* server;
+  const char* output;
+};
+void PrintTo(const ServerAndOutput& c, std::ostream* os) {
+  *os << c.server << " server, " << c.output << " output";
+}
+
+class PulsePlayback : public ::testing::TestWithParam<ServerAndOutput> {
  protected:
   void SetUp() override {
     std::string error;
@@ -68,10 +83,10 @@ class PulsePlayback : public ::testing::TestWithParam<std::string> {
   }
 
   static std::unique_ptr<AudioBackend> Backend() {
-    return GetParam() == "sdl" ? MakeSdlBackend() : MakePulseBackend();
+    return GetParam().output == std::string("sdl") ? MakeSdlBackend() : MakePulseBackend();
   }
 
-  PulseServer server_{48000};
+  SoundServer server_{GetParam().server, 48000};
   testing::TempDir dir_;
   std::string pi_, po_;
 };
@@ -80,9 +95,6 @@ TEST_P(PulsePlayback, ClicksAreSpacedToTheSampleAndAccentsDiffer) {
   ClickPlayer player(Backend(), Roomy());
   ASSERT_TRUE(player.EnsureOpen()) << player.TakeError();
   EXPECT_EQ(player.Stats().format.rate, 48000);
-  MonitorRecorder recorder(server_);
-  std::string error;
-  ASSERT_TRUE(recorder.Start(&error)) << error;
   ASSERT_TRUE(testing::WaitUntilStreaming(*player.clock()));
 
   // A bar of 4 at 240 BPM, then tuplet-like uneven notes.
@@ -90,22 +102,37 @@ TEST_P(PulsePlayback, ClicksAreSpacedToTheSampleAndAccentsDiffer) {
       {0, true},     {250, false},  {500, false},  {750, false},  {1000, true},
       {1334, false}, {1667, false}, {2000, true},  {2111, false}, {2222, false},
       {2333, true},  {2583, false}, {2833, false}, {3083, false}};
-  const std::vector<Micros> dues = PlayTicks(player, ticks);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  const std::vector<float> recording = recorder.Stop();
-
-  const auto clicks = FindClicks(recording, testing::BuiltInClickTemplates(48000));
+  // Each interval's error in frames, against the due spacing.
+  std::vector<testing::FoundClick> clicks;
+  std::vector<double> errors;
+  // A busy machine can make PipeWire's graph miss a cycle, which drops or
+  // repeats a block of the sink or of the recording; such a run is played
+  // once more, and the checks hold for the last one.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    MonitorRecorder recorder(server_);
+    std::string error;
+    ASSERT_TRUE(recorder.Start(&error)) << error;
+    const std::vector<Micros> dues = PlayTicks(player, ticks);
+    std::this_thread::sleep_for(kTail);
+    clicks = FindClicks(recorder.Stop(), testing::BuiltInClickTemplates(48000));
+    errors.clear();
+    for (std::size_t k = 1; k < clicks.size() && k < dues.size(); ++k) {
+      errors.push_back(static_cast<double>(clicks[k].frame - clicks[k - 1].frame) -
+                       (dues[k] - dues[k - 1]) * 48000 / 1e6);
+    }
+    if (clicks.size() == ticks.size() &&
+        std::all_of(errors.begin(), errors.end(), [](double e) { return std::abs(e) <= 1.0; }))
+      break;
+  }
   ASSERT_EQ(clicks.size(), ticks.size())
       << Describe(clicks) << "late onsets " << player.Stats().late;
   for (std::size_t k = 0; k < clicks.size(); ++k) {
     SCOPED_TRACE(k);
     EXPECT_EQ(clicks[k].kind, ticks[k].second ? 0 : 1);
     if (k == 0) continue;
-    const double spacing = static_cast<double>(clicks[k].frame - clicks[k - 1].frame);
-    const double due = (dues[k] - dues[k - 1]) * 48000 / 1e6;
-    EXPECT_LE(std::abs(spacing - due), 1.0)
-        << "spacing " << spacing << " frames, due " << due << "; late onsets "
-        << player.Stats().late << ", clock re-joins " << player.Stats().anchors - 1;
+    EXPECT_LE(std::abs(errors[k - 1]), 1.0)
+        << "interval off by " << errors[k - 1] << " frames; late onsets " << player.Stats().late
+        << ", clock re-joins " << player.Stats().anchors - 1;
   }
   // The accent is full scale, the plain click about 56 %.
   for (std::size_t k = 0; k < clicks.size(); ++k) {
@@ -148,14 +175,17 @@ TEST_P(PulsePlayback, TheServerGoingAwayNeitherStopsNorCrashesAndStartReopens) {
   ASSERT_TRUE(recorder.Start(&error)) << error;
   ASSERT_TRUE(testing::WaitUntilStreaming(clock));
   PlayTicks(player, {{0, true}, {200, false}});
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(kTail);
   const auto clicks = FindClicks(recorder.Stop(), testing::BuiltInClickTemplates(48000));
   ASSERT_EQ(clicks.size(), 2u) << Describe(clicks);
   EXPECT_EQ(clicks[1].frame - clicks[0].frame, 9600);
 }
 
-INSTANTIATE_TEST_SUITE_P(Outputs, PulsePlayback, ::testing::Values("pulse", "sdl"),
-                         [](const auto& info) { return info.param; });
+INSTANTIATE_TEST_SUITE_P(
+    ServersAndOutputs, PulsePlayback,
+    ::testing::Values(ServerAndOutput{"pulse", "pulse"}, ServerAndOutput{"pulse", "sdl"},
+                      ServerAndOutput{"pipewire", "pulse"}, ServerAndOutput{"pipewire", "sdl"}),
+    [](const auto& info) { return std::string(info.param.server) + "_" + info.param.output; });
 
 }  // namespace
 }  // namespace pendlo
