@@ -60,9 +60,6 @@ class TMetronome::Effects final : public TickEffects {
     FlashScheduler* flashes = w_.flashes_;
     w_.handoff_->Post([flashes, index, showAt] { flashes->Schedule(index, showAt); });
   }
-  void RequestPaint() override {}  // the queued flash paints at once
-  void HoldLit() override { BusyWait(16); }
-  void Darken() override {}  // the GUI returns each bar to black after its flash
 
  private:
   TMetronome& w_;
