@@ -249,6 +249,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "click_timing: no stream: %s\n", player.TakeError().c_str());
     return 1;
   }
+  // Read ahead of the first tick, as the window does at start-up.
+  player.Clicks().Request(pi);
+  player.Clicks().Request(po);
+  player.Clicks().Settle();
 
   pendlo::BeatEngine engine;
   const int base = engine.ChangeTempo(o.tempo);

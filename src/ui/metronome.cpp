@@ -87,6 +87,7 @@ void TMetronome::FinishStartup() {
   // The sound output is opened once here and kept open; a failure is shown
   // once (over the window) and the beat then runs silently.
   Guarded([this] { sound_->EnsureOpen(); });
+  PrepareClicks();
   HelpWindow();
 }
 
@@ -343,9 +344,17 @@ void TMetronome::btnStartClick() {
       soundError = e.what();
     }
   }
+  PrepareClicks();
   MMTimer->SetEnabled(true);
   MMTimer->StartTimer();
   if (!soundError.empty()) throw std::runtime_error(soundError);
+}
+
+void TMetronome::PrepareClicks() {
+  // Read on the sound's own thread well before the first tick, which then
+  // finds them decoded (a file replaced since is checked again).
+  for (const char* name : {kAccentWaveFile, kPlainWaveFile})
+    sound_->Prepare(DataFile(exeDir_, name));
 }
 
 void TMetronome::btnStopClick() {

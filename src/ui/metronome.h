@@ -124,6 +124,7 @@ class TMetronome : public QWidget {
   void Guarded(F&& f);
   void ReportError(const std::string& message);
   void OnTick(TMMTimer& sender);
+  void PrepareClicks();
   void UpdateDefaultButton(QWidget* focus);
 
   class Effects;

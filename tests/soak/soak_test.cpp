@@ -171,8 +171,14 @@ class SoakEffects final : public TickEffects {
 // change of its value. Every re-arm they cause is reported to the check.
 class Window {
  public:
-  Window(BeatEngine& engine, TMMTimer& timer, ClickPlayer* player, ClockSpy& spy, GridCheck& check)
-      : engine_(engine), timer_(timer), player_(player), spy_(spy), check_(check) {}
+  Window(BeatEngine& engine, TMMTimer& timer, ClickPlayer* player, ClockSpy& spy, GridCheck& check,
+         std::vector<std::string> clickFiles)
+      : engine_(engine),
+        timer_(timer),
+        player_(player),
+        spy_(spy),
+        check_(check),
+        clickFiles_(std::move(clickFiles)) {}
 
   int Tempo() const { return tempo_; }
   int Meter() const { return meter_; }
@@ -209,6 +215,9 @@ class Window {
     ManageHyoushi();
     engine_.ResetPosition();
     if (!timer_.Enabled() && player_) player_->EnsureOpen();
+    // Read ahead of the first tick, off the timer thread.
+    if (player_)
+      for (const std::string& file : clickFiles_) player_->Clicks().Request(file);
     const std::uint32_t interval = timer_.Interval();
     timer_.SetEnabled(true);
     timer_.StartTimer();
@@ -235,6 +244,7 @@ class Window {
   int tempo_ = 0;
   int meter_ = 3;  // "4", as the window is built
   std::vector<std::string> lines_;
+  const std::vector<std::string> clickFiles_;
 };
 
 // The beat engine, the timer on the player's clock, the tick sequencer and a
@@ -245,7 +255,7 @@ struct Rig {
         timer(spy),
         effects(timer, player, *spy, pi, po),
         sequencer(engine, effects),
-        window(engine, timer, sound ? &player : nullptr, *spy, check) {
+        window(engine, timer, sound ? &player : nullptr, *spy, check, {pi, po}) {
     timer.SetEnabled(false);
     timer.SetOnTimer([this](TMMTimer& t) {
       effects.BeginCall(t.DueTime());
