@@ -28,9 +28,9 @@ constexpr std::array<int, 6> kStreamRates = {22050, 44100, 48000, 88200, 96000, 
 constexpr std::array<int, 4> kStreamChannels = {1, 2, 4, 6};
 constexpr std::array<int, 13> kFileRates = {1000,  8000,  11025, 16000,  22050,  32000, 44100,
                                             48000, 88200, 96000, 176400, 192000, 384000};
-// 20 ms keeps each run short (a click lasts about 11 ms); the
+// 5 ms keeps each run short (a click lasts about 11 ms); the
 // limit's arithmetic is the same at any length.
-constexpr DecodeLimits kLimits{10u << 20, 0.02};
+constexpr DecodeLimits kLimits{10u << 20, 0.005};
 
 void Check(bool ok) {
   if (!ok) std::abort();
