@@ -28,7 +28,7 @@ tsan:
 
 fuzz: deps
 	@test -f build/fuzz/build.ninja || cmake --preset fuzz
-	cmake --build --preset fuzz --target fuzz_settings_reader fuzz_definition_text
+	cmake --build --preset fuzz --target fuzz_settings_reader fuzz_definition_text fuzz_wav_decoder
 	bash fuzz/run.sh build/fuzz $${FUZZ_SECONDS:-60}
 
 # Ten minutes at 600 BPM, tuplets '9', with the window's changes every second.

@@ -2,9 +2,6 @@
 // late each call came against its due time, and the process's CPU use.
 //
 //   timer_jitter [seconds-per-run=10]
-//
-// The 100 ms run is repeated with the tick handler's 16 ms hold, to show that
-// holding the bar lit sleeps instead of spinning.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -14,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "engine/tick_sequencer.h"
 #include "timer/mmtimer.h"
 
 namespace {
@@ -26,7 +22,7 @@ double CpuSeconds() {
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-void Run(std::uint32_t interval, bool hold, double seconds) {
+void Run(std::uint32_t interval, double seconds) {
   pendlo::TMMTimer timer;
   std::mutex mutex;
   std::vector<double> lateMs;
@@ -37,7 +33,6 @@ void Run(std::uint32_t interval, bool hold, double seconds) {
       std::lock_guard lock(mutex);
       lateMs.push_back(late);
     }
-    if (hold) pendlo::BusyWait(16);
   });
   timer.SetEnabled(false);
   timer.SetInterval(interval);
@@ -55,19 +50,17 @@ void Run(std::uint32_t interval, bool hold, double seconds) {
   const auto at = [&](double q) {
     return lateMs.empty() ? 0.0 : lateMs[static_cast<size_t>(q * (lateMs.size() - 1))];
   };
-  std::printf(
-      "%6u ms %-9s calls %6zu  late median %.3f ms  p99 %.3f ms  max %.3f ms  CPU %.3f %%\n",
-      interval, hold ? "+16ms hold" : "", lateMs.size(), at(0.5), at(0.99),
-      lateMs.empty() ? 0.0 : lateMs.back(), 100.0 * cpu / wall);
+  std::printf("%6u ms  calls %6zu  late median %.3f ms  p99 %.3f ms  max %.3f ms  CPU %.3f %%\n",
+              interval, lateMs.size(), at(0.5), at(0.99), lateMs.empty() ? 0.0 : lateMs.back(),
+              100.0 * cpu / wall);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
-  Run(500, false, seconds);
-  Run(100, false, seconds);
-  Run(11, false, seconds);
-  Run(100, true, seconds);
+  Run(500, seconds);
+  Run(100, seconds);
+  Run(11, seconds);
   return 0;
 }

@@ -9,7 +9,7 @@ build=${1:?usage: run.sh <build-dir> <seconds>}
 seconds=${2:-60}
 here=$(cd "$(dirname "$0")" && pwd)
 
-for target in settings_reader definition_text; do
+for target in settings_reader definition_text wav_decoder; do
   bin="$build/fuzz/fuzz_$target"
   [ -x "$bin" ] || { echo "missing $bin: build the fuzz preset first" >&2; exit 1; }
   corpus="$here/corpus-$target"

@@ -1,18 +1,8 @@
 #include "engine/tick_sequencer.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 namespace pendlo {
-
-void BusyWait(int ms) {
-  // Sleeps rather than spins: a spinning hold burns a whole core at fast
-  // tuplets. The loop guards against early wake-ups.
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < until) std::this_thread::sleep_until(until);
-}
-
 namespace {
 
 // Size of group g as the sequencer sees it. An empty pattern has no groups:
@@ -54,10 +44,10 @@ void TickSequencer::MMTimerTimer(std::int64_t dueMicros) {
     }
   }
   effects_.PlayClick(click, dueMicros);
+  // No hold here: a 16 ms wait on this thread would stretch every shorter
+  // tuplet note to 16 ms and slow the beat (600 BPM in nines played at
+  // about 413). The window keeps the bar lit and darkens it.
   effects_.LightBar(click, dueMicros);
-  effects_.RequestPaint();  // step 4
-  effects_.HoldLit();       // step 5
-  effects_.Darken();        // step 6
 }
 
 }  // namespace pendlo

@@ -17,7 +17,7 @@ ClickPlayer::ClickPlayer(std::unique_ptr<AudioBackend> backend, PlayerOptions op
     : backend_(std::move(backend)),
       options_(options),
       clock_(std::make_shared<AudioClock>(steady)),
-      cache_(StreamFormat{}, options.limits) {}
+      clicks_(options.limits) {}
 
 ClickPlayer::~ClickPlayer() {
   Close();
@@ -38,7 +38,7 @@ bool ClickPlayer::EnsureOpen() {
   const int frames = backend_->BufferFrames();
   {
     std::lock_guard producer(producer_);
-    cache_.SetFormat(format);
+    clicks_.SetFormat(format);
     const auto lead = static_cast<int>(
         std::llround(static_cast<double>(options_.leadMicros) * format.rate / 1e6));
     mixer_.Reset(lead);
@@ -99,7 +99,7 @@ void ClickPlayer::Play(const std::string& path, Micros due) {
   if (!open_.load(std::memory_order_acquire) || lost_.load(std::memory_order_relaxed)) return;
   std::lock_guard producer(producer_);
   if (!open_.load(std::memory_order_relaxed)) return;
-  std::shared_ptr<const SoundClip> clip = cache_.Get(path);
+  std::shared_ptr<const SoundClip> clip = clicks_.Get(path);
   plays_.fetch_add(1, std::memory_order_relaxed);
   if (writes_.load(std::memory_order_relaxed)) {
     WriteClick(*clip, due);

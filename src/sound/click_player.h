@@ -14,7 +14,7 @@
 
 #include "sound/audio_backend.h"
 #include "sound/audio_clock.h"
-#include "sound/click_cache.h"
+#include "sound/click_loader.h"
 #include "sound/click_mixer.h"
 
 namespace pendlo {
@@ -73,10 +73,13 @@ class ClickPlayer final : private RenderTarget {
 
   // Timer thread: starts the WAV file `path` on the frame of `due` (a time
   // on clock()) plus the lead, cutting off the click before it. Returns at
-  // once: one stat() when the file is cached; a new or replaced file is
-  // decoded here. A missing or broken file plays the fallback tone. Without a
-  // stream it does nothing.
+  // once with the clip the loader has ready (Clicks()): until a new file is
+  // decoded, its previous version or the fallback tone. Without a stream it
+  // does nothing.
   void Play(const std::string& path, Micros due);
+
+  // The click files, read off the timer thread.
+  ClickLoader& Clicks() { return clicks_; }
 
   // The clock to give TMMTimer: the stream's frames, or monotonic time.
   std::shared_ptr<AudioClock> clock() const { return clock_; }
@@ -108,7 +111,7 @@ class ClickPlayer final : private RenderTarget {
   std::string pending_;
 
   std::mutex producer_;  // Play against (re)opening; never taken by the callback
-  ClickCache cache_;
+  ClickLoader clicks_;
   ClickMixer mixer_;
   std::vector<std::pair<std::shared_ptr<const SoundClip>, std::uint64_t>> held_;
   std::atomic<int> channels_{2};  // set while no callback runs

@@ -8,22 +8,28 @@
 
 namespace pendlo {
 
-TMMTimer::TMMTimer(std::shared_ptr<Clock> clock)
-    : clock_(clock ? std::move(clock) : std::make_shared<MonotonicClock>()) {}
+TMMTimer::TMMTimer(std::shared_ptr<Clock> clock) : state_(std::make_shared<State>()) {
+  state_->clock = clock ? std::move(clock) : std::make_shared<MonotonicClock>();
+}
 
 TMMTimer::~TMMTimer() {
+  State& s = *state_;
+  std::shared_ptr<Clock> clock;
   {
-    std::unique_lock lock(mutex_);
-    enabled_ = false;  // directly, not through the setter
-    armed_ = false;
-    ++generation_;
-    quit_ = true;
+    std::unique_lock lock(s.mutex);
+    s.enabled = false;  // directly, not through the setter
+    s.armed = false;
+    ++s.generation;
+    s.quit = true;
+    clock = s.clock;
   }
-  changed_.notify_all();
-  clock_->interrupt();
+  s.changed.notify_all();
+  clock->interrupt();
   if (thread_.joinable()) {
     if (OnTimerThread()) {
-      thread_.detach();  // destroyed from inside its own call: cannot join itself
+      // Destroyed from inside its own call: the thread cannot join itself. It
+      // keeps the state alive and ends once the call returns.
+      thread_.detach();
     } else {
       thread_.join();
     }
@@ -31,46 +37,47 @@ TMMTimer::~TMMTimer() {
 }
 
 void TMMTimer::Loaded() {
-  std::unique_lock lock(mutex_);
+  std::unique_lock lock(state_->mutex);
   UpdateTimer(lock);
 }
 
 bool TMMTimer::Enabled() const {
-  std::lock_guard lock(mutex_);
-  return enabled_;
+  std::lock_guard lock(state_->mutex);
+  return state_->enabled;
 }
 
 void TMMTimer::SetEnabled(bool value) {
-  std::unique_lock lock(mutex_);
-  if (value == enabled_) return;
-  enabled_ = value;
+  State& s = *state_;
+  std::unique_lock lock(s.mutex);
+  if (value == s.enabled) return;
+  s.enabled = value;
   UpdateTimer(lock);
   if (!value && !OnTimerThread()) {
     // No call may follow once disabling returns: wait out one in progress.
-    changed_.wait(lock, [&] { return !inCall_; });
+    s.changed.wait(lock, [&] { return !s.inCall; });
   }
 }
 
 std::uint32_t TMMTimer::Interval() const {
-  std::lock_guard lock(mutex_);
-  return interval_;
+  std::lock_guard lock(state_->mutex);
+  return state_->interval;
 }
 
 void TMMTimer::SetInterval(std::uint32_t ms) {
-  std::unique_lock lock(mutex_);
-  if (ms == interval_) return;
-  interval_ = ms;
+  std::unique_lock lock(state_->mutex);
+  if (ms == state_->interval) return;
+  state_->interval = ms;
   UpdateTimer(lock);
 }
 
 void TMMTimer::SetOnTimer(TimerEvent handler) {
-  std::lock_guard lock(mutex_);
-  onTimer_ = std::move(handler);
+  std::lock_guard lock(state_->mutex);
+  state_->onTimer = std::move(handler);
 }
 
 void TMMTimer::SetOnError(ErrorEvent handler) {
-  std::lock_guard lock(mutex_);
-  onError_ = std::move(handler);
+  std::lock_guard lock(state_->mutex);
+  state_->onError = std::move(handler);
 }
 
 void TMMTimer::StartTimer() {
@@ -78,54 +85,60 @@ void TMMTimer::StartTimer() {
 }
 
 void TMMTimer::SetClock(std::shared_ptr<Clock> clock) {
-  std::unique_lock lock(mutex_);
-  if (armed_ || !clock) return;
-  clock_ = std::move(clock);
+  std::unique_lock lock(state_->mutex);
+  if (state_->armed || !clock) return;
+  state_->clock = std::move(clock);
+}
+
+Clock& TMMTimer::clock() const {
+  std::lock_guard lock(state_->mutex);
+  return *state_->clock;
 }
 
 bool TMMTimer::Armed() const {
-  std::lock_guard lock(mutex_);
-  return armed_;
+  std::lock_guard lock(state_->mutex);
+  return state_->armed;
 }
 
 void TMMTimer::DoTimer() {
   TimerEvent handler;
   {
-    std::lock_guard lock(mutex_);
-    handler = onTimer_;
+    std::lock_guard lock(state_->mutex);
+    handler = state_->onTimer;
   }
   if (handler) handler(*this);
 }
 
 bool TMMTimer::OnTimerThread() const {
-  return std::this_thread::get_id() == threadId_;
+  return std::this_thread::get_id() == state_->threadId;
 }
 
 void TMMTimer::UpdateTimer(std::unique_lock<std::mutex>& lock) {
+  State& s = *state_;
   // Kill whatever is armed...
-  armed_ = false;
-  ++generation_;
+  s.armed = false;
+  ++s.generation;
   // ...and arm anew when there is something to call.
-  if (enabled_ && interval_ != 0 && onTimer_) {
+  if (s.enabled && s.interval != 0 && s.onTimer) {
     EnsureThread(lock);
     // A re-arm from inside a call keeps the grid: the new period starts at
     // that call's due time, so tuplet notes are exactly their length.
-    const Micros start = inCall_ && OnTimerThread() ? currentDue_.load() : clock_->now();
-    nextDue_ = start + static_cast<Micros>(interval_) * 1000;
-    armed_ = true;
+    const Micros start = s.inCall && OnTimerThread() ? s.currentDue.load() : s.clock->now();
+    s.nextDue = start + static_cast<Micros>(s.interval) * 1000;
+    s.armed = true;
   }
-  changed_.notify_all();
-  clock_->interrupt();
+  s.changed.notify_all();
+  s.clock->interrupt();
 }
 
 void TMMTimer::EnsureThread(std::unique_lock<std::mutex>&) {
   if (thread_.joinable()) return;
   try {
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread(&TMMTimer::Run, state_, this);
   } catch (const std::system_error&) {
     throw EMMTimerError();
   }
-  threadId_ = thread_.get_id();
+  state_->threadId = thread_.get_id();
 }
 
 namespace {
@@ -141,46 +154,48 @@ void RaiseThreadPriority() {
 
 }  // namespace
 
-void TMMTimer::Run() {
+void TMMTimer::Run(std::shared_ptr<State> state, TMMTimer* self) {
   RaiseThreadPriority();
-  std::unique_lock lock(mutex_);
-  while (!quit_) {
-    if (!armed_) {
-      changed_.wait(lock, [&] { return quit_ || armed_; });
+  State& s = *state;
+  std::unique_lock lock(s.mutex);
+  while (!s.quit) {
+    if (!s.armed) {
+      s.changed.wait(lock, [&] { return s.quit || s.armed; });
       continue;
     }
-    const Micros due = nextDue_;
-    const std::uint64_t generation = generation_;
-    std::shared_ptr<Clock> clock = clock_;
+    const Micros due = s.nextDue;
+    const std::uint64_t generation = s.generation;
+    std::shared_ptr<Clock> clock = s.clock;
     lock.unlock();
     const bool reached = clock->waitUntil(due);
     lock.lock();
-    if (!reached || generation != generation_ || !armed_) continue;  // killed or re-armed
+    if (!reached || generation != s.generation || !s.armed) continue;  // killed or re-armed
 
-    inCall_ = true;
-    currentDue_.store(due);
+    s.inCall = true;
+    s.currentDue.store(due);
     lock.unlock();
+    // The call may destroy the timer: from here on only the state is used.
     try {
-      DoTimer();
+      self->DoTimer();
     } catch (...) {
       ErrorEvent report;
       {
-        std::lock_guard guard(mutex_);
-        report = onError_;
+        std::lock_guard guard(s.mutex);
+        report = s.onError;
       }
       if (report) report(std::current_exception());
     }
     lock.lock();
-    inCall_ = false;
-    changed_.notify_all();
-    if (!armed_) continue;
+    s.inCall = false;
+    s.changed.notify_all();
+    if (!s.armed) continue;
 
-    if (generation == generation_) nextDue_ = due + static_cast<Micros>(interval_) * 1000;
+    if (generation == s.generation) s.nextDue = due + static_cast<Micros>(s.interval) * 1000;
     // Periods that fell due during a long call are not delivered as a burst:
     // one call follows at once, then the grid continues.
-    const Micros now = clock_->now();
-    const Micros period = static_cast<Micros>(interval_) * 1000;
-    if (nextDue_ < now && period > 0) nextDue_ += (now - nextDue_) / period * period;
+    const Micros now = s.clock->now();
+    const Micros period = static_cast<Micros>(s.interval) * 1000;
+    if (s.nextDue < now && period > 0) s.nextDue += (now - s.nextDue) / period * period;
   }
 }
 

@@ -30,7 +30,9 @@ class TMMTimer {
   // Enabled true, Interval 1000, no handler, nothing armed. A null clock
   // means the monotonic clock.
   explicit TMMTimer(std::shared_ptr<Clock> clock = nullptr);
-  // Disarms; waits for a running call unless called from inside it.
+  // Disarms; waits for a running call unless called from inside it. From
+  // inside its own call the timer may be destroyed: the thread then ends on
+  // its own once the call returns, touching only state it shares.
   virtual ~TMMTimer();
   TMMTimer(const TMMTimer&) = delete;
   TMMTimer& operator=(const TMMTimer&) = delete;
@@ -65,10 +67,10 @@ class TMMTimer {
 
   // Replaces the clock. Only while disarmed or disabled.
   void SetClock(std::shared_ptr<Clock> clock);
-  Clock& clock() const { return *clock_; }
+  Clock& clock() const;
 
   // The due time (on clock()) of the call in progress; valid inside OnTimer.
-  Micros DueTime() const { return currentDue_.load(std::memory_order_relaxed); }
+  Micros DueTime() const { return state_->currentDue.load(std::memory_order_relaxed); }
 
   // True while a periodic event is armed.
   bool Armed() const;
@@ -78,26 +80,34 @@ class TMMTimer {
   virtual void DoTimer();
 
  private:
+  // What the timer thread uses. The thread holds its own reference, so
+  // it can outlive a timer destroyed from inside its call.
+  struct State {
+    std::shared_ptr<Clock> clock;
+    std::mutex mutex;
+    std::condition_variable changed;  // arming changes, end of a call
+    bool enabled = true;
+    std::uint32_t interval = 1000;
+    TimerEvent onTimer;
+    ErrorEvent onError;
+    bool armed = false;
+    Micros nextDue = 0;
+    std::uint64_t generation = 0;  // bumped by every kill-and-re-arm
+    bool inCall = false;
+    bool quit = false;  // the timer is gone or going: the thread ends
+    std::atomic<Micros> currentDue{0};
+    std::thread::id threadId;
+  };
+
   void UpdateTimer(std::unique_lock<std::mutex>& lock);
   void EnsureThread(std::unique_lock<std::mutex>& lock);
-  void Run();
+  // The thread's loop. Calls through `self` only while the state says the
+  // timer is alive (not quit), and only outside the lock.
+  static void Run(std::shared_ptr<State> state, TMMTimer* self);
   bool OnTimerThread() const;
 
-  std::shared_ptr<Clock> clock_;
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;  // arming changes, end of a call
-  bool enabled_ = true;
-  std::uint32_t interval_ = 1000;
-  TimerEvent onTimer_;
-  ErrorEvent onError_;
-  bool armed_ = false;
-  Micros nextDue_ = 0;
-  std::uint64_t generation_ = 0;  // bumped by every kill-and-re-arm
-  bool inCall_ = false;
-  bool quit_ = false;
-  std::atomic<Micros> currentDue_{0};
+  const std::shared_ptr<State> state_;
   std::thread thread_;
-  std::thread::id threadId_;
 };
 
 }  // namespace pendlo

@@ -23,6 +23,15 @@ QString PlainBreaks(QString text) {
   return text;
 }
 
+bool HasLongRun(const QString& text) {
+  int run = 0;
+  for (const QChar c : text) {
+    run = c.isSpace() ? 0 : run + 1;
+    if (run > DefinitionMemo::kLongRun) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 DefinitionMemo::DefinitionMemo(QWidget* parent, StorableFn storable)
@@ -35,9 +44,37 @@ DefinitionMemo::DefinitionMemo(QWidget* parent, StorableFn storable)
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setFocusPolicy(Qt::StrongFocus);
+  connect(document(), &QTextDocument::contentsChange, this,
+          [this](int position, int, int added) { UpdateWrapMode(position, position + added); });
+}
+
+void DefinitionMemo::SetWrapAnywhere(bool anywhere) {
+  if (anywhere == wrapAnywhere_) return;
+  wrapAnywhere_ = anywhere;
+  setWordWrapMode(anywhere ? QTextOption::WrapAnywhere : QTextOption::WrapAtWordBoundaryOrAnywhere);
+}
+
+void DefinitionMemo::UpdateWrapMode(int from, int to) {
+  const auto isLong = [](const QTextBlock& b) {
+    return b.length() > kLongRun && HasLongRun(b.text());
+  };
+  if (!wrapAnywhere_) {
+    // Only the changed blocks can have gained a long run.
+    const QTextBlock last = document()->findBlock(to);
+    for (QTextBlock b = document()->findBlock(from); b.isValid(); b = b.next()) {
+      if (isLong(b)) return SetWrapAnywhere(true);
+      if (b == last) break;
+    }
+    return;
+  }
+  for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) {
+    if (isLong(b)) return;
+  }
+  SetWrapAnywhere(false);
 }
 
 std::vector<std::string> DefinitionMemo::DisplayLines() const {
+  ++wholeTextReads_;
   std::vector<std::string> lines;
   QAbstractTextDocumentLayout* layout = document()->documentLayout();
   for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
@@ -58,11 +95,18 @@ std::vector<std::string> DefinitionMemo::DisplayLines() const {
 }
 
 std::string DefinitionMemo::TextUtf8() const {
+  ++wholeTextReads_;
   return toPlainText().toStdString();
 }
 
 void DefinitionMemo::SetTextUtf8(const std::string& text) {
-  setPlainText(QString::fromStdString(text));
+  const QString replacing = QString::fromStdString(text);
+  // Wrapping anywhere starts before the new text is laid out, and ends only
+  // once the old one is gone.
+  const bool anywhere = HasLongRun(replacing);
+  if (anywhere) SetWrapAnywhere(true);
+  setPlainText(replacing);
+  if (!anywhere) SetWrapAnywhere(false);
 }
 
 void DefinitionMemo::keyPressEvent(QKeyEvent* event) {
@@ -110,7 +154,9 @@ QString DefinitionMemo::Storable(const QString& text) const {
 
 void DefinitionMemo::insertFromMimeData(const QMimeData* source) {
   if (source == nullptr || !source->hasText() || isReadOnly()) return;
-  textCursor().insertText(Storable(source->text()));
+  const QString text = Storable(source->text());
+  if (HasLongRun(text)) SetWrapAnywhere(true);  // before it is laid out
+  textCursor().insertText(text);
   ensureCursorVisible();
 }
 

@@ -3,6 +3,12 @@
 // reads. Enter inserts a line break; Tab leaves the memo. Characters the
 // definition files' code page cannot hold become "?" as they are typed or
 // pasted, so what is shown is what a save will write.
+//
+// Lines wrap at word boundaries, and a word wider than the memo anywhere.
+// Qt lays such a word out in time that grows with the square of its length
+// (a line of 100,000 digits took a second per key), so while the text holds
+// a run of more than kLongRun characters without a space the memo wraps
+// anywhere, which is linear; a run that long has no word boundary to keep.
 #pragma once
 
 #include <QPlainTextEdit>
@@ -19,11 +25,17 @@ class DefinitionMemo : public QPlainTextEdit {
   using StorableFn = std::function<std::string(const std::string&)>;
   explicit DefinitionMemo(QWidget* parent, StorableFn storable = {});
 
+  static constexpr int kLongRun = 1000;
+
   // The lines as displayed, in UTF-8, top to bottom.
   std::vector<std::string> DisplayLines() const;
 
   // The whole text with "\n" between lines, in UTF-8.
   std::string TextUtf8() const;
+
+  // Times the whole text was read (DisplayLines, TextUtf8): the window reads
+  // it when the pattern is rebuilt or the text saved, never per key.
+  int WholeTextReads() const { return wholeTextReads_; }
   // Replaces the whole text (undo history included).
   void SetTextUtf8(const std::string& text);
 
@@ -35,8 +47,15 @@ class DefinitionMemo : public QPlainTextEdit {
  private:
   // The text as the files can hold it, with plain line breaks.
   QString Storable(const QString& text) const;
+  // Wraps anywhere while a long run is in the text: checks the blocks from
+  // `from` to `to` (document positions), or every block when one may have
+  // gone. Cheap: a block shorter than kLongRun is not read.
+  void UpdateWrapMode(int from, int to);
+  void SetWrapAnywhere(bool anywhere);
 
   StorableFn storable_;
+  bool wrapAnywhere_ = false;
+  mutable int wholeTextReads_ = 0;
 };
 
 }  // namespace pendlo::ui

@@ -64,9 +64,6 @@ class TMetronome::Effects final : public TickEffects {
     FlashScheduler* flashes = w_.flashes_;
     w_.handoff_->Post([flashes, index, showAt] { flashes->Schedule(index, showAt); });
   }
-  void RequestPaint() override {}  // the queued flash paints at once
-  void HoldLit() override { BusyWait(16); }
-  void Darken() override {}  // the GUI returns each bar to black after its flash
 
  private:
   TMetronome& w_;
@@ -94,6 +91,7 @@ void TMetronome::FinishStartup() {
   // The sound output is opened once here and kept open; a failure is shown
   // once (over the window) and the beat then runs silently.
   Guarded([this] { sound_->EnsureOpen(); });
+  PrepareClicks();
   HelpWindow();
 }
 
@@ -371,9 +369,17 @@ void TMetronome::btnStartClick() {
       soundError = e.what();
     }
   }
+  PrepareClicks();
   MMTimer->SetEnabled(true);
   MMTimer->StartTimer();
   if (!soundError.empty()) throw std::runtime_error(soundError);
+}
+
+void TMetronome::PrepareClicks() {
+  // Read on the sound's own thread well before the first tick, which then
+  // finds them decoded (a file replaced since is checked again).
+  for (const char* name : {kAccentWaveFile, kPlainWaveFile})
+    sound_->Prepare(DataFile(exeDir_, name));
 }
 
 void TMetronome::btnStopClick() {

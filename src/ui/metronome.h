@@ -132,6 +132,7 @@ class TMetronome : public QWidget {
   void Guarded(F&& f);
   void ReportError(const std::string& message);
   void OnTick(TMMTimer& sender);
+  void PrepareClicks();
   void UpdateDefaultButton(QWidget* focus);
 
   class Effects;

@@ -25,6 +25,11 @@ class SoundLink {
   // click due at `due` reaches the listener. Timer thread.
   virtual Micros HeardAt(Micros due) = 0;
 
+  // Asks for the click file at `path` to be read ahead of its first tick, off
+  // the timer thread. Returns at once. GUI thread. A link that reads no files
+  // has nothing to do.
+  virtual void Prepare(const std::string& path) { (void)path; }
+
   // Tries again to open the output if it is not open (pressing Start).
   // Reports a failure once, by throwing the first time only. GUI thread.
   virtual void EnsureOpen() = 0;

@@ -32,10 +32,10 @@ class SimulatedTimer final : public TickEffects {
     last_ = click;
     EXPECT_EQ(due, now_ * 1000);
   }
-  void LightBar(Click bar, std::int64_t) override { lit += bar == Click::Accent ? 'L' : 'R'; }
-  void RequestPaint() override {}
-  void HoldLit() override {}
-  void Darken() override { lit += '.'; }
+  void LightBar(Click bar, std::int64_t due) override {
+    lit += bar == Click::Accent ? 'L' : 'R';
+    EXPECT_EQ(due, now_ * 1000);
+  }
 
   std::vector<int> gaps;
   std::string lit;
@@ -78,12 +78,12 @@ TEST(TickSequencerTest, AccentsFollowThePattern) {
   }
 }
 
-TEST(TickSequencerTest, EachTickLightsOneBarThenDarkensBoth) {
+TEST(TickSequencerTest, EachTickFlashesOneBar) {
   BeatEngine engine;
   Start(engine, 1, 120, {});  // meter 2
   SimulatedTimer timer(engine, 500);
   timer.Run(3);
-  EXPECT_EQ(timer.lit, "L.R.L.");
+  EXPECT_EQ(timer.lit, "LRL");
 }
 
 TEST(TickSequencerTest, TupletNotesLastTheirOwnLength) {

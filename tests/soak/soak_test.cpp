@@ -75,6 +75,7 @@ class ClockSpy final : public Clock {
 // A finished tick as the timer thread hands it to the window thread.
 struct Finished {
   TickRecord grid;
+  Click click = Click::Accent;
   bool oneEach = false;  // one click handed over and one bar lit, both for this tick
   bool heard = false;    // the player took the click onto its stream
 };
@@ -111,10 +112,10 @@ class SoakEffects final : public TickEffects {
     ++bars_;
     barMatches_ = bar == click_ && due == clickDue_;
   }
-  void RequestPaint() override {}
-  void HoldLit() override { BusyWait(16); }
-  void Darken() override {
+  // Timer thread, after the sequencer's call.
+  void EndCall() {
     call_.oneEach = clicks_ == 1 && bars_ == 1 && barMatches_ && clickDue_ == call_.grid.due;
+    call_.click = click_;
     std::lock_guard lock(mutex_);
     if (count_ == ring_.size()) {
       ++overflows_;
@@ -170,8 +171,14 @@ class SoakEffects final : public TickEffects {
 // change of its value. Every re-arm they cause is reported to the check.
 class Window {
  public:
-  Window(BeatEngine& engine, TMMTimer& timer, ClickPlayer* player, ClockSpy& spy, GridCheck& check)
-      : engine_(engine), timer_(timer), player_(player), spy_(spy), check_(check) {}
+  Window(BeatEngine& engine, TMMTimer& timer, ClickPlayer* player, ClockSpy& spy, GridCheck& check,
+         std::vector<std::string> clickFiles)
+      : engine_(engine),
+        timer_(timer),
+        player_(player),
+        spy_(spy),
+        check_(check),
+        clickFiles_(std::move(clickFiles)) {}
 
   int Tempo() const { return tempo_; }
   int Meter() const { return meter_; }
@@ -208,6 +215,9 @@ class Window {
     ManageHyoushi();
     engine_.ResetPosition();
     if (!timer_.Enabled() && player_) player_->EnsureOpen();
+    // Read ahead of the first tick, off the timer thread.
+    if (player_)
+      for (const std::string& file : clickFiles_) player_->Clicks().Request(file);
     const std::uint32_t interval = timer_.Interval();
     timer_.SetEnabled(true);
     timer_.StartTimer();
@@ -234,6 +244,70 @@ class Window {
   int tempo_ = 0;
   int meter_ = 3;  // "4", as the window is built
   std::vector<std::string> lines_;
+  const std::vector<std::string> clickFiles_;
+};
+
+// The beat engine, the timer on the player's clock, the tick sequencer and a
+// stand-in for the window, with the finished ticks checked against the grid.
+struct Rig {
+  Rig(ClickPlayer& player, bool sound, const std::string& pi, const std::string& po)
+      : spy(std::make_shared<ClockSpy>(player.clock())),
+        timer(spy),
+        effects(timer, player, *spy, pi, po),
+        sequencer(engine, effects),
+        window(engine, timer, sound ? &player : nullptr, *spy, check, {pi, po}) {
+    timer.SetEnabled(false);
+    timer.SetOnTimer([this](TMMTimer& t) {
+      effects.BeginCall(t.DueTime());
+      sequencer.MMTimerTimer(t.DueTime());
+      effects.EndCall();
+    });
+    timer.SetOnError([this](std::exception_ptr) { ++timerErrors; });
+    timer.Loaded();
+  }
+
+  // Checks every finished tick, and hands it to `also`.
+  template <typename F>
+  void Drain(F&& also) {
+    effects.Drain([&](const Finished& f) {
+      ++ticks;
+      notOneEach += !f.oneEach;
+      unheard += !f.heard;
+      if (!f.heard && firstUnheard < 0) {
+        firstUnheard = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+      }
+      check.Tick(f.grid);
+      also(f);
+    });
+  }
+  void Drain() {
+    Drain([](const Finished&) {});
+  }
+  // Sleeps until `until`, checking the finished ticks on the way.
+  template <typename F>
+  void RunUntil(std::chrono::steady_clock::time_point until, F&& also) {
+    for (auto now = std::chrono::steady_clock::now(); now < until;
+         now = std::chrono::steady_clock::now()) {
+      Drain(also);
+      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+          until - now, std::chrono::milliseconds(50)));
+    }
+  }
+  void RunUntil(std::chrono::steady_clock::time_point until) {
+    RunUntil(until, [](const Finished&) {});
+  }
+
+  BeatEngine engine;
+  GridCheck check;
+  std::shared_ptr<ClockSpy> spy;
+  TMMTimer timer;
+  SoakEffects effects;
+  TickSequencer sequencer;
+  Window window;
+  std::atomic<int> timerErrors{0};
+  std::chrono::steady_clock::time_point t0 = std::chrono::steady_clock::now();
+  std::uint64_t ticks = 0, notOneEach = 0, unheard = 0;
+  double firstUnheard = -1;  // seconds after t0
 };
 
 // Resident memory of the process's own, in bytes: all of it but the pages
@@ -385,6 +459,65 @@ TEST(Soak, TheGridCheckFindsEveryKindOfFault) {
   }
 }
 
+// At 600 BPM a beat is 100 ms: tuplets of 9 are notes of 12 and 11 ms, of 7
+// notes of 15 and 14 ms, all shorter than the bar's 16 ms flash. Every note
+// must come on its own due time, so each accent is exactly one beat after the
+// one before, with the group's notes between.
+TEST(Soak, FastTupletsKeepEveryNoteOnItsDueTime) {
+  testing::SoundServer server("pulse", 48000);
+  const bool haveServer = server.Start();
+  testing::TempDir dir;
+  const std::string pi = dir.Write("pi.wav", PiWave), po = dir.Write("po.wav", PoWave);
+  ClickPlayer player;
+  if (haveServer) {
+    ASSERT_TRUE(player.EnsureOpen() && testing::WaitUntilStreaming(*player.clock()))
+        << player.TakeError();
+  }
+  const int seconds = std::max(2, SoakSeconds() / 5);
+  for (const char* text : {"9", "7"}) {
+    SCOPED_TRACE(text);
+    const int notes = text[0] - '0';
+    Rig rig(player, haveServer, pi, po);
+    rig.window.EditText(text);
+    rig.window.SetTempo(kTempoMax);
+    rig.window.ChooseMeter(kMeterTuplets);
+    std::vector<Micros> accents;
+    std::uint64_t slips = 0;
+    int sinceAccent = 0;
+    const auto record = [&](const Finished& f) {
+      if (f.click != Click::Accent) {
+        ++sinceAccent;
+        return;
+      }
+      if (!accents.empty() && (f.grid.due - accents.back() != 100'000 || sinceAccent != notes - 1))
+        ++slips;
+      accents.push_back(f.grid.due);
+      sinceAccent = 0;
+    };
+    rig.t0 = std::chrono::steady_clock::now();
+    rig.window.PressStart();
+    rig.RunUntil(rig.t0 + std::chrono::seconds(seconds), record);
+    rig.window.PressStop();
+    rig.Drain(record);
+
+    const GridFigures& g = rig.check.Figures();
+    std::printf(
+        "soak: 600 BPM tuplets '%s': %llu notes, %zu accents, %llu slips, %llu grid points"
+        " passed over, max wake-up lateness %.3f ms\n",
+        text, static_cast<unsigned long long>(g.ticks), accents.size(),
+        static_cast<unsigned long long>(slips), static_cast<unsigned long long>(g.passedOver),
+        g.maxLateMicros / 1000.0);
+    EXPECT_EQ(g.faults, 0u) << g.firstFault;
+    EXPECT_EQ(g.passedOver, 0u) << "notes lost to a call that overran its note";
+    EXPECT_EQ(slips, 0u) << "accents not exactly one beat apart";
+    EXPECT_GE(accents.size(), static_cast<std::size_t>(seconds) * 9);
+    EXPECT_EQ(rig.notOneEach, 0u);
+    if (haveServer) {
+      EXPECT_EQ(rig.unheard, 0u);
+    }
+  }
+}
+
 // The sound server's name.
 class SoakOnServer : public ::testing::TestWithParam<std::string> {};
 
@@ -408,74 +541,37 @@ TEST_P(SoakOnServer, TheBeatKeepsItsGridAndMemoryWhileTheWindowChangesEverySecon
     ASSERT_TRUE(sound) << "no stream from the private server: " << player.TakeError();
   }
 
-  BeatEngine engine;
-  GridCheck check;
-  auto spy = std::make_shared<ClockSpy>(player.clock());
-  TMMTimer timer(spy);
-  SoakEffects effects(timer, player, *spy, pi, po);
-  TickSequencer sequencer(engine, effects);
-  std::atomic<int> timerErrors{0};
-  timer.SetEnabled(false);
-  timer.SetOnTimer([&](TMMTimer& t) {
-    effects.BeginCall(t.DueTime());
-    sequencer.MMTimerTimer(t.DueTime());
-  });
-  timer.SetOnError([&](std::exception_ptr) { ++timerErrors; });
-  timer.Loaded();
-
-  Window window(engine, timer, haveServer ? &player : nullptr, *spy, check);
+  Rig rig(player, haveServer, pi, po);
+  Window& window = rig.window;
   window.EditText(kHomeText);
   window.SetTempo(kHomeTempo);
   window.ChooseMeter(kMeterTuplets);
-
-  auto t0 = std::chrono::steady_clock::now();
-  std::uint64_t ticks = 0, notOneEach = 0, unheard = 0;
-  double firstUnheard = -1;  // seconds into the run
-  const auto drain = [&] {
-    effects.Drain([&](const Finished& f) {
-      ++ticks;
-      notOneEach += !f.oneEach;
-      unheard += !f.heard;
-      if (!f.heard && firstUnheard < 0) {
-        firstUnheard = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-      }
-      check.Tick(f.grid);
-    });
-  };
-  // Sleeps until `until`, checking the finished ticks on the way.
-  const auto runUntil = [&](std::chrono::steady_clock::time_point until) {
-    for (auto now = std::chrono::steady_clock::now(); now < until;
-         now = std::chrono::steady_clock::now()) {
-      drain();
-      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-          until - now, std::chrono::milliseconds(50)));
-    }
-  };
 
   std::mt19937 rng(6);
   Resident warm;
   long rssMax = 0;
   int actions = 0;
-  t0 = std::chrono::steady_clock::now();
+  rig.t0 = std::chrono::steady_clock::now();
   window.PressStart();
   for (int s = 1; s < seconds; ++s) {
-    runUntil(t0 + std::chrono::seconds(s));
+    rig.RunUntil(rig.t0 + std::chrono::seconds(s));
     if (s == warmUp) warm = ResidentBytes();
     if (s >= warmUp) rssMax = std::max(rssMax, ResidentBytes().own);
     Act(window, s, rng);
     ++actions;
   }
-  runUntil(t0 + std::chrono::seconds(seconds));
+  rig.RunUntil(rig.t0 + std::chrono::seconds(seconds));
   const Resident end = ResidentBytes();
   const long rssWarm = warm.own, rssEnd = end.own;
   rssMax = std::max(rssMax, rssEnd);
   window.PressStop();
-  drain();
+  rig.Drain();
 
-  const GridFigures& g = check.Figures();
+  const GridFigures& g = rig.check.Figures();
+  const std::uint64_t ticks = rig.ticks;
   const PlayerStats stats = player.Stats();
   std::printf(
-      "soak: %d s, %llu ticks (%llu grid points passed over during the 16 ms hold), "
+      "soak: %d s, %llu ticks (%llu grid points passed over during a late call), "
       "%d window changes (%llu re-arms)\n"
       "  grid faults %llu, max due-time error %lld us, max wake-up lateness %.3f ms, "
       "timer errors %d\n"
@@ -486,28 +582,28 @@ TEST_P(SoakOnServer, TheBeatKeepsItsGridAndMemoryWhileTheWindowChangesEverySecon
       seconds, static_cast<unsigned long long>(g.ticks),
       static_cast<unsigned long long>(g.passedOver), actions,
       static_cast<unsigned long long>(g.rearms), static_cast<unsigned long long>(g.faults),
-      static_cast<long long>(g.maxErrorMicros), g.maxLateMicros / 1000.0, timerErrors.load(),
+      static_cast<long long>(g.maxErrorMicros), g.maxLateMicros / 1000.0, rig.timerErrors.load(),
       sound ? (GetParam() + " null sink").c_str() : "no sound",
-      static_cast<unsigned long long>(stats.plays), static_cast<unsigned long long>(notOneEach),
+      static_cast<unsigned long long>(stats.plays), static_cast<unsigned long long>(rig.notOneEach),
       static_cast<unsigned long long>(stats.dropped), static_cast<unsigned long long>(stats.late),
       static_cast<unsigned long long>(stats.anchors ? stats.anchors - 1 : 0), rssWarm / 1048576.0,
       warmUp, rssEnd / 1048576.0, (rssEnd - rssWarm) / 1024.0, rssMax / 1048576.0,
       kSanitized ? " (not bounded under a sanitizer)" : "", warm.shared / 1048576.0,
       end.shared / 1048576.0);
   if (!g.firstFault.empty()) std::printf("  first fault: %s\n", g.firstFault.c_str());
-  if (sound && unheard > 0) {
+  if (sound && rig.unheard > 0) {
     std::printf("  the player stopped taking clicks %.1f s into the run; the server %s\n",
-                firstUnheard, server.Running() ? "still runs" : "has gone");
+                rig.firstUnheard, server.Running() ? "still runs" : "has gone");
   }
 
   EXPECT_EQ(g.faults, 0u) << g.firstFault;
   EXPECT_EQ(g.ticks, ticks);
   EXPECT_GE(ticks, static_cast<std::uint64_t>(seconds) * 10) << "the beat hardly ran";
-  EXPECT_EQ(effects.Overflows(), 0u);
-  EXPECT_EQ(timerErrors.load(), 0);
-  EXPECT_EQ(notOneEach, 0u) << "ticks without exactly one click and one bar of their own";
+  EXPECT_EQ(rig.effects.Overflows(), 0u);
+  EXPECT_EQ(rig.timerErrors.load(), 0);
+  EXPECT_EQ(rig.notOneEach, 0u) << "ticks without exactly one click and one bar of their own";
   if (sound) {
-    EXPECT_EQ(unheard, 0u) << "ticks whose click the player did not take";
+    EXPECT_EQ(rig.unheard, 0u) << "ticks whose click the player did not take";
     EXPECT_EQ(stats.plays, ticks);
     EXPECT_EQ(stats.dropped, 0u);
     EXPECT_EQ(player.TakeError(), "");

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "sound/click_images.h"
+#include "sound/click_loader.h"
 #include "sound/temp_dir.h"
 #include "sound/wav_bytes.h"
 
@@ -134,6 +135,29 @@ TEST(ClickCache, AFormatChangeDecodesAgain) {
   EXPECT_EQ(cache.Get(pi)->frames(), 483u);
   EXPECT_EQ(cache.Fallback()->format.rate, 44100);
   EXPECT_EQ(cache.Decodes(), 2);
+}
+
+// The loader hands out only what is ready, and only in the stream's format:
+// a clip decoded for the old format must never reach a new stream.
+TEST(ClickLoader, GivesWhatIsReadyInTheCurrentFormatOrTheFallback) {
+  TempDir dir;
+  const std::string pi = dir.Write("pi.wav", PiWave);
+  ClickLoader loader({}, kFormat);
+  EXPECT_EQ(loader.Get(pi), loader.Fallback()) << "nothing read yet";
+  ASSERT_TRUE(loader.Settle());
+  EXPECT_EQ(loader.Get(pi)->frames(), 525u);
+
+  const StreamFormat mono{44100, 1};
+  loader.SetFormat(mono);
+  EXPECT_EQ(loader.Get(pi)->format, mono) << "the old format's clip, or the fallback in it";
+  ASSERT_TRUE(loader.Settle());
+  EXPECT_EQ(loader.Get(pi)->frames(), 483u);
+  EXPECT_EQ(loader.Decodes(), 2);
+
+  std::filesystem::remove(pi);
+  loader.Get(pi);
+  ASSERT_TRUE(loader.Settle());
+  EXPECT_EQ(loader.Get(pi), loader.Fallback()) << "a deleted file";
 }
 
 }  // namespace

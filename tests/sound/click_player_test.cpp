@@ -4,9 +4,12 @@
 #include "sound/click_player.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <random>
 #include <thread>
@@ -18,11 +21,19 @@
 namespace pendlo {
 namespace {
 
+using testing::Bytes;
 using testing::FakeBackend;
 using testing::FakeDevice;
 using testing::FloatWav;
 using testing::gFakeSteady;
 using testing::TempDir;
+
+// Has the player's loader read `paths` in the stream's format, as the window
+// asks it to at start-up and at every Start.
+bool Loaded(ClickPlayer& player, std::initializer_list<std::string> paths) {
+  for (const std::string& path : paths) player.Clicks().Request(path);
+  return player.Clicks().Settle();
+}
 
 // A player on a fake device. The marker click starts with exactly 1.0, so
 // its onset can be found to the frame in the output.
@@ -42,6 +53,10 @@ struct Rig {
                        FloatWav({1.0f, 0.5f, 0.25f}, static_cast<std::uint32_t>(format.rate)));
   }
   AudioClock& clock() { return *player->clock(); }
+  // Opens the output with the marker and `more` read.
+  bool Open(std::initializer_list<std::string> more = {}) {
+    return player->EnsureOpen() && Loaded(*player, {marker}) && Loaded(*player, more);
+  }
 };
 
 // Frames of the buffer (channel 0) where a marker starts; also checks that
@@ -79,7 +94,7 @@ TEST(ClickPlayerOffline, OnsetsLandOnTheExactFramesWithoutDrift) {
   for (const GridCase& c : cases) {
     SCOPED_TRACE(c.name);
     Rig rig(c.format, c.frames, c.lead);
-    ASSERT_TRUE(rig.player->EnsureOpen());
+    ASSERT_TRUE(rig.Open());
     std::mt19937 random(42);
     const double period = c.frames * 1e6 / (c.format.rate * c.streamSpeed);
     // Callbacks come up to 30 % of a period early or late; the timer wakes
@@ -143,8 +158,8 @@ TEST(ClickPlayerOffline, ANewClickCutsOffTheOneSoundingAtItsOnset) {
   // first keeps sounding from memory until the second's onset.
   std::vector<float> longSound(2000, 0.25f);
   longSound[0] = 1.0f;
-  rig.dir.Write("click.wav", FloatWav(longSound, 48000));
-  ASSERT_TRUE(rig.player->EnsureOpen());
+  const std::string click = rig.dir.Write("click.wav", FloatWav(longSound, 48000));
+  ASSERT_TRUE(rig.Open({click}));
   std::vector<float> out;
   Micros at = gFakeSteady.load();
   auto render = [&](int buffers) {
@@ -159,6 +174,7 @@ TEST(ClickPlayerOffline, ANewClickCutsOffTheOneSoundingAtItsOnset) {
   rig.player->Play(rig.dir.File("click.wav"), due);
   std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a new file version
   rig.dir.Write("click.wav", FloatWav({-1.0f, 0.75f, 0.75f}, 48000));
+  ASSERT_TRUE(Loaded(*rig.player, {click}));
   render(3);
   rig.player->Play(rig.dir.File("click.wav"), due + 10000);  // 480 frames later
   render(30);
@@ -178,9 +194,60 @@ TEST(ClickPlayerOffline, ANewClickCutsOffTheOneSoundingAtItsOnset) {
   EXPECT_EQ(std::count(out.begin(), out.end(), -1.0f), 2);
 }
 
+TEST(ClickPlayerOffline, AClickFileReplacedByAHugeOneKeepsEveryClickOnItsFrame) {
+  Rig rig({48000, 1}, 480, 25000);  // 10 ms callbacks
+  ASSERT_TRUE(rig.Open());
+  // 100 MB claimed and on disk (sparse): 0.75, 0.5, 0.25, then silence.
+  Bytes huge = FloatWav({0.75f, 0.5f, 0.25f}, 48000);
+  constexpr std::uint32_t kSize = 100u << 20;
+  const std::uint32_t riff = kSize - 8, data = kSize - 44;
+  std::memcpy(huge.data() + 4, &riff, 4);
+  std::memcpy(huge.data() + 40, &data, 4);
+  const std::string next = rig.dir.Write("next.wav", huge);
+  ASSERT_EQ(0, ::truncate(next.c_str(), kSize));
+
+  constexpr int kTicks = 40, kReplaceAt = 20;
+  std::vector<std::pair<std::int64_t, float>> onsets;  // frame, first sample
+  std::int64_t frame = 0;
+  Micros at = gFakeSteady.load();
+  const auto render = [&] {
+    const auto& b = rig.device.Render(at);
+    for (std::size_t i = 0; i < b.size(); ++i)
+      if (b[i] == 1.0f || b[i] == 0.75f) onsets.emplace_back(frame + i, b[i]);
+    frame += static_cast<std::int64_t>(b.size());
+    at += 10000;
+  };
+  render();
+  const Micros first = rig.clock().now() + 30000;
+  for (int k = 0; k < kTicks; ++k) {
+    const Micros due = first + k * 20000;
+    while (rig.clock().SteadyAt(due) >= at) render();
+    gFakeSteady = rig.clock().SteadyAt(due);  // the timer wakes
+    if (k == kReplaceAt) {
+      std::filesystem::rename(next, rig.marker);
+      // The tick does not wait for the new file: it plays the version it
+      // has, and the loader reads the new one meanwhile.
+      rig.player->Play(rig.marker, due);
+      ASSERT_TRUE(rig.player->Clicks().Settle());
+      continue;
+    }
+    rig.player->Play(rig.marker, due);
+  }
+  for (int i = 0; i < 10; ++i) render();
+
+  ASSERT_EQ(onsets.size(), static_cast<std::size_t>(kTicks));
+  for (int k = 0; k < kTicks; ++k) {
+    EXPECT_EQ(onsets[k].second, k <= kReplaceAt ? 1.0f : 0.75f) << "tick " << k;
+    if (k > 0) {
+      EXPECT_EQ(onsets[k].first - onsets[k - 1].first, 960) << "tick " << k;
+    }
+  }
+  EXPECT_EQ(rig.player->Stats().late, 0u);
+}
+
 TEST(ClickPlayerOffline, ALateClickStartsAtOnce) {
   Rig rig({48000, 2}, 256, 2000);
-  ASSERT_TRUE(rig.player->EnsureOpen());
+  ASSERT_TRUE(rig.Open());
   Micros at = gFakeSteady.load();
   for (int i = 0; i < 10; ++i) rig.device.Render(at += 5333);
   // Due 50 ms ago: its frame is long rendered.
@@ -191,7 +258,7 @@ TEST(ClickPlayerOffline, ALateClickStartsAtOnce) {
 
 TEST(ClickPlayerOffline, AStallIsBridgedByTheMonotonicClockThenRejoined) {
   Rig rig({48000, 2}, 480, 25000);  // 10 ms buffers
-  ASSERT_TRUE(rig.player->EnsureOpen());
+  ASSERT_TRUE(rig.Open());
   AudioClock& clock = rig.clock();
   Micros at = gFakeSteady.load();
   for (int i = 0; i < 200; ++i) rig.device.Render(at += 10000);
@@ -227,7 +294,7 @@ TEST(ClickPlayerOffline, ACallbackLateWithinTheServersBufferKeepsTheGrid) {
   ClickPlayer player(std::make_unique<FakeBackend>(device), options, &testing::FakeSteady);
   TempDir dir;
   const std::string marker = dir.Write("m.wav", FloatWav({1.0f}, 48000));
-  ASSERT_TRUE(player.EnsureOpen());
+  ASSERT_TRUE(player.EnsureOpen() && Loaded(player, {marker}));
   Micros at = gFakeSteady.load();
   for (int i = 0; i < 100; ++i) device.Render(at += 10000);
   const Micros due = player.clock()->now() + 5000;
@@ -251,7 +318,7 @@ TEST(ClickPlayerOffline, ACallbackLateWithinTheServersBufferKeepsTheGrid) {
 
 TEST(ClickPlayerOffline, HeardTimeIsTheOnsetFramesRenderTimePlusTheDeviceLatency) {
   Rig rig({48000, 2}, 480, 22000);  // no server buffer given: one callback (10 ms)
-  ASSERT_TRUE(rig.player->EnsureOpen());
+  ASSERT_TRUE(rig.Open());
   Micros at = gFakeSteady.load();
   for (int i = 0; i < 300; ++i) rig.device.Render(at += 10000);  // the loop settles
   const Micros due = rig.clock().now() + 3000;
@@ -340,7 +407,7 @@ TEST(ClickPlayerWrites, ClicksAreWrittenOnTheExactFramesWithoutDrift) {
     SCOPED_TRACE(c.name);
     Rig rig({c.rate, 2}, 512, kLead);
     rig.device.takesWrites = true;
-    ASSERT_TRUE(rig.player->EnsureOpen());
+    ASSERT_TRUE(rig.Open());
     std::mt19937 random(7);
     std::uniform_real_distribution<double> block(0, 480);  // the sink reads in blocks
     std::uniform_int_distribution<Micros> wake(0, 1500);
@@ -394,7 +461,7 @@ TEST(ClickPlayerWrites, ANewClickSilencesWhatIsLeftOfTheOneBefore) {
   std::vector<float> longSound(2000, 0.25f);
   longSound[0] = 1.0f;
   const std::string longClick = rig.dir.Write("long.wav", FloatWav(longSound, 48000));
-  ASSERT_TRUE(rig.player->EnsureOpen());
+  ASSERT_TRUE(rig.Open({longClick}));
   rig.device.Report(0, gFakeSteady.load());
   const Micros due = rig.clock().now() + 1000;
   rig.player->Play(longClick, due);
@@ -415,7 +482,7 @@ TEST(ClickPlayerWrites, ANewClickSilencesWhatIsLeftOfTheOneBefore) {
 TEST(ClickPlayerWrites, ALateClickStartsWhereTheSinkHasNotReadYet) {
   Rig rig({48000, 2}, 512, 25000);
   rig.device.takesWrites = true;
-  ASSERT_TRUE(rig.player->EnsureOpen());
+  ASSERT_TRUE(rig.Open());
   rig.device.Report(0, gFakeSteady.load());
   const Micros now = rig.clock().now();
   // Due 22 ms ago: its frame is 3 ms ahead of the sink, inside the 5 ms
@@ -435,7 +502,7 @@ TEST(ClickPlayerWrites, AReportFarOffMovesTheClockButAnUnderrunAlsoMovesTheGrid)
   Rig rig({48000, 2}, 512, 25000);
   rig.device.takesWrites = true;
   rig.device.latency = 4000;
-  ASSERT_TRUE(rig.player->EnsureOpen());
+  ASSERT_TRUE(rig.Open());
   AudioClock& clock = rig.clock();
   Micros at = gFakeSteady.load();
   for (int i = 0; i < 50; ++i) rig.device.Report(i * 9600.0, at += 200000);

@@ -70,6 +70,9 @@ class PulsePlayback : public ::testing::TestWithParam<ServerAndOutput> {
   std::vector<Micros> PlayTicks(ClickPlayer& player,
                                 const std::vector<std::pair<int, bool>>& ticks) {
     AudioClock& clock = *player.clock();
+    player.Clicks().Request(pi_);  // read before the first tick, as the window asks
+    player.Clicks().Request(po_);
+    EXPECT_TRUE(player.Clicks().Settle());
     const Micros first = clock.now() + 100000;
     std::vector<Micros> dues;
     for (const auto& [ms, accent] : ticks) {

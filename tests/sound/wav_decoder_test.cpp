@@ -237,21 +237,6 @@ TEST(WavDecoder, RejectsBrokenFilesWithAReason) {
   }
 }
 
-TEST(WavDecoder, GarbageNeverCrashes) {
-  // Every prefix and every single-byte corruption of a valid file decodes or
-  // fails cleanly (run under the sanitizers in CI).
-  const Bytes good = MakeWav({.tag = 0xFFFE, .channels = 2, .data = testing::Int16s({1, 2, 3, 4})});
-  for (std::size_t n = 0; n <= good.size(); ++n)
-    (void)DecodeWav(std::span(good.data(), n), kStereo48k);
-  for (std::size_t at = 0; at < good.size(); ++at) {
-    for (std::uint8_t v : {0x00, 0x01, 0x7F, 0xFF}) {
-      Bytes b = good;
-      b[at] = v;
-      (void)DecodeWav(b, kStereo48k);
-    }
-  }
-}
-
 double Frequency(const std::vector<float>& stereo, int rate) {
   // Rising zero crossings of the left channel over the middle of the clip.
   int crossings = 0, first = -1, last = -1;

@@ -169,6 +169,26 @@ TEST(TMMTimerTest, DisablingAndDestroyingFromInsideTheCallNeverWaitForItself) {
   EXPECT_FALSE(rig.timer.Armed());
 }
 
+TEST(TMMTimerTest, ATimerDestroyedInsideItsOwnCallEndsItsThreadSafely) {
+  auto clock = std::make_shared<FakeClock>();
+  auto* timer = new TMMTimer(clock);
+  std::promise<void> destroyed;
+  timer->SetOnTimer([&](TMMTimer& t) {
+    delete &t;
+    destroyed.set_value();
+  });
+  timer->SetInterval(10);
+  timer->Loaded();
+  clock->set(*clock->awaitWaiter());
+  destroyed.get_future().wait();
+  // The thread lets go of the clock as it ends; under AddressSanitizer any
+  // use of the freed timer on its way out is reported.
+  for (int i = 0; i < 500 && clock.use_count() > 1; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(clock.use_count(), 1) << "the timer thread did not end";
+  EXPECT_FALSE(clock->awaitWaiter(std::chrono::milliseconds(20)));
+}
+
 TEST(TMMTimerTest, AnExceptionFromTheHandlerIsReportedAndTheBeatGoesOn) {
   Rig rig;
   std::atomic<int> errors{0};

@@ -22,9 +22,6 @@ class StressEffects final : public TickEffects {
     (click == Click::Accent ? accents : plains).fetch_add(1, std::memory_order_relaxed);
   }
   void LightBar(Click, std::int64_t) override {}
-  void RequestPaint() override {}
-  void HoldLit() override { BusyWait(2); }
-  void Darken() override {}
   std::atomic<int> accents{0}, plains{0};
 
  private:

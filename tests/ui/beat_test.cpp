@@ -152,15 +152,25 @@ TEST(Beat, TempoAndMeterChangesWhileRunning) {
   EXPECT_FALSE(rig.w->MMTimer->Armed());
 }
 
-// Records the fill each bar is painted with.
+// Records the fill each bar is painted with, and when.
 class PaintLog : public QObject {
  public:
-  std::vector<QColor> fills;
+  std::vector<std::pair<QColor, Micros>> fills;
+
+  bool Painted(QRgb colour) const {
+    return std::any_of(fills.begin(), fills.end(), [&](auto& f) { return f.first == colour; });
+  }
+  // From the first frame painted in `lit` to the next painted black.
+  Micros LitFor(QRgb lit) const {
+    auto on = std::find_if(fills.begin(), fills.end(), [&](auto& f) { return f.first == lit; });
+    auto off = std::find_if(on, fills.end(), [](auto& f) { return f.first == QColor(kBlack); });
+    return off == fills.end() ? -1 : off->second - on->second;
+  }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() == QEvent::Paint)
-      fills.push_back(static_cast<IndicatorBar*>(watched)->Fill());
+      fills.emplace_back(static_cast<IndicatorBar*>(watched)->Fill(), steadyNowMicros());
     return false;
   }
 };
@@ -173,16 +183,19 @@ TEST(Beat, EachTickFlashesItsBarInAPaintedFrameThenBlack) {
   rig.w->rgHyoushi->SetItemIndex(1);  // 2: accent, plain
   rig.w->btnStartClick();
   rig.Ticks(2);
-  const auto painted = [](const PaintLog& log, QRgb colour) {
-    return std::find(log.fills.begin(), log.fills.end(), QColor(colour)) != log.fills.end();
-  };
-  EXPECT_TRUE(QTest::qWaitFor([&] { return painted(accent, kFuchsia); }, 1000));
-  EXPECT_TRUE(QTest::qWaitFor([&] { return painted(plain, kAqua); }, 1000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return accent.Painted(kFuchsia); }, 1000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return plain.Painted(kAqua); }, 1000));
   EXPECT_TRUE(QTest::qWaitFor(
       [&] {
         return rig.w->Shape1->Fill() == QColor(kBlack) && rig.w->Shape2->Fill() == QColor(kBlack);
       },
       1000));
+  // The tick does not wait for the flash, so the window alone keeps each bar
+  // lit for its 16 ms (less a little for the moment of painting).
+  EXPECT_TRUE(QTest::qWaitFor([&] { return accent.LitFor(kFuchsia) >= 0; }, 1000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return plain.LitFor(kAqua) >= 0; }, 1000));
+  EXPECT_GE(accent.LitFor(kFuchsia), kFlashMicros - 1000);
+  EXPECT_GE(plain.LitFor(kAqua), kFlashMicros - 1000);
 }
 
 // A sound link whose playing fails, as an error on the timer thread would.
@@ -210,7 +223,7 @@ TEST(Beat, AnErrorOnTheTimerThreadIsShownOnTheGuiThreadOnce) {
   EXPECT_EQ(boxes.captions, QStringList{"pendlo"});
   // The beat goes on and the window stays usable.
   ASSERT_TRUE(clock->step().has_value());
-  QTest::qWait(50);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.texts.size() == 2; }, 2000));
   EXPECT_EQ(boxes.texts.size(), 2);
   w->btnStopClick();
   EXPECT_FALSE(w->MMTimer->Enabled());

@@ -4,7 +4,9 @@
 // characters it keeps.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -278,6 +280,45 @@ TEST(Memo, DisplayLinesCountEachWrappedContinuation) {
   s = w->Engine().Snapshot();
   EXPECT_EQ(s.GroupCount, 201);
   EXPECT_EQ(s.Groups[201], 3);
+}
+
+TEST(Memo, TypingIntoAHugeLineStaysCheapAndLeavesTheTextToTheNextRebuild) {
+  TempDir dir;
+  auto w = MakeWindow(dir.Path());
+  const std::string digits(100000, '3');
+  w->memList->SetTextUtf8(digits);
+  w->rgHyoushi->SetItemIndex(10);
+  w->btnStartClick();
+  const int reads = w->memList->WholeTextReads();
+  w->memList->setFocus();
+  w->memList->moveCursor(QTextCursor::End);
+  // Each key used to lay the line out again in time growing with the square
+  // of its length: 0.6 to 1.2 s a key. The bound is generous.
+  QElapsedTimer typing;
+  typing.start();
+  const std::string typed(30, '5');
+  QTest::keyClicks(w->memList, QString::fromStdString(typed));
+  QApplication::processEvents();
+  EXPECT_LT(typing.elapsed(), 10000) << "ms for 30 keys";
+  EXPECT_EQ(w->memList->WholeTextReads(), reads) << "the keys read the whole text";
+
+  // The display lines still cover the text exactly; Start reads it once.
+  const std::vector<std::string> lines = w->memList->DisplayLines();
+  EXPECT_GT(lines.size(), 1000u);
+  std::string joined;
+  for (const std::string& line : lines) joined += line;
+  EXPECT_EQ(joined, digits + typed);
+  w->btnStartClick();
+  EXPECT_EQ(w->memList->WholeTextReads(), reads + 2);
+  w->btnStopClick();
+
+  // Words wrap at their boundaries again once the long line is gone.
+  std::string words = "/";
+  while (words.size() < 300) words += " ab";
+  w->memList->SetTextUtf8(words);
+  const std::vector<std::string> wrapped = w->memList->DisplayLines();
+  ASSERT_GT(wrapped.size(), 2u);
+  for (std::size_t i = 0; i + 1 < wrapped.size(); ++i) EXPECT_EQ(wrapped[i].back(), ' ') << i;
 }
 
 TEST(Memo, CharactersTheFilesCannotHoldBecomeQuestionMarks) {

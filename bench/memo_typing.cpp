@@ -1,0 +1,82 @@
+// memo_typing: the real main window (offscreen), its memo filled with a long
+// text, then keys typed into it as a user would. Prints the time and CPU per
+// key, and how late the beat's ticks came on the timer thread meanwhile.
+//
+//   QT_QPA_PLATFORM=offscreen memo_typing [keys=200]
+//
+// Texts: 100,000 digits on one line; 1 MiB of short lines; 1 MiB on one line.
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ui/definition_memo.h"
+#include "ui/meter_radio_group.h"
+#include "ui/metronome.h"
+
+namespace {
+
+double CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+void Run(const char* name, const std::string& text, int keys) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("pendlo-bench-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  pendlo::ui::MetronomeOptions options;
+  options.dataDir = dir.string() + "/";
+  auto w = std::make_unique<pendlo::ui::TMetronome>(std::move(options));
+  w->show();
+  if (!QTest::qWaitForWindowExposed(w.get())) std::fprintf(stderr, "window not exposed\n");
+  QTest::qWait(0);
+  w->memList->SetTextUtf8(text);
+  w->rgHyoushi->SetItemIndex(10);  // tuplets: the memo's text is the pattern
+  w->memList->setFocus();
+  w->memList->moveCursor(QTextCursor::End);
+  QApplication::processEvents();
+  w->btnStartClick();
+
+  std::vector<double> ms;
+  const double cpu0 = CpuSeconds();
+  QElapsedTimer all;
+  all.start();
+  for (int i = 0; i < keys; ++i) {
+    QElapsedTimer t;
+    t.start();
+    QTest::keyClick(w->memList, static_cast<char>('1' + i % 9));
+    QApplication::processEvents();  // the layout and painting the key causes
+    ms.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
+  }
+  const double wall = static_cast<double>(all.nsecsElapsed()) / 1e9;
+  const double cpu = CpuSeconds() - cpu0;
+  w->btnStopClick();
+  std::sort(ms.begin(), ms.end());
+  std::printf("%-28s keys %4d  per key: median %8.3f ms  p90 %8.3f ms  max %8.3f ms  CPU %.1f %%\n",
+              name, keys, ms[ms.size() / 2], ms[ms.size() * 9 / 10], ms.back(), 100.0 * cpu / wall);
+  w.reset();
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  const int keys = argc > 1 ? std::atoi(argv[1]) : 200;
+  std::string lines;
+  while (lines.size() < (1u << 20)) lines += "/ comment line of a pattern\n3579\n";
+  Run("100,000 digits on one line", std::string(100000, '3'), keys);
+  Run("1 MiB in short lines", lines, keys);
+  Run("1 MiB on one line", std::string(1u << 20, '7'), keys / 4 + 1);
+  return 0;
+}
