@@ -11,12 +11,23 @@
 
 namespace pendlo {
 
+// One cycle of a sound server's graph that paces the stream by its own
+// driver (PipeWire): where the buffer lies on the graph's timeline.
+struct GraphCycle {
+  std::int64_t frame = 0;  // the graph's frame count at the buffer's first frame
+  Micros at = 0;           // steady time at which the driver began the cycle
+  Micros delayMicros = 0;  // from the buffer's first frame to the device
+};
+
 // What the device calls on its own thread for every buffer.
 class RenderTarget {
  public:
   virtual ~RenderTarget() = default;
   // Fill `frames` interleaved float frames, requested at steady time `at`.
   virtual void Render_RT(float* out, int frames, Micros at) = 0;
+  // Fill `frames` interleaved float frames for the graph's cycle `cycle`.
+  // The buffer size may change from cycle to cycle.
+  virtual void Cycle_RT(float* out, int frames, const GraphCycle& cycle) = 0;
   // The device has failed for good; `out` gets silence.
   virtual void Lost_RT(float* out, int frames, Micros at) = 0;
   // For a backend that takes writes (see AudioBackend::TakesWrites): at
@@ -52,6 +63,10 @@ class AudioBackend {
   // after the frame reported by Position_RT, when the backend knows it; 0
   // otherwise. Any thread.
   virtual Micros DeviceLatencyMicros() const { return 0; }
+  // The open output's short name ("pipewire", "pulse", "sdl"); "" when none.
+  virtual std::string Name() const = 0;
+  // The sound server's own name for itself, when the output learns it.
+  virtual std::string ServerName() const { return ""; }
 
   // True when the backend keeps the server's queue full of silence itself
   // and takes each click by WriteAt, reporting the heard frame through
@@ -69,7 +84,12 @@ std::unique_ptr<AudioBackend> MakeSdlBackend();
 // PulseAudio directly (also PipeWire's pulse server), same format; takes
 // writes.
 std::unique_ptr<AudioBackend> MakePulseBackend();
-// The program's output: PulseAudio when a server answers, SDL2 otherwise.
+// PipeWire's own protocol: 32-bit float, mono, the graph's rate, paced by
+// the graph (Cycle_RT).
+std::unique_ptr<AudioBackend> MakePipeWireBackend();
+// The program's output: PipeWire when its daemon answers, PulseAudio when a
+// server other than PipeWire's answers, SDL2 otherwise. PENDLO_AUDIO set to
+// "pipewire", "pulse" or "sdl" tries that one first.
 std::unique_ptr<AudioBackend> MakeDefaultBackend();
 
 }  // namespace pendlo

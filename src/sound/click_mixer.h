@@ -35,6 +35,8 @@ class ClickMixer {
   // forget every queued and sounding click; sets the lead (in frames).
   void Reset(int leadFrames);
   int LeadFrames() const { return lead_; }
+  // Callback: a new lead for the onsets rendered from now on.
+  void SetLead_RT(int leadFrames) { lead_ = leadFrames; }
 
   // Onsets whose frame had already been rendered when they were taken from
   // the queue (they start at once instead).

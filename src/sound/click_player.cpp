@@ -1,7 +1,9 @@
 #include "sound/click_player.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 namespace pendlo {
@@ -17,17 +19,42 @@ ClickPlayer::ClickPlayer(std::unique_ptr<AudioBackend> backend, PlayerOptions op
     : backend_(std::move(backend)),
       options_(options),
       clock_(std::make_shared<AudioClock>(steady)),
-      cache_(StreamFormat{}, options.limits) {}
+      cache_(StreamFormat{}, options.limits) {
+  if (options_.reconnectMicros > 0) watcher_ = std::thread([this] { Watch(); });
+}
 
 ClickPlayer::~ClickPlayer() {
+  if (watcher_.joinable()) {
+    {
+      std::lock_guard lock(watch_);
+      watchStop_ = true;
+    }
+    watchWake_.notify_all();
+    watcher_.join();
+  }
   Close();
 }
 
+void ClickPlayer::SetOnFailure(std::function<void()> onFailure) {
+  std::lock_guard lock(report_);
+  onFailure_ = std::move(onFailure);
+}
+
 bool ClickPlayer::EnsureOpen() {
-  std::lock_guard control(control_);
+  // The reconnecting thread may be opening the output (which can take a
+  // second with a server that hangs): never wait for it.
+  std::unique_lock control(control_, std::try_to_lock);
+  if (!control.owns_lock()) return open_.load() && !lost_.load();
   if (open_.load() && !lost_.load()) return true;
   if (open_.load()) CloseLocked();
+  if (!OpenLocked()) return false;
+  wanted_ = true;
+  std::lock_guard lock(report_);
+  pending_.clear();
+  return true;
+}
 
+bool ClickPlayer::OpenLocked() {
   StreamFormat format;
   std::string error;
   const StreamRequest request{options_.bufferFrames, options_.serverBufferMicros};
@@ -42,6 +69,7 @@ bool ClickPlayer::EnsureOpen() {
     const auto lead = static_cast<int>(
         std::llround(static_cast<double>(options_.leadMicros) * format.rate / 1e6));
     mixer_.Reset(lead);
+    graphQuantum_ = 0;
     held_.clear();
     channels_ = format.channels;
     writes_ = backend_->TakesWrites();
@@ -60,14 +88,18 @@ bool ClickPlayer::EnsureOpen() {
     lost_ = false;
     open_ = true;
   }
-  failing_ = false;
-  pending_.clear();
+  {
+    std::lock_guard lock(report_);
+    failing_ = false;
+    output_ = backend_->Name();
+  }
   backend_->Start();
   return true;
 }
 
 void ClickPlayer::Close() {
   std::lock_guard control(control_);
+  wanted_ = false;
   if (open_.load()) CloseLocked();
 }
 
@@ -81,18 +113,55 @@ void ClickPlayer::CloseLocked() {
   held_.clear();
   clock_->EndStream();
   rate_ = 0;
+  std::lock_guard lock(report_);
+  output_.clear();
 }
 
-void ClickPlayer::Report(std::string message) {
-  if (failing_) return;
+bool ClickPlayer::Report(std::string message) {
+  std::lock_guard lock(report_);
+  if (failing_) return false;
   failing_ = true;
   pending_ = std::move(message);
+  return true;
 }
 
 std::string ClickPlayer::TakeError() {
-  std::lock_guard control(control_);
   if (open_.load() && lost_.load()) Report(kSoundLostMessage);
+  std::lock_guard lock(report_);
   return std::exchange(pending_, {});
+}
+
+void ClickPlayer::Watch() {
+  const auto period = std::chrono::microseconds(options_.reconnectMicros);
+  std::unique_lock lock(watch_);
+  while (!watchStop_) {
+    watchWake_.wait_for(lock, period);
+    if (watchStop_) break;
+    if (!lost_.load(std::memory_order_acquire)) continue;
+    lock.unlock();
+    ReopenLost();
+    lock.lock();
+  }
+}
+
+void ClickPlayer::ReopenLost() {
+  std::unique_lock control(control_);
+  if (!wanted_ || !lost_.load()) return;
+  // Said once per loss; failed attempts after it add nothing.
+  bool news = open_.load() && Report(kSoundLostMessage);
+  if (open_.load()) CloseLocked();
+  // Until a stream runs again the clock keeps time on the monotonic clock;
+  // the new stream joins it where it stands, so the beat keeps its grid.
+  lost_ = true;
+  if (OpenLocked()) lost_ = false;
+  control.unlock();
+  std::function<void()> notify;
+  {
+    std::lock_guard lock(report_);
+    news = news && !pending_.empty();
+    if (news) notify = onFailure_;
+  }
+  if (notify) notify();
 }
 
 void ClickPlayer::Play(const std::string& path, Micros due) {
@@ -172,6 +241,24 @@ void ClickPlayer::Render_RT(float* out, int frames, Micros at) {
   mixer_.Render_RT(out, frames, channels_.load(std::memory_order_relaxed), first, *clock_);
 }
 
+void ClickPlayer::Cycle_RT(float* out, int frames, const GraphCycle& cycle) {
+  const std::int64_t first = clock_->OnCycle_RT(cycle.frame, frames, cycle.at);
+  // The lead covers one cycle, whatever size the server gives; it moves
+  // only when the cycle really changes, not when a resampled stream's
+  // cycles differ by a frame.
+  if (std::abs(frames - graphQuantum_) > graphQuantum_ / 8) {
+    graphQuantum_ = frames;
+    const int rate = rate_.load(std::memory_order_relaxed);
+    const auto lead = frames + static_cast<int>(std::llround(
+                                   static_cast<double>(options_.graphMarginMicros) * rate / 1e6));
+    mixer_.SetLead_RT(lead);
+    leadMicros_.store(static_cast<Micros>(std::llround(lead * 1e6 / rate)),
+                      std::memory_order_relaxed);
+  }
+  deviceMicros_.store(cycle.delayMicros, std::memory_order_relaxed);
+  mixer_.Render_RT(out, frames, channels_.load(std::memory_order_relaxed), first, *clock_);
+}
+
 void ClickPlayer::Lost_RT(float* out, int frames, Micros at) {
   std::memset(
       out, 0,
@@ -208,6 +295,10 @@ PlayerStats ClickPlayer::Stats() const {
   s.bufferFrames = bufferFrames_.load();
   s.format = StreamFormat{rate_.load(), channels_.load()};
   s.writesIntoQueue = writes_.load();
+  s.leadMicros = leadMicros_.load();
+  s.deviceMicros = DeviceMicros();
+  std::lock_guard lock(report_);
+  s.output = output_;
   return s;
 }
 

@@ -107,6 +107,8 @@ class PulseBackend final : public AudioBackend {
   }
 
   int BufferFrames() const override { return frames_; }
+  std::string Name() const override { return "pulse"; }
+  std::string ServerName() const override { return serverName_; }
   bool TakesWrites() const override { return true; }
   Micros DeviceLatencyMicros() const override {
     return sinkMicros_.load(std::memory_order_relaxed);
@@ -179,6 +181,14 @@ class PulseBackend final : public AudioBackend {
       error = pa_strerror(pa_context_errno(context_));
       return false;
     }
+    // Whose server this is (PipeWire's pulse server names itself).
+    serverName_.clear();
+    pa_operation* info = pa_context_get_server_info(context_, &PulseBackend::OnServerInfo, this);
+    if (info) {
+      Await([&] { return pa_operation_get_state(info) != PA_OPERATION_RUNNING; });
+      pa_operation_cancel(info);
+      pa_operation_unref(info);
+    }
     // The default sink's own rate spares the server a resampler.
     SinkInfo sink;
     pa_operation* op = pa_context_get_sink_info_by_name(context_, "@DEFAULT_SINK@",
@@ -234,6 +244,11 @@ class PulseBackend final : public AudioBackend {
     if (eol || !info) return;
     auto* sink = static_cast<SinkInfo*>(user);
     sink->rate = info->sample_spec.rate;
+  }
+
+  static void OnServerInfo(pa_context*, const pa_server_info* info, void* user) {
+    if (info && info->server_name)
+      static_cast<PulseBackend*>(user)->serverName_ = info->server_name;
   }
 
   static void OnContextState(pa_context* context, void* user) {
@@ -332,6 +347,7 @@ class PulseBackend final : public AudioBackend {
   pa_time_event* tick_ = nullptr;
   bool raised_ = false;
   bool lost_ = false;
+  std::string serverName_;  // set while opening
   int frames_ = 0;
   int rate_ = 48000;
   std::atomic<Micros> sinkMicros_{0};  // the sink's latency, last reported
