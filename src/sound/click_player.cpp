@@ -237,12 +237,19 @@ void ClickPlayer::Underrun_RT() {
 }
 
 void ClickPlayer::Render_RT(float* out, int frames, Micros at) {
+  const std::uint64_t anchors = clock_->Anchors();
   const std::int64_t first = clock_->OnBuffer_RT(frames, at);
+  if (clock_->Anchors() != anchors) mixer_.SkipBefore_RT(first, *clock_);
   mixer_.Render_RT(out, frames, channels_.load(std::memory_order_relaxed), first, *clock_);
 }
 
 void ClickPlayer::Cycle_RT(float* out, int frames, const GraphCycle& cycle) {
+  const std::uint64_t anchors = clock_->Anchors();
   const std::int64_t first = clock_->OnCycle_RT(cycle.frame, frames, cycle.at);
+  // After a gap (cycles that passed us by, or a new timeline) the clicks
+  // due meanwhile are stale: dropped, not started in a heap.
+  if (clock_->Anchors() != anchors || first != graphNext_) mixer_.SkipBefore_RT(first, *clock_);
+  graphNext_ = first + frames;
   // The lead covers one cycle, whatever size the server gives; it moves
   // only when the cycle really changes, not when a resampled stream's
   // cycles differ by a frame.

@@ -156,7 +156,8 @@ class ClickPlayer final : private RenderTarget {
   std::atomic<bool> lost_{false};
   std::atomic<Micros> leadMicros_{0};
   std::atomic<Micros> deviceMicros_{0};
-  int graphQuantum_ = 0;  // callback: the cycle the lead was set for
+  int graphQuantum_ = 0;        // callback: the cycle the lead was set for
+  std::int64_t graphNext_ = 0;  // callback: the graph's frame the next cycle should begin at
   std::atomic<int> bufferFrames_{0};
   std::atomic<int> rate_{0};
   std::atomic<std::uint64_t> plays_{0};
