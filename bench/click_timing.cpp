@@ -5,7 +5,12 @@
 //
 //   click_timing [--tempo 120] [--meter 1..9|irregular|tuplets] [--text 322]
 //                [--seconds 40] [--buffer 256] [--lead-ms 18] [--server-ms 13]
-//                [--csv errors.csv]
+//                [--csv errors.csv] [--backend default|pulse|sdl|pipewire]
+//                [--margin-ms 3]
+//
+// --backend pipewire plays through PipeWire's own protocol in a private
+// PipeWire session (null sink, 48 kHz) instead; --margin-ms is then the
+// lead beyond one cycle of the graph.
 //
 // Prints the interval error (mean, sd, p99, max in samples and ms), clicks
 // that are missing, extra or of the wrong kind, the stream latency the
@@ -35,6 +40,7 @@
 #include "sound/click_images.h"
 #include "sound/click_onsets.h"
 #include "sound/click_player.h"
+#include "sound/pipewire_session.h"
 #include "sound/pulse_server.h"
 #include "timer/mmtimer.h"
 
@@ -55,7 +61,8 @@ struct Options {
   double leadMs = pendlo::PlayerOptions{}.leadMicros / 1000.0;
   double serverMs = pendlo::PlayerOptions{}.serverBufferMicros / 1000.0;
   std::string csv;
-  std::string backend = "default";  // default | pulse | sdl
+  std::string backend = "default";  // default | pulse | sdl | pipewire
+  double marginMs = pendlo::PlayerOptions{}.graphMarginMicros / 1000.0;
 };
 
 [[noreturn]] void Usage() {
@@ -63,7 +70,8 @@ struct Options {
       stderr,
       "usage: click_timing [--tempo N] [--meter 1..9|irregular|tuplets] [--text DIGITS]\n"
       "                    [--seconds S] [--buffer FRAMES] [--lead-ms MS] [--server-ms MS]\n"
-      "                    [--csv FILE] [--backend default|pulse|sdl]\n");
+      "                    [--csv FILE] [--backend default|pulse|sdl|pipewire]\n"
+      "                    [--margin-ms MS]\n");
   std::exit(2);
 }
 
@@ -97,8 +105,11 @@ Options Parse(int argc, char** argv) {
       o.serverMs = std::atof(value.c_str());
     } else if (arg == "--csv") {
       o.csv = value;
-    } else if (arg == "--backend" && (value == "default" || value == "pulse" || value == "sdl")) {
+    } else if (arg == "--backend" &&
+               (value == "default" || value == "pulse" || value == "sdl" || value == "pipewire")) {
       o.backend = value;
+    } else if (arg == "--margin-ms") {
+      o.marginMs = std::atof(value.c_str());
     } else {
       Usage();
     }
@@ -231,9 +242,11 @@ void Save(const std::string& path, const std::vector<Tick>& ticks,
 
 int main(int argc, char** argv) {
   const Options o = Parse(argc, argv);
+  const bool pipewire = o.backend == "pipewire";
   pendlo::testing::PulseServer server(kRate);
+  pendlo::testing::PipeWireSession session(kRate);
   std::string error;
-  if (!server.Start(&error)) {
+  if (!(pipewire ? session.Start(&error) : server.Start(&error))) {
     std::fprintf(stderr, "click_timing: %s\n", error.c_str());
     return 1;
   }
@@ -247,8 +260,10 @@ int main(int argc, char** argv) {
   playerOptions.bufferFrames = o.buffer;
   playerOptions.leadMicros = static_cast<Micros>(o.leadMs * 1000);
   playerOptions.serverBufferMicros = static_cast<Micros>(o.serverMs * 1000);
+  playerOptions.graphMarginMicros = static_cast<Micros>(o.marginMs * 1000);
   pendlo::ClickPlayer player(o.backend == "sdl"     ? pendlo::MakeSdlBackend()
                              : o.backend == "pulse" ? pendlo::MakePulseBackend()
+                             : pipewire             ? pendlo::MakePipeWireBackend()
                                                     : pendlo::MakeDefaultBackend(),
                              playerOptions);
   if (!player.EnsureOpen() || !pendlo::testing::WaitUntilStreaming(*player.clock())) {
@@ -271,7 +286,7 @@ int main(int argc, char** argv) {
   timer.Loaded();
 
   pendlo::testing::MonitorRecorder recorder(server);
-  if (!recorder.Start(&error)) {
+  if (!(pipewire ? session.StartRecording(&error) : recorder.Start(&error))) {
     std::fprintf(stderr, "click_timing: %s\n", error.c_str());
     return 1;
   }
@@ -285,7 +300,7 @@ int main(int argc, char** argv) {
   const auto step = std::chrono::duration<double>(std::max(1.0, o.seconds / 5));
   for (auto next = t0 + step / 2; next < end; next += step) {
     std::this_thread::sleep_until(next);
-    latencies.push_back(QueryLatency(server));
+    if (!pipewire) latencies.push_back(QueryLatency(server));
   }
   std::this_thread::sleep_until(end);
   timer.SetEnabled(false);
@@ -293,7 +308,7 @@ int main(int argc, char** argv) {
   const double cpu = CpuSeconds() - cpu0;
   const auto threads1 = ThreadCpuSeconds();
   std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the last click's tail
-  const std::vector<float> recording = recorder.Stop();
+  const std::vector<float> recording = pipewire ? session.StopRecording() : recorder.Stop();
   const pendlo::PlayerStats stats = player.Stats();
 
   const std::vector<Tick> ticks = effects.Ticks();
@@ -363,7 +378,7 @@ int main(int argc, char** argv) {
     ++samples;
   }
   if (samples) bufMean /= samples, sinkMean /= samples;
-  const double leadMs = playerOptions.leadMicros / 1000.0;
+  const double leadMs = (pipewire ? stats.leadMicros : playerOptions.leadMicros) / 1000.0;
 
   std::printf(
       "click_timing: tempo %d, meter %s, text '%s', %.0f s, %s output, %d frames per request,"
@@ -372,11 +387,15 @@ int main(int argc, char** argv) {
       o.meter == pendlo::kMeterIrregular ? "irregular"
       : o.meter == pendlo::kMeterTuplets ? "tuplets"
                                          : std::to_string(o.meter + 1).c_str(),
-      o.text.c_str(), o.seconds, stats.writesIntoQueue ? "PulseAudio" : "SDL", stats.bufferFrames,
-      leadMs,
-      stats.writesIntoQueue ? "its own"
-      : o.serverMs > 0      ? (std::to_string(static_cast<int>(o.serverMs)) + " ms").c_str()
-                            : "SDL's");
+      o.text.c_str(), o.seconds,
+      pipewire                ? "PipeWire"
+      : stats.writesIntoQueue ? "PulseAudio"
+                              : "SDL",
+      stats.bufferFrames, leadMs,
+      pipewire                ? "the graph's"
+      : stats.writesIntoQueue ? "its own"
+      : o.serverMs > 0        ? (std::to_string(static_cast<int>(o.serverMs)) + " ms").c_str()
+                              : "SDL's");
   std::printf(
       "  ticks %zu, clicks found %zu: missing %d, extra %d, wrong kind %d; intervals measured %zu"
       " (%d under 17 ms left out)\n",
@@ -386,7 +405,13 @@ int main(int argc, char** argv) {
       "  (mean %+.4f  sd %.4f  p99 %.4f  max %.4f ms)\n",
       mean, sd, p99, worst, ms(mean), ms(sd), ms(p99), ms(worst));
   std::printf("  intervals off by more than 1 sample: %d\n", glitches);
-  if (stats.writesIntoQueue) {
+  if (pipewire) {
+    // Each click is rendered into the graph's cycle that holds its frame;
+    // PipeWire reports the delay from there to the device.
+    std::printf("  graph: cycle %d frames, delay %.1f ms; lead + delay = %.1f ms\n",
+                stats.bufferFrames, stats.deviceMicros / 1000.0,
+                leadMs + stats.deviceMicros / 1000.0);
+  } else if (stats.writesIntoQueue) {
     // The queue holds silence; each click is written into it the lead ahead
     // of where the sink reads, so the queue delays nothing.
     std::printf(
