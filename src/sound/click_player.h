@@ -42,7 +42,7 @@ struct PlayerOptions {
   // For an output the server's graph paces (PipeWire) the lead is one cycle
   // of the graph, as large as the server makes it, plus this: the timer's
   // late wake-ups. Measured with bench/click_timing --backend pipewire.
-  Micros graphMarginMicros = 3000;
+  Micros graphMarginMicros = 4000;
   // How often a lost output is tried again; 0: only by EnsureOpen.
   Micros reconnectMicros = 250000;
   DecodeLimits limits;

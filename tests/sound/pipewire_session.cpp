@@ -185,7 +185,7 @@ bool PipeWireSession::StartRecording(std::string* error) {
   recorder_ =
       Spawn({"parec", "--server=" + PulseServer(), "--device=" + std::string(kSink) + ".monitor",
              "--format=float32le", "--rate=" + std::to_string(rate_), "--channels=2", "--raw",
-             "--latency-msec=20"},
+             "--latency-msec=100"},
             dir_ + "/monitor.raw");
   if (recorder_ <= 0) {
     if (error) *error = "cannot start parec (is pulseaudio-utils installed?)";
