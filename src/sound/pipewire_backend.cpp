@@ -4,6 +4,8 @@
 // driver's time of the cycle), which the beat's clock follows, so every
 // click lands on its exact frame without a queue of our own in the way.
 #include <errno.h>
+#include <pthread.h>
+#include <sched.h>
 #include <spa/param/audio/format-utils.h>
 #include <spa/pod/builder.h>
 #include <spa/utils/dict.h>
@@ -17,6 +19,7 @@
 #include <thread>
 
 #include "sound/audio_backend.h"
+#include "sound/audio_thread.h"
 #include "sound/pipewire_library.h"
 
 namespace pendlo {
@@ -52,6 +55,7 @@ class PipeWireBackend final : public AudioBackend {
     graphRate_ = 0;
     frames_ = 0;
     counted_ = 0;
+    raised_ = false;
     loop_ = pw_->ThreadLoopNew("pendlo-pipewire", nullptr);
     if (loop_ == nullptr) return Fail(error, "no PipeWire loop");
     context_ = pw_->ContextNew(pw_->ThreadLoopGetLoop(loop_), nullptr, 0);
@@ -217,6 +221,17 @@ class PipeWireBackend final : public AudioBackend {
   // On PipeWire's data thread, once per cycle: no allocation, lock or I/O.
   static void OnProcess(void* data) {
     auto* self = static_cast<PipeWireBackend*>(data);
+    if (!self->raised_) {  // once per stream, on the data thread
+      self->raised_ = true;
+      // Without rtkit or a realtime module the library leaves its data
+      // thread at normal priority, where a busy machine makes it miss
+      // cycles; a priority it was given is kept.
+      int policy = SCHED_OTHER;
+      sched_param param{};
+      if (pthread_getschedparam(pthread_self(), &policy, &param) == 0 && policy == SCHED_OTHER) {
+        RaiseAudioThreadToRealtime();
+      }
+    }
     const PipeWireLibrary& pw = *self->pw_;
     pw_buffer* b = pw.StreamDequeueBuffer(self->stream_);
     if (b == nullptr) return;
@@ -289,6 +304,7 @@ class PipeWireBackend final : public AudioBackend {
   int graphRate_ = 0;
   int rate_ = kDefaultRate;
   // Data thread:
+  bool raised_ = false;
   std::int64_t counted_ = 0;
   std::atomic<std::uint64_t> cycles_{0};
   std::atomic<int> frames_{0};

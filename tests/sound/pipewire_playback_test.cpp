@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <sstream>
 #include <thread>
 
@@ -95,6 +96,40 @@ TEST_F(PipeWirePlayback, ClicksLandOnTheirFramesAtTheImagesLevels) {
   EXPECT_EQ(player.TakeError(), "");
 }
 
+// Which output the program plays through on a PipeWire desktop, by what
+// answers and by PENDLO_AUDIO.
+TEST_F(PipeWirePlayback, TheOutputIsChosenByWhatAnswersAndPendloAudio) {
+  struct Case {
+    const char* name;
+    const char* forced;  // PENDLO_AUDIO; nullptr: unset
+    bool daemonReachable;
+    const char* plays;
+  };
+  const Case cases[] = {
+      {"PipeWire's own protocol first", nullptr, true, "pipewire"},
+      {"forced pulse: PipeWire's pulse server", "pulse", true, "pulse"},
+      {"forced sdl", "sdl", true, "sdl"},
+      {"an unknown name is ignored", "oss", true, "pipewire"},
+      {"forced pipewire that cannot connect falls back", "pipewire", false, "sdl"},
+      {"no native daemon: PipeWire's pulse server is passed over for SDL2", nullptr, false, "sdl"},
+  };
+  const std::string runtime = std::getenv("PIPEWIRE_RUNTIME_DIR");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.forced) {
+      ::setenv("PENDLO_AUDIO", c.forced, 1);
+    } else {
+      ::unsetenv("PENDLO_AUDIO");
+    }
+    ::setenv("PIPEWIRE_RUNTIME_DIR", c.daemonReachable ? runtime.c_str() : dir_.path().c_str(), 1);
+    ClickPlayer player(MakeDefaultBackend(), Roomy());
+    EXPECT_TRUE(player.EnsureOpen()) << player.TakeError();
+    EXPECT_EQ(player.Stats().output, c.plays);
+  }
+  ::unsetenv("PENDLO_AUDIO");
+  ::setenv("PIPEWIRE_RUNTIME_DIR", runtime.c_str(), 1);
+}
+
 TEST_F(PipeWirePlayback, AKilledDaemonIsReportedOnceAndTheClicksReturnOnTheGrid) {
   ClickPlayer player(MakePipeWireBackend(), Roomy());
   std::atomic<int> failures{0};
@@ -148,7 +183,9 @@ TEST_F(PipeWirePlayback, AKilledDaemonIsReportedOnceAndTheClicksReturnOnTheGrid)
   const auto returned = std::chrono::steady_clock::now() - back;
   EXPECT_LT(returned, std::chrono::milliseconds(1000));
   std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-  const auto clicks = FindClicks(session_.StopRecording(), testing::BuiltInClickTemplates(48000));
+  auto clicks = FindClicks(session_.StopRecording(), testing::BuiltInClickTemplates(48000));
+  // The recording may begin inside a click.
+  if (!clicks.empty() && clicks.front().frame < 480) clicks.erase(clicks.begin());
   // Once open again, every click is heard, 4800 frames after the one before.
   ASSERT_GE(clicks.size(), 8u) << Describe(clicks);
   for (std::size_t k = 1; k < clicks.size(); ++k) {
