@@ -11,6 +11,11 @@ namespace {
 
 // How far ahead of where the clock says the sink reads a write must land.
 constexpr Micros kWriteMarginMicros = 5000;
+// A click this late after cycles of the graph that passed the stream by is
+// dropped rather than started off its beat.
+constexpr Micros kStaleMicros = 20000;
+// A reopened output that plays this long without failing has come back.
+constexpr auto kSettle = std::chrono::seconds(2);
 
 }  // namespace
 
@@ -47,14 +52,14 @@ bool ClickPlayer::EnsureOpen() {
   if (!control.owns_lock()) return open_.load() && !lost_.load();
   if (open_.load() && !lost_.load()) return true;
   if (open_.load()) CloseLocked();
-  if (!OpenLocked()) return false;
+  if (!OpenLocked(false)) return false;
   wanted_ = true;
   std::lock_guard lock(report_);
   pending_.clear();
   return true;
 }
 
-bool ClickPlayer::OpenLocked() {
+bool ClickPlayer::OpenLocked(bool reconnecting) {
   StreamFormat format;
   std::string error;
   const StreamRequest request{options_.bufferFrames, options_.serverBufferMicros};
@@ -72,7 +77,7 @@ bool ClickPlayer::OpenLocked() {
     graphQuantum_ = 0;
     held_.clear();
     channels_ = format.channels;
-    writes_ = backend_->TakesWrites();
+    queue_ = backend_->Queue();
     soundingUntil_ = 0;
     clock_->BeginStream(format.rate, options_.serverBufferMicros);
     leadMicros_ = static_cast<Micros>(std::llround(lead * 1e6 / format.rate));
@@ -90,7 +95,14 @@ bool ClickPlayer::OpenLocked() {
   }
   {
     std::lock_guard lock(report_);
-    failing_ = false;
+    // A server coming back may drop a new stream once more while it sets
+    // itself up: that is still the same outage, said once. Failures count
+    // as new again once the stream has played for a while.
+    if (reconnecting) {
+      settleUntil_ = std::chrono::steady_clock::now() + kSettle;
+    } else {
+      failing_ = false;
+    }
     output_ = backend_->Name();
   }
   backend_->Start();
@@ -109,6 +121,7 @@ void ClickPlayer::CloseLocked() {
   std::lock_guard producer(producer_);
   open_ = false;
   backend_->Close();  // no callback runs after this
+  queue_ = nullptr;
   mixer_.Reset(mixer_.LeadFrames());
   held_.clear();
   clock_->EndStream();
@@ -137,7 +150,13 @@ void ClickPlayer::Watch() {
   while (!watchStop_) {
     watchWake_.wait_for(lock, period);
     if (watchStop_) break;
-    if (!lost_.load(std::memory_order_acquire)) continue;
+    if (!lost_.load(std::memory_order_acquire)) {
+      std::lock_guard report(report_);
+      if (failing_ && open_.load() && std::chrono::steady_clock::now() > settleUntil_) {
+        failing_ = false;
+      }
+      continue;
+    }
     lock.unlock();
     ReopenLost();
     lock.lock();
@@ -153,7 +172,7 @@ void ClickPlayer::ReopenLost() {
   // Until a stream runs again the clock keeps time on the monotonic clock;
   // the new stream joins it where it stands, so the beat keeps its grid.
   lost_ = true;
-  if (OpenLocked()) lost_ = false;
+  if (OpenLocked(true)) lost_ = false;
   control.unlock();
   std::function<void()> notify;
   {
@@ -170,8 +189,8 @@ void ClickPlayer::Play(const std::string& path, Micros due) {
   if (!open_.load(std::memory_order_relaxed)) return;
   std::shared_ptr<const SoundClip> clip = cache_.Get(path);
   plays_.fetch_add(1, std::memory_order_relaxed);
-  if (writes_.load(std::memory_order_relaxed)) {
-    WriteClick(*clip, due);
+  if (ClickQueue* queue = queue_.load(std::memory_order_relaxed)) {
+    WriteClick(*queue, *clip, due);
     return;
   }
   const std::uint64_t seq = mixer_.Schedule(clip.get(), due);
@@ -195,7 +214,7 @@ void ClickPlayer::Play(const std::string& path, Micros due) {
   }
 }
 
-void ClickPlayer::WriteClick(const SoundClip& clip, Micros due) {
+void ClickPlayer::WriteClick(ClickQueue& queue, const SoundClip& clip, Micros due) {
   std::int64_t first = 0, reading = 0;
   const Micros lead = leadMicros_.load(std::memory_order_relaxed);
   if (!clock_->FrameAt(due + lead, first) || !clock_->FrameAt(clock_->now(), reading)) return;
@@ -220,7 +239,7 @@ void ClickPlayer::WriteClick(const SoundClip& clip, Micros due) {
   const int channels = channels_.load(std::memory_order_relaxed);
   scratch_.assign(static_cast<std::size_t>(frames * channels), 0.0f);
   std::copy_n(clip.samples.begin(), length * channels, scratch_.begin());
-  backend_->WriteAt(first, scratch_.data(), static_cast<int>(frames));
+  queue.WriteAt(first, scratch_.data(), static_cast<int>(frames));
 
   const Micros slack = due + lead - clock_->now();
   Micros least = minSlack_.load(std::memory_order_relaxed);
@@ -246,9 +265,15 @@ void ClickPlayer::Render_RT(float* out, int frames, Micros at) {
 void ClickPlayer::Cycle_RT(float* out, int frames, const GraphCycle& cycle) {
   const std::uint64_t anchors = clock_->Anchors();
   const std::int64_t first = clock_->OnCycle_RT(cycle.frame, frames, cycle.at);
-  // After a gap (cycles that passed us by, or a new timeline) the clicks
-  // due meanwhile are stale: dropped, not started in a heap.
-  if (clock_->Anchors() != anchors || first != graphNext_) mixer_.SkipBefore_RT(first, *clock_);
+  // After a new timeline the clicks due meanwhile are stale: dropped, not
+  // started in a heap. After cycles that passed us by, only those more than
+  // kStaleMicros late are; the rest start at once.
+  if (clock_->Anchors() != anchors) {
+    mixer_.SkipBefore_RT(first, *clock_);
+  } else if (first != graphNext_) {
+    const int rate = rate_.load(std::memory_order_relaxed);
+    mixer_.SkipBefore_RT(first - kStaleMicros * rate / 1'000'000, *clock_);
+  }
   graphNext_ = first + frames;
   // The lead covers one cycle, whatever size the server gives; it moves
   // only when the cycle really changes, not when a resampled stream's
@@ -276,9 +301,9 @@ void ClickPlayer::Lost_RT(float* out, int frames, Micros at) {
 }
 
 Micros ClickPlayer::DeviceMicros() const {
-  // A backend that takes writes knows its sink's latency as it changes.
-  return writes_.load(std::memory_order_relaxed) ? backend_->DeviceLatencyMicros()
-                                                 : deviceMicros_.load();
+  // A queue knows its sink's latency as it changes.
+  const ClickQueue* queue = queue_.load(std::memory_order_relaxed);
+  return queue ? queue->LatencyMicros() : deviceMicros_.load();
 }
 
 Micros ClickPlayer::HeardAtSteady(Micros due) const {
@@ -301,7 +326,7 @@ PlayerStats ClickPlayer::Stats() const {
   s.minSlackMicros = least == INT64_MAX ? 0 : least;
   s.bufferFrames = bufferFrames_.load();
   s.format = StreamFormat{rate_.load(), channels_.load()};
-  s.writesIntoQueue = writes_.load();
+  s.writesIntoQueue = queue_.load() != nullptr;
   s.leadMicros = leadMicros_.load();
   s.deviceMicros = DeviceMicros();
   std::lock_guard lock(report_);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -113,9 +114,9 @@ class ClickPlayer final : private RenderTarget {
   void Lost_RT(float* out, int frames, Micros at) override;
   void Position_RT(double frame, Micros at) override;
   void Underrun_RT() override;
-  void WriteClick(const SoundClip& clip, Micros due);
+  void WriteClick(ClickQueue& queue, const SoundClip& clip, Micros due);
   Micros DeviceMicros() const;
-  bool OpenLocked();
+  bool OpenLocked(bool reconnecting);
   void CloseLocked();
   // Whether a new message became pending.
   bool Report(std::string message);
@@ -135,6 +136,7 @@ class ClickPlayer final : private RenderTarget {
   std::string pending_;
   std::string output_;
   std::function<void()> onFailure_;
+  std::chrono::steady_clock::time_point settleUntil_;  // see OpenLocked
 
   std::mutex watch_;  // the reconnecting thread's wake-ups
   std::condition_variable watchWake_;
@@ -146,8 +148,9 @@ class ClickPlayer final : private RenderTarget {
   ClickMixer mixer_;
   std::vector<std::pair<std::shared_ptr<const SoundClip>, std::uint64_t>> held_;
   std::atomic<int> channels_{2};  // set while no callback runs
-  // The backend takes writes: clicks go straight to it from Play.
-  std::atomic<bool> writes_{false};
+  // The output's queue when it is fed by writes: clicks go straight to it
+  // from Play; null when the callbacks render them (mixer_).
+  std::atomic<ClickQueue*> queue_{nullptr};
   std::int64_t soundingUntil_ = 0;  // end frame of the click last written
   std::vector<float> scratch_;      // the click being written, reused
   std::atomic<std::uint64_t> lateWrites_{0};

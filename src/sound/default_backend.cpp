@@ -81,12 +81,9 @@ class FirstThatOpens final : public AudioBackend {
     const AudioBackend* b = open_.load();
     return b ? b->Name() : "";
   }
-  bool TakesWrites() const override {
-    const AudioBackend* b = open_.load();
-    return b && b->TakesWrites();
-  }
-  void WriteAt(std::int64_t first, const float* data, int frames) override {
-    if (AudioBackend* b = open_.load()) b->WriteAt(first, data, frames);
+  ClickQueue* Queue() override {
+    AudioBackend* b = open_.load();
+    return b ? b->Queue() : nullptr;
   }
 
  private:

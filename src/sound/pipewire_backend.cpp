@@ -34,6 +34,9 @@ constexpr int kDefaultRate = 48000;
 // The quantum asked for: the lead needs a cycle plus the timer's margin, so
 // a small quantum is what lets a decided click be heard soon.
 constexpr int kQuantum = 256;
+// Callbacks in a row that must agree on a new offset between the graph's
+// frame count and ours before it is believed (see GraphFrame).
+constexpr int kOffsetReadings = 3;
 // A daemon that hangs must not hold up start-up (or a reconnect) for long.
 constexpr auto kConnectTimeout = std::chrono::milliseconds(1500);
 
@@ -56,6 +59,8 @@ class PipeWireBackend final : public AudioBackend {
     frames_ = 0;
     counted_ = 0;
     raised_ = false;
+    offsetKnown_ = false;
+    pendingCount_ = 0;
     loop_ = pw_->ThreadLoopNew("pendlo-pipewire", nullptr);
     if (loop_ == nullptr) return Fail(error, "no PipeWire loop");
     context_ = pw_->ContextNew(pw_->ThreadLoopGetLoop(loop_), nullptr, 0);
@@ -247,11 +252,17 @@ class PipeWireBackend final : public AudioBackend {
     pw.StreamGetTimeN(self->stream_, &t, sizeof t);
     if (self->started_.load(std::memory_order_acquire) && !self->lost_) {
       GraphCycle cycle;
-      // The graph's frame count is the stream's when their rates agree;
-      // otherwise (the stream is resampled) the frames are counted here.
-      const bool sameRate = t.rate.num == 1 && static_cast<int>(t.rate.denom) == self->rate_;
-      cycle.frame = sameRate ? static_cast<std::int64_t>(t.ticks) : self->counted_;
+      cycle.frame = self->counted_;
       cycle.at = t.now > 0 ? t.now / 1000 : steadyNowMicros();
+      // When the rates agree the graph's count dates our frames; otherwise
+      // (the stream is resampled) the frames counted here do.
+      if (t.rate.num == 1 && static_cast<int>(t.rate.denom) == self->rate_ && t.now > 0) {
+        cycle.frame = self->GraphFrame(static_cast<std::int64_t>(t.ticks));
+        // The driver's time of this buffer's first frame.
+        cycle.at = (t.now + (cycle.frame - static_cast<std::int64_t>(t.ticks)) * 1'000'000'000 /
+                                self->rate_) /
+                   1000;
+      }
       if (t.rate.denom > 0) {
         cycle.delayMicros = t.delay * 1'000'000 * t.rate.num / t.rate.denom;
       }
@@ -267,6 +278,32 @@ class PipeWireBackend final : public AudioBackend {
     d.chunk->size = static_cast<std::uint32_t>(frames * kStride);
     pw.StreamQueueBuffer(self->stream_, b);
     self->cycles_.fetch_add(1, std::memory_order_release);
+  }
+
+  // Data thread: the graph's frame at which the buffer counted from
+  // counted_ plays. The count read in a callback is the graph's position at
+  // that moment: a callback that runs late reads the next cycle's, and the
+  // one after it the same again, while the buffers still play one per
+  // cycle. So the offset between the graph's count and ours moves only when
+  // it has read the same new value kOffsetReadings times running (the graph
+  // went on without us, or a new driver took over).
+  std::int64_t GraphFrame(std::int64_t ticks) {
+    const std::int64_t offset = ticks - counted_;
+    if (!offsetKnown_) {
+      offsetKnown_ = true;
+      offset_ = offset;
+    } else if (offset == offset_) {
+      pendingCount_ = 0;
+    } else if (pendingCount_ > 0 && offset == pendingOffset_) {
+      if (++pendingCount_ >= kOffsetReadings) {
+        offset_ = offset;
+        pendingCount_ = 0;
+      }
+    } else {
+      pendingOffset_ = offset;
+      pendingCount_ = 1;
+    }
+    return counted_ + offset_;
   }
 
   static constexpr pw_core_events MakeCoreEvents() {
@@ -305,7 +342,11 @@ class PipeWireBackend final : public AudioBackend {
   int rate_ = kDefaultRate;
   // Data thread:
   bool raised_ = false;
-  std::int64_t counted_ = 0;
+  std::int64_t counted_ = 0;  // frames rendered since the stream opened
+  bool offsetKnown_ = false;
+  std::int64_t offset_ = 0;  // graph's count minus ours
+  std::int64_t pendingOffset_ = 0;
+  int pendingCount_ = 0;
   std::atomic<std::uint64_t> cycles_{0};
   std::atomic<int> frames_{0};
   std::atomic<Micros> delay_{0};

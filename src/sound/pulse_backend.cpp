@@ -35,7 +35,7 @@ constexpr Micros kTickMicros = 400'000;
 // Silence sent on with every click written into the queue (see WriteAt).
 constexpr Micros kGuardMicros = 100'000;
 
-class PulseBackend final : public AudioBackend {
+class PulseBackend final : public AudioBackend, private ClickQueue {
  public:
   ~PulseBackend() override { Close(); }
 
@@ -109,10 +109,8 @@ class PulseBackend final : public AudioBackend {
   int BufferFrames() const override { return frames_; }
   std::string Name() const override { return "pulse"; }
   std::string ServerName() const override { return serverName_; }
-  bool TakesWrites() const override { return true; }
-  Micros DeviceLatencyMicros() const override {
-    return sinkMicros_.load(std::memory_order_relaxed);
-  }
+  ClickQueue* Queue() override { return this; }
+  Micros LatencyMicros() const override { return sinkMicros_.load(std::memory_order_relaxed); }
 
   // Any thread, under the main loop's lock: the server puts the frames in
   // place of the silence queued there.

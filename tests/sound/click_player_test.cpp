@@ -469,7 +469,10 @@ TEST(ClickPlayerGraph, ClicksStayOnTheGridThroughTheGraphsJumps) {
       EXPECT_GE(mostInOneCycle, 2);
     }
     const int biggest = std::max(c.quantum, c.newQuantum);
-    EXPECT_LE(mostInOneCycle, biggest * 1000 / (c.intervalMs * kRate) + 1);  // no burst
+    // No burst; after a short skip a late click may share its cycle with
+    // the next one.
+    const int shortSkip = c.timeJump > 0 && c.timeJump < 20000 ? 1 : 0;
+    EXPECT_LE(mostInOneCycle, biggest * 1000 / (c.intervalMs * kRate) + 1 + shortSkip);
   }
 }
 

@@ -62,7 +62,7 @@ struct FakeDevice {
   }
 };
 
-class FakeBackend final : public AudioBackend {
+class FakeBackend final : public AudioBackend, private ClickQueue {
  public:
   explicit FakeBackend(FakeDevice& device) : d_(device) {}
   bool Open(RenderTarget& target, const StreamRequest& request, StreamFormat& format,
@@ -84,8 +84,9 @@ class FakeBackend final : public AudioBackend {
   }
   int BufferFrames() const override { return d_.frames; }
   std::string Name() const override { return "fake"; }
-  bool TakesWrites() const override { return d_.takesWrites; }
+  ClickQueue* Queue() override { return d_.takesWrites ? this : nullptr; }
   Micros DeviceLatencyMicros() const override { return d_.latency; }
+  Micros LatencyMicros() const override { return d_.latency; }
   void WriteAt(std::int64_t first, const float* data, int frames) override {
     std::vector<float> channel0(static_cast<std::size_t>(frames));
     for (int i = 0; i < frames; ++i) channel0[i] = data[i * d_.format.channels];

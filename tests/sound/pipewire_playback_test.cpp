@@ -73,9 +73,11 @@ TEST_F(PipeWirePlayback, ClicksLandOnTheirFramesAtTheImagesLevels) {
     }
     player.Play(accent ? pi_ : po_, first + ms * 1000);
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
   const auto clicks = FindClicks(session_.StopRecording(), testing::BuiltInClickTemplates(48000));
-  ASSERT_EQ(clicks.size(), ticks.size()) << Describe(clicks);
+  ASSERT_EQ(clicks.size(), ticks.size())
+      << Describe(clicks) << "; late onsets " << player.Stats().late << ", clock joins "
+      << player.Stats().anchors;
   for (std::size_t k = 0; k < clicks.size(); ++k) {
     SCOPED_TRACE(k);
     EXPECT_EQ(clicks[k].kind, ticks[k].second ? 0 : 1);
@@ -175,21 +177,26 @@ TEST_F(PipeWirePlayback, AKilledDaemonIsReportedOnceAndTheClicksReturnOnTheGrid)
   std::string error;
   ASSERT_TRUE(session_.Start(&error)) << error;
   const auto back = std::chrono::steady_clock::now();
-  ASSERT_TRUE(session_.StartRecording(&error)) << error;
   while (!(player.IsOpen() && clock.Streaming()) &&
          std::chrono::steady_clock::now() - back < std::chrono::seconds(5)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  const auto returned = std::chrono::steady_clock::now() - back;
-  EXPECT_LT(returned, std::chrono::milliseconds(1000));
+  EXPECT_LT(std::chrono::steady_clock::now() - back, std::chrono::milliseconds(1000));
+  // Recorded once the session has settled (it links the stream to the sink).
+  ASSERT_TRUE(testing::WaitUntilStreaming(clock));
+  ASSERT_TRUE(session_.StartRecording(&error)) << error;
   std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  ticking = false;  // and the last click heard out before the recording ends
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
   auto clicks = FindClicks(session_.StopRecording(), testing::BuiltInClickTemplates(48000));
   // The recording may begin inside a click.
   if (!clicks.empty() && clicks.front().frame < 480) clicks.erase(clicks.begin());
   // Once open again, every click is heard, 4800 frames after the one before.
   ASSERT_GE(clicks.size(), 8u) << Describe(clicks);
   for (std::size_t k = 1; k < clicks.size(); ++k) {
-    EXPECT_EQ(clicks[k].frame - clicks[k - 1].frame, 4800) << Describe(clicks);
+    EXPECT_EQ(clicks[k].frame - clicks[k - 1].frame, 4800)
+        << Describe(clicks) << "; late onsets " << player.Stats().late << ", clock joins "
+        << player.Stats().anchors;
   }
   EXPECT_EQ(failures, 1);
   EXPECT_EQ(player.TakeError(), "");
