@@ -154,10 +154,11 @@ std::int64_t AudioClock::OnCycle_RT(std::int64_t frame, int frames, Micros at) {
   bool rejoin = needAnchor_ || !streaming_.load(std::memory_order_relaxed) || frame < nextFrame_;
   if (!rejoin) {
     // Skipped cycles keep the timeline; only frames that disagree with the
-    // driver's clock mean a jump.
+    // driver's clock mean a jump. A callback that ran late may date its
+    // buffer up to a cycle off: that is not a jump.
     const double predicted =
         static_cast<double>(lastCycle_) + static_cast<double>(frame - lastFrame_) * period_;
-    rejoin = std::abs(s - predicted) > kGraphJumpMicros;
+    rejoin = std::abs(s - predicted) > std::max(kGraphJumpMicros, 1.5 * frames * nominal);
   }
   if (rejoin) {
     // Continue from the time the clock shows now, so it never jumps.

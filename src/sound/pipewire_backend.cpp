@@ -37,6 +37,9 @@ constexpr int kQuantum = 256;
 // Callbacks in a row that must agree on a new offset between the graph's
 // frame count and ours before it is believed (see GraphFrame).
 constexpr int kOffsetReadings = 3;
+// Smaller moves of that offset are callbacks running late or early, not a
+// new timeline: the buffers still play one after another.
+constexpr int kJumpCycles = 4;
 // A daemon that hangs must not hold up start-up (or a reconnect) for long.
 constexpr auto kConnectTimeout = std::chrono::milliseconds(1500);
 
@@ -285,14 +288,14 @@ class PipeWireBackend final : public AudioBackend {
   // that moment: a callback that runs late reads the next cycle's, and the
   // one after it the same again, while the buffers still play one per
   // cycle. So the offset between the graph's count and ours moves only when
-  // it has read the same new value kOffsetReadings times running (the graph
-  // went on without us, or a new driver took over).
+  // it has moved by several cycles and read the same new value
+  // kOffsetReadings times running (a new driver took over).
   std::int64_t GraphFrame(std::int64_t ticks) {
     const std::int64_t offset = ticks - counted_;
     if (!offsetKnown_) {
       offsetKnown_ = true;
       offset_ = offset;
-    } else if (offset == offset_) {
+    } else if (std::abs(offset - offset_) < kJumpCycles * kQuantum) {
       pendingCount_ = 0;
     } else if (pendingCount_ > 0 && offset == pendingOffset_) {
       if (++pendingCount_ >= kOffsetReadings) {
