@@ -7,6 +7,12 @@
 //   click_timing [--tempo 120] [--meter 1..9|irregular|tuplets] [--text 322]
 //                [--seconds 40] [--buffer 256] [--lead-ms 18] [--server-ms 13]
 //                [--csv errors.csv] [--server pulse|pipewire]
+//                [--backend default|pulse|sdl|pipewire] [--margin-ms 3]
+//
+// --server picks the private server (a PulseAudio daemon or a PipeWire
+// session, null sink at 48 kHz); --backend the program's output, by default
+// the one the program itself would choose there; --margin-ms is the PipeWire
+// output's lead beyond one cycle of the graph.
 //
 // Prints the interval error (mean, sd, p99, max in samples and ms), clicks
 // that are missing, extra or of the wrong kind, the stream latency the
@@ -53,8 +59,9 @@ struct Options {
   double leadMs = pendlo::PlayerOptions{}.leadMicros / 1000.0;
   double serverMs = pendlo::PlayerOptions{}.serverBufferMicros / 1000.0;
   std::string csv;
-  std::string backend = "default";  // default | pulse | sdl
+  std::string backend = "default";  // default | pulse | sdl | pipewire
   std::string server = "pulse";     // pulse | pipewire
+  double marginMs = pendlo::PlayerOptions{}.graphMarginMicros / 1000.0;
 };
 
 [[noreturn]] void Usage() {
@@ -62,8 +69,8 @@ struct Options {
       stderr,
       "usage: click_timing [--tempo N] [--meter 1..9|irregular|tuplets] [--text DIGITS]\n"
       "                    [--seconds S] [--buffer FRAMES] [--lead-ms MS] [--server-ms MS]\n"
-      "                    [--csv FILE] [--backend default|pulse|sdl]"
-      " [--server pulse|pipewire]\n");
+      "                    [--csv FILE] [--backend default|pulse|sdl|pipewire]\n"
+      "                    [--server pulse|pipewire] [--margin-ms MS]\n");
   std::exit(2);
 }
 
@@ -97,10 +104,13 @@ Options Parse(int argc, char** argv) {
       o.serverMs = std::atof(value.c_str());
     } else if (arg == "--csv") {
       o.csv = value;
-    } else if (arg == "--backend" && (value == "default" || value == "pulse" || value == "sdl")) {
+    } else if (arg == "--backend" &&
+               (value == "default" || value == "pulse" || value == "sdl" || value == "pipewire")) {
       o.backend = value;
     } else if (arg == "--server" && (value == "pulse" || value == "pipewire")) {
       o.server = value;
+    } else if (arg == "--margin-ms") {
+      o.marginMs = std::atof(value.c_str());
     } else {
       Usage();
     }
@@ -240,7 +250,8 @@ void Save(const std::string& path, const std::vector<Tick>& ticks,
 
 int main(int argc, char** argv) {
   const Options o = Parse(argc, argv);
-  pendlo::testing::SoundServer server(o.server, kRate);
+  // PipeWire's own protocol needs a PipeWire session.
+  pendlo::testing::SoundServer server(o.backend == "pipewire" ? "pipewire" : o.server, kRate);
   std::string error;
   if (!server.Start(&error)) {
     std::fprintf(stderr, "click_timing: %s\n", error.c_str());
@@ -256,14 +267,18 @@ int main(int argc, char** argv) {
   playerOptions.bufferFrames = o.buffer;
   playerOptions.leadMicros = static_cast<Micros>(o.leadMs * 1000);
   playerOptions.serverBufferMicros = static_cast<Micros>(o.serverMs * 1000);
-  pendlo::ClickPlayer player(o.backend == "sdl"     ? pendlo::MakeSdlBackend()
-                             : o.backend == "pulse" ? pendlo::MakePulseBackend()
-                                                    : pendlo::MakeDefaultBackend(),
+  playerOptions.graphMarginMicros = static_cast<Micros>(o.marginMs * 1000);
+  pendlo::ClickPlayer player(o.backend == "sdl"        ? pendlo::MakeSdlBackend()
+                             : o.backend == "pulse"    ? pendlo::MakePulseBackend()
+                             : o.backend == "pipewire" ? pendlo::MakePipeWireBackend()
+                                                       : pendlo::MakeDefaultBackend(),
                              playerOptions);
   if (!player.EnsureOpen() || !pendlo::testing::WaitUntilStreaming(*player.clock())) {
     std::fprintf(stderr, "click_timing: no stream: %s\n", player.TakeError().c_str());
     return 1;
   }
+  // PipeWire's graph reports its own delay; its pulse service does not.
+  const bool pipewire = player.Stats().output == "pipewire";
   // Read ahead of the first tick, as the window does at start-up.
   player.Clicks().Request(pi);
   player.Clicks().Request(po);
@@ -298,7 +313,7 @@ int main(int argc, char** argv) {
   const auto step = std::chrono::duration<double>(std::max(1.0, o.seconds / 5));
   for (auto next = t0 + step / 2; next < end; next += step) {
     std::this_thread::sleep_until(next);
-    latencies.push_back(QueryLatency(server));
+    if (!pipewire) latencies.push_back(QueryLatency(server));
   }
   std::this_thread::sleep_until(end);
   timer.SetEnabled(false);
@@ -372,7 +387,7 @@ int main(int argc, char** argv) {
     ++samples;
   }
   if (samples) bufMean /= samples, sinkMean /= samples;
-  const double leadMs = playerOptions.leadMicros / 1000.0;
+  const double leadMs = (pipewire ? stats.leadMicros : playerOptions.leadMicros) / 1000.0;
 
   std::printf(
       "click_timing: tempo %d, meter %s, text '%s', %.0f s, %s output, %d frames per request,"
@@ -381,12 +396,12 @@ int main(int argc, char** argv) {
       o.meter == pendlo::kMeterIrregular ? "irregular"
       : o.meter == pendlo::kMeterTuplets ? "tuplets"
                                          : std::to_string(o.meter + 1).c_str(),
-      o.text.c_str(), o.seconds, stats.writesIntoQueue ? "PulseAudio" : "SDL", stats.bufferFrames,
-      leadMs,
-      stats.writesIntoQueue ? "its own"
-      : o.serverMs > 0      ? (std::to_string(static_cast<int>(o.serverMs)) + " ms").c_str()
-                            : "SDL's");
-  std::printf("  server: %s (--server %s)\n", ServerName(server).c_str(), o.server.c_str());
+      o.text.c_str(), o.seconds, stats.output.c_str(), stats.bufferFrames, leadMs,
+      stats.output == "pipewire" ? "the graph's"
+      : stats.writesIntoQueue    ? "its own"
+      : o.serverMs > 0           ? (std::to_string(static_cast<int>(o.serverMs)) + " ms").c_str()
+                                 : "SDL's");
+  std::printf("  server: %s (--server %s)\n", ServerName(server).c_str(), server.Name().c_str());
   std::printf(
       "  ticks %zu, clicks found %zu: missing %d, extra %d, wrong kind %d; intervals measured "
       "%zu\n",
@@ -396,7 +411,13 @@ int main(int argc, char** argv) {
       "  (mean %+.4f  sd %.4f  p99 %.4f  max %.4f ms)\n",
       mean, sd, p99, worst, ms(mean), ms(sd), ms(p99), ms(worst));
   std::printf("  intervals off by more than 1 sample: %d\n", glitches);
-  if (stats.writesIntoQueue) {
+  if (pipewire) {
+    // Each click is rendered into the graph's cycle that holds its frame;
+    // PipeWire reports the delay from there to the device.
+    std::printf("  graph: cycle %d frames, delay %.1f ms; lead + delay = %.1f ms\n",
+                stats.bufferFrames, stats.deviceMicros / 1000.0,
+                leadMs + stats.deviceMicros / 1000.0);
+  } else if (stats.writesIntoQueue) {
     // The queue holds silence; each click is written into it the lead ahead
     // of where the sink reads, so the queue delays nothing.
     std::printf(

@@ -20,6 +20,13 @@ class PlayerLink final : public ui::SoundLink {
     const std::string error = player_.TakeError();
     if (!error.empty()) throw std::runtime_error(error);
   }
+  void SetOnFailure(std::function<void()> onFailure) override {
+    player_.SetOnFailure(std::move(onFailure));
+  }
+  void ReportFailure() override {
+    const std::string error = player_.TakeError();
+    if (!error.empty()) throw std::runtime_error(error);
+  }
 
  private:
   ClickPlayer player_;

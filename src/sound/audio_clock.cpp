@@ -22,6 +22,12 @@ constexpr double kPositionJumpMicros = 60000;
 // or than the server holds) means the stream stalled: the clock re-joins it
 // instead of dragging the loop through the jump.
 constexpr double kStallMicros = 20000;
+// A graph-paced stream dates its cycles by the driver's own smoothed clock:
+// a frame count further than this from where that clock puts it has jumped.
+constexpr double kGraphJumpMicros = 2000;
+// The graph's rate against the monotonic clock is measured over at least
+// this many seconds of frames before it replaces the nominal rate.
+constexpr double kGraphRateSeconds = 1.0;
 // The stream's rate may differ from the monotonic clock's by a little
 // (crystals, resampling); the loop is kept within this fraction.
 constexpr double kMaxRateError = 0.02;
@@ -139,6 +145,45 @@ std::int64_t AudioClock::OnBuffer_RT(int frames, Micros at) {
   streaming_.store(true, std::memory_order_release);
   nextFrame_ = first + frames;
   return first;
+}
+
+std::int64_t AudioClock::OnCycle_RT(std::int64_t frame, int frames, Micros at) {
+  if (rate_ <= 0 || frames <= 0) return frame;
+  const double nominal = 1e6 / rate_;
+  const auto s = static_cast<double>(at);
+  bool rejoin = needAnchor_ || !streaming_.load(std::memory_order_relaxed) || frame < nextFrame_;
+  if (!rejoin) {
+    // Skipped cycles keep the timeline; only frames that disagree with the
+    // driver's clock mean a jump. A callback that ran late may date its
+    // buffer up to a cycle off: that is not a jump.
+    const double predicted =
+        static_cast<double>(lastCycle_) + static_cast<double>(frame - lastFrame_) * period_;
+    rejoin = std::abs(s - predicted) > std::max(kGraphJumpMicros, 1.5 * frames * nominal);
+  }
+  if (rejoin) {
+    // Continue from the time the clock shows now, so it never jumps.
+    anchorTime_ = static_cast<Micros>(std::ceil(ClockAt(rt_, s)));
+    anchorFrame_ = frame;
+    anchorSteady_ = at;
+    period_ = nominal;
+    needAnchor_ = false;
+    PublishGrid();
+    anchors_.fetch_add(1, std::memory_order_relaxed);
+  } else if (static_cast<double>(frame - anchorFrame_) >= kGraphRateSeconds * rate_) {
+    period_ = std::clamp(
+        static_cast<double>(at - anchorSteady_) / static_cast<double>(frame - anchorFrame_),
+        nominal * (1 - kMaxRateError), nominal * (1 + kMaxRateError));
+  }
+  const double c0 =
+      static_cast<double>(anchorTime_) + static_cast<double>(frame - anchorFrame_) * nominal;
+  rt_ = Mapping{s, s + period_ * frames, c0, c0 + frames * nominal};
+  rt_.renderedTo = rt_.c1;
+  mapping_.Store(rt_);
+  streaming_.store(true, std::memory_order_release);
+  lastCycle_ = at;
+  lastFrame_ = frame;
+  nextFrame_ = frame + frames;
+  return frame;
 }
 
 std::int64_t AudioClock::FrameOnGrid(const Grid& g, Micros t) {

@@ -46,6 +46,14 @@ class AudioClock final : public SteadyMappedClock {
   // Callback: a buffer of `frames` frames is requested at steady time `at`.
   // Returns the stream frame number of its first frame.
   std::int64_t OnBuffer_RT(int frames, Micros at);
+  // Callback of a stream the sound server's graph paces itself: the buffer
+  // of `frames` frames that starts at stream frame `frame` (the graph's own
+  // count, which may skip cycles) is the graph's cycle that began at steady
+  // time `at`. The clock follows that timeline; a frame count that jumps
+  // against `at` (a dropout, a new driver, a sink woken from suspend) makes
+  // the clock re-join it from its present time, so the beat neither jumps
+  // nor bursts. Returns `frame`.
+  std::int64_t OnCycle_RT(std::int64_t frame, int frames, Micros at);
   // Callback: the stream has failed for good (device lost); the clock falls
   // back to the monotonic pace from `at`.
   void OnLost_RT(Micros at);
@@ -110,8 +118,11 @@ class AudioClock final : public SteadyMappedClock {
   std::int64_t nextFrame_ = 0;    // first frame of the next buffer
   std::int64_t anchorFrame_ = 0;  // frame at which the clock read anchorTime_
   Micros anchorTime_ = 0;
-  double period_ = 0;      // DLL: smoothed steady microseconds per frame
-  double lastReport_ = 0;  // steady time of the last position report
+  double period_ = 0;           // DLL: smoothed steady microseconds per frame
+  Micros anchorSteady_ = 0;     // graph-paced: steady time of anchorFrame_
+  Micros lastCycle_ = 0;        // graph-paced: steady time of the last cycle...
+  std::int64_t lastFrame_ = 0;  // ...and its first frame
+  double lastReport_ = 0;       // steady time of the last position report
 };
 
 }  // namespace pendlo

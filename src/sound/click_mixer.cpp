@@ -71,6 +71,16 @@ void ClickMixer::Render_RT(float* out, int frames, int channels, std::int64_t fi
   Play_RT(out, pos, frames, channels);
 }
 
+void ClickMixer::SkipBefore_RT(std::int64_t first, const AudioClock& clock) {
+  Onset next;
+  while (queue_.Peek(next) && clock.FrameAt_RT(next.due) + lead_ < first) {
+    queue_.Pop();
+    late_.fetch_add(1, std::memory_order_relaxed);
+    voice_ = Voice{};
+    Finish_RT(next.seq + 1);
+  }
+}
+
 void ClickMixer::Discard_RT() {
   Onset next;
   std::uint64_t done = voice_.clip ? voice_.seq + 1 : 0;

@@ -28,6 +28,10 @@ class ClickMixer {
   // Callback: fills `frames` interleaved frames of `channels` channels that
   // start at stream frame `first`. No allocation, no locks, no system calls.
   void Render_RT(float* out, int frames, int channels, std::int64_t first, const AudioClock& clock);
+  // Callback, after the stream re-joined the clock: onsets whose frame lies
+  // before `first` were due while nothing played; they are dropped (and the
+  // click sounding cut) rather than all started at once.
+  void SkipBefore_RT(std::int64_t first, const AudioClock& clock);
   // Callback: consumes the queue without sound (the stream is gone).
   void Discard_RT();
 
@@ -35,6 +39,8 @@ class ClickMixer {
   // forget every queued and sounding click; sets the lead (in frames).
   void Reset(int leadFrames);
   int LeadFrames() const { return lead_; }
+  // Callback: a new lead for the onsets rendered from now on.
+  void SetLead_RT(int leadFrames) { lead_ = leadFrames; }
 
   // Onsets whose frame had already been rendered when they were taken from
   // the queue (they start at once instead).

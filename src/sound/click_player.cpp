@@ -1,7 +1,9 @@
 #include "sound/click_player.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 namespace pendlo {
@@ -9,6 +11,11 @@ namespace {
 
 // How far ahead of where the clock says the sink reads a write must land.
 constexpr Micros kWriteMarginMicros = 5000;
+// A click this late after cycles of the graph that passed the stream by is
+// dropped rather than started off its beat.
+constexpr Micros kStaleMicros = 20000;
+// A reopened output that plays this long without failing has come back.
+constexpr auto kSettle = std::chrono::seconds(2);
 
 }  // namespace
 
@@ -17,17 +24,42 @@ ClickPlayer::ClickPlayer(std::unique_ptr<AudioBackend> backend, PlayerOptions op
     : backend_(std::move(backend)),
       options_(options),
       clock_(std::make_shared<AudioClock>(steady)),
-      clicks_(options.limits) {}
+      clicks_(options.limits) {
+  if (options_.reconnectMicros > 0) watcher_ = std::thread([this] { Watch(); });
+}
 
 ClickPlayer::~ClickPlayer() {
+  if (watcher_.joinable()) {
+    {
+      std::lock_guard lock(watch_);
+      watchStop_ = true;
+    }
+    watchWake_.notify_all();
+    watcher_.join();
+  }
   Close();
 }
 
+void ClickPlayer::SetOnFailure(std::function<void()> onFailure) {
+  std::lock_guard lock(report_);
+  onFailure_ = std::move(onFailure);
+}
+
 bool ClickPlayer::EnsureOpen() {
-  std::lock_guard control(control_);
+  // The reconnecting thread may be opening the output (which can take a
+  // second with a server that hangs): never wait for it.
+  std::unique_lock control(control_, std::try_to_lock);
+  if (!control.owns_lock()) return open_.load() && !lost_.load();
   if (open_.load() && !lost_.load()) return true;
   if (open_.load()) CloseLocked();
+  if (!OpenLocked(false)) return false;
+  wanted_ = true;
+  std::lock_guard lock(report_);
+  pending_.clear();
+  return true;
+}
 
+bool ClickPlayer::OpenLocked(bool reconnecting) {
   StreamFormat format;
   std::string error;
   const StreamRequest request{options_.bufferFrames, options_.serverBufferMicros};
@@ -42,9 +74,10 @@ bool ClickPlayer::EnsureOpen() {
     const auto lead = static_cast<int>(
         std::llround(static_cast<double>(options_.leadMicros) * format.rate / 1e6));
     mixer_.Reset(lead);
+    graphQuantum_ = 0;
     held_.clear();
     channels_ = format.channels;
-    writes_ = backend_->TakesWrites();
+    queue_ = backend_->Queue();
     soundingUntil_ = 0;
     clock_->BeginStream(format.rate, options_.serverBufferMicros);
     leadMicros_ = static_cast<Micros>(std::llround(lead * 1e6 / format.rate));
@@ -60,14 +93,25 @@ bool ClickPlayer::EnsureOpen() {
     lost_ = false;
     open_ = true;
   }
-  failing_ = false;
-  pending_.clear();
+  {
+    std::lock_guard lock(report_);
+    // A server coming back may drop a new stream once more while it sets
+    // itself up: that is still the same outage, said once. Failures count
+    // as new again once the stream has played for a while.
+    if (reconnecting) {
+      settleUntil_ = std::chrono::steady_clock::now() + kSettle;
+    } else {
+      failing_ = false;
+    }
+    output_ = backend_->Name();
+  }
   backend_->Start();
   return true;
 }
 
 void ClickPlayer::Close() {
   std::lock_guard control(control_);
+  wanted_ = false;
   if (open_.load()) CloseLocked();
 }
 
@@ -77,22 +121,66 @@ void ClickPlayer::CloseLocked() {
   std::lock_guard producer(producer_);
   open_ = false;
   backend_->Close();  // no callback runs after this
+  queue_ = nullptr;
   mixer_.Reset(mixer_.LeadFrames());
   held_.clear();
   clock_->EndStream();
   rate_ = 0;
+  std::lock_guard lock(report_);
+  output_.clear();
 }
 
-void ClickPlayer::Report(std::string message) {
-  if (failing_) return;
+bool ClickPlayer::Report(std::string message) {
+  std::lock_guard lock(report_);
+  if (failing_) return false;
   failing_ = true;
   pending_ = std::move(message);
+  return true;
 }
 
 std::string ClickPlayer::TakeError() {
-  std::lock_guard control(control_);
   if (open_.load() && lost_.load()) Report(kSoundLostMessage);
+  std::lock_guard lock(report_);
   return std::exchange(pending_, {});
+}
+
+void ClickPlayer::Watch() {
+  const auto period = std::chrono::microseconds(options_.reconnectMicros);
+  std::unique_lock lock(watch_);
+  while (!watchStop_) {
+    watchWake_.wait_for(lock, period);
+    if (watchStop_) break;
+    if (!lost_.load(std::memory_order_acquire)) {
+      std::lock_guard report(report_);
+      if (failing_ && open_.load() && std::chrono::steady_clock::now() > settleUntil_) {
+        failing_ = false;
+      }
+      continue;
+    }
+    lock.unlock();
+    ReopenLost();
+    lock.lock();
+  }
+}
+
+void ClickPlayer::ReopenLost() {
+  std::unique_lock control(control_);
+  if (!wanted_ || !lost_.load()) return;
+  // Said once per loss; failed attempts after it add nothing.
+  bool news = open_.load() && Report(kSoundLostMessage);
+  if (open_.load()) CloseLocked();
+  // Until a stream runs again the clock keeps time on the monotonic clock;
+  // the new stream joins it where it stands, so the beat keeps its grid.
+  lost_ = true;
+  if (OpenLocked(true)) lost_ = false;
+  control.unlock();
+  std::function<void()> notify;
+  {
+    std::lock_guard lock(report_);
+    news = news && !pending_.empty();
+    if (news) notify = onFailure_;
+  }
+  if (notify) notify();
 }
 
 void ClickPlayer::Play(const std::string& path, Micros due) {
@@ -101,8 +189,8 @@ void ClickPlayer::Play(const std::string& path, Micros due) {
   if (!open_.load(std::memory_order_relaxed)) return;
   std::shared_ptr<const SoundClip> clip = clicks_.Get(path);
   plays_.fetch_add(1, std::memory_order_relaxed);
-  if (writes_.load(std::memory_order_relaxed)) {
-    WriteClick(*clip, due);
+  if (ClickQueue* queue = queue_.load(std::memory_order_relaxed)) {
+    WriteClick(*queue, *clip, due);
     return;
   }
   const std::uint64_t seq = mixer_.Schedule(clip.get(), due);
@@ -126,7 +214,7 @@ void ClickPlayer::Play(const std::string& path, Micros due) {
   }
 }
 
-void ClickPlayer::WriteClick(const SoundClip& clip, Micros due) {
+void ClickPlayer::WriteClick(ClickQueue& queue, const SoundClip& clip, Micros due) {
   std::int64_t first = 0, reading = 0;
   const Micros lead = leadMicros_.load(std::memory_order_relaxed);
   if (!clock_->FrameAt(due + lead, first) || !clock_->FrameAt(clock_->now(), reading)) return;
@@ -151,7 +239,7 @@ void ClickPlayer::WriteClick(const SoundClip& clip, Micros due) {
   const int channels = channels_.load(std::memory_order_relaxed);
   scratch_.assign(static_cast<std::size_t>(frames * channels), 0.0f);
   std::copy_n(clip.samples.begin(), length * channels, scratch_.begin());
-  backend_->WriteAt(first, scratch_.data(), static_cast<int>(frames));
+  queue.WriteAt(first, scratch_.data(), static_cast<int>(frames));
 
   const Micros slack = due + lead - clock_->now();
   Micros least = minSlack_.load(std::memory_order_relaxed);
@@ -168,7 +256,38 @@ void ClickPlayer::Underrun_RT() {
 }
 
 void ClickPlayer::Render_RT(float* out, int frames, Micros at) {
+  const std::uint64_t anchors = clock_->Anchors();
   const std::int64_t first = clock_->OnBuffer_RT(frames, at);
+  if (clock_->Anchors() != anchors) mixer_.SkipBefore_RT(first, *clock_);
+  mixer_.Render_RT(out, frames, channels_.load(std::memory_order_relaxed), first, *clock_);
+}
+
+void ClickPlayer::Cycle_RT(float* out, int frames, const GraphCycle& cycle) {
+  const std::uint64_t anchors = clock_->Anchors();
+  const std::int64_t first = clock_->OnCycle_RT(cycle.frame, frames, cycle.at);
+  // After a new timeline the clicks due meanwhile are stale: dropped, not
+  // started in a heap. After cycles that passed us by, only those more than
+  // kStaleMicros late are; the rest start at once.
+  if (clock_->Anchors() != anchors) {
+    mixer_.SkipBefore_RT(first, *clock_);
+  } else if (first != graphNext_) {
+    const int rate = rate_.load(std::memory_order_relaxed);
+    mixer_.SkipBefore_RT(first - kStaleMicros * rate / 1'000'000, *clock_);
+  }
+  graphNext_ = first + frames;
+  // The lead covers one cycle, whatever size the server gives; it moves
+  // only when the cycle really changes, not when a resampled stream's
+  // cycles differ by a frame.
+  if (std::abs(frames - graphQuantum_) > graphQuantum_ / 8) {
+    graphQuantum_ = frames;
+    const int rate = rate_.load(std::memory_order_relaxed);
+    const auto lead = frames + static_cast<int>(std::llround(
+                                   static_cast<double>(options_.graphMarginMicros) * rate / 1e6));
+    mixer_.SetLead_RT(lead);
+    leadMicros_.store(static_cast<Micros>(std::llround(lead * 1e6 / rate)),
+                      std::memory_order_relaxed);
+  }
+  deviceMicros_.store(cycle.delayMicros, std::memory_order_relaxed);
   mixer_.Render_RT(out, frames, channels_.load(std::memory_order_relaxed), first, *clock_);
 }
 
@@ -182,9 +301,9 @@ void ClickPlayer::Lost_RT(float* out, int frames, Micros at) {
 }
 
 Micros ClickPlayer::DeviceMicros() const {
-  // A backend that takes writes knows its sink's latency as it changes.
-  return writes_.load(std::memory_order_relaxed) ? backend_->DeviceLatencyMicros()
-                                                 : deviceMicros_.load();
+  // A queue knows its sink's latency as it changes.
+  const ClickQueue* queue = queue_.load(std::memory_order_relaxed);
+  return queue ? queue->LatencyMicros() : deviceMicros_.load();
 }
 
 Micros ClickPlayer::HeardAtSteady(Micros due) const {
@@ -207,7 +326,11 @@ PlayerStats ClickPlayer::Stats() const {
   s.minSlackMicros = least == INT64_MAX ? 0 : least;
   s.bufferFrames = bufferFrames_.load();
   s.format = StreamFormat{rate_.load(), channels_.load()};
-  s.writesIntoQueue = writes_.load();
+  s.writesIntoQueue = queue_.load() != nullptr;
+  s.leadMicros = leadMicros_.load();
+  s.deviceMicros = DeviceMicros();
+  std::lock_guard lock(report_);
+  s.output = output_;
   return s;
 }
 

@@ -5,10 +5,14 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -36,6 +40,12 @@ struct PlayerOptions {
   // timer's late wake-ups (up to 20 ms on a busy virtual machine), and for
   // SDL one callback and the server's uneven requests.
   Micros leadMicros = 25000;
+  // For an output the server's graph paces (PipeWire) the lead is one cycle
+  // of the graph, as large as the server makes it, plus this: the timer's
+  // late wake-ups. Measured with bench/click_timing --backend pipewire.
+  Micros graphMarginMicros = 4000;
+  // How often a lost output is tried again; 0: only by EnsureOpen.
+  Micros reconnectMicros = 250000;
   DecodeLimits limits;
 };
 
@@ -48,6 +58,9 @@ struct PlayerStats {
   int bufferFrames = 0;
   StreamFormat format;
   bool writesIntoQueue = false;  // clicks are written into the server's queue
+  std::string output;            // the output that plays ("pipewire", ...); "" none
+  Micros leadMicros = 0;         // from due time to onset on the stream
+  Micros deviceMicros = 0;       // from the stream to the listener
 };
 
 class ClickPlayer final : private RenderTarget {
@@ -69,7 +82,13 @@ class ClickPlayer final : private RenderTarget {
 
   // GUI thread: the message of a sound failure not yet reported, once per
   // failure (repeated failed attempts report nothing new); "" otherwise.
+  // Never waits for an output being opened.
   std::string TakeError();
+
+  // Called on another thread whenever a failure is found without a call
+  // from the GUI (an output lost while playing): TakeError has news. Set
+  // before the first EnsureOpen.
+  void SetOnFailure(std::function<void()> onFailure);
 
   // Timer thread: starts the WAV file `path` on the frame of `due` (a time
   // on clock()) plus the lead, cutting off the click before it. Returns at
@@ -94,29 +113,47 @@ class ClickPlayer final : private RenderTarget {
 
  private:
   void Render_RT(float* out, int frames, Micros at) override;
+  void Cycle_RT(float* out, int frames, const GraphCycle& cycle) override;
   void Lost_RT(float* out, int frames, Micros at) override;
   void Position_RT(double frame, Micros at) override;
   void Underrun_RT() override;
-  void WriteClick(const SoundClip& clip, Micros due);
+  void WriteClick(ClickQueue& queue, const SoundClip& clip, Micros due);
   Micros DeviceMicros() const;
+  bool OpenLocked(bool reconnecting);
   void CloseLocked();
-  void Report(std::string message);
+  // Whether a new message became pending.
+  bool Report(std::string message);
+  // The reconnecting thread: reopens an output that was lost while wanted.
+  void Watch();
+  void ReopenLost();
 
   const std::unique_ptr<AudioBackend> backend_;
   const PlayerOptions options_;
   const std::shared_ptr<AudioClock> clock_;
 
-  std::mutex control_;  // EnsureOpen, Close, TakeError (GUI side)
+  std::mutex control_;   // opening and closing (GUI thread, reconnecting thread)
+  bool wanted_ = false;  // opened by EnsureOpen and not closed since
+
+  mutable std::mutex report_;  // never held across a call into another module
   bool failing_ = false;
   std::string pending_;
+  std::string output_;
+  std::function<void()> onFailure_;
+  std::chrono::steady_clock::time_point settleUntil_;  // see OpenLocked
+
+  std::mutex watch_;  // the reconnecting thread's wake-ups
+  std::condition_variable watchWake_;
+  bool watchStop_ = false;
+  std::thread watcher_;
 
   std::mutex producer_;  // Play against (re)opening; never taken by the callback
   ClickLoader clicks_;
   ClickMixer mixer_;
   std::vector<std::pair<std::shared_ptr<const SoundClip>, std::uint64_t>> held_;
   std::atomic<int> channels_{2};  // set while no callback runs
-  // The backend takes writes: clicks go straight to it from Play.
-  std::atomic<bool> writes_{false};
+  // The output's queue when it is fed by writes: clicks go straight to it
+  // from Play; null when the callbacks render them (mixer_).
+  std::atomic<ClickQueue*> queue_{nullptr};
   std::int64_t soundingUntil_ = 0;  // end frame of the click last written
   std::vector<float> scratch_;      // the click being written, reused
   std::atomic<std::uint64_t> lateWrites_{0};
@@ -125,6 +162,8 @@ class ClickPlayer final : private RenderTarget {
   std::atomic<bool> lost_{false};
   std::atomic<Micros> leadMicros_{0};
   std::atomic<Micros> deviceMicros_{0};
+  int graphQuantum_ = 0;        // callback: the cycle the lead was set for
+  std::int64_t graphNext_ = 0;  // callback: the graph's frame the next cycle should begin at
   std::atomic<int> bufferFrames_{0};
   std::atomic<int> rate_{0};
   std::atomic<std::uint64_t> plays_{0};

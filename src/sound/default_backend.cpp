@@ -1,51 +1,121 @@
-// The program's output: PulseAudio directly when a server answers, else
-// whatever SDL2 finds (ALSA, PipeWire...).
+// The program's output. PipeWire's own protocol when its daemon answers;
+// libpulse when a PulseAudio server answers that is not PipeWire's (its
+// pulse server paces a queue written ahead less exactly than the graph
+// paces its own streams); SDL2 otherwise. PENDLO_AUDIO=pipewire|pulse|sdl
+// puts one first; when it cannot open, the others are tried as usual. The
+// output that plays is named on standard error.
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
 #include "sound/audio_backend.h"
 
 namespace pendlo {
 namespace {
 
+constexpr const char* kPipeWirePulse = "PulseAudio (on PipeWire";
+
 class FirstThatOpens final : public AudioBackend {
  public:
+  explicit FirstThatOpens(std::string forced) : forced_(std::move(forced)) {
+    if (forced_ == "pulse") order_ = {"pulse", "pipewire", "sdl"};
+    if (forced_ == "sdl") order_ = {"sdl", "pipewire", "pulse"};
+    if (!forced_.empty() && forced_ != "pipewire" && forced_ != "pulse" && forced_ != "sdl") {
+      std::fprintf(stderr, "pendlo: PENDLO_AUDIO=%s is not pipewire, pulse or sdl; ignored\n",
+                   forced_.c_str());
+      forced_.clear();
+    }
+  }
+
   bool Open(RenderTarget& target, const StreamRequest& request, StreamFormat& format,
             std::string& error) override {
     Close();
-    std::string pulseError;
-    if (pulse_->Open(target, request, format, pulseError)) {
-      open_ = pulse_.get();
+    std::string reasons;
+    for (const std::string& name : order_) {
+      AudioBackend& b = Backend(name);
+      std::string why;
+      if (!b.Open(target, request, format, why)) {
+        if (!reasons.empty()) reasons += "; ";
+        reasons += name + ": " + why;
+        continue;
+      }
+      if (name == "pulse" && forced_ != "pulse" &&
+          b.ServerName().find(kPipeWirePulse) != std::string::npos) {
+        b.Close();
+        if (!reasons.empty()) reasons += "; ";
+        reasons += "pulse: served by PipeWire";
+        continue;
+      }
+      open_.store(&b);
+      if (name != announced_) {
+        announced_ = name;
+        if (!forced_.empty() && name != forced_) {
+          std::fprintf(stderr, "pendlo: PENDLO_AUDIO=%s cannot play (%s); sound through %s\n",
+                       forced_.c_str(), reasons.c_str(), name.c_str());
+        } else {
+          std::fprintf(stderr, "pendlo: sound through %s\n", name.c_str());
+        }
+        // Forced onto PipeWire's pulse service: a cycle its graph misses under
+        // load moves the queue, unseen by any client, by one quantum.
+        if (name == "pulse" && b.ServerName().find(kPipeWirePulse) != std::string::npos) {
+          std::fprintf(stderr,
+                       "pendlo: %s may move the beat by a few milliseconds when the machine is"
+                       " busy\n",
+                       b.ServerName().c_str());
+        }
+      }
       return true;
     }
-    if (sdl_->Open(target, request, format, error)) {
-      open_ = sdl_.get();
-      return true;
-    }
-    if (error.empty()) error = pulseError;
+    error = reasons;
     return false;
   }
   void Start() override {
-    if (open_) open_->Start();
+    if (AudioBackend* b = open_.load()) b->Start();
   }
   void Close() override {
-    if (open_) open_->Close();
-    open_ = nullptr;
+    if (AudioBackend* b = open_.exchange(nullptr)) b->Close();
   }
-  int BufferFrames() const override { return open_ ? open_->BufferFrames() : 0; }
-  Micros DeviceLatencyMicros() const override { return open_ ? open_->DeviceLatencyMicros() : 0; }
-  bool TakesWrites() const override { return open_ && open_->TakesWrites(); }
-  void WriteAt(std::int64_t first, const float* data, int frames) override {
-    if (open_) open_->WriteAt(first, data, frames);
+  int BufferFrames() const override {
+    const AudioBackend* b = open_.load();
+    return b ? b->BufferFrames() : 0;
+  }
+  Micros DeviceLatencyMicros() const override {
+    const AudioBackend* b = open_.load();
+    return b ? b->DeviceLatencyMicros() : 0;
+  }
+  std::string Name() const override {
+    const AudioBackend* b = open_.load();
+    return b ? b->Name() : "";
+  }
+  ClickQueue* Queue() override {
+    AudioBackend* b = open_.load();
+    return b ? b->Queue() : nullptr;
   }
 
  private:
+  AudioBackend& Backend(const std::string& name) {
+    if (name == "pipewire") return *pipewire_;
+    if (name == "pulse") return *pulse_;
+    return *sdl_;
+  }
+
+  std::string forced_;
+  std::vector<std::string> order_ = {"pipewire", "pulse", "sdl"};
+  std::unique_ptr<AudioBackend> pipewire_ = MakePipeWireBackend();
   std::unique_ptr<AudioBackend> pulse_ = MakePulseBackend();
   std::unique_ptr<AudioBackend> sdl_ = MakeSdlBackend();
-  AudioBackend* open_ = nullptr;
+  // Read by other threads (the latency, while the timer plays) as it changes.
+  std::atomic<AudioBackend*> open_{nullptr};
+  std::string announced_;
 };
 
 }  // namespace
 
 std::unique_ptr<AudioBackend> MakeDefaultBackend() {
-  return std::make_unique<FirstThatOpens>();
+  const char* forced = std::getenv("PENDLO_AUDIO");
+  return std::make_unique<FirstThatOpens>(forced ? forced : "");
 }
 
 }  // namespace pendlo

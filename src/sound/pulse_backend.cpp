@@ -36,7 +36,7 @@ constexpr Micros kTickMicros = 400'000;
 // Silence sent on with every click written into the queue (see WriteAt).
 constexpr Micros kGuardMicros = 100'000;
 
-class PulseBackend final : public AudioBackend {
+class PulseBackend final : public AudioBackend, private ClickQueue {
  public:
   ~PulseBackend() override { Close(); }
 
@@ -108,10 +108,10 @@ class PulseBackend final : public AudioBackend {
   }
 
   int BufferFrames() const override { return frames_; }
-  bool TakesWrites() const override { return true; }
-  Micros DeviceLatencyMicros() const override {
-    return sinkMicros_.load(std::memory_order_relaxed);
-  }
+  std::string Name() const override { return "pulse"; }
+  std::string ServerName() const override { return serverName_; }
+  ClickQueue* Queue() override { return this; }
+  Micros LatencyMicros() const override { return sinkMicros_.load(std::memory_order_relaxed); }
 
   // Any thread, under the main loop's lock: the server puts the frames in
   // place of the silence queued there.
@@ -180,7 +180,14 @@ class PulseBackend final : public AudioBackend {
       error = pa_strerror(pa_context_errno(context_));
       return false;
     }
-    WarnOnPipeWire();
+    // Whose server this is (PipeWire's pulse server names itself).
+    serverName_.clear();
+    pa_operation* info = pa_context_get_server_info(context_, &PulseBackend::OnServerInfo, this);
+    if (info) {
+      Await([&] { return pa_operation_get_state(info) != PA_OPERATION_RUNNING; });
+      pa_operation_cancel(info);
+      pa_operation_unref(info);
+    }
     // The default sink's own rate spares the server a resampler.
     SinkInfo sink;
     pa_operation* op = pa_context_get_sink_info_by_name(context_, "@DEFAULT_SINK@",
@@ -239,31 +246,15 @@ class PulseBackend final : public AudioBackend {
   // index and underrun reports show nothing a client could re-join on. So
   // the user hears of it once, not a silent step; PipeWire's own protocol
   // keeps exact time there.
-  void WarnOnPipeWire() {
-    std::string name;
-    pa_operation* op = pa_context_get_server_info(
-        context_,
-        [](pa_context*, const pa_server_info* info, void* user) {
-          if (info && info->server_name) *static_cast<std::string*>(user) = info->server_name;
-        },
-        &name);
-    if (!op) return;
-    Await([&] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
-    pa_operation_cancel(op);
-    pa_operation_unref(op);
-    static std::atomic<bool> warned{false};
-    if (name.find("on PipeWire") != std::string::npos && !warned.exchange(true)) {
-      std::fprintf(stderr,
-                   "Pendlo: playing through %s; a block the server drops under load can move "
-                   "the beat by a few milliseconds\n",
-                   name.c_str());
-    }
-  }
-
   static void OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* user) {
     if (eol || !info) return;
     auto* sink = static_cast<SinkInfo*>(user);
     sink->rate = info->sample_spec.rate;
+  }
+
+  static void OnServerInfo(pa_context*, const pa_server_info* info, void* user) {
+    if (info && info->server_name)
+      static_cast<PulseBackend*>(user)->serverName_ = info->server_name;
   }
 
   static void OnContextState(pa_context* context, void* user) {
@@ -362,6 +353,7 @@ class PulseBackend final : public AudioBackend {
   pa_time_event* tick_ = nullptr;
   bool raised_ = false;
   bool lost_ = false;
+  std::string serverName_;  // set while opening
   int frames_ = 0;
   int rate_ = 48000;
   std::atomic<Micros> sinkMicros_{0};  // the sink's latency, last reported

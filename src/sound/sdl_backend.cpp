@@ -86,6 +86,7 @@ class SdlBackend final : public AudioBackend {
   }
 
   int BufferFrames() const override { return frames_; }
+  std::string Name() const override { return "sdl"; }
 
  private:
   static void SDLCALL Callback(void* user, Uint8* stream, int len) {

@@ -73,6 +73,10 @@ TMetronome::TMetronome(MetronomeOptions options) : QWidget(nullptr), options_(st
   sound_ = options_.sound ? std::move(options_.sound) : SilentSoundLink();
   setObjectName(QStringLiteral("Metronome"));
   BuildControls();
+  // A sound output lost while playing is said once, over the window; the
+  // output comes back by itself.
+  sound_->SetOnFailure(
+      [this] { handoff_->Post([this] { Guarded([this] { sound_->ReportFailure(); }); }); });
   effects_ = std::make_unique<Effects>(*this);
   sequencer_ = std::make_unique<TickSequencer>(engine_, *effects_);
   MMTimer = std::make_unique<TMMTimer>(sound_->TimerClock());

@@ -2,6 +2,7 @@
 // clock the timer runs on, and when a click due at a clock time is heard.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -33,6 +34,13 @@ class SoundLink {
   // Tries again to open the output if it is not open (pressing Start).
   // Reports a failure once, by throwing the first time only. GUI thread.
   virtual void EnsureOpen() = 0;
+
+  // What to call, on any thread, when a sound failure turns up by itself
+  // (the output lost while playing). GUI thread, before EnsureOpen.
+  virtual void SetOnFailure(std::function<void()> onFailure) { (void)onFailure; }
+  // Throws a failure that turned up by itself, once; never waits for the
+  // output. GUI thread.
+  virtual void ReportFailure() {}
 };
 
 // No sound: the beat runs on `clock` (the monotonic clock when null) and is

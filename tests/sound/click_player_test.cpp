@@ -35,6 +35,17 @@ bool Loaded(ClickPlayer& player, std::initializer_list<std::string> paths) {
   return player.Clicks().Settle();
 }
 
+// Options for a player on a fake device: nothing runs by itself (no
+// reconnecting thread); the test drives every callback.
+PlayerOptions Offline(int frames, Micros leadMicros, Micros serverMicros = 0) {
+  PlayerOptions o;
+  o.bufferFrames = frames;
+  o.serverBufferMicros = serverMicros;
+  o.leadMicros = leadMicros;
+  o.reconnectMicros = 0;
+  return o;
+}
+
 // A player on a fake device. The marker click starts with exactly 1.0, so
 // its onset can be found to the frame in the output.
 struct Rig {
@@ -47,8 +58,7 @@ struct Rig {
     device.format = format;
     gFakeSteady = 1'000'000'000;
     player = std::make_unique<ClickPlayer>(std::make_unique<FakeBackend>(device),
-                                           PlayerOptions{frames, 0, leadMicros, {}},
-                                           &testing::FakeSteady);
+                                           Offline(frames, leadMicros), &testing::FakeSteady);
     marker = dir.Write("marker.wav",
                        FloatWav({1.0f, 0.5f, 0.25f}, static_cast<std::uint32_t>(format.rate)));
   }
@@ -287,11 +297,9 @@ TEST(ClickPlayerOffline, AStallIsBridgedByTheMonotonicClockThenRejoined) {
 TEST(ClickPlayerOffline, ACallbackLateWithinTheServersBufferKeepsTheGrid) {
   FakeDevice device;
   gFakeSteady = 1'000'000'000;
-  PlayerOptions options;
-  options.bufferFrames = 480;
-  options.serverBufferMicros = 100000;  // the server holds 100 ms
-  options.leadMicros = 30000;
-  ClickPlayer player(std::make_unique<FakeBackend>(device), options, &testing::FakeSteady);
+  // The server holds 100 ms.
+  ClickPlayer player(std::make_unique<FakeBackend>(device), Offline(480, 30000, 100000),
+                     &testing::FakeSteady);
   TempDir dir;
   const std::string marker = dir.Write("m.wav", FloatWav({1.0f}, 48000));
   ASSERT_TRUE(player.EnsureOpen() && Loaded(player, {marker}));
@@ -342,7 +350,8 @@ TEST(ClickPlayerOffline, WithoutADeviceTheClockRunsAndTheFailureIsReportedOnce) 
   FakeDevice device;
   device.available = false;
   gFakeSteady = 5'000'000;
-  ClickPlayer player(std::make_unique<FakeBackend>(device), {}, &testing::FakeSteady);
+  ClickPlayer player(std::make_unique<FakeBackend>(device), Offline(512, 25000),
+                     &testing::FakeSteady);
   TempDir dir;
   const std::string marker = dir.Write("m.wav", FloatWav({1.0f}, 48000));
 
@@ -385,6 +394,153 @@ TEST(ClickPlayerOffline, WithoutADeviceTheClockRunsAndTheFailureIsReportedOnce) 
   EXPECT_EQ(device.opens, 5);
   device.Render(5'380'000);
   EXPECT_TRUE(player.clock()->Streaming());
+}
+
+// A graph-paced device (PipeWire): each cycle brings the graph's frame count
+// and the driver's time of the cycle. Something happens at one cycle: the
+// count runs on over skipped cycles, jumps (a new driver), stops while time
+// runs (a suspended sink), or the cycle grows. Every click must be heard at
+// its due time on one unbroken grid, except those whose frames were never
+// rendered; nothing bursts.
+struct GraphCase {
+  const char* name;
+  int quantum;
+  int intervalMs;
+  int atCycle;             // where the event happens; -1: none
+  std::int64_t frameJump;  // the graph's count moves on by this much more...
+  Micros timeJump;         // ...and its clock by this much more
+  int newQuantum;          // from then on; 0: unchanged
+  int maxLate;             // clicks whose frames were skipped or stalled
+  std::uint64_t anchors;   // times the clock joins the graph
+};
+
+TEST(ClickPlayerGraph, ClicksStayOnTheGridThroughTheGraphsJumps) {
+  const GraphCase cases[] = {
+      {"2 ms apart: several onsets in one 256-frame cycle", 256, 2, -1, 0, 0, 0, 0, 1},
+      {"three cycles skipped, the count runs on with the clock", 256, 7, 300, 768, 16000, 0, 3, 1},
+      {"the count jumps (a new driver)", 256, 7, 300, 10'000'000, 0, 0, 0, 2},
+      {"the count stops for 0.5 s (a suspended sink)", 256, 7, 300, -256, 500'000, 0, 80, 2},
+      {"the cycle grows to 1024 frames while running", 256, 7, 300, 0, 0, 1024, 0, 1},
+  };
+  constexpr int kRate = 48000;
+  constexpr int kTicks = 2000;
+  constexpr Micros kMargin = 3000;
+  for (const GraphCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeDevice device;
+    device.format = {kRate, 1};
+    gFakeSteady = 1'000'000'000;
+    PlayerOptions options = Offline(c.quantum, 25000);
+    options.graphMarginMicros = kMargin;
+    ClickPlayer player(std::make_unique<FakeBackend>(device), options, &testing::FakeSteady);
+    AudioClock& clock = *player.clock();
+    // Eight markers told apart by their first sample: click k plays k % 8.
+    TempDir dir;
+    std::vector<std::string> markers;
+    for (int i = 0; i < 8; ++i) {
+      const std::string name = std::string(1, static_cast<char>('a' + i)) + ".wav";
+      markers.push_back(dir.Write(name, FloatWav({1.0f - 0.0625f * i, 0.0f}, kRate)));
+    }
+    ASSERT_TRUE(player.EnsureOpen());
+    std::mt19937 random(3);
+    std::uniform_int_distribution<Micros> wake(0, 1500);
+
+    std::int64_t frame = 5'000'000'000;  // the graph's count when we join
+    double at = static_cast<double>(gFakeSteady.load());
+    int quantum = c.quantum;
+    int cycle = 0;
+    device.Cycle(frame, quantum, static_cast<Micros>(at));
+    const Micros firstDue = clock.now() + 30000;
+    struct Heard {
+      int id;
+      double steady;
+    };
+    std::vector<Heard> heard;
+    int mostInOneCycle = 0;
+    Micros lastNow = clock.now();
+    for (int tick = 0;;) {
+      // The timer plays on while the graph is away.
+      const bool event = cycle + 1 == c.atCycle;
+      const double nextAt =
+          at + quantum * 1e6 / kRate + (event ? static_cast<double>(c.timeJump) : 0);
+      const Micros due = firstDue + static_cast<Micros>(tick) * c.intervalMs * 1000;
+      const Micros wakeAt = clock.SteadyAt(due) + wake(random);
+      if (tick < kTicks && static_cast<double>(wakeAt) <= nextAt) {
+        gFakeSteady = wakeAt;
+        ASSERT_GE(clock.now(), due);
+        player.Play(markers[tick % 8], due);
+        ++tick;
+        continue;
+      }
+      frame += quantum;
+      at = nextAt;
+      if (++cycle == c.atCycle) {
+        frame += c.frameJump;
+        if (c.newQuantum) quantum = c.newQuantum;
+      }
+      const auto& out = device.Cycle(frame, quantum, static_cast<Micros>(std::llround(at)));
+      ASSERT_GE(clock.now(), lastNow);
+      lastNow = clock.now();
+      int inCycle = 0;
+      for (int f = 0; f < quantum; ++f) {
+        ASSERT_NE(out[f], -9.0f);
+        if (out[f] <= 0.5f) continue;
+        ++inCycle;
+        heard.push_back(
+            {static_cast<int>(std::llround((1.0f - out[f]) / 0.0625f)), at + f * 1e6 / kRate});
+      }
+      mostInOneCycle = std::max(mostInOneCycle, inCycle);
+      if (tick == kTicks && cycle > c.atCycle + 40 &&
+          clock.now() > firstDue + Micros{kTicks} * c.intervalMs * 1000 + 100000) {
+        break;
+      }
+    }
+
+    // Heard times against due times: one constant offset (plus the lead's
+    // growth with the cycle), to a frame.
+    const double frameMicros = 1e6 / kRate;
+    const double leadGrowth = c.newQuantum ? (c.newQuantum - c.quantum) * frameMicros : 0;
+    ASSERT_FALSE(heard.empty());
+    int k = heard[0].id;  // the first click heard
+    const double offset =
+        heard[0].steady - static_cast<double>(firstDue + Micros{k} * c.intervalMs * 1000);
+    int late = 0;
+    bool grown = false;
+    for (std::size_t n = 1; n < heard.size(); ++n) {
+      // The latest click with this marker that could be heard by now: the
+      // ones between were never rendered.
+      auto expectedAt = [&](int i) {
+        return static_cast<double>(firstDue + Micros{i} * c.intervalMs * 1000) + offset +
+               (grown ? leadGrowth : 0);
+      };
+      int next = k + 1;
+      while (next % 8 != heard[n].id) ++next;
+      while (expectedAt(next + 8) <= heard[n].steady + 1.5 * frameMicros) next += 8;
+      k = next;
+      const double error = heard[n].steady - expectedAt(k);
+      if (!grown && leadGrowth > 0 && std::abs(error - leadGrowth) <= 1.5 * frameMicros) {
+        grown = true;
+        continue;
+      }
+      if (std::abs(error) <= 1.5 * frameMicros) continue;
+      ASSERT_GT(error, 0) << "click " << k << " early by " << -error << " us";
+      ++late;
+      // A late click starts in the first cycle that could hold it.
+      ASSERT_LE(error, c.timeJump + quantum * frameMicros + 1) << "click " << k;
+    }
+    EXPECT_LE(late, c.maxLate);
+    EXPECT_GE(static_cast<int>(heard.size()), kTicks - c.maxLate);
+    EXPECT_EQ(clock.Anchors(), c.anchors);
+    EXPECT_EQ(grown, c.newQuantum != 0);
+    if (c.intervalMs * kRate / 1000 < c.quantum / 2) {
+      EXPECT_GE(mostInOneCycle, 2);
+    }
+    const int biggest = std::max(c.quantum, c.newQuantum);
+    // No burst; after a short skip a late click may share its cycle with
+    // the next one.
+    const int shortSkip = c.timeJump > 0 && c.timeJump < 20000 ? 1 : 0;
+    EXPECT_LE(mostInOneCycle, biggest * 1000 / (c.intervalMs * kRate) + 1 + shortSkip);
+  }
 }
 
 // A device that takes writes: the sink reports where it reads, a few times

@@ -46,6 +46,14 @@ struct FakeDevice {
     if (target && started) target->Render_RT(buffer.data(), frames, at);
     return buffer;
   }
+  // One cycle of a graph-paced device: `frames` frames from the graph's
+  // frame `frame`, the cycle begun at steady time `at`.
+  const std::vector<float>& Cycle(std::int64_t frame, int frames, Micros at, Micros delay = 0) {
+    gFakeSteady = at;
+    buffer.assign(static_cast<std::size_t>(frames) * format.channels, -9.0f);
+    if (target && started) target->Cycle_RT(buffer.data(), frames, GraphCycle{frame, at, delay});
+    return buffer;
+  }
   // A callback after the device failed for good.
   void Lose(Micros at) {
     gFakeSteady = at;
@@ -54,7 +62,7 @@ struct FakeDevice {
   }
 };
 
-class FakeBackend final : public AudioBackend {
+class FakeBackend final : public AudioBackend, private ClickQueue {
  public:
   explicit FakeBackend(FakeDevice& device) : d_(device) {}
   bool Open(RenderTarget& target, const StreamRequest& request, StreamFormat& format,
@@ -75,8 +83,10 @@ class FakeBackend final : public AudioBackend {
     d_.started = false;
   }
   int BufferFrames() const override { return d_.frames; }
-  bool TakesWrites() const override { return d_.takesWrites; }
+  std::string Name() const override { return "fake"; }
+  ClickQueue* Queue() override { return d_.takesWrites ? this : nullptr; }
   Micros DeviceLatencyMicros() const override { return d_.latency; }
+  Micros LatencyMicros() const override { return d_.latency; }
   void WriteAt(std::int64_t first, const float* data, int frames) override {
     std::vector<float> channel0(static_cast<std::size_t>(frames));
     for (int i = 0; i < frames; ++i) channel0[i] = data[i * d_.format.channels];

@@ -362,7 +362,7 @@ bool MonitorRecorder::Start(std::string* error) {
   fs::remove(file_);
   pid_ = Spawn({"parec", "--server=" + server_.ServerString(), "--device=" + server_.Monitor(),
                 "--format=float32le", "--rate=" + std::to_string(server_.Rate()), "--channels=2",
-                "--raw", "--latency-msec=20"},
+                "--raw", "--latency-msec=100"},
                Environment({}), file_);
   if (pid_ <= 0) {
     if (error) *error = "cannot start parec (is pulseaudio-utils installed?)";

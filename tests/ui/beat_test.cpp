@@ -4,7 +4,10 @@
 
 #include <QPushButton>
 #include <QTest>
+#include <functional>
 #include <mutex>
+#include <thread>
+#include <utility>
 
 #include "test_support.h"
 #include "timer/fake_clock.h"
@@ -229,7 +232,8 @@ TEST(Beat, AnErrorOnTheTimerThreadIsShownOnTheGuiThreadOnce) {
   EXPECT_FALSE(w->MMTimer->Enabled());
 }
 
-// A sound output that is gone when Start tries to open it again.
+// A sound output that is gone when Start tries to open it again, or that
+// reports a failure by itself (lost while playing).
 class UnopenableLink final : public SoundLink {
  public:
   std::shared_ptr<Clock> TimerClock() override { return clock_; }
@@ -238,7 +242,13 @@ class UnopenableLink final : public SoundLink {
   void EnsureOpen() override {
     if (++opens == 2) throw std::runtime_error("ｻｳﾝﾄﾞを出力できません");
   }
+  void SetOnFailure(std::function<void()> f) override { onFailure = std::move(f); }
+  void ReportFailure() override {
+    if (!pending.empty()) throw std::runtime_error(std::exchange(pending, {}));
+  }
   int opens = 0;
+  std::function<void()> onFailure;
+  std::string pending;
 
  private:
   std::shared_ptr<Clock> clock_ = std::make_shared<FakeClock>();
@@ -258,6 +268,21 @@ TEST(Beat, StartRetriesTheSoundAndRunsSilentlyWhenItFails) {
   w->btnStart->click();  // running: the output is not touched
   EXPECT_EQ(sound->opens, 2);
   w->btnStopClick();
+}
+
+TEST(Beat, AnOutputLostWhilePlayingIsShownOnceFromAnotherThread) {
+  TempDir dir;
+  testing::CaughtBoxes boxes;
+  auto link = std::make_unique<UnopenableLink>();
+  UnopenableLink* sound = link.get();
+  auto w = testing::MakeWindow(dir.Path(), std::move(link));
+  ASSERT_TRUE(sound->onFailure);
+  sound->pending = "ｻｳﾝﾄﾞの出力が途切れました";
+  std::thread([&] { sound->onFailure(); }).join();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !boxes.texts.isEmpty(); }, 2000));
+  std::thread([&] { sound->onFailure(); }).join();  // nothing new to say
+  QTest::qWait(20);
+  EXPECT_EQ(boxes.texts, QStringList{"ｻｳﾝﾄﾞの出力が途切れました."});
 }
 
 }  // namespace

@@ -1,0 +1,68 @@
+#include "sound/pipewire_library.h"
+
+#include <dlfcn.h>
+
+#include <optional>
+
+namespace pendlo {
+namespace {
+
+struct Loaded {
+  std::optional<PipeWireLibrary> library;
+  std::string error;
+};
+
+template <typename F>
+bool Find(void* handle, const char* name, F& function, std::string& error) {
+  function = reinterpret_cast<F>(dlsym(handle, name));
+  if (function == nullptr) error = std::string("libpipewire lacks ") + name;
+  return function != nullptr;
+}
+
+Loaded Load() {
+  Loaded loaded;
+  // Never unloaded: its data-loop thread may outlive any one output.
+  void* handle = dlopen("libpipewire-0.3.so.0", RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* why = dlerror();
+    loaded.error = why != nullptr ? why : "libpipewire-0.3.so.0 cannot be loaded";
+    return loaded;
+  }
+  PipeWireLibrary l{};
+  std::string& e = loaded.error;
+  if (Find(handle, "pw_init", l.Init, e) &&
+      Find(handle, "pw_thread_loop_new", l.ThreadLoopNew, e) &&
+      Find(handle, "pw_thread_loop_destroy", l.ThreadLoopDestroy, e) &&
+      Find(handle, "pw_thread_loop_start", l.ThreadLoopStart, e) &&
+      Find(handle, "pw_thread_loop_stop", l.ThreadLoopStop, e) &&
+      Find(handle, "pw_thread_loop_lock", l.ThreadLoopLock, e) &&
+      Find(handle, "pw_thread_loop_unlock", l.ThreadLoopUnlock, e) &&
+      Find(handle, "pw_thread_loop_get_loop", l.ThreadLoopGetLoop, e) &&
+      Find(handle, "pw_context_new", l.ContextNew, e) &&
+      Find(handle, "pw_context_destroy", l.ContextDestroy, e) &&
+      Find(handle, "pw_context_connect", l.ContextConnect, e) &&
+      Find(handle, "pw_core_disconnect", l.CoreDisconnect, e) &&
+      Find(handle, "pw_properties_new", l.PropertiesNew, e) &&
+      Find(handle, "pw_stream_new", l.StreamNew, e) &&
+      Find(handle, "pw_stream_destroy", l.StreamDestroy, e) &&
+      Find(handle, "pw_stream_add_listener", l.StreamAddListener, e) &&
+      Find(handle, "pw_stream_connect", l.StreamConnect, e) &&
+      Find(handle, "pw_stream_get_state", l.StreamGetState, e) &&
+      Find(handle, "pw_stream_dequeue_buffer", l.StreamDequeueBuffer, e) &&
+      Find(handle, "pw_stream_queue_buffer", l.StreamQueueBuffer, e) &&
+      Find(handle, "pw_stream_get_time_n", l.StreamGetTimeN, e)) {
+    l.Init(nullptr, nullptr);
+    loaded.library = l;
+  }
+  return loaded;
+}
+
+}  // namespace
+
+const PipeWireLibrary* LoadPipeWire(std::string* why) {
+  static const Loaded loaded = Load();
+  if (!loaded.library && why != nullptr) *why = loaded.error;
+  return loaded.library ? &*loaded.library : nullptr;
+}
+
+}  // namespace pendlo
