@@ -442,6 +442,7 @@ TEST(ClickPlayerGraph, ClicksStayOnTheGridThroughTheGraphsJumps) {
       markers.push_back(dir.Write(name, FloatWav({1.0f - 0.0625f * i, 0.0f}, kRate)));
     }
     ASSERT_TRUE(player.EnsureOpen());
+    for (const std::string& marker : markers) ASSERT_TRUE(Loaded(player, {marker}));
     std::mt19937 random(3);
     std::uniform_int_distribution<Micros> wake(0, 1500);
 

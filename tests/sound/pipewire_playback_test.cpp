@@ -53,6 +53,13 @@ class PipeWirePlayback : public ::testing::Test {
   }
   std::vector<float> StopRecording() { return recorder_->Stop(); }
 
+  // Read before the first tick, as the window does at start-up.
+  void LoadClicks(ClickPlayer& player) {
+    player.Clicks().Request(pi_);
+    player.Clicks().Request(po_);
+    ASSERT_TRUE(player.Clicks().Settle());
+  }
+
   testing::SoundServer session_{"pipewire", 48000};
   std::optional<testing::MonitorRecorder> recorder_;
   testing::TempDir dir_;
@@ -62,6 +69,7 @@ class PipeWirePlayback : public ::testing::Test {
 TEST_F(PipeWirePlayback, ClicksLandOnTheirFramesAtTheImagesLevels) {
   ClickPlayer player(MakePipeWireBackend(), Roomy());
   ASSERT_TRUE(player.EnsureOpen()) << player.TakeError();
+  LoadClicks(player);
   EXPECT_EQ(player.Stats().output, "pipewire");
   EXPECT_EQ(player.Stats().format, (StreamFormat{48000, 1}));
   std::string error;
@@ -144,6 +152,7 @@ TEST_F(PipeWirePlayback, AKilledDaemonIsReportedOnceAndTheClicksReturnOnTheGrid)
   std::atomic<int> failures{0};
   player.SetOnFailure([&] { ++failures; });
   ASSERT_TRUE(player.EnsureOpen()) << player.TakeError();
+  LoadClicks(player);
   AudioClock& clock = *player.clock();
   ASSERT_TRUE(testing::WaitUntilStreaming(clock));
 
