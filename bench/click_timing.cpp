@@ -35,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include "cpu_seconds.h"
 #include "engine/beat_state.h"
 #include "engine/tick_sequencer.h"
 #include "sound/click_images.h"
@@ -160,12 +161,7 @@ std::map<int, ThreadCpu> ThreadCpuSeconds() {
   return out;
 }
 
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
+using pendlo::bench::CpuSeconds;
 
 struct Tick {
   Click click;

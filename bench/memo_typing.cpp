@@ -17,18 +17,14 @@
 #include <string>
 #include <vector>
 
+#include "cpu_seconds.h"
 #include "ui/definition_memo.h"
 #include "ui/meter_radio_group.h"
 #include "ui/metronome.h"
 
 namespace {
 
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
+using pendlo::bench::CpuSeconds;
 
 void Run(const char* name, const std::string& text, int keys) {
   const std::filesystem::path dir =

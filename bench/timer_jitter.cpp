@@ -11,16 +11,12 @@
 #include <thread>
 #include <vector>
 
+#include "cpu_seconds.h"
 #include "timer/mmtimer.h"
 
 namespace {
 
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
+using pendlo::bench::CpuSeconds;
 
 void Run(std::uint32_t interval, double seconds) {
   pendlo::TMMTimer timer;
