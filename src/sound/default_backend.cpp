@@ -1,10 +1,11 @@
-// The program's output. libpulse when a PulseAudio server answers (also
-// PipeWire's pulse service); PipeWire's own protocol next; SDL2 otherwise.
-// PipeWire's own protocol is not yet first: measured on a busy virtual
-// machine its clicks still miss their frame by a cycle now and then, more
-// often than through its pulse service. PENDLO_AUDIO=pipewire|pulse|sdl puts
-// one first; when it cannot open, the others are tried as usual. The output
-// that plays is named on standard error.
+// The program's output. PipeWire's own protocol when a PipeWire daemon
+// answers; libpulse when a PulseAudio server does; SDL2 otherwise. PipeWire
+// comes first because only its own protocol tells a client the graph's
+// timeline: through its pulse service a cycle the graph misses on a busy
+// machine delays the rest of the queue by that cycle, unseen by any client.
+// PENDLO_AUDIO=pipewire|pulse|sdl puts one first; when it cannot open, the
+// others are tried as usual. The output that plays is named on standard
+// error.
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -21,8 +22,8 @@ constexpr const char* kPipeWirePulse = "PulseAudio (on PipeWire";
 class FirstThatOpens final : public AudioBackend {
  public:
   explicit FirstThatOpens(std::string forced) : forced_(std::move(forced)) {
-    if (forced_ == "pipewire") order_ = {"pipewire", "pulse", "sdl"};
-    if (forced_ == "sdl") order_ = {"sdl", "pulse", "pipewire"};
+    if (forced_ == "pulse") order_ = {"pulse", "pipewire", "sdl"};
+    if (forced_ == "sdl") order_ = {"sdl", "pipewire", "pulse"};
     if (!forced_.empty() && forced_ != "pipewire" && forced_ != "pulse" && forced_ != "sdl") {
       std::fprintf(stderr, "pendlo: PENDLO_AUDIO=%s is not pipewire, pulse or sdl; ignored\n",
                    forced_.c_str());
@@ -51,8 +52,8 @@ class FirstThatOpens final : public AudioBackend {
         } else {
           std::fprintf(stderr, "pendlo: sound through %s\n", name.c_str());
         }
-        // On PipeWire's pulse service a cycle its graph misses under load
-        // moves the queue by one quantum, unseen by any client: say so.
+        // Chosen (or forced) on PipeWire's pulse service: a cycle its graph
+        // misses under load moves the queue by one quantum: say so.
         if (name == "pulse" && b.ServerName().find(kPipeWirePulse) != std::string::npos) {
           std::fprintf(stderr,
                        "pendlo: %s may move the beat by a few milliseconds when the machine is"
@@ -96,7 +97,7 @@ class FirstThatOpens final : public AudioBackend {
   }
 
   std::string forced_;
-  std::vector<std::string> order_ = {"pulse", "pipewire", "sdl"};
+  std::vector<std::string> order_ = {"pipewire", "pulse", "sdl"};
   std::unique_ptr<AudioBackend> pipewire_ = MakePipeWireBackend();
   std::unique_ptr<AudioBackend> pulse_ = MakePulseBackend();
   std::unique_ptr<AudioBackend> sdl_ = MakeSdlBackend();

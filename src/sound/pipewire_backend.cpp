@@ -34,12 +34,6 @@ constexpr int kDefaultRate = 48000;
 // The quantum asked for: the lead needs a cycle plus the timer's margin, so
 // a small quantum is what lets a decided click be heard soon.
 constexpr int kQuantum = 256;
-// Callbacks in a row that must agree on a new offset between the graph's
-// frame count and ours before it is believed (see GraphFrame).
-constexpr int kOffsetReadings = 3;
-// Smaller moves of that offset are callbacks running late or early, not a
-// new timeline: the buffers still play one after another.
-constexpr int kJumpCycles = 4;
 // A daemon that hangs must not hold up start-up (or a reconnect) for long.
 constexpr auto kConnectTimeout = std::chrono::milliseconds(1500);
 
@@ -62,8 +56,7 @@ class PipeWireBackend final : public AudioBackend {
     frames_ = 0;
     counted_ = 0;
     raised_ = false;
-    offsetKnown_ = false;
-    pendingCount_ = 0;
+    next_ = -1;
     loop_ = pw_->ThreadLoopNew("pendlo-pipewire", nullptr);
     if (loop_ == nullptr) return Fail(error, "no PipeWire loop");
     context_ = pw_->ContextNew(pw_->ThreadLoopGetLoop(loop_), nullptr, 0);
@@ -271,6 +264,7 @@ class PipeWireBackend final : public AudioBackend {
       }
       self->delay_.store(cycle.delayMicros, std::memory_order_relaxed);
       self->frames_.store(frames, std::memory_order_relaxed);
+      self->next_ = cycle.frame + frames;
       self->target_->Cycle_RT(out, frames, cycle);
     } else {
       std::memset(out, 0, static_cast<std::size_t>(frames) * kStride);
@@ -283,31 +277,12 @@ class PipeWireBackend final : public AudioBackend {
     self->cycles_.fetch_add(1, std::memory_order_release);
   }
 
-  // Data thread: the graph's frame at which the buffer counted from
-  // counted_ plays. The count read in a callback is the graph's position at
-  // that moment: a callback that runs late reads the next cycle's, and the
-  // one after it the same again, while the buffers still play one per
-  // cycle. So the offset between the graph's count and ours moves only when
-  // it has moved by several cycles and read the same new value
-  // kOffsetReadings times running (a new driver took over).
-  std::int64_t GraphFrame(std::int64_t ticks) {
-    const std::int64_t offset = ticks - counted_;
-    if (!offsetKnown_) {
-      offsetKnown_ = true;
-      offset_ = offset;
-    } else if (std::abs(offset - offset_) < kJumpCycles * kQuantum) {
-      pendingCount_ = 0;
-    } else if (pendingCount_ > 0 && offset == pendingOffset_) {
-      if (++pendingCount_ >= kOffsetReadings) {
-        offset_ = offset;
-        pendingCount_ = 0;
-      }
-    } else {
-      pendingOffset_ = offset;
-      pendingCount_ = 1;
-    }
-    return counted_ + offset_;
-  }
+  // Data thread: the graph's frame at which this cycle's buffer plays. The
+  // buffer plays in the cycle whose count we read: when the machine stalls
+  // and the graph runs cycles without us, the count jumps and so do we, so
+  // the clicks after the gap stay on their frames. A count we have already
+  // rendered past (a second call in one cycle) continues where we were.
+  std::int64_t GraphFrame(std::int64_t ticks) { return next_ < 0 ? ticks : std::max(ticks, next_); }
 
   static constexpr pw_core_events MakeCoreEvents() {
     pw_core_events e{};
@@ -346,10 +321,7 @@ class PipeWireBackend final : public AudioBackend {
   // Data thread:
   bool raised_ = false;
   std::int64_t counted_ = 0;  // frames rendered since the stream opened
-  bool offsetKnown_ = false;
-  std::int64_t offset_ = 0;  // graph's count minus ours
-  std::int64_t pendingOffset_ = 0;
-  int pendingCount_ = 0;
+  std::int64_t next_ = -1;    // the graph's frame after the last buffer we dated
   std::atomic<std::uint64_t> cycles_{0};
   std::atomic<int> frames_{0};
   std::atomic<Micros> delay_{0};

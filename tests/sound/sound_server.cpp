@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "sound/audio_clock.h"
+#include "sound/graph_recorder.h"
 
 extern char** environ;
 
@@ -349,7 +350,10 @@ bool WaitUntilStreaming(AudioClock& clock, std::chrono::milliseconds settle,
   return false;
 }
 
-MonitorRecorder::MonitorRecorder(const SoundServer& server) : server_(server) {
+MonitorRecorder::MonitorRecorder(const SoundServer& server, int seconds) : server_(server) {
+  if (server.Name() == "pipewire") {
+    graph_ = std::make_unique<GraphRecorder>(SoundServer::kSink, server.Rate(), seconds);
+  }
   static int count = 0;
   file_ = server.Dir() + "/monitor-" + std::to_string(++count) + ".raw";
 }
@@ -359,6 +363,7 @@ MonitorRecorder::~MonitorRecorder() {
 }
 
 bool MonitorRecorder::Start(std::string* error) {
+  if (graph_) return graph_->Start(error);
   fs::remove(file_);
   pid_ = Spawn({"parec", "--server=" + server_.ServerString(), "--device=" + server_.Monitor(),
                 "--format=float32le", "--rate=" + std::to_string(server_.Rate()), "--channels=2",
@@ -387,6 +392,7 @@ bool MonitorRecorder::Start(std::string* error) {
 }
 
 std::vector<float> MonitorRecorder::Stop() {
+  if (graph_) return graph_->Stop();
   if (pid_ <= 0) return {};
   End({pid_}, SIGINT, std::chrono::milliseconds(2000), false);
   pid_ = -1;

@@ -15,6 +15,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +25,8 @@ class AudioClock;
 }
 
 namespace pendlo::testing {
+
+class GraphRecorder;
 
 class SoundServer {
  public:
@@ -71,25 +74,28 @@ class SoundServer {
   std::vector<std::pair<std::string, std::string>> savedEnv_;  // name, old value ("\1" = unset)
 };
 
-// Records the null sink's monitor with parec: 32-bit float at the sink's
-// rate, both channels, averaged here into one (the sink's two equal channels,
-// so unchanged). The server's own fold-down is not used: PipeWire's adds
-// 3 dB, which would clip the accent.
+// Records the null sink's monitor: 32-bit float at the sink's rate, both
+// channels, averaged here into one (the sink's two equal channels, so
+// unchanged). The server's own fold-down is not used: PipeWire's adds 3 dB,
+// which would clip the accent. On PulseAudio parec records; on PipeWire a
+// GraphRecorder, which keeps the graph's timeline through missed cycles.
 class MonitorRecorder {
  public:
-  explicit MonitorRecorder(const SoundServer& server);
+  // At most `seconds` are kept on PipeWire.
+  explicit MonitorRecorder(const SoundServer& server, int seconds = 200);
   ~MonitorRecorder();
   MonitorRecorder(const MonitorRecorder&) = delete;
   MonitorRecorder& operator=(const MonitorRecorder&) = delete;
 
-  // Starts parec and waits until its stream records; false with the reason
+  // Starts recording and waits until it has begun; false with the reason
   // in `error`.
   bool Start(std::string* error = nullptr);
-  // Stops parec; every sample it recorded.
+  // Stops; every sample recorded.
   std::vector<float> Stop();
 
  private:
   const SoundServer& server_;
+  std::unique_ptr<GraphRecorder> graph_;
   std::string file_;
   pid_t pid_ = -1;
 };

@@ -1,0 +1,190 @@
+#include "sound/graph_recorder.h"
+
+#include <spa/param/audio/format-utils.h>
+#include <spa/pod/builder.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <thread>
+
+#include "sound/audio_thread.h"
+#include "sound/pipewire_library.h"
+
+namespace pendlo::testing {
+
+struct GraphRecorder::Stream {
+  const PipeWireLibrary* pw = nullptr;
+  pw_thread_loop* loop = nullptr;
+  pw_context* context = nullptr;
+  pw_core* core = nullptr;
+  pw_stream* stream = nullptr;
+  spa_hook listener{};
+  std::string sink;
+  int rate = 48000;
+  std::vector<float> samples;  // mono, indexed by the graph's frame count from the first buffer
+  // Data thread only:
+  bool raised = false;
+  bool based = false;
+  std::int64_t base = 0;
+  std::int64_t next = 0;
+  // Published by the data thread (release) for Stop and Gaps (acquire).
+  std::atomic<std::int64_t> end{-1};
+  std::atomic<int> gaps{0};
+
+  static void OnProcess(void* data) {
+    auto* self = static_cast<Stream*>(data);
+    if (!self->raised) {
+      self->raised = true;
+      RaiseAudioThreadToRealtime();
+    }
+    pw_buffer* b = self->pw->StreamDequeueBuffer(self->stream);
+    if (b == nullptr) return;
+    const spa_data& d = b->buffer->datas[0];
+    pw_time t{};
+    self->pw->StreamGetTimeN(self->stream, &t, sizeof t);
+    if (d.data != nullptr && d.chunk != nullptr) {
+      const auto* in = static_cast<const float*>(d.data) + d.chunk->offset / sizeof(float);
+      const std::int64_t frames = d.chunk->size / (2 * sizeof(float));
+      // The graph's count dates the buffer when it counts at our rate;
+      // otherwise the buffers are laid end to end.
+      const bool dated = t.rate.num == 1 && static_cast<int>(t.rate.denom) == self->rate;
+      std::int64_t at = dated ? static_cast<std::int64_t>(t.ticks) : self->next;
+      if (!self->based) {
+        self->based = true;
+        self->base = at;
+      } else if (at != self->next) {
+        self->gaps.fetch_add(1, std::memory_order_relaxed);
+      }
+      self->next = at + frames;
+      at -= self->base;
+      const auto room = static_cast<std::int64_t>(self->samples.size());
+      for (std::int64_t i = 0; i < frames && at + i < room; ++i) {
+        if (at + i >= 0) self->samples[at + i] = 0.5F * (in[2 * i] + in[2 * i + 1]);
+      }
+      const std::int64_t reached = std::min(at + frames, room);
+      if (reached > self->end.load(std::memory_order_relaxed)) {
+        self->end.store(reached, std::memory_order_release);
+      }
+    }
+    self->pw->StreamQueueBuffer(self->stream, b);
+  }
+
+  static constexpr pw_stream_events MakeEvents() {
+    pw_stream_events e{};
+    e.version = PW_VERSION_STREAM_EVENTS;
+    e.process = &OnProcess;
+    return e;
+  }
+  static const pw_stream_events kEvents;
+
+  bool Connect(std::string* error) {
+    core = pw->ContextConnect(context, nullptr, 0);
+    if (core == nullptr) {
+      *error = "no PipeWire daemon";
+      return false;
+    }
+    // The sink's monitor, as the session manager links a capture of a sink.
+    // The recorder asks for no small cycle: the program under test sets it.
+    pw_properties* props = pw->PropertiesNew(
+        PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_NODE_NAME,
+        "pendlo-recorder", PW_KEY_TARGET_OBJECT, sink.c_str(), PW_KEY_STREAM_CAPTURE_SINK, "true",
+        PW_KEY_NODE_LATENCY, ("1024/" + std::to_string(rate)).c_str(), nullptr);
+    stream = pw->StreamNew(core, "Recorder", props);
+    if (stream == nullptr) {
+      *error = "no PipeWire stream";
+      return false;
+    }
+    pw->StreamAddListener(stream, &listener, &kEvents, this);
+    std::uint8_t buffer[1024];
+    spa_pod_builder builder{};
+    spa_pod_builder_init(&builder, buffer, sizeof buffer);
+    spa_audio_info_raw info{};
+    info.format = SPA_AUDIO_FORMAT_F32;
+    info.rate = static_cast<std::uint32_t>(rate);
+    info.channels = 2;
+    info.position[0] = SPA_AUDIO_CHANNEL_FL;
+    info.position[1] = SPA_AUDIO_CHANNEL_FR;
+    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+    const auto flags = static_cast<pw_stream_flags>(
+        PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
+    if (pw->StreamConnect(stream, PW_DIRECTION_INPUT, PW_ID_ANY, flags, params, 1) < 0) {
+      *error = "the recorder's stream cannot connect";
+      return false;
+    }
+    return true;
+  }
+
+  void Close() {
+    if (loop == nullptr) return;
+    pw->ThreadLoopLock(loop);
+    if (stream != nullptr) pw->StreamDestroy(stream);
+    stream = nullptr;
+    if (core != nullptr) pw->CoreDisconnect(core);
+    core = nullptr;
+    pw->ThreadLoopUnlock(loop);
+    pw->ThreadLoopStop(loop);
+    if (context != nullptr) pw->ContextDestroy(context);
+    context = nullptr;
+    pw->ThreadLoopDestroy(loop);
+    loop = nullptr;
+  }
+};
+
+const pw_stream_events GraphRecorder::Stream::kEvents = GraphRecorder::Stream::MakeEvents();
+
+GraphRecorder::GraphRecorder(std::string sink, int rate, int seconds)
+    : stream_(std::make_unique<Stream>()) {
+  stream_->sink = std::move(sink);
+  stream_->rate = rate;
+  stream_->samples.assign(static_cast<std::size_t>(rate) * seconds, 0.0F);
+}
+
+GraphRecorder::~GraphRecorder() {
+  Stop();
+}
+
+bool GraphRecorder::Start(std::string* error) {
+  std::string why;
+  Stream& s = *stream_;
+  s.pw = LoadPipeWire(&why);
+  if (s.pw != nullptr) {
+    s.loop = s.pw->ThreadLoopNew("pendlo-recorder", nullptr);
+    s.context = s.loop ? s.pw->ContextNew(s.pw->ThreadLoopGetLoop(s.loop), nullptr, 0) : nullptr;
+    if (s.context == nullptr || s.pw->ThreadLoopStart(s.loop) < 0) {
+      why = "no PipeWire loop";
+    } else {
+      s.pw->ThreadLoopLock(s.loop);
+      const bool connected = s.Connect(&why);
+      s.pw->ThreadLoopUnlock(s.loop);
+      // Recording has begun once the first buffer came: whatever plays from
+      // now on is on the recording.
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (connected && s.end.load(std::memory_order_acquire) < 0 &&
+             std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      if (connected && s.end.load(std::memory_order_acquire) >= 0) return true;
+      if (connected) why = "the recorder got nothing for 10 s";
+    }
+  }
+  s.Close();
+  if (error) *error = why;
+  return false;
+}
+
+std::vector<float> GraphRecorder::Stop() {
+  if (stream_->loop == nullptr) return {};
+  stream_->Close();
+  const std::int64_t end = stream_->end.load(std::memory_order_acquire);
+  std::vector<float> out(stream_->samples.begin(),
+                         stream_->samples.begin() + std::max<std::int64_t>(end, 0));
+  return out;
+}
+
+int GraphRecorder::Gaps() const {
+  return stream_->gaps.load(std::memory_order_relaxed);
+}
+
+}  // namespace pendlo::testing
