@@ -35,7 +35,6 @@
 #include <thread>
 #include <vector>
 
-#include "cpu_seconds.h"
 #include "engine/beat_state.h"
 #include "engine/tick_sequencer.h"
 #include "sound/click_images.h"
@@ -160,8 +159,6 @@ std::map<int, ThreadCpu> ThreadCpuSeconds() {
   }
   return out;
 }
-
-using pendlo::bench::CpuSeconds;
 
 struct Tick {
   Click click;
@@ -294,13 +291,15 @@ int main(int argc, char** argv) {
   timer.SetOnTimer([&](pendlo::TMMTimer& t) { sequencer.MMTimerTimer(t.DueTime()); });
   timer.Loaded();
 
+  // On PipeWire the recorder runs in this process: its threads, new from
+  // here on, are left out of the CPU figure.
+  const auto ownThreads = ThreadCpuSeconds();
   pendlo::testing::MonitorRecorder recorder(server);
   if (!recorder.Start(&error)) {
     std::fprintf(stderr, "click_timing: %s\n", error.c_str());
     return 1;
   }
 
-  const double cpu0 = CpuSeconds();
   const auto threads0 = ThreadCpuSeconds();
   const auto t0 = std::chrono::steady_clock::now();
   timer.SetEnabled(true);
@@ -314,8 +313,13 @@ int main(int argc, char** argv) {
   std::this_thread::sleep_until(end);
   timer.SetEnabled(false);
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  const double cpu = CpuSeconds() - cpu0;
   const auto threads1 = ThreadCpuSeconds();
+  double cpu = 0;
+  for (const auto& [tid, t] : threads1) {
+    const auto before = threads0.find(tid);
+    if (ownThreads.count(tid) && before != threads0.end())
+      cpu += t.seconds - before->second.seconds;
+  }
   std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the last click's tail
   const std::vector<float> recording = recorder.Stop();
   const pendlo::PlayerStats stats = player.Stats();
@@ -435,6 +439,7 @@ int main(int argc, char** argv) {
   std::printf("  CPU %.3f %% of one core (%.3f s over %.1f s); by thread:", 100 * cpu / wall, cpu,
               wall);
   for (const auto& [tid, t] : threads1) {
+    if (!ownThreads.count(tid)) continue;
     const auto before = threads0.find(tid);
     const double used = t.seconds - (before == threads0.end() ? 0 : before->second.seconds);
     std::printf(" %s %.2f %%", t.name.c_str(), 100 * used / wall);

@@ -98,6 +98,12 @@ if ((build)) || [[ ! -x $binary ]]; then
   binary="$repo/build/default/src/app/pendlo"
 fi
 [[ -x $binary ]] || die "no pendlo binary at $binary"
+graph_record="$repo/build/default/bench/graph_record"
+if [[ $server == pipewire && ! -x $graph_record ]]; then
+  log "building graph_record"
+  (cd "$repo" && { [[ -f build/default/CMakeCache.txt ]] || cmake --preset default >/dev/null; } &&
+    cmake --build --preset default --target graph_record -j2 >/dev/null) || die "build failed"
+fi
 
 # Where Start lies in Pendlo's window, from the fixed layout.
 read -r start_left start_top start_width start_height < <(
@@ -395,9 +401,15 @@ measure() { # measure NAME: plays for $seconds and writes $work/NAME.env
   sleep 2.5
   # One channel of the sink's two equal ones, not a fold-down: PipeWire's
   # adds 3 dB and would clip the loudest clicks.
-  parec --raw --format=s16le --rate=$rate --channels=1 --channel-map=front-left \
-    -d "$sink.monitor" --latency-msec=20 \
-    >"$work/$name.raw" 2>"$work/$name.parec.log" &
+  # On PipeWire its pulse service drops whole cycles from a recording when
+  # the graph stalls: a recorder on the graph's own timeline keeps them.
+  if [[ $server == pipewire ]]; then
+    "$graph_record" "$sink" $((seconds + 60)) $rate >"$work/$name.raw" 2>"$work/$name.parec.log" &
+  else
+    parec --raw --format=s16le --rate=$rate --channels=1 --channel-map=front-left \
+      -d "$sink.monitor" --latency-msec=20 \
+      >"$work/$name.raw" 2>"$work/$name.parec.log" &
+  fi
   parec_pid=$!
   pids+=("$parec_pid")
   sleep 0.5
@@ -605,7 +617,7 @@ $(row_resources GTick G)
 - **Start.** Each program is launched, left 2.5 s to settle, the recording starts, and
   \`xdotool\` clicks its Start button (Pendlo's at ($pendlo_start_x, $pendlo_start_y) from its fixed
   layout, GTick's at ($gtick_start_x, $gtick_start_y)).
-- **Interval error.** \`parec --raw --format=s16le --rate=$rate --channels=1 --channel-map=front-left -d $sink.monitor\`
+- **Interval error.** $([[ $server == pipewire ]] && echo "\`build/default/bench/graph_record $sink\` (the monitor on the graph's timeline: a cycle the graph ran without the recorder stays silent instead of pulling the rest of the recording earlier), 16-bit mono; on PulseAudio ")\`parec --raw --format=s16le --rate=$rate --channels=1 --channel-map=front-left -d $sink.monitor\`
   records the sink's monitor from just before Start to the end of the run. An onset is where the
   rectified signal first reaches 10 % of the recording's peak, refined linearly between the two
   samples around the crossing, with a refractory gap of min(50 ms, a quarter beat). Accent and

@@ -56,7 +56,6 @@ class PipeWireBackend final : public AudioBackend {
     frames_ = 0;
     counted_ = 0;
     raised_ = false;
-    next_ = -1;
     loop_ = pw_->ThreadLoopNew("pendlo-pipewire", nullptr);
     if (loop_ == nullptr) return Fail(error, "no PipeWire loop");
     context_ = pw_->ContextNew(pw_->ThreadLoopGetLoop(loop_), nullptr, 0);
@@ -250,21 +249,24 @@ class PipeWireBackend final : public AudioBackend {
       GraphCycle cycle;
       cycle.frame = self->counted_;
       cycle.at = t.now > 0 ? t.now / 1000 : steadyNowMicros();
-      // When the rates agree the graph's count dates our frames; otherwise
-      // (the stream is resampled) the frames counted here do.
+      // When the rates agree the graph's count dates the buffer: the count
+      // read here, also when it is not where the last buffer ended. When the
+      // machine stalls and the graph runs cycles without us, the count jumps
+      // and so do we, so the clicks after the gap keep their frames. A
+      // callback that ran a cycle late can read the same count as the one
+      // right after it; that one's buffer still plays at the count, not
+      // after the previous buffer (measured on the graph's own recording of
+      // the sink). Otherwise (the stream is resampled) the frames counted
+      // here date it.
       if (t.rate.num == 1 && static_cast<int>(t.rate.denom) == self->rate_ && t.now > 0) {
-        cycle.frame = self->GraphFrame(static_cast<std::int64_t>(t.ticks));
-        // The driver's time of this buffer's first frame.
-        cycle.at = (t.now + (cycle.frame - static_cast<std::int64_t>(t.ticks)) * 1'000'000'000 /
-                                self->rate_) /
-                   1000;
+        cycle.frame = static_cast<std::int64_t>(t.ticks);
+        cycle.at = t.now / 1000;  // the driver's time of the cycle's first frame
       }
       if (t.rate.denom > 0) {
         cycle.delayMicros = t.delay * 1'000'000 * t.rate.num / t.rate.denom;
       }
       self->delay_.store(cycle.delayMicros, std::memory_order_relaxed);
       self->frames_.store(frames, std::memory_order_relaxed);
-      self->next_ = cycle.frame + frames;
       self->target_->Cycle_RT(out, frames, cycle);
     } else {
       std::memset(out, 0, static_cast<std::size_t>(frames) * kStride);
@@ -276,13 +278,6 @@ class PipeWireBackend final : public AudioBackend {
     pw.StreamQueueBuffer(self->stream_, b);
     self->cycles_.fetch_add(1, std::memory_order_release);
   }
-
-  // Data thread: the graph's frame at which this cycle's buffer plays. The
-  // buffer plays in the cycle whose count we read: when the machine stalls
-  // and the graph runs cycles without us, the count jumps and so do we, so
-  // the clicks after the gap stay on their frames. A count we have already
-  // rendered past (a second call in one cycle) continues where we were.
-  std::int64_t GraphFrame(std::int64_t ticks) { return next_ < 0 ? ticks : std::max(ticks, next_); }
 
   static constexpr pw_core_events MakeCoreEvents() {
     pw_core_events e{};
@@ -321,7 +316,6 @@ class PipeWireBackend final : public AudioBackend {
   // Data thread:
   bool raised_ = false;
   std::int64_t counted_ = 0;  // frames rendered since the stream opened
-  std::int64_t next_ = -1;    // the graph's frame after the last buffer we dated
   std::atomic<std::uint64_t> cycles_{0};
   std::atomic<int> frames_{0};
   std::atomic<Micros> delay_{0};

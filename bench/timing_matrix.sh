@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The timing targets, case by case: bench/click_timing on a private server,
+# each case played RUNS times for SECONDS, quiet and then beside two CPU hogs
+# (yes > /dev/null, twice). Prints a Markdown table per load.
+#
+#   bench/timing_matrix.sh [--server pulse|pipewire] [--seconds 60] [--runs 3]
+#                          [--load quiet|hogs|both]
+set -uo pipefail
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+timing="$repo/build/default/bench/click_timing"
+server=pulse seconds=60 runs=3 load=both
+while (($#)); do
+  case "$1" in
+    --server) server=${2:?}; shift 2 ;;
+    --seconds) seconds=${2:?}; shift 2 ;;
+    --runs) runs=${2:?}; shift 2 ;;
+    --load) load=${2:?}; shift 2 ;;
+    *) sed -n '2,8p' "$0" >&2; exit 2 ;;
+  esac
+done
+[[ -x $timing ]] || { echo "build first: cmake --build --preset default --target click_timing" >&2; exit 1; }
+
+cases=("72 4 -" "600 1 -" "120 irregular 322" "60 tuplets 35" "240 tuplets 9")
+hogs=()
+trap 'kill "${hogs[@]}" 2>/dev/null' EXIT
+
+table() { # table LOAD
+  echo "### $server, $1 ($runs × ${seconds} s per case, $(date -u +%Y-%m-%dT%H:%MZ))"
+  echo
+  echo "| case | intervals | off > 1 sample | largest error (samples) | late onsets | heard after (ms) | CPU % |"
+  echo "|---|---|---|---|---|---|---|"
+  for c in "${cases[@]}"; do
+    read -r tempo meter text <<<"$c"
+    local args=(--tempo "$tempo" --meter "$meter" --seconds "$seconds" --server "$server")
+    [[ $text != - ]] && args+=(--text "$text")
+    local label="$tempo/$meter"
+    [[ $text != - ]] && label="'$text'@$tempo"
+    local n=0 off=0 late=0 worst=0 heard="" cpu=""
+    for ((r = 1; r <= runs; r++)); do
+      out=$("$timing" "${args[@]}" 2>&1)
+      n=$((n + $(sed -n 's/.*intervals measured \([0-9]*\).*/\1/p' <<<"$out")))
+      off=$((off + $(sed -n 's/.*intervals off by more than 1 sample: \([0-9]*\).*/\1/p' <<<"$out")))
+      late=$((late + $(sed -n 's/.*late onsets \([0-9]*\).*/\1/p' <<<"$out")))
+      w=$(sed -n 's/.*interval error:.* max \([0-9.]*\) samples.*/\1/p' <<<"$out")
+      worst=$(awk -v a="$worst" -v b="${w:-0}" 'BEGIN { print (b > a ? b : a) }')
+      heard+="$(sed -n 's/.*lead + [a-z]* = \([0-9.]*\) ms.*/\1/p' <<<"$out" | head -1) "
+      cpu+="$(sed -n 's/.*CPU \([0-9.]*\) % of one core.*/\1/p' <<<"$out") "
+    done
+    echo "| $label | $n | $off | $worst | $late | ${heard% } | ${cpu% } |"
+  done
+  echo
+}
+
+if [[ $load == quiet || $load == both ]]; then table quiet; fi
+if [[ $load == hogs || $load == both ]]; then
+  yes >/dev/null & hogs+=($!)
+  yes >/dev/null & hogs+=($!)
+  table "two CPU hogs"
+fi
