@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 namespace pendlo {
 namespace {
@@ -34,7 +33,10 @@ constexpr double kMaxRateError = 0.02;
 
 }  // namespace
 
-AudioClock::AudioClock(SteadySource steadySource) : steady_(steadySource) {
+AudioClock::AudioClock(SteadySource steadySource)
+    : steady_(steadySource),
+      callbackLoop_(kBandwidthHz, 1e6 / 48000, kMaxRateError),
+      positionLoop_(kPositionBandwidthHz, 1.0, kMaxRateError) {
   const auto s = static_cast<double>(steady_());
   rt_ = Mapping{s, s + 1e6, s, s + 1e6};
   mapping_.Store(rt_);
@@ -106,10 +108,10 @@ void AudioClock::Anchor_RT(int frames, Micros at) {
   PublishGrid();
   // The loop starts over: a rate learnt before the stall says nothing of
   // the stream after it.
-  period_ = 1e6 / rate_;
+  callbackLoop_ = DelayLockedLoop(kBandwidthHz, 1e6 / rate_, kMaxRateError);
   needAnchor_ = false;
   const double span = frames * 1e6 / rate_;
-  rt_ = Mapping{s, s + period_ * frames, static_cast<double>(anchorTime_),
+  rt_ = Mapping{s, s + callbackLoop_.Rate() * frames, static_cast<double>(anchorTime_),
                 static_cast<double>(anchorTime_) + span};
   anchors_.fetch_add(1, std::memory_order_relaxed);
 }
@@ -124,18 +126,15 @@ std::int64_t AudioClock::OnBuffer_RT(int frames, Micros at) {
   if (needAnchor_ || std::abs(error) > limit || !streaming_.load(std::memory_order_relaxed)) {
     Anchor_RT(frames, at);
   } else {
-    // Second-order DLL: t1 is the predicted time of the next callback, the
-    // period per frame follows the stream's true rate.
-    const double omega = 2 * std::numbers::pi * kBandwidthHz * frames * period_ * 1e-6;
-    const double b = std::sqrt(2.0) * omega;
-    const double c = omega * omega;
+    // t1 is the predicted time of the next callback; the loop's rate is the
+    // steady time per frame, following the stream's true rate.
     // One odd callback (a late thread, then a quick catch-up) moves the loop
     // by at most a buffer's worth.
     const double e = std::clamp(error, -frames * nominal, frames * nominal);
+    const double period = callbackLoop_.Rate();
     const double t0 = rt_.t1;
-    const double t1 = rt_.t1 + b * e + period_ * frames;
-    period_ = std::clamp(period_ + c * e / frames, nominal * (1 - kMaxRateError),
-                         nominal * (1 + kMaxRateError));
+    const double t1 =
+        rt_.t1 + callbackLoop_.Step(e, frames * period * 1e-6, frames) + period * frames;
     const double c0 =
         static_cast<double>(anchorTime_) + static_cast<double>(first - anchorFrame_) * 1e6 / rate_;
     rt_ = Mapping{t0, t1, c0, c0 + frames * nominal};
@@ -151,13 +150,14 @@ std::int64_t AudioClock::OnCycle_RT(std::int64_t frame, int frames, Micros at) {
   if (rate_ <= 0 || frames <= 0) return frame;
   const double nominal = 1e6 / rate_;
   const auto s = static_cast<double>(at);
-  bool rejoin = needAnchor_ || !streaming_.load(std::memory_order_relaxed) || frame < nextFrame_;
+  bool rejoin = needAnchor_ || !streaming_.load(std::memory_order_relaxed);
   if (!rejoin) {
-    // Skipped cycles keep the timeline; only frames that disagree with the
-    // driver's clock mean a jump. A callback that ran late may date its
-    // buffer up to a cycle off: that is not a jump.
+    // Skipped cycles keep the timeline, and so does a cycle read twice (a
+    // late callback and the one right after it); only frames that disagree
+    // with the driver's clock mean a jump. A callback that ran late may date
+    // its buffer up to a cycle off: that is not a jump.
     const double predicted =
-        static_cast<double>(lastCycle_) + static_cast<double>(frame - lastFrame_) * period_;
+        static_cast<double>(lastCycle_) + static_cast<double>(frame - lastFrame_) * graphPeriod_;
     rejoin = std::abs(s - predicted) > std::max(kGraphJumpMicros, 1.5 * frames * nominal);
   }
   if (rejoin) {
@@ -165,18 +165,18 @@ std::int64_t AudioClock::OnCycle_RT(std::int64_t frame, int frames, Micros at) {
     anchorTime_ = static_cast<Micros>(std::ceil(ClockAt(rt_, s)));
     anchorFrame_ = frame;
     anchorSteady_ = at;
-    period_ = nominal;
+    graphPeriod_ = nominal;
     needAnchor_ = false;
     PublishGrid();
     anchors_.fetch_add(1, std::memory_order_relaxed);
   } else if (static_cast<double>(frame - anchorFrame_) >= kGraphRateSeconds * rate_) {
-    period_ = std::clamp(
+    graphPeriod_ = std::clamp(
         static_cast<double>(at - anchorSteady_) / static_cast<double>(frame - anchorFrame_),
         nominal * (1 - kMaxRateError), nominal * (1 + kMaxRateError));
   }
   const double c0 =
       static_cast<double>(anchorTime_) + static_cast<double>(frame - anchorFrame_) * nominal;
-  rt_ = Mapping{s, s + period_ * frames, c0, c0 + frames * nominal};
+  rt_ = Mapping{s, s + graphPeriod_ * frames, c0, c0 + frames * nominal};
   rt_.renderedTo = rt_.c1;
   mapping_.Store(rt_);
   streaming_.store(true, std::memory_order_release);
@@ -216,6 +216,7 @@ void AudioClock::OnPosition_RT(double frame, Micros at) {
     anchorTime_ = static_cast<Micros>(std::ceil(ClockAt(rt_, s)));
     anchorFrame_ = std::llround(frame);
     needAnchor_ = false;
+    positionLoop_.Reset();
     rt_ = Mapping{s, s + 1e6, static_cast<double>(anchorTime_),
                   static_cast<double>(anchorTime_) + 1e6};
     PublishGrid();
@@ -225,21 +226,18 @@ void AudioClock::OnPosition_RT(double frame, Micros at) {
         static_cast<double>(anchorTime_) + (frame - static_cast<double>(anchorFrame_)) * nominal;
     const double predicted = ClockAt(rt_, s);
     const double error = measured - predicted;
-    const double slope = (rt_.c1 - rt_.c0) / (rt_.t1 - rt_.t0);
     if (std::abs(error) > kPositionJumpMicros) {
       // Far off (the process was stopped, the server stalled): follow the
       // stream at once; the grid stays, the frames kept their moments.
+      positionLoop_.Reset();
       rt_ = Mapping{s, s + 1e6, measured, measured + 1e6};
     } else {
-      // Second-order loop: the line moves part of the way to the report and
-      // its slope follows the stream's rate against the steady clock.
+      // The line moves part of the way to the report and its slope follows
+      // the stream's rate against the steady clock.
       const double dt = std::clamp(s - lastReport_, 1000.0, 1e6);
-      const double omega = 2 * std::numbers::pi * kPositionBandwidthHz * dt * 1e-6;
       const double e = std::clamp(error, -kPositionStepMicros, kPositionStepMicros);
-      const double c0 = predicted + std::sqrt(2.0) * omega * e;
-      const double next =
-          std::clamp(slope + omega * omega * e / dt, 1 - kMaxRateError, 1 + kMaxRateError);
-      rt_ = Mapping{s, s + 1e6, c0, c0 + 1e6 * next};
+      const double c0 = predicted + positionLoop_.Step(e, dt * 1e-6, dt);
+      rt_ = Mapping{s, s + 1e6, c0, c0 + 1e6 * positionLoop_.Rate()};
     }
   }
   lastReport_ = s;

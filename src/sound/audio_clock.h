@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 
+#include "sound/delay_locked_loop.h"
 #include "sound/seqlock.h"
 #include "timer/clock.h"
 
@@ -118,7 +119,11 @@ class AudioClock final : public SteadyMappedClock {
   std::int64_t nextFrame_ = 0;    // first frame of the next buffer
   std::int64_t anchorFrame_ = 0;  // frame at which the clock read anchorTime_
   Micros anchorTime_ = 0;
-  double period_ = 0;           // DLL: smoothed steady microseconds per frame
+  // Callback-paced: steady microseconds per frame, smoothed.
+  DelayLockedLoop callbackLoop_;
+  // Position reports: clock microseconds per steady microsecond.
+  DelayLockedLoop positionLoop_;
+  double graphPeriod_ = 0;      // graph-paced: steady microseconds per frame
   Micros anchorSteady_ = 0;     // graph-paced: steady time of anchorFrame_
   Micros lastCycle_ = 0;        // graph-paced: steady time of the last cycle...
   std::int64_t lastFrame_ = 0;  // ...and its first frame

@@ -420,6 +420,8 @@ TEST(ClickPlayerGraph, ClicksStayOnTheGridThroughTheGraphsJumps) {
       {"three cycles skipped, the count runs on with the clock", 256, 7, 300, 768, 16000, 0, 3, 1},
       {"the count jumps (a new driver)", 256, 7, 300, 10'000'000, 0, 0, 0, 2},
       {"the count stops for 0.5 s (a suspended sink)", 256, 7, 300, -256, 500'000, 0, 80, 2},
+      {"a cycle read twice (a callback a cycle late, then the next)", 256, 7, 300, -256, -5333, 0,
+       0, 1},
       {"the cycle grows to 1024 frames while running", 256, 7, 300, 0, 0, 1024, 0, 1},
   };
   constexpr int kRate = 48000;
