@@ -166,19 +166,22 @@ struct Tick {
 };
 
 // The bench's side of a tick: sound only.
-class BenchEffects final : public pendlo::TickEffects {
+class BenchEffects final {
  public:
   BenchEffects(pendlo::TMMTimer& timer, pendlo::ClickPlayer& player, std::string pi, std::string po)
       : timer_(timer), player_(player), pi_(std::move(pi)), po_(std::move(po)) {
     ticks_.reserve(100000);
   }
-  void SetTimerInterval(std::uint32_t ms) override { timer_.SetInterval(ms); }
-  void PlayClick(Click click, std::int64_t due) override {
+  // In the transport's order: the period, then the click.
+  void Apply(const pendlo::TickDecision& d) {
+    if (d.nextInterval != 0) timer_.SetInterval(d.nextInterval);
+    PlayClick(d.click, d.dueMicros);
+  }
+  void PlayClick(Click click, std::int64_t due) {
     player_.Play(click == Click::Accent ? pi_ : po_, due);
     std::lock_guard lock(mutex_);
     if (ticks_.size() < ticks_.capacity()) ticks_.push_back({click, due});
   }
-  void LightBar(Click, std::int64_t) override {}
 
   std::vector<Tick> Ticks() {
     std::lock_guard lock(mutex_);
@@ -285,10 +288,11 @@ int main(int argc, char** argv) {
 
   pendlo::TMMTimer timer(player.clock());
   BenchEffects effects(timer, player, pi, po);
-  pendlo::TickSequencer sequencer(engine, effects);
+  pendlo::TickSequencer sequencer(engine);
   timer.SetEnabled(false);
   timer.SetInterval(static_cast<std::uint32_t>(base));
-  timer.SetOnTimer([&](pendlo::TMMTimer& t) { sequencer.MMTimerTimer(t.DueTime()); });
+  timer.SetOnTimer(
+      [&](pendlo::TMMTimer& t) { effects.Apply(sequencer.MMTimerTimer(t.DueTime())); });
   timer.Loaded();
 
   // On PipeWire the recorder runs in this process: its threads, new from

@@ -1,6 +1,8 @@
-// Pendlo: a desktop metronome. Creates the main window (which restores the
-// last session's settings and, once shown, opens the sound output and
-// creates the hidden help window) and runs the event loop until it closes.
+// Pendlo: a desktop metronome. Builds the sound output, the transport that
+// runs the beat through it, and the main window on the transport (which
+// restores the last session's settings and, once shown, opens the sound
+// output and creates the hidden help window); runs the event loop until the
+// window closes.
 // A request to end (SIGTERM, SIGINT, SIGHUP) is answered at any point.
 #include <thread>
 
@@ -8,6 +10,7 @@
 #include "app/sound_setup.h"
 #include "app/termination.h"
 #include "files/text_codec.h"
+#include "transport/transport.h"
 #include "ui/error_box.h"
 #include "ui/icon.h"
 #include "ui/look.h"
@@ -38,7 +41,7 @@ int main(int argc, char** argv) {
   app.SetSaveBeforeExit(
       [&window] { return window != nullptr ? window->SaveBeforeExit() : std::string(); });
   pendlo::ui::MetronomeOptions options;
-  options.sound = pendlo::app::SystemSoundLink();
+  options.transport = std::make_unique<pendlo::Transport>(pendlo::app::SystemSoundLink());
   options.onBuilt = [&window](pendlo::ui::TMetronome& built) { window = &built; };
   options.stopRequested = [] { return pendlo::app::TerminationRequests() > 0; };
   pendlo::ui::TMetronome metronome(std::move(options));

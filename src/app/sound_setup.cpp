@@ -8,7 +8,7 @@ namespace pendlo::app {
 
 namespace {
 
-class PlayerLink final : public ui::SoundLink {
+class PlayerLink final : public SoundLink {
  public:
   std::shared_ptr<Clock> TimerClock() override { return player_.clock(); }
   void Play(const std::string& path, Micros due) override { player_.Play(path, due); }
@@ -34,7 +34,7 @@ class PlayerLink final : public ui::SoundLink {
 
 }  // namespace
 
-std::unique_ptr<ui::SoundLink> SystemSoundLink() {
+std::unique_ptr<SoundLink> SystemSoundLink() {
   return std::make_unique<PlayerLink>();
 }
 

@@ -3,12 +3,12 @@
 
 #include <memory>
 
-#include "ui/sound_link.h"
+#include "transport/sound_link.h"
 
 namespace pendlo::app {
 
 // The default audio device through the sound module; the beat follows the
 // device's clock while its stream is open.
-std::unique_ptr<ui::SoundLink> SystemSoundLink();
+std::unique_ptr<SoundLink> SystemSoundLink();
 
 }  // namespace pendlo::app

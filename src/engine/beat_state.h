@@ -37,7 +37,7 @@ int IntervalForTempo(int tempo);
 
 // The beat state behind one lock, with the three operations that rebuild it.
 // GUI-thread methods lock internally and never call out while locked, so the
-// caller may then re-arm or disarm the timer without holding the lock.
+// caller then re-arms or disarms the timer without holding the lock.
 class BeatEngine {
  public:
   // Tempo := tempo, BaseInterval := IntervalForTempo(tempo). Returns
@@ -64,8 +64,8 @@ class BeatEngine {
   // A copy of the state, for display and tests.
   BeatState Snapshot() const;
 
-  // The one lock around the beat state; the tick sequencer holds it for its
-  // steps 1 to 3. Never hold it while disarming the timer.
+  // The one lock around the beat state; the tick sequencer holds it while
+  // it decides a tick. Never held across a call into the timer or the sound.
   std::mutex& Mutex() const { return mutex_; }
   // Direct access for holders of Mutex().
   BeatState& StateLocked() { return state_; }

@@ -24,30 +24,25 @@ int NoteLength(const BeatState& s, int g, int beat) {
 
 }  // namespace
 
-void TickSequencer::MMTimerTimer(std::int64_t dueMicros) {
-  Click click;
-  {
-    std::lock_guard lock(engine_.Mutex());
-    BeatState& s = engine_.StateLocked();
-    // Step 1: the period that begins now is the length of the note sounded now.
-    if (engine_.PatternDefinedLocked() && engine_.MeterSelectionLocked() == kMeterTuplets) {
-      effects_.SetTimerInterval(static_cast<std::uint32_t>(NoteLength(s, s.CurGroup, s.Beat)));
-    }
-    // Step 2 (choice): the first beat of each group is the accent.
-    click = s.Beat == 1 ? Click::Accent : Click::Plain;
-    // Step 3: advance.
-    s.Beat += 1;
-    if (GroupSize(s, s.CurGroup) < s.Beat) {
-      s.Beat = 1;
-      s.CurGroup += 1;
-      if (s.CurGroup > s.GroupCount) s.CurGroup = 1;
-    }
+TickDecision TickSequencer::MMTimerTimer(std::int64_t dueMicros) {
+  TickDecision d;
+  d.dueMicros = dueMicros;
+  std::lock_guard lock(engine_.Mutex());
+  BeatState& s = engine_.StateLocked();
+  // The period that begins now is the length of the note sounded now.
+  if (engine_.PatternDefinedLocked() && engine_.MeterSelectionLocked() == kMeterTuplets) {
+    d.nextInterval = static_cast<std::uint32_t>(NoteLength(s, s.CurGroup, s.Beat));
   }
-  effects_.PlayClick(click, dueMicros);
-  // No hold here: a 16 ms wait on this thread would stretch every shorter
-  // tuplet note to 16 ms and slow the beat (600 BPM in nines played at
-  // about 413). The window keeps the bar lit and darkens it.
-  effects_.LightBar(click, dueMicros);
+  // The first beat of each group is the accent.
+  d.click = s.Beat == 1 ? Click::Accent : Click::Plain;
+  d.bar = d.click == Click::Accent ? 0 : 1;
+  s.Beat += 1;
+  if (GroupSize(s, s.CurGroup) < s.Beat) {
+    s.Beat = 1;
+    s.CurGroup += 1;
+    if (s.CurGroup > s.GroupCount) s.CurGroup = 1;
+  }
+  return d;
 }
 
 }  // namespace pendlo

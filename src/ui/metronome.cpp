@@ -46,43 +46,22 @@ std::string Utf8(const QString& text) {
 
 }  // namespace
 
-// The tick's effects on the window and the sound, run on the timer thread.
-// Nothing here touches a widget: flashes go to the GUI thread as posted calls
-// carrying which bar and when it is heard.
-class TMetronome::Effects final : public TickEffects {
- public:
-  explicit Effects(TMetronome& window) : w_(window) {}
-
-  void SetTimerInterval(std::uint32_t ms) override { w_.MMTimer->SetInterval(ms); }
-  void PlayClick(Click click, std::int64_t dueMicros) override {
-    w_.sound_->Play(DataFile(w_.exeDir_, click == Click::Accent ? kAccentWaveFile : kPlainWaveFile),
-                    dueMicros);
-  }
-  void LightBar(Click bar, std::int64_t dueMicros) override {
-    const Micros showAt = w_.sound_->HeardAt(dueMicros);
-    const int index = bar == Click::Accent ? 0 : 1;
-    FlashScheduler* flashes = w_.flashes_;
-    w_.handoff_->Post([flashes, index, showAt] { flashes->Schedule(index, showAt); });
-  }
-
- private:
-  TMetronome& w_;
-};
-
 TMetronome::TMetronome(MetronomeOptions options) : QWidget(nullptr), options_(std::move(options)) {
-  sound_ = options_.sound ? std::move(options_.sound) : SilentSoundLink();
+  transport_ = options_.transport ? std::move(options_.transport) : std::make_unique<Transport>();
   setObjectName(QStringLiteral("Metronome"));
   BuildControls();
+  // Timer thread: the bar and when its click is heard go to the GUI thread
+  // as a posted call; nothing here touches a widget.
+  transport_->SetBarListener([flashes = flashes_, handoff = handoff_](int bar, Micros heardAt) {
+    handoff->Post([flashes, bar, heardAt] { flashes->Schedule(bar, heardAt); });
+  });
+  transport_->SetErrorListener([this](const std::string& message) { ReportTickError(message); });
   // A sound output lost while playing is said once, over the window; the
   // output comes back by itself.
-  sound_->SetOnFailure(
-      [this] { handoff_->Post([this] { Guarded([this] { sound_->ReportFailure(); }); }); });
-  effects_ = std::make_unique<Effects>(*this);
-  sequencer_ = std::make_unique<TickSequencer>(engine_, *effects_);
-  MMTimer = std::make_unique<TMMTimer>(sound_->TimerClock());
-  MMTimer->SetEnabled(false);
-  MMTimer->SetOnTimer([this](TMMTimer& sender) { OnTick(sender); });
-  MMTimer->Loaded();
+  SoundLink& sound = transport_->Sound();
+  sound.SetOnFailure([this, &sound] {
+    handoff_->Post([this, &sound] { Guarded([&sound] { sound.ReportFailure(); }); });
+  });
   WireHandlers();
   if (options_.onBuilt) options_.onBuilt(*this);
   FormCreate();
@@ -94,8 +73,8 @@ TMetronome::TMetronome(MetronomeOptions options) : QWidget(nullptr), options_(st
 void TMetronome::FinishStartup() {
   // The sound output is opened once here and kept open; a failure is shown
   // once (over the window) and the beat then runs silently.
-  Guarded([this] { sound_->EnsureOpen(); });
-  PrepareClicks();
+  Guarded([this] { transport_->Sound().EnsureOpen(); });
+  transport_->PrepareClicks();
   HelpWindow();
 }
 
@@ -107,12 +86,8 @@ TformHelp* TMetronome::HelpWindow() {
 TMetronome::~TMetronome() {
   // The focus moves while the controls go; nothing of this class may run then.
   disconnect(focusWatch_);
-  // No tick may run while the window goes away.
-  try {
-    MMTimer->SetEnabled(false);
-  } catch (...) {
-  }
-  MMTimer.reset();
+  // No tick may run while the window goes away: its flashes are the window's.
+  transport_.reset();
 }
 
 void TMetronome::BuildControls() {
@@ -238,7 +213,7 @@ void TMetronome::WireHandlers() {
   connect(scrBarTempo, &QScrollBar::valueChanged, this,
           [this] { Guarded([this] { scrBarTempoChange(); }); });
   connect(rgHyoushi, &MeterRadioGroup::indexChanged, this,
-          [this](int index) { engine_.SetMeterSelection(index); });
+          [this](int index) { transport_->SetMeterSelection(index); });
   connect(rgHyoushi, &MeterRadioGroup::itemChosen, this,
           [this] { Guarded([this] { rgHyoushiClick(); }); });
   const std::pair<QPushButton*, void (TMetronome::*)()> buttons[] = {
@@ -295,6 +270,7 @@ void TMetronome::RunStartupSteps() {
     ReportError(std::string(e.what()) + "\n" + kNothingIsSaved);
     return;
   }
+  transport_->SetClickFiles(DataFile(exeDir_, kAccentWaveFile), DataFile(exeDir_, kPlainWaveFile));
   if (stopping()) return;
   Guarded([this] { PrepareFiles(exeDir_, PiWave, PoWave); });
   // A save killed part-way (a crash, a power cut) leaves its temporary file.
@@ -340,13 +316,12 @@ void TMetronome::LoadSavedText() {
 // --- Handlers -----------------------------------------------------------------
 
 void TMetronome::ChangeTempo() {
-  const int interval = engine_.ChangeTempo(scrBarTempo->Position());
+  transport_->ChangeTempo(scrBarTempo->Position());
   lblTempo->setText(QString::number(scrBarTempo->Position()));
-  MMTimer->SetInterval(static_cast<std::uint32_t>(interval));
 }
 
 void TMetronome::ManageHyoushi() {
-  engine_.ManageHyoushi(memList->DisplayLines());
+  transport_->ManageHyoushi(memList->DisplayLines());
 }
 
 void TMetronome::scrBarTempoChange() {
@@ -357,41 +332,20 @@ void TMetronome::scrBarTempoChange() {
 void TMetronome::rgHyoushiClick() {
   ChangeTempo();
   ManageHyoushi();
-  engine_.ResetPosition();
+  transport_->ResetPosition();
 }
 
 void TMetronome::btnStartClick() {
   ManageHyoushi();
-  engine_.ResetPosition();
-  // A sound output that cannot be opened is reported, but the beat starts
-  // anyway and flashes silently.
-  std::string soundError;
-  if (!MMTimer->Enabled()) {
-    try {
-      sound_->EnsureOpen();
-    } catch (const std::exception& e) {
-      soundError = e.what();
-    }
-  }
-  PrepareClicks();
-  MMTimer->SetEnabled(true);
-  MMTimer->StartTimer();
-  if (!soundError.empty()) throw std::runtime_error(soundError);
-}
-
-void TMetronome::PrepareClicks() {
-  // Read on the sound's own thread well before the first tick, which then
-  // finds them decoded (a file replaced since is checked again).
-  for (const char* name : {kAccentWaveFile, kPlainWaveFile})
-    sound_->Prepare(DataFile(exeDir_, name));
+  transport_->Start();
 }
 
 void TMetronome::btnStopClick() {
-  MMTimer->SetEnabled(false);
+  transport_->Stop();
 }
 
 void TMetronome::btnOFFClick() {
-  MMTimer->SetEnabled(false);
+  transport_->Stop();
   close();
 }
 
@@ -417,17 +371,14 @@ void TMetronome::btnHelpClick() {
 
 // --- The tick ---------------------------------------------------------------------
 
-void TMetronome::OnTick(TMMTimer& sender) {
-  try {
-    sequencer_->MMTimerTimer(sender.DueTime());
-  } catch (const std::exception& e) {
-    // Shown on the GUI thread; one box at a time however many ticks fail.
-    if (tickErrorPending_.exchange(true)) return;
-    handoff_->Post([this, message = std::string(e.what())] {
-      ReportError(message);
-      tickErrorPending_ = false;
-    });
-  }
+void TMetronome::ReportTickError(const std::string& message) {
+  // Timer thread. Shown on the GUI thread; one box at a time however many
+  // ticks fail.
+  if (tickErrorPending_.exchange(true)) return;
+  handoff_->Post([this, message] {
+    ReportError(message);
+    tickErrorPending_ = false;
+  });
 }
 
 // --- Keys ---------------------------------------------------------------------------
@@ -471,7 +422,7 @@ void TMetronome::keyPressEvent(QKeyEvent* event) {
 // --- Shutdown -------------------------------------------------------------------------
 
 void TMetronome::SaveOnClose() {
-  MMTimer->SetEnabled(false);
+  transport_->Stop();
   flashes_->Clear();
   if (exeDir_.empty()) return;  // no data directory, as start-up said
   std::string errors;

@@ -1,7 +1,7 @@
 // TMetronome: the main window. Built from the fixed description of
-// window_description.h, it owns the controls, the beat timer, the beat state
-// and the file dialogs, and turns the controls' events into calls on the beat
-// engine, the timer and the files.
+// window_description.h, it owns the controls and the file dialogs, turns the
+// controls' events into calls on the transport and the files, and lights the
+// bars the transport hands it. It is not on the tick's path.
 #pragma once
 
 #include <QWidget>
@@ -11,10 +11,7 @@
 #include <set>
 #include <string>
 
-#include "engine/beat_state.h"
-#include "engine/tick_sequencer.h"
-#include "timer/mmtimer.h"
-#include "ui/sound_link.h"
+#include "transport/transport.h"
 #include "ui/window_description.h"
 
 class QPushButton;
@@ -38,8 +35,8 @@ class TMetronome;
 struct MetronomeOptions {
   // Where the data files live; empty for the program's own (ExeDir()).
   std::string dataDir;
-  // The sound output; null for none (the beat then runs silently).
-  std::unique_ptr<SoundLink> sound;
+  // The beat; null for a silent one.
+  std::unique_ptr<Transport> transport;
   // Called once the controls exist, before FormCreate: a signal may ask for
   // the save while a start-up error box is still open.
   std::function<void(TMetronome&)> onBuilt;
@@ -57,7 +54,6 @@ class TMetronome : public QWidget {
   ~TMetronome() override;
 
   // The controls, named as designed.
-  std::unique_ptr<TMMTimer> MMTimer;
   FileDialogs* dlgFiles = nullptr;  // dlgOpen and dlgSave
   QPushButton* btnOFF = nullptr;
   QPushButton* btnStart = nullptr;
@@ -81,25 +77,34 @@ class TMetronome : public QWidget {
   // The control built for a name of the description; nullptr if none.
   QWidget* Control(std::string_view name) const;
 
-  // The handlers, each as the matching control event runs it. They throw;
-  // the control events catch and show the error.
+  // The handlers the tests press directly, each as the matching control
+  // event runs it. They throw; the control events catch and show the error.
   void btnStartClick();
   void btnStopClick();
-  void btnOFFClick();
-  void scrBarTempoChange();
-  void rgHyoushiClick();
   void btnOpenClick();
   void btnSaveClick();
   void btnHelpClick();
 
+  // The save at a signal or an ending session (see SaveOnClose): never
+  // throws; returns the error's message, empty on success.
+  std::string SaveBeforeExit();
+
+  Transport& Beat() { return *transport_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void scrBarTempoChange();
+  void rgHyoushiClick();
+  void btnOFFClick();
   // The help window, created hidden if it is not there yet.
   TformHelp* HelpWindow();
-
   // Tempo -> Tempo, readout, BaseInterval, timer interval.
   void ChangeTempo();
   // Meter and the memo's display lines -> beat pattern.
   void ManageHyoushi();
-
   // Timer off, then the settings and the memo's text saved: both are tried,
   // each only if start-up read it, and "dtp.sav" is left as it is when it
   // did not load exactly (unreadable, too large, holding a NUL, bytes the
@@ -107,19 +112,7 @@ class TMetronome : public QWidget {
   // error naming each file that failed, one per line; the window then stays
   // open and the next close tries again.
   void SaveOnClose();
-  // SaveOnClose for an ending session or a signal: never throws; returns the
-  // error's message, empty on success.
-  std::string SaveBeforeExit();
 
-  const std::string& ExeDir() const { return exeDir_; }
-  BeatEngine& Engine() { return engine_; }
-  SoundLink& Sound() { return *sound_; }
-
- protected:
-  void closeEvent(QCloseEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
-
- private:
   void BuildControls();
   void WireHandlers();
   void FormCreate();
@@ -131,17 +124,11 @@ class TMetronome : public QWidget {
   template <typename F>
   void Guarded(F&& f);
   void ReportError(const std::string& message);
-  void OnTick(TMMTimer& sender);
-  void PrepareClicks();
+  void ReportTickError(const std::string& message);
   void UpdateDefaultButton(QWidget* focus);
 
-  class Effects;
-
   MetronomeOptions options_;
-  std::unique_ptr<SoundLink> sound_;
-  BeatEngine engine_;
-  std::unique_ptr<Effects> effects_;
-  std::unique_ptr<TickSequencer> sequencer_;
+  std::unique_ptr<Transport> transport_;
   FlashScheduler* flashes_ = nullptr;
   GuiHandoff* handoff_ = nullptr;  // the timer thread's way to the window
   std::string exeDir_;

@@ -7,12 +7,12 @@
 namespace pendlo {
 namespace {
 
-// Plays the part of the timer: each period starts at the previous tick and
-// lasts the interval in force once that tick's step 1 has run.
-class SimulatedTimer final : public TickEffects {
+// Plays the part of the transport and its timer: each period starts at the
+// previous tick and lasts the interval in force once that tick's decision has
+// been applied.
+class SimulatedTimer final {
  public:
-  SimulatedTimer(BeatEngine& engine, int interval)
-      : sequencer_(engine, *this), interval_(interval) {}
+  SimulatedTimer(BeatEngine& engine, int interval) : sequencer_(engine), interval_(interval) {}
 
   // Runs n ticks; returns "A"/"p" per tick and records the gaps between them.
   std::string Run(int n) {
@@ -20,22 +20,15 @@ class SimulatedTimer final : public TickEffects {
     for (int i = 0; i < n; ++i) {
       now_ += interval_;
       gaps.push_back(interval_);
-      sequencer_.MMTimerTimer(now_ * 1000);
-      clicks += last_ == Click::Accent ? 'A' : 'p';
+      const TickDecision d = sequencer_.MMTimerTimer(now_ * 1000);
+      EXPECT_EQ(d.dueMicros, now_ * 1000);
+      if (d.nextInterval != 0) interval_ = static_cast<int>(d.nextInterval);
+      clicks += d.click == Click::Accent ? 'A' : 'p';
+      lit += d.bar == 0 ? 'L' : 'R';
     }
     return clicks;
   }
   void SetInterval(int ms) { interval_ = ms; }
-
-  void SetTimerInterval(std::uint32_t ms) override { interval_ = static_cast<int>(ms); }
-  void PlayClick(Click click, std::int64_t due) override {
-    last_ = click;
-    EXPECT_EQ(due, now_ * 1000);
-  }
-  void LightBar(Click bar, std::int64_t due) override {
-    lit += bar == Click::Accent ? 'L' : 'R';
-    EXPECT_EQ(due, now_ * 1000);
-  }
 
   std::vector<int> gaps;
   std::string lit;
@@ -44,7 +37,6 @@ class SimulatedTimer final : public TickEffects {
   TickSequencer sequencer_;
   int interval_;
   std::int64_t now_ = 0;
-  Click last_ = Click::Plain;
 };
 
 // Start: the pattern is rebuilt and the position reset; the timer keeps the

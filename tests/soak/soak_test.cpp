@@ -80,8 +80,9 @@ struct Finished {
   bool heard = false;    // the player took the click onto its stream
 };
 
-// The tick's effects: the click goes to the real player; the bars only count.
-class SoakEffects final : public TickEffects {
+// The tick's effects, applied in the transport's order: the click goes to
+// the real player; the bars only count.
+class SoakEffects final {
  public:
   SoakEffects(TMMTimer& timer, ClickPlayer& player, ClockSpy& spy, std::string pi, std::string po)
       : timer_(timer), player_(player), spy_(spy), pi_(std::move(pi)), po_(std::move(po)) {}
@@ -95,12 +96,18 @@ class SoakEffects final : public TickEffects {
     clicks_ = bars_ = 0;
   }
 
-  void SetTimerInterval(std::uint32_t ms) override {
+  void Apply(const TickDecision& d) {
+    if (d.nextInterval != 0) SetTimerInterval(d.nextInterval);
+    PlayClick(d.click, d.dueMicros);
+    LightBar(d.bar == 0 ? Click::Accent : Click::Plain, d.dueMicros);
+  }
+
+  void SetTimerInterval(std::uint32_t ms) {
     timer_.SetInterval(ms);
     call_.grid.note = ms;
     call_.grid.noteSetBy = player_.clock()->now();
   }
-  void PlayClick(Click click, std::int64_t due) override {
+  void PlayClick(Click click, std::int64_t due) {
     ++clicks_;
     click_ = click;
     clickDue_ = due;
@@ -108,7 +115,7 @@ class SoakEffects final : public TickEffects {
     player_.Play(click == Click::Accent ? pi_ : po_, due);
     call_.heard = player_.Stats().plays == before + 1;
   }
-  void LightBar(Click bar, std::int64_t due) override {
+  void LightBar(Click bar, std::int64_t due) {
     ++bars_;
     barMatches_ = bar == click_ && due == clickDue_;
   }
@@ -254,12 +261,12 @@ struct Rig {
       : spy(std::make_shared<ClockSpy>(player.clock())),
         timer(spy),
         effects(timer, player, *spy, pi, po),
-        sequencer(engine, effects),
+        sequencer(engine),
         window(engine, timer, sound ? &player : nullptr, *spy, check, {pi, po}) {
     timer.SetEnabled(false);
     timer.SetOnTimer([this](TMMTimer& t) {
       effects.BeginCall(t.DueTime());
-      sequencer.MMTimerTimer(t.DueTime());
+      effects.Apply(sequencer.MMTimerTimer(t.DueTime()));
       effects.EndCall();
     });
     timer.SetOnError([this](std::exception_ptr) { ++timerErrors; });

@@ -152,7 +152,7 @@ TEST(Beat, TempoAndMeterChangesWhileRunning) {
   // Stop: nothing is armed any more.
   rig.w->btnStopClick();
   EXPECT_FALSE(rig.clock->awaitWaiter(std::chrono::milliseconds(100)).has_value());
-  EXPECT_FALSE(rig.w->MMTimer->Armed());
+  EXPECT_FALSE(rig.w->Beat().Timer().Armed());
 }
 
 // Records the fill each bar is painted with, and when.
@@ -229,7 +229,7 @@ TEST(Beat, AnErrorOnTheTimerThreadIsShownOnTheGuiThreadOnce) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.texts.size() == 2; }, 2000));
   EXPECT_EQ(boxes.texts.size(), 2);
   w->btnStopClick();
-  EXPECT_FALSE(w->MMTimer->Enabled());
+  EXPECT_FALSE(w->Beat().Running());
 }
 
 // A sound output that is gone when Start tries to open it again, or that
@@ -264,7 +264,7 @@ TEST(Beat, StartRetriesTheSoundAndRunsSilentlyWhenItFails) {
   w->btnStart->click();
   EXPECT_EQ(sound->opens, 2);
   EXPECT_EQ(boxes.texts, QStringList{"ｻｳﾝﾄﾞを出力できません."});
-  EXPECT_TRUE(w->MMTimer->Enabled());
+  EXPECT_TRUE(w->Beat().Running());
   w->btnStart->click();  // running: the output is not touched
   EXPECT_EQ(sound->opens, 2);
   w->btnStopClick();

@@ -123,7 +123,7 @@ TEST(ScrollBarRules, DragRunsTheHandlerForEachDistinctPosition) {
   }
   EXPECT_EQ(bar->Position(), last);
   EXPECT_EQ(w->lblTempo->text(), QString::number(last));
-  EXPECT_EQ(w->Engine().Snapshot().Tempo, last);
+  EXPECT_EQ(w->Beat().Engine().Snapshot().Tempo, last);
 }
 
 TEST(ScrollBarRules, ProgramSetValuesAreClamped) {
@@ -137,7 +137,7 @@ TEST(ScrollBarRules, ProgramSetValuesAreClamped) {
     w->scrBarTempo->SetPosition(row.set);
     EXPECT_EQ(w->scrBarTempo->Position(), row.position) << row.set;
     EXPECT_EQ(spy.count(), row.handlerRuns) << row.set;
-    EXPECT_EQ(w->MMTimer->Interval(), static_cast<unsigned>(IntervalForTempo(row.position)));
+    EXPECT_EQ(w->Beat().Timer().Interval(), static_cast<unsigned>(IntervalForTempo(row.position)));
   }
 }
 
@@ -171,7 +171,7 @@ TEST(MeterRules, UserChoicesRunTheHandlerOnlyOnChange) {
     for (int i = 0; i < group->Count(); ++i) {
       EXPECT_EQ(group->Item(i)->isChecked(), i == row.index) << i;
     }
-    EXPECT_EQ(w->Engine().MeterSelection(), row.index);
+    EXPECT_EQ(w->Beat().Engine().MeterSelection(), row.index);
   }
 }
 
@@ -191,7 +191,7 @@ TEST(MeterRules, ProgramSetIndicesAreClampedAndMinusOneRunsNothing) {
     EXPECT_EQ(w->rgHyoushi->ItemIndex(), row.index);
     EXPECT_EQ(chosen.count(), row.chosenRuns);
     EXPECT_EQ(changed.count(), row.changes);
-    EXPECT_EQ(w->Engine().MeterSelection(), row.index);
+    EXPECT_EQ(w->Beat().Engine().MeterSelection(), row.index);
     for (int i = 0; i < w->rgHyoushi->Count(); ++i) {
       EXPECT_EQ(w->rgHyoushi->Item(i)->isChecked(), i == row.index) << i;
     }
@@ -203,17 +203,17 @@ TEST(Keys, EnterPressesTheDefaultButtonUnlessAButtonOrTheMemoHasTheFocus) {
   auto w = MakeWindow(dir.Path());
   w->scrBarTempo->setFocus();
   QTest::keyClick(w->scrBarTempo, Qt::Key_Return);
-  EXPECT_TRUE(w->MMTimer->Enabled()) << "Enter on the scroll bar presses Start";
+  EXPECT_TRUE(w->Beat().Running()) << "Enter on the scroll bar presses Start";
 
   w->btnStop->setFocus();
   EXPECT_FALSE(w->btnStart->isDefault());
   QTest::keyClick(w->btnStop, Qt::Key_Return);
-  EXPECT_FALSE(w->MMTimer->Enabled()) << "Enter on Stop presses Stop";
+  EXPECT_FALSE(w->Beat().Running()) << "Enter on Stop presses Stop";
 
   w->rgHyoushi->Item(3)->setFocus();
   EXPECT_TRUE(w->btnStart->isDefault());
   QTest::keyClick(w->rgHyoushi->Item(3), Qt::Key_Enter);
-  EXPECT_TRUE(w->MMTimer->Enabled()) << "Enter on a meter item presses Start";
+  EXPECT_TRUE(w->Beat().Running()) << "Enter on a meter item presses Start";
   w->btnStopClick();
 
   w->memList->setFocus();
@@ -222,7 +222,7 @@ TEST(Keys, EnterPressesTheDefaultButtonUnlessAButtonOrTheMemoHasTheFocus) {
   QTest::keyClick(w->memList, Qt::Key_Return, Qt::ShiftModifier);
   QTest::keyClicks(w->memList, "2");
   EXPECT_EQ(w->memList->TextUtf8(), "32\n\n2");
-  EXPECT_FALSE(w->MMTimer->Enabled()) << "Enter in the memo is a line break";
+  EXPECT_FALSE(w->Beat().Running()) << "Enter in the memo is a line break";
 }
 
 TEST(Keys, AccessKeysWithAltEverywhereAndWithoutAltOutsideTheMemo) {
@@ -231,19 +231,19 @@ TEST(Keys, AccessKeysWithAltEverywhereAndWithoutAltOutsideTheMemo) {
   w->memList->setFocus();
   QTest::keyClick(w->memList, Qt::Key_S, Qt::AltModifier);
   // A shortcut shows the button pressed for a moment, then clicks it.
-  EXPECT_TRUE(QTest::qWaitFor([&] { return w->MMTimer->Enabled(); }, 2000)) << "Alt+S in the memo";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w->Beat().Running(); }, 2000)) << "Alt+S in the memo";
   QTest::keyClick(w->memList, Qt::Key_P, Qt::AltModifier);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !w->MMTimer->Enabled(); }, 2000)) << "Alt+P in the memo";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !w->Beat().Running(); }, 2000)) << "Alt+P in the memo";
   QTest::keyClicks(w->memList, "sphx");
   EXPECT_EQ(w->memList->TextUtf8(), "sphx") << "letters in the memo are text";
-  EXPECT_FALSE(w->MMTimer->Enabled());
+  EXPECT_FALSE(w->Beat().Running());
 
   w->scrBarTempo->setFocus();
   QTest::keyClick(w->scrBarTempo, Qt::Key_S);
-  EXPECT_TRUE(w->MMTimer->Enabled()) << "S on the scroll bar";
+  EXPECT_TRUE(w->Beat().Running()) << "S on the scroll bar";
   w->btnOpen->setFocus();
   QTest::keyClick(w->btnOpen, Qt::Key_P, Qt::ShiftModifier);
-  EXPECT_FALSE(w->MMTimer->Enabled()) << "P on a button, either case";
+  EXPECT_FALSE(w->Beat().Running()) << "P on a button, either case";
   QTest::keyClick(w->rgHyoushi->Item(3), Qt::Key_H);
   EXPECT_TRUE(w->formHelp->isVisible()) << "H on a meter item";
   EXPECT_EQ(w->rgHyoushi->ItemIndex(), 3);
@@ -266,7 +266,7 @@ TEST(Memo, DisplayLinesCountEachWrappedContinuation) {
   EXPECT_EQ(lines.back(), "/ 9");
 
   w->rgHyoushi->SetItemIndex(9);  // irregular: the pattern is built now
-  BeatState s = w->Engine().Snapshot();
+  BeatState s = w->Beat().Engine().Snapshot();
   ASSERT_EQ(s.GroupCount, 2);
   EXPECT_EQ(s.Groups[1], 3);
   EXPECT_EQ(s.Groups[2], 2);
@@ -277,7 +277,7 @@ TEST(Memo, DisplayLinesCountEachWrappedContinuation) {
   w->memList->SetTextUtf8(many + comment);
   EXPECT_GT(w->memList->DisplayLines().size(), 203u);
   w->rgHyoushi->SetItemIndex(10);
-  s = w->Engine().Snapshot();
+  s = w->Beat().Engine().Snapshot();
   EXPECT_EQ(s.GroupCount, 201);
   EXPECT_EQ(s.Groups[201], 3);
 }

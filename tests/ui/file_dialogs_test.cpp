@@ -118,7 +118,7 @@ TEST(FileDialogs, TheBeatGoesOnWhileADialogIsOpen) {
   });
   w->btnOpenClick();
   EXPECT_EQ(during, 3);
-  EXPECT_TRUE(w->MMTimer->Enabled());
+  EXPECT_TRUE(w->Beat().Running());
 }
 
 }  // namespace

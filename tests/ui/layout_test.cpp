@@ -80,7 +80,7 @@ TEST(Layout, WindowProperties) {
   EXPECT_EQ(w->memList->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
   EXPECT_EQ(w->memList->lineWrapMode(), QPlainTextEdit::WidgetWidth);
   EXPECT_TRUE(w->memList->tabChangesFocus());
-  EXPECT_FALSE(w->MMTimer->Enabled());
+  EXPECT_FALSE(w->Beat().Running());
 }
 
 TEST(Layout, MeterItemsFollowThePlacementRule) {

@@ -34,8 +34,8 @@ TEST(Startup, FirstStartInAnEmptyDirectory) {
   EXPECT_EQ(w->rgHyoushi->ItemIndex(), 3);
   EXPECT_EQ(w->pos(), QPoint(73, 42));
   EXPECT_EQ(w->memList->TextUtf8(), "");
-  EXPECT_EQ(w->MMTimer->Interval(), 833u);
-  EXPECT_FALSE(w->MMTimer->Enabled());
+  EXPECT_EQ(w->Beat().Timer().Interval(), 833u);
+  EXPECT_FALSE(w->Beat().Running());
   EXPECT_EQ(QApplication::focusWidget(), w->scrBarTempo);
 }
 
@@ -61,9 +61,9 @@ TEST(Startup, RestoresThroughTheControlsAndClosingWritesBack) {
     EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join("|").toStdString();
     EXPECT_EQ(w->scrBarTempo->Position(), row.tempo);
     EXPECT_EQ(w->lblTempo->text(), QString::number(row.tempo));
-    EXPECT_EQ(w->MMTimer->Interval(), static_cast<unsigned>(IntervalForTempo(row.tempo)));
+    EXPECT_EQ(w->Beat().Timer().Interval(), static_cast<unsigned>(IntervalForTempo(row.tempo)));
     EXPECT_EQ(w->rgHyoushi->ItemIndex(), row.meter);
-    EXPECT_EQ(w->Engine().MeterSelection(), row.meter);
+    EXPECT_EQ(w->Beat().Engine().MeterSelection(), row.meter);
     EXPECT_EQ(w->pos(), row.pos);
     EXPECT_EQ(w->memList->DisplayLines().size(), 3u);
     EXPECT_TRUE(w->close());
@@ -108,7 +108,7 @@ TEST(Startup, AFailedStepIsShownOnceAndTheRestStillRuns) {
     for (const QString& caption : boxes.captions) EXPECT_EQ(caption, "pendlo");
     EXPECT_EQ(w->scrBarTempo->Position(), row.tempo);
     EXPECT_EQ(w->lblTempo->text(), QString::number(row.tempo));
-    EXPECT_EQ(w->MMTimer->Interval(), static_cast<unsigned>(IntervalForTempo(row.tempo)));
+    EXPECT_EQ(w->Beat().Timer().Interval(), static_cast<unsigned>(IntervalForTempo(row.tempo)));
   }
 }
 
@@ -158,13 +158,13 @@ TEST(Close, AFailedSaveKeepsTheWindowOpenAndTheNextCloseTriesAgain) {
   CaughtBoxes boxes;
   auto w = MakeWindow(dir.Path());
   w->btnStartClick();
-  ASSERT_TRUE(w->MMTimer->Enabled());
+  ASSERT_TRUE(w->Beat().Running());
   // A directory in the place of "init.sav" cannot be replaced by a file.
   std::filesystem::remove(dir.File("init.sav"));
   std::filesystem::create_directory(dir.File("init.sav"));
   EXPECT_FALSE(w->close());
   EXPECT_TRUE(w->isVisible());
-  EXPECT_FALSE(w->MMTimer->Enabled()) << "the timer is off before anything is written";
+  EXPECT_FALSE(w->Beat().Running()) << "the timer is off before anything is written";
   ASSERT_EQ(boxes.texts.size(), 1);
   EXPECT_EQ(boxes.captions.front(), "pendlo");
   std::filesystem::remove(dir.File("init.sav"));
@@ -182,7 +182,7 @@ TEST(Close, ExitButtonStopsTheBeatThenSaves) {
   w->btnStartClick();
   QTest::mouseClick(w->btnOFF, Qt::LeftButton);
   EXPECT_FALSE(w->isVisible());
-  EXPECT_FALSE(w->MMTimer->Enabled());
+  EXPECT_FALSE(w->Beat().Running());
   EXPECT_EQ(dir.Read("init.sav"), "150\r\n10\r\n73\r\n42\r\n");
   EXPECT_EQ(w->SaveBeforeExit(), "");
 }

@@ -53,7 +53,7 @@ CaughtBoxes::~CaughtBoxes() {
 std::unique_ptr<TMetronome> MakeWindow(const std::string& dir, std::unique_ptr<SoundLink> sound) {
   MetronomeOptions options;
   options.dataDir = dir;
-  options.sound = std::move(sound);
+  options.transport = std::make_unique<Transport>(std::move(sound));
   auto window = std::make_unique<TMetronome>(std::move(options));
   window->show();
   window->activateWindow();

@@ -1,8 +1,8 @@
 #include <chrono>
 
-#include "ui/sound_link.h"
+#include "transport/sound_link.h"
 
-namespace pendlo::ui {
+namespace pendlo {
 
 namespace {
 
@@ -29,4 +29,4 @@ std::unique_ptr<SoundLink> SilentSoundLink(std::shared_ptr<Clock> clock) {
   return std::make_unique<SilentLink>(std::move(clock));
 }
 
-}  // namespace pendlo::ui
+}  // namespace pendlo

@@ -1,5 +1,5 @@
-// What the window needs from the sound output: play a click for a tick, the
-// clock the timer runs on, and when a click due at a clock time is heard.
+// What the transport needs from the sound output: play a click for a tick,
+// the clock the timer runs on, and when a click due at a clock time is heard.
 #pragma once
 
 #include <functional>
@@ -8,7 +8,7 @@
 
 #include "timer/clock.h"
 
-namespace pendlo::ui {
+namespace pendlo {
 
 class SoundLink {
  public:
@@ -47,4 +47,4 @@ class SoundLink {
 // seen at its due time. For tests and machines without audio.
 std::unique_ptr<SoundLink> SilentSoundLink(std::shared_ptr<Clock> clock = nullptr);
 
-}  // namespace pendlo::ui
+}  // namespace pendlo
