@@ -37,7 +37,7 @@
 
 #include "engine/beat_state.h"
 #include "engine/tick_sequencer.h"
-#include "sound/click_images.h"
+#include "files/click_images.h"
 #include "sound/click_onsets.h"
 #include "sound/click_player.h"
 #include "sound/sound_server.h"

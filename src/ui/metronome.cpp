@@ -11,13 +11,8 @@
 
 #include "files/data_dir.h"
 #include "files/definition_text.h"
-#include "files/errors.h"
-#include "files/file_system.h"
-#include "files/prepare_files.h"
-#include "files/settings.h"
-#include "files/stale_temporaries.h"
+#include "files/session.h"
 #include "files/text_codec.h"
-#include "sound/click_images.h"
 #include "ui/controls.h"
 #include "ui/definition_memo.h"
 #include "ui/error_box.h"
@@ -261,56 +256,35 @@ void TMetronome::RunStartupSteps() {
     Shape2->SetFill(QColor(kBlack));
   });
   if (stopping()) return;
+  std::string dir;
   try {
-    exeDir_ = options_.dataDir.empty() ? pendlo::ExeDir() : options_.dataDir;
+    dir = options_.dataDir.empty() ? pendlo::ExeDir() : options_.dataDir;
   } catch (const std::exception& e) {
     // Said once; the data files are then neither read nor written anywhere
     // else (the working directory is nobody's place for them).
-    exeDir_.clear();
     ReportError(std::string(e.what()) + "\n" + kNothingIsSaved);
     return;
   }
-  transport_->SetClickFiles(DataFile(exeDir_, kAccentWaveFile), DataFile(exeDir_, kPlainWaveFile));
+  session_ = std::make_unique<Session>(dir);
+  transport_->SetClickFiles(DataFile(dir, kAccentWaveFile), DataFile(dir, kPlainWaveFile));
   if (stopping()) return;
-  Guarded([this] { PrepareFiles(exeDir_, PiWave, PoWave); });
-  // A save killed part-way (a crash, a power cut) leaves its temporary file.
-  RemoveStaleTemporaries(exeDir_);
+  Guarded([this] { session_->Prepare(); });
   if (stopping()) return;
-  Guarded([this] { LoadSettings(); });
-  settingsRead_ = true;
-  if (stopping()) return;
-  Guarded([this] { LoadSavedText(); });
-  savedTextRead_ = true;
-}
-
-void TMetronome::LoadSettings() {
-  SettingsReader reader = OpenSettings(exeDir_);
-  const int tempo = reader.ReadLine();
-  if (tempo == kNoSettings) return;
   // Through the controls, so a changed value runs the same handlers as a
   // user's change.
-  scrBarTempo->SetPosition(tempo);
-  rgHyoushi->SetItemIndex(reader.ReadLine());
-  const int left = reader.ReadLine();
-  const int top = reader.ReadLine();
-  move(left, top);
-}
-
-void TMetronome::LoadSavedText() {
-  const std::string path = DataFile(exeDir_, kSavedTextFile);
-  if (!FileExists(path)) return;
-  try {
-    const std::string bytes = ReadDefinitionFile(path);
-    memList->SetTextUtf8(DecodeDefinitionText(bytes));
-    memList->document()->setModified(false);
-    // Saving what the memo kept would cut the file (at a NUL, say): it is
-    // left alone unless the user edits the text.
-    keepSavedText_ = !SavesAs(memList->TextUtf8(), bytes);
-  } catch (...) {
-    // Likewise for a file that could not be read at all.
-    keepSavedText_ = true;
-    throw;
-  }
+  Guarded([this] {
+    session_->LoadSettings({[this](int tempo) { scrBarTempo->SetPosition(tempo); },
+                            [this](int meter) { rgHyoushi->SetItemIndex(meter); },
+                            [this](int left, int top) { move(left, top); }});
+  });
+  if (stopping()) return;
+  Guarded([this] {
+    session_->LoadSavedText([this](const std::string& text) {
+      memList->SetTextUtf8(text);
+      memList->document()->setModified(false);
+      return memList->TextUtf8();
+    });
+  });
 }
 
 // --- Handlers -----------------------------------------------------------------
@@ -424,34 +398,9 @@ void TMetronome::keyPressEvent(QKeyEvent* event) {
 void TMetronome::SaveOnClose() {
   transport_->Stop();
   flashes_->Clear();
-  if (exeDir_.empty()) return;  // no data directory, as start-up said
-  std::string errors;
-  const auto attempt = [&errors](auto&& save) {
-    try {
-      save();
-    } catch (const std::exception& e) {
-      errors += errors.empty() ? "" : "\n";
-      errors += e.what();
-    }
-  };
-  if (settingsRead_) {
-    attempt([this] {
-      SaveSettings(exeDir_,
-                   Settings{scrBarTempo->Position(), rgHyoushi->ItemIndex(), pos().x(), pos().y()});
-    });
-  }
-  if (savedTextRead_ && !(keepSavedText_ && !memList->document()->isModified())) {
-    attempt([this] {
-      const std::string path = DataFile(exeDir_, kSavedTextFile);
-      try {
-        SaveDefinitionText(path, memList->TextUtf8());
-      } catch (const EWriteError& e) {
-        throw std::runtime_error(path + ": " + e.what());  // its own text names no file
-      }
-      keepSavedText_ = false;
-    });
-  }
-  if (!errors.empty()) throw std::runtime_error(errors);
+  if (!session_) return;  // no data directory, as start-up said
+  session_->Save(Settings{scrBarTempo->Position(), rgHyoushi->ItemIndex(), pos().x(), pos().y()},
+                 memList->TextUtf8(), memList->document()->isModified());
 }
 
 std::string TMetronome::SaveBeforeExit() {

@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 
+#include "files/session.h"
 #include "transport/transport.h"
 #include "ui/window_description.h"
 
@@ -118,8 +119,6 @@ class TMetronome : public QWidget {
   void FormCreate();
   void RunStartupSteps();
   void FinishStartup();
-  void LoadSettings();
-  void LoadSavedText();
   // Runs a handler or start-up step, showing what it throws.
   template <typename F>
   void Guarded(F&& f);
@@ -130,16 +129,10 @@ class TMetronome : public QWidget {
   MetronomeOptions options_;
   std::unique_ptr<Transport> transport_;
   FlashScheduler* flashes_ = nullptr;
-  GuiHandoff* handoff_ = nullptr;  // the timer thread's way to the window
-  std::string exeDir_;
+  GuiHandoff* handoff_ = nullptr;     // the timer thread's way to the window
+  std::unique_ptr<Session> session_;  // once the data directory is known
   bool creating_ = false;
   std::set<std::string> shownWhileCreating_;
-  // "dtp.sav" did not load exactly: its bytes stay unless the memo is edited.
-  bool keepSavedText_ = false;
-  // FormCreate has read "init.sav" / "dtp.sav" (or tried to): until then a
-  // save at a signal must not overwrite them with what the window was built with.
-  bool settingsRead_ = false;
-  bool savedTextRead_ = false;
   std::atomic<bool> tickErrorPending_{false};
   QMetaObject::Connection focusWatch_;
 };

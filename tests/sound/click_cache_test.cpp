@@ -11,7 +11,7 @@
 #include <functional>
 #include <thread>
 
-#include "sound/click_images.h"
+#include "files/click_images.h"
 #include "sound/click_loader.h"
 #include "sound/temp_dir.h"
 #include "sound/wav_bytes.h"

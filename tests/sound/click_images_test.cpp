@@ -1,4 +1,4 @@
-#include "sound/click_images.h"
+#include "files/click_images.h"
 
 #include <gtest/gtest.h>
 

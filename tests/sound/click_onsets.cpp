@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "sound/click_images.h"
+#include "files/click_images.h"
 #include "sound/wav_decoder.h"
 
 namespace pendlo::testing {

@@ -12,7 +12,7 @@
 #include <sstream>
 #include <thread>
 
-#include "sound/click_images.h"
+#include "files/click_images.h"
 #include "sound/click_onsets.h"
 #include "sound/click_player.h"
 #include "sound/sound_server.h"

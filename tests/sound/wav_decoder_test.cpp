@@ -6,7 +6,7 @@
 #include <functional>
 #include <numbers>
 
-#include "sound/click_images.h"
+#include "files/click_images.h"
 #include "sound/wav_bytes.h"
 
 namespace pendlo {

@@ -1,0 +1,58 @@
+// The session's files in the data directory: the built-in clicks and the
+// settings made on first start, "init.sav" and "dtp.sav" read at start-up and
+// written back at close. Each is written back only once start-up has read it,
+// so an early end keeps what the last session saved.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "files/file_system.h"
+#include "files/settings.h"
+
+namespace pendlo {
+
+// Where the values of "init.sav" go, each handed on as it is read: a value
+// read before a broken line is still applied.
+struct SettingsTarget {
+  std::function<void(int tempo)> tempo;
+  std::function<void(int meter)> meter;
+  std::function<void(int left, int top)> position;
+};
+
+class Session {
+ public:
+  // dir: the data directory, "" when there is none: nothing is then read or
+  // written.
+  explicit Session(std::string dir, FileSystem& fs = RealFileSystem());
+
+  const std::string& Dir() const { return dir_; }
+
+  // Writes the missing clicks and settings, then removes the temporaries a
+  // killed save left. Throws the first failure once both have been tried.
+  void Prepare();
+
+  // Reads "init.sav" into target; nothing while no settings were saved yet.
+  // Throws EInOutError naming the file.
+  void LoadSettings(const SettingsTarget& target);
+
+  // Reads "dtp.sav", if there is one: show puts its text in the memo and
+  // returns the text the memo kept. The file is kept byte for byte at close
+  // when it did not load exactly (unreadable, too large, a NUL, bytes the
+  // memo cannot keep) and the memo is not edited. Throws the read's error.
+  void LoadSavedText(const std::function<std::string(const std::string& text)>& show);
+
+  // Writes both files, each only if start-up read it; "dtp.sav" is left as
+  // it is when kept and memoEdited is false. Both are tried; throws one error
+  // naming each file that failed, one per line.
+  void Save(const Settings& settings, const std::string& memoText, bool memoEdited);
+
+ private:
+  std::string dir_;
+  FileSystem& fs_;
+  bool settingsRead_ = false;
+  bool savedTextRead_ = false;
+  bool keepSavedText_ = false;
+};
+
+}  // namespace pendlo
