@@ -6,8 +6,9 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
-#include <map>
+#include <array>
 #include <stdexcept>
+#include <type_traits>
 
 #include "files/data_dir.h"
 #include "files/definition_text.h"
@@ -39,6 +40,38 @@ std::string Utf8(const QString& text) {
   return text.toStdString();
 }
 
+// The class each kind of control is built as.
+template <typename T>
+constexpr bool BuiltAs(Kind kind) {
+  if constexpr (std::is_same_v<T, BevelPanel>) {
+    return kind == Kind::LoweredPanel || kind == Kind::RaisedPanel;
+  } else if constexpr (std::is_same_v<T, IndicatorBar>) {
+    return kind == Kind::Shape;
+  } else if constexpr (std::is_same_v<T, GroupFrame>) {
+    return kind == Kind::GroupBox;
+  } else if constexpr (std::is_same_v<T, TempoScrollBar>) {
+    return kind == Kind::ScrollBar;
+  } else if constexpr (std::is_same_v<T, QLabel>) {
+    return kind == Kind::Label;
+  } else if constexpr (std::is_same_v<T, MeterRadioGroup>) {
+    return kind == Kind::RadioGroup;
+  } else if constexpr (std::is_same_v<T, DefinitionMemo>) {
+    return kind == Kind::Memo;
+  } else {
+    return std::is_same_v<T, QPushButton> && kind == Kind::Button;
+  }
+}
+
+using BuiltControls = std::array<QWidget*, kMetronomeControls.size()>;
+
+// Keeps the control of `row` in a member of its own class; a row built as
+// another class does not compile.
+template <std::size_t row, typename T>
+void Keep(const BuiltControls& built, T*& member) {
+  static_assert(BuiltAs<T>(kMetronomeControls[row].kind), "the row is built as another class");
+  member = static_cast<T*>(built[row]);
+}
+
 }  // namespace
 
 TMetronome::TMetronome(MetronomeOptions options) : QWidget(nullptr), options_(std::move(options)) {
@@ -57,7 +90,6 @@ TMetronome::TMetronome(MetronomeOptions options) : QWidget(nullptr), options_(st
   sound.SetOnFailure([this, &sound] {
     handoff_->Post([this, &sound] { Guarded([&sound] { sound.ReportFailure(); }); });
   });
-  WireHandlers();
   if (options_.onBuilt) options_.onBuilt(*this);
   FormCreate();
   // Runs once the event loop has the window up: what follows is not needed
@@ -93,10 +125,10 @@ void TMetronome::BuildControls() {
   setAutoFillBackground(true);
   move(design.left, design.top);
 
-  std::map<std::string_view, QWidget*> built;
-  built[""] = this;
-  for (const ControlDesign& c : kMetronomeControls) {
-    QWidget* parent = built.at(c.parent);
+  std::array<QWidget*, kMetronomeControls.size()> built{};
+  for (std::size_t row = 0; row < kMetronomeControls.size(); ++row) {
+    const ControlDesign& c = kMetronomeControls[row];
+    QWidget* parent = kParentRows[row] == kNoRow ? this : built[kParentRows[row]];
     QWidget* w = nullptr;
     switch (c.kind) {
       case Kind::LoweredPanel:
@@ -140,39 +172,41 @@ void TMetronome::BuildControls() {
     w->setObjectName(Qs(c.name));
     if (c.font) w->setFont(DesignFont(*c.font));
     w->setGeometry(c.left, c.top, c.width, c.height);
-    built[c.name] = w;
+    built[row] = w;
   }
 
-  Panel2 = static_cast<BevelPanel*>(built.at("Panel2"));
-  Shape1 = static_cast<IndicatorBar*>(built.at("Shape1"));
-  Panel1 = static_cast<BevelPanel*>(built.at("Panel1"));
-  Shape2 = static_cast<IndicatorBar*>(built.at("Shape2"));
-  GroupBox1 = static_cast<GroupFrame*>(built.at("GroupBox1"));
-  scrBarTempo = static_cast<TempoScrollBar*>(built.at("scrBarTempo"));
-  Panel3 = static_cast<BevelPanel*>(built.at("Panel3"));
-  lblTempo = static_cast<QLabel*>(built.at("lblTempo"));
-  rgHyoushi = static_cast<MeterRadioGroup*>(built.at("rgHyoushi"));
-  GroupBox2 = static_cast<GroupFrame*>(built.at("GroupBox2"));
-  memList = static_cast<DefinitionMemo*>(built.at("memList"));
-  btnOpen = static_cast<QPushButton*>(built.at("btnOpen"));
-  btnSave = static_cast<QPushButton*>(built.at("btnSave"));
-  btnStart = static_cast<QPushButton*>(built.at("btnStart"));
-  btnStop = static_cast<QPushButton*>(built.at("btnStop"));
-  btnHelp = static_cast<QPushButton*>(built.at("btnHelp"));
-  btnOFF = static_cast<QPushButton*>(built.at("btnOFF"));
+  Keep<Row("Panel2")>(built, Panel2);
+  Keep<Row("Shape1")>(built, Shape1);
+  Keep<Row("Panel1")>(built, Panel1);
+  Keep<Row("Shape2")>(built, Shape2);
+  Keep<Row("GroupBox1")>(built, GroupBox1);
+  Keep<Row("scrBarTempo")>(built, scrBarTempo);
+  Keep<Row("Panel3")>(built, Panel3);
+  Keep<Row("lblTempo")>(built, lblTempo);
+  Keep<Row("rgHyoushi")>(built, rgHyoushi);
+  Keep<Row("GroupBox2")>(built, GroupBox2);
+  Keep<Row("memList")>(built, memList);
+  Keep<Row("btnOpen")>(built, btnOpen);
+  Keep<Row("btnSave")>(built, btnSave);
+  Keep<Row("btnStart")>(built, btnStart);
+  Keep<Row("btnStop")>(built, btnStop);
+  Keep<Row("btnHelp")>(built, btnHelp);
+  Keep<Row("btnOFF")>(built, btnOFF);
 
   rgHyoushi->SetItemIndex(kMeterDefault);
-  static_cast<QPushButton*>(built.at(kDefaultButton))->setDefault(true);
+  QPushButton* defaultButton = nullptr;
+  Keep<Row(kDefaultButton)>(built, defaultButton);
+  defaultButton->setDefault(true);
 
   // Tab order: the description's chain; the radio group stands for all its
   // items, of which only the selected one is a tab stop.
   QWidget* previous = nullptr;
-  for (std::string_view name : TabChain()) {
+  for (std::size_t row : TabChain()) {
     std::vector<QWidget*> stops;
-    if (built.at(name) == rgHyoushi) {
+    if (built[row] == rgHyoushi) {
       for (int i = 0; i < rgHyoushi->Count(); ++i) stops.push_back(rgHyoushi->Item(i));
     } else {
-      stops.push_back(built.at(name));
+      stops.push_back(built[row]);
     }
     for (QWidget* w : stops) {
       if (previous != nullptr) setTabOrder(previous, w);
@@ -180,6 +214,7 @@ void TMetronome::BuildControls() {
     }
   }
   scrBarTempo->setFocus(Qt::OtherFocusReason);
+  WireHandlers(built);
 
   dlgFiles = new FileDialogs(this);
   flashes_ = new FlashScheduler(Shape1, Shape2, this);
@@ -204,21 +239,58 @@ void TMetronome::ReportError(const std::string& message) {
   ShowErrorBox(QString::fromStdString(message), isVisible() ? this : nullptr);
 }
 
-void TMetronome::WireHandlers() {
-  connect(scrBarTempo, &QScrollBar::valueChanged, this,
-          [this] { Guarded([this] { scrBarTempoChange(); }); });
+// The handler the description names for a control.
+TMetronome::Method TMetronome::HandlerFor(Handler handler) {
+  switch (handler) {
+    case Handler::scrBarTempoChange:
+      return &TMetronome::scrBarTempoChange;
+    case Handler::rgHyoushiClick:
+      return &TMetronome::rgHyoushiClick;
+    case Handler::btnStartClick:
+      return &TMetronome::btnStartClick;
+    case Handler::btnStopClick:
+      return &TMetronome::btnStopClick;
+    case Handler::btnOFFClick:
+      return &TMetronome::btnOFFClick;
+    case Handler::btnOpenClick:
+      return &TMetronome::btnOpenClick;
+    case Handler::btnSaveClick:
+      return &TMetronome::btnSaveClick;
+    case Handler::btnHelpClick:
+      return &TMetronome::btnHelpClick;
+    case Handler::None:
+      break;
+  }
+  return nullptr;
+}
+
+void TMetronome::WireHandlers(const std::array<QWidget*, kMetronomeControls.size()>& built) {
+  // The meter selection follows every change of the index, also one that
+  // runs no handler.
   connect(rgHyoushi, &MeterRadioGroup::indexChanged, this,
           [this](int index) { transport_->SetMeterSelection(index); });
-  connect(rgHyoushi, &MeterRadioGroup::itemChosen, this,
-          [this] { Guarded([this] { rgHyoushiClick(); }); });
-  const std::pair<QPushButton*, void (TMetronome::*)()> buttons[] = {
-      {btnStart, &TMetronome::btnStartClick}, {btnStop, &TMetronome::btnStopClick},
-      {btnOFF, &TMetronome::btnOFFClick},     {btnOpen, &TMetronome::btnOpenClick},
-      {btnSave, &TMetronome::btnSaveClick},   {btnHelp, &TMetronome::btnHelpClick},
-  };
-  for (const auto& [button, handler] : buttons) {
-    connect(button, &QPushButton::clicked, this,
-            [this, handler = handler] { Guarded([this, handler] { (this->*handler)(); }); });
+  // Each control's handler as the description names it, on the event its
+  // kind raises: a change of the scroll bar, a choice in the radio group, a
+  // button's click.
+  for (std::size_t row = 0; row < kMetronomeControls.size(); ++row) {
+    const ControlDesign& c = kMetronomeControls[row];
+    const auto handler = HandlerFor(c.handler);
+    if (handler == nullptr) continue;
+    const auto run = [this, handler] { Guarded([this, handler] { (this->*handler)(); }); };
+    QWidget* w = built[row];
+    switch (c.kind) {
+      case Kind::ScrollBar:
+        connect(static_cast<TempoScrollBar*>(w), &QScrollBar::valueChanged, this, run);
+        break;
+      case Kind::RadioGroup:
+        connect(static_cast<MeterRadioGroup*>(w), &MeterRadioGroup::itemChosen, this, run);
+        break;
+      case Kind::Button:
+        connect(static_cast<QPushButton*>(w), &QPushButton::clicked, this, run);
+        break;
+      default:
+        throw std::logic_error("a handler on a control that raises no event");
+    }
   }
   focusWatch_ = connect(qApp, &QApplication::focusChanged, this,
                         [this](QWidget*, QWidget* now) { UpdateDefaultButton(now); });

@@ -115,7 +115,9 @@ class TMetronome : public QWidget {
   void SaveOnClose();
 
   void BuildControls();
-  void WireHandlers();
+  using Method = void (TMetronome::*)();
+  static Method HandlerFor(Handler handler);
+  void WireHandlers(const std::array<QWidget*, kMetronomeControls.size()>& built);
   void FormCreate();
   void RunStartupSteps();
   void FinishStartup();

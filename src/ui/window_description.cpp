@@ -11,32 +11,26 @@ bool TakesFocus(Kind kind) {
          kind == Kind::Button;
 }
 
-void AppendChildren(std::string_view parent, std::vector<std::string_view>& chain) {
-  std::vector<const ControlDesign*> children;
-  for (const auto& c : kMetronomeControls) {
-    if (c.parent == parent && c.tab >= 0) children.push_back(&c);
+void AppendChildren(std::size_t parent, std::vector<std::size_t>& chain) {
+  std::vector<std::size_t> children;
+  for (std::size_t i = 0; i < kMetronomeControls.size(); ++i) {
+    if (kParentRows[i] == parent && kMetronomeControls[i].tab >= 0) children.push_back(i);
   }
-  std::stable_sort(children.begin(), children.end(),
-                   [](const ControlDesign* a, const ControlDesign* b) { return a->tab < b->tab; });
-  for (const ControlDesign* c : children) {
-    if (TakesFocus(c->kind)) chain.push_back(c->name);
-    AppendChildren(c->name, chain);
+  std::stable_sort(children.begin(), children.end(), [](std::size_t a, std::size_t b) {
+    return kMetronomeControls[a].tab < kMetronomeControls[b].tab;
+  });
+  for (std::size_t row : children) {
+    if (TakesFocus(kMetronomeControls[row].kind)) chain.push_back(row);
+    AppendChildren(row, chain);
   }
 }
 
 }  // namespace
 
-std::vector<std::string_view> TabChain() {
-  std::vector<std::string_view> chain;
-  AppendChildren("", chain);
+std::vector<std::size_t> TabChain() {
+  std::vector<std::size_t> chain;
+  AppendChildren(kNoRow, chain);
   return chain;
-}
-
-const ControlDesign* FindControl(std::string_view name) {
-  for (const auto& c : kMetronomeControls) {
-    if (c.name == name) return &c;
-  }
-  return nullptr;
 }
 
 ItemRect RadioItemRect(int index, int count, int columns, int groupWidth, int groupHeight,

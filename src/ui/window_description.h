@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -95,13 +96,43 @@ inline constexpr int kTempoLargeChange = 10;
 // default frame; Enter presses it).
 inline constexpr std::string_view kDefaultButton = "btnStart";
 
-// The names of the controls the keyboard reaches, in Tab order: siblings by
+// The row of the control named `name`; kNoRow when there is none.
+inline constexpr std::size_t kNoRow = kMetronomeControls.size();
+constexpr std::size_t RowOf(std::string_view name) {
+  for (std::size_t i = 0; i < kMetronomeControls.size(); ++i) {
+    if (kMetronomeControls[i].name == name) return i;
+  }
+  return kNoRow;
+}
+
+// RowOf where a constant is needed: a name that is not there does not
+// compile.
+consteval std::size_t Row(std::string_view name) {
+  const std::size_t row = RowOf(name);
+  if (row == kNoRow) throw "no control of that name";
+  return row;
+}
+
+// Each row's parent row; kNoRow for the window itself.
+inline constexpr std::array<std::size_t, kMetronomeControls.size()> kParentRows = [] {
+  std::array<std::size_t, kMetronomeControls.size()> rows{};
+  for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = RowOf(kMetronomeControls[i].parent);
+  return rows;
+}();
+
+// A control is built after its parent, which must be there (or the window).
+static_assert([] {
+  for (std::size_t i = 0; i < kMetronomeControls.size(); ++i) {
+    const bool ofWindow = kMetronomeControls[i].parent.empty();
+    if (ofWindow != (kParentRows[i] == kNoRow) || (!ofWindow && kParentRows[i] >= i)) return false;
+  }
+  return true;
+}());
+
+// The rows of the controls the keyboard reaches, in Tab order: siblings by
 // their tab place, a container's children where the container stands. The
 // radio group stands for its selected item.
-std::vector<std::string_view> TabChain();
-
-// The design of a control by name; nullptr if there is none.
-const ControlDesign* FindControl(std::string_view name);
+std::vector<std::size_t> TabChain();
 
 // Where item `index` of a radio group lies inside the group, for a group of
 // the given size with `count` items in `columns` columns and a font of line
