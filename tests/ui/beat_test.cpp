@@ -22,14 +22,27 @@ namespace {
 using pendlo::testing::FakeClock;
 using testing::TempDir;
 
-// Records each click the ticks play: 'A' for "pi.wav", 'p' for "po.wav".
+// Records each click the ticks play: 'A' for "pi.wav", 'p' for "po.wav",
+// '!' for one played with the beat lock held.
 class RecordingLink final : public SoundLink {
  public:
   explicit RecordingLink(std::shared_ptr<FakeClock> clock) : clock_(std::move(clock)) {}
   std::shared_ptr<Clock> TimerClock() override { return clock_; }
   void Play(const std::string& path, Micros due) override {
+    // The tick must not hold the beat lock while it calls into the player:
+    // a slow output would then hold up the window's every change.
+    bool lockFree = true;
+    if (engine != nullptr) {
+      std::thread([&] {
+        lockFree = engine->Mutex().try_lock();
+        if (lockFree) engine->Mutex().unlock();
+      }).join();
+    }
     std::lock_guard lock(mutex_);
-    clicks_ += path.ends_with("/pi.wav") ? 'A' : path.ends_with("/po.wav") ? 'p' : '?';
+    clicks_ += !lockFree                   ? '!'
+               : path.ends_with("/pi.wav") ? 'A'
+               : path.ends_with("/po.wav") ? 'p'
+                                           : '?';
     dues_.push_back(due);
   }
   Micros HeardAt(Micros) override { return steadyNowMicros(); }
@@ -39,6 +52,8 @@ class RecordingLink final : public SoundLink {
     std::lock_guard lock(mutex_);
     return clicks_;
   }
+  BeatEngine* engine = nullptr;  // set before Start
+
   std::vector<Micros> Dues() {
     std::lock_guard lock(mutex_);
     return dues_;
@@ -61,6 +76,7 @@ struct Rig {
     auto recording = std::make_unique<RecordingLink>(clock);
     link = recording.get();
     w = testing::MakeWindow(dir.Path(), std::move(recording));
+    link->engine = &w->Beat().Engine();
   }
   // Runs n ticks; returns their due times.
   std::vector<Micros> Ticks(int n) {
