@@ -28,8 +28,8 @@
 
 #include "engine/beat_state.h"
 #include "engine/tick_sequencer.h"
-#include "soak/grid_check.h"
 #include "files/click_images.h"
+#include "soak/grid_check.h"
 #include "sound/click_player.h"
 #include "sound/sound_server.h"
 #include "sound/temp_dir.h"
