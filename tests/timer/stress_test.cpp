@@ -14,14 +14,15 @@
 namespace pendlo {
 namespace {
 
-class StressEffects final : public TickEffects {
+// Applies each tick's decision as the transport does: the period, then the
+// click (counted).
+class StressEffects final {
  public:
   explicit StressEffects(TMMTimer& timer) : timer_(timer) {}
-  void SetTimerInterval(std::uint32_t ms) override { timer_.SetInterval(ms); }
-  void PlayClick(Click click, std::int64_t) override {
-    (click == Click::Accent ? accents : plains).fetch_add(1, std::memory_order_relaxed);
+  void Apply(const TickDecision& d) {
+    if (d.nextInterval != 0) timer_.SetInterval(d.nextInterval);
+    (d.click == Click::Accent ? accents : plains).fetch_add(1, std::memory_order_relaxed);
   }
-  void LightBar(Click, std::int64_t) override {}
   std::atomic<int> accents{0}, plains{0};
 
  private:
@@ -32,10 +33,10 @@ TEST(EngineTimerStress, GuiChangesWhileTicking) {
   BeatEngine engine;
   TMMTimer timer;
   StressEffects effects(timer);
-  TickSequencer sequencer(engine, effects);
+  TickSequencer sequencer(engine);
   std::atomic<bool> badPosition{false};
   timer.SetOnTimer([&](TMMTimer& t) {
-    sequencer.MMTimerTimer(t.DueTime());
+    effects.Apply(sequencer.MMTimerTimer(t.DueTime()));
     const BeatState s = engine.Snapshot();
     if (s.Beat < 1 || s.Beat > kMaxNotes + 1 || s.CurGroup < 1 || s.CurGroup > kMaxGroups)
       badPosition = true;
