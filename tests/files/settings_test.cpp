@@ -14,9 +14,9 @@ namespace pendlo {
 namespace {
 
 using testing::FaultyFileSystem;
-using testing::ReadBytes;
+using testing::ReadFile;
 using testing::TempDir;
-using testing::WriteBytes;
+using testing::WriteFile;
 
 using namespace std::string_literals;
 
@@ -123,7 +123,7 @@ TEST(SettingsFileTest, WritesFourCrLfLinesThatReadBack) {
   TempDir dir;
   for (const auto& row : rows) {
     SaveSettings(dir.path(), row.settings);
-    EXPECT_EQ(ReadBytes(dir / "init.sav"), row.bytes);
+    EXPECT_EQ(ReadFile(dir / "init.sav"), row.bytes);
     SettingsReader reader = OpenSettings(dir.path());
     EXPECT_EQ(reader.ReadLine(), row.settings.tempo);
     EXPECT_EQ(reader.ReadLine(), row.settings.meter);
@@ -147,7 +147,7 @@ TEST(SettingsFileTest, OpenFailuresCarryTheirCode) {
   EXPECT_EQ(codeOf(dir.path()), std::make_pair(2, dir / "init.sav: ﾌｧｲﾙが見つかりません"));
   std::filesystem::create_directory(dir / "init.sav");
   EXPECT_EQ(codeOf(dir.path()), std::make_pair(5, dir / "init.sav: ﾌｧｲﾙへのｱｸｾｽが拒否されました"));
-  WriteBytes(dir / "plain", "");
+  WriteFile(dir / "plain", "");
   EXPECT_EQ(codeOf(dir / "plain/"), std::make_pair(3, dir / "plain/init.sav: 不正なﾌｧｲﾙ名です"));
 }
 
@@ -167,7 +167,7 @@ TEST(SettingsFileTest, FailedSaveKeepsTheOldSettings) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     TempDir dir;
-    WriteBytes(dir / "init.sav", "72\r\n3\r\n73\r\n42\r\n");
+    WriteFile(dir / "init.sav", "72\r\n3\r\n73\r\n42\r\n");
     FaultyFileSystem fs;
     fs.writeBudget = row.writeBudget;
     fs.syncErr = row.syncErr;
@@ -180,7 +180,7 @@ TEST(SettingsFileTest, FailedSaveKeepsTheOldSettings) {
       EXPECT_EQ(e.Code(), row.code);
       EXPECT_EQ(e.what(), dir / "init.sav: " + row.message);
     }
-    EXPECT_EQ(ReadBytes(dir / "init.sav"), "72\r\n3\r\n73\r\n42\r\n");
+    EXPECT_EQ(ReadFile(dir / "init.sav"), "72\r\n3\r\n73\r\n42\r\n");
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"init.sav"});
   }
 }

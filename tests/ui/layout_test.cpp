@@ -35,7 +35,7 @@ QString TextOf(QWidget* w) {
 
 TEST(Layout, EveryControlMatchesTheDescription) {
   TempDir dir;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   for (const ControlDesign& c : kMetronomeControls) {
     SCOPED_TRACE(std::string(c.name));
     QWidget* control = w->Control(c.name);
@@ -58,7 +58,7 @@ TEST(Layout, EveryControlMatchesTheDescription) {
 
 TEST(Layout, WindowProperties) {
   TempDir dir;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   EXPECT_EQ(w->windowTitle(), " Pendlo");
   EXPECT_EQ(w->size(), QSize(456, 324));
   EXPECT_EQ(w->minimumSize(), QSize(456, 324));
@@ -94,7 +94,7 @@ TEST(Layout, MeterItemsFollowThePlacementRule) {
       {9, {260, 16, 84, 16}}, {10, {260, 32, 84, 16}},
   };
   TempDir dir;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   ASSERT_EQ(w->rgHyoushi->Count(), 11);
   for (const auto& row : rows) {
     EXPECT_EQ(w->rgHyoushi->Item(row.index)->geometry(), row.rect) << row.index;
@@ -107,7 +107,7 @@ TEST(Layout, MeterItemsFollowThePlacementRule) {
 
 TEST(Layout, TabVisitsTheControlsInOrderStartingAtTheScrollBar) {
   TempDir dir;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   ASSERT_EQ(QApplication::focusWidget(), w->scrBarTempo);
   const std::vector<QWidget*> expected = {
       w->rgHyoushi->Item(3), w->memList, w->btnOpen, w->btnSave,

@@ -1,4 +1,4 @@
-#include "sound/sound_server.h"
+#include "support/sound_server.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "sound/audio_clock.h"
-#include "sound/graph_recorder.h"
+#include "support/graph_recorder.h"
 
 extern char** environ;
 
