@@ -1,6 +1,5 @@
 #include "faults/fault_fixture.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -50,18 +49,6 @@ bool Tmpfs::RemountReadOnly(std::string* why) {
     return false;
   }
   return true;
-}
-
-std::set<std::string> ListDir(const std::string& dir) {
-  std::set<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (const dirent* e = readdir(d)) {
-      const std::string name = e->d_name;
-      if (name != "." && name != "..") names.insert(name);
-    }
-    closedir(d);
-  }
-  return names;
 }
 
 std::size_t FillDisk(const std::string& dir, const std::string& name) {

@@ -21,6 +21,7 @@
 namespace pendlo::faults {
 
 using testing::Environment;
+using testing::ListDir;
 using testing::NoSoundServer;
 using testing::Program;
 using testing::ReadFile;
@@ -50,9 +51,6 @@ class Tmpfs {
   testing::TempDir dir_;
   bool mounted_ = false;
 };
-
-// The names in dir, without "." and "..".
-std::set<std::string> ListDir(const std::string& dir);
 
 // Fills the file system holding dir until not one more byte fits, by
 // writing a file named name; the bytes written.

@@ -37,7 +37,7 @@ TEST(PrepareFilesTest, FirstStartInAnEmptyDirectoryWritesTheThreeFiles) {
   TempDir dir;
   const Images images;
   PrepareFiles(dir.path(), images.accent, images.plain);
-  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"init.sav", "pi.wav", "po.wav"}));
+  EXPECT_EQ(testing::ListDir(dir.path()), (std::set<std::string>{"init.sav", "pi.wav", "po.wav"}));
   EXPECT_EQ(ReadFile(dir / "pi.wav"), images.AccentBytes());
   EXPECT_EQ(ReadFile(dir / "po.wav"), images.PlainBytes());
   EXPECT_EQ(ReadFile(dir / "init.sav"), "-10000\r\n");
@@ -74,7 +74,8 @@ TEST(PrepareFilesTest, ADirectoryInTheWayIsRefusedAndTheOtherFilesAreStillMade) 
       EXPECT_EQ(e.what(), dir / name + ": " + kAccessDenied);
     }
     EXPECT_TRUE(std::filesystem::is_directory(dir / name));
-    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"init.sav", "pi.wav", "po.wav"}));
+    EXPECT_EQ(testing::ListDir(dir.path()),
+              (std::set<std::string>{"init.sav", "pi.wav", "po.wav"}));
   }
 }
 
@@ -106,7 +107,7 @@ TEST(PrepareFilesTest, FailuresLeaveNoPartFile) {
       EXPECT_EQ(e.what(), dir / "pi.wav: " + row.message);  // the first that failed
     }
     // A cut "pi.wav" would count as present at every later start.
-    for (const auto& name : dir.Names()) {
+    for (const auto& name : testing::ListDir(dir.path())) {
       if (name == "pi.wav") {
         EXPECT_EQ(ReadFile(dir / name), images.AccentBytes());
       }

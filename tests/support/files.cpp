@@ -2,7 +2,6 @@
 
 #include <stdlib.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -39,13 +38,6 @@ std::string TempDir::Read(const std::string& name) const {
   return ReadFile(File(name), "");
 }
 
-std::vector<std::string> TempDir::Names() const {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(path_)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 std::string ReadFile(const std::string& path, std::string_view missing) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::string(missing);
@@ -56,6 +48,13 @@ std::string ReadFile(const std::string& path, std::string_view missing) {
 
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::set<std::string> ListDir(const std::string& dir) {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(dir, ec)) names.insert(e.path().filename().string());
+  return names;
 }
 
 }  // namespace pendlo::testing

@@ -2,9 +2,9 @@
 // with plain stdio (not the files layer under test).
 #pragma once
 
+#include <set>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace pendlo::testing {
 
@@ -32,8 +32,6 @@ class TempDir {
     return WriteBytes(name, bytes.data(), bytes.size());
   }
   std::string Read(const std::string& name) const;
-  // The names in the directory, sorted: to check that no temporary is left.
-  std::vector<std::string> Names() const;
 
  private:
   std::string WriteBytes(const std::string& name, const void* data, std::size_t size) const;
@@ -44,5 +42,8 @@ class TempDir {
 std::string ReadFile(const std::string& path, std::string_view missing = "<missing>");
 
 void WriteFile(const std::string& path, const std::string& bytes);
+
+// The names in dir: to check that no temporary file is left behind.
+std::set<std::string> ListDir(const std::string& dir);
 
 }  // namespace pendlo::testing
