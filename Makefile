@@ -4,13 +4,17 @@
 PRESET ?= default
 BUILD   = build/$(PRESET)
 
-.PHONY: run test deps build sanitize asan tsan fuzz soak format format-check clean
+.PHONY: run test unit deps build sanitize asan tsan fuzz soak format format-check clean
 
 run: build
 	./$(BUILD)/src/app/pendlo
 
 test: build
 	ctest --preset $(PRESET)
+
+# The quick loop: no sound server, no display, no real program started.
+unit: build
+	ctest --preset $(PRESET) -L unit
 
 deps:
 	@bash tools/install-deps.sh

@@ -38,9 +38,9 @@
 #include "engine/beat_state.h"
 #include "engine/tick_sequencer.h"
 #include "files/click_images.h"
-#include "sound/click_onsets.h"
 #include "sound/click_player.h"
-#include "sound/sound_server.h"
+#include "support/click_onsets.h"
+#include "support/sound_server.h"
 #include "timer/mmtimer.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "sound/graph_recorder.h"
+#include "support/graph_recorder.h"
 
 namespace {
 volatile sig_atomic_t stopped = 0;

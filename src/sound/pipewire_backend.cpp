@@ -125,9 +125,13 @@ class PipeWireBackend final : public AudioBackend {
       error = std::string("no PipeWire daemon: ") + std::strerror(errno);
       return false;
     }
+    // PipeWire's method macros cast in C style.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wold-style-cast"
     pw_core_add_listener(core_, &coreListener_, &kCoreEvents, this);
     // One round trip proves the daemon answers, and brings its clock rate.
     syncSeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
+#pragma GCC diagnostic pop
     if (!Await([&] { return synced_; })) {
       error = "the PipeWire daemon does not answer";
       return false;

@@ -4,9 +4,7 @@
 // settings before the program ends.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <QGuiApplication>
 #include <algorithm>
@@ -14,14 +12,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <memory>
 #include <thread>
 
-#include "sound/click_onsets.h"
-#include "sound/sound_server.h"
-
-extern char** environ;
+#include "support/click_onsets.h"
+#include "support/files.h"
+#include "support/program.h"
+#include "support/sound_server.h"
 
 namespace pendlo {
 namespace {
@@ -41,13 +38,6 @@ std::string Shell(const std::string& command) {
   return out;
 }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // The sound server's name.
 class EndToEnd : public ::testing::TestWithParam<std::string> {
  protected:
@@ -57,29 +47,13 @@ class EndToEnd : public ::testing::TestWithParam<std::string> {
     }
     std::string error;
     ASSERT_TRUE(server_.Start(&error)) << error;
-    dir_ = fs::temp_directory_path() / ("pendlo-e2e-" + std::to_string(getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     // In a directory of its own the program keeps its data files there.
-    fs::copy_file(PENDLO_BINARY, dir_ / "pendlo");
-  }
-  void TearDown() override {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
-  void Write(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir_ / name, std::ios::binary) << bytes;
+    fs::copy_file(PENDLO_BINARY, dir_.File("pendlo"));
   }
 
   void Launch() {
-    const std::string exe = (dir_ / "pendlo").string();
-    char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
-    ASSERT_EQ(posix_spawn(&pid_, exe.c_str(), nullptr, nullptr, argv, environ), 0);
+    program_ = std::make_unique<testing::Program>();
+    ASSERT_TRUE(program_->Start(dir_.File("pendlo"), testing::Environment({})));
   }
 
   // The program's window id once it is mapped, or "".
@@ -94,13 +68,9 @@ class EndToEnd : public ::testing::TestWithParam<std::string> {
 
   // Ends the program with SIGTERM; its exit status.
   int Terminate() {
-    kill(pid_, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    kill(program_->pid(), SIGTERM);
+    const int status = program_->AwaitExit(std::chrono::seconds(5));
+    return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
   // Starts the program with the settings, presses Start with Enter (the
@@ -125,8 +95,8 @@ class EndToEnd : public ::testing::TestWithParam<std::string> {
   }
 
   SoundServer server_{GetParam(), 48000};
-  fs::path dir_;
-  pid_t pid_ = -1;
+  testing::TempDir dir_;
+  std::unique_ptr<testing::Program> program_;
 };
 
 std::string Kinds(const std::vector<testing::FoundClick>& clicks) {
@@ -193,10 +163,10 @@ TEST_P(EndToEnd, MeterOfFourAndIrregularMeter322) {
     for (int attempt = 0; attempt < 2; ++attempt) {
       // Written in a form the program reads but never writes ("+240", LF
       // alone), so the check below sees that the save really happened.
-      Write("init.sav", std::string("+") + row.settings);
+      dir_.Write("init.sav", std::string("+") + row.settings);
       std::string text = row.text;
       for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
-      Write("dtp.sav", text);
+      dir_.Write("dtp.sav", text);
       clicks = MergeFragments(RecordRun(3.0), server_.Rate() / 50);
       if (Steady(clicks, row.periodFrames)) break;
     }
@@ -231,13 +201,13 @@ TEST_P(EndToEnd, MeterOfFourAndIrregularMeter322) {
     // neighbours 235 and 245.
     EXPECT_NEAR(MedianGap(clicks), row.periodFrames, row.periodFrames / 50) << "median gap";
     // SIGTERM saved what the window showed.
-    EXPECT_EQ(ReadFile(dir_ / "init.sav"), row.settings);
-    EXPECT_EQ(ReadFile(dir_ / "dtp.sav"), row.text);
+    EXPECT_EQ(dir_.Read("init.sav"), row.settings);
+    EXPECT_EQ(dir_.Read("dtp.sav"), row.text);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, EndToEnd, ::testing::ValuesIn(SoundServer::Names()),
-                         [](const auto& info) { return info.param; });
+                         [](const auto& p) { return p.param; });
 
 }  // namespace
 }  // namespace pendlo

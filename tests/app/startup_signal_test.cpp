@@ -16,18 +16,19 @@
 #include <string>
 
 #include "app/termination.h"
-#include "faults/fault_fixture.h"
+#include "support/files.h"
+#include "support/program.h"
 
 namespace pendlo {
 namespace {
 
-using faults::Environment;
-using faults::NoSoundServer;
-using faults::Program;
-using faults::ReadFile;
-using faults::ScratchDir;
-using faults::WaitFor;
-using faults::WriteFile;
+using testing::Environment;
+using testing::NoSoundServer;
+using testing::Program;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WaitFor;
+using testing::WriteFile;
 
 // Generous: a loaded CI machine under the sanitizers starts Qt slowly.
 constexpr auto kPatience = std::chrono::seconds(30);
@@ -56,7 +57,7 @@ TEST(StartupSignal, TerminationDuringStartupSavesWhatWasRead) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    ScratchDir scratch, runtime;
+    TempDir scratch, runtime;
     const std::string dir = scratch.path();
     std::filesystem::copy_file(PENDLO_BINARY, dir + "pendlo");
     row.prepare(dir);
@@ -117,7 +118,7 @@ class SilentDisplay {
 TEST(StartupSignal, AStartupStuckWhereNothingAnswersEndsPromptly) {
   SilentDisplay display;
   if (display.Name().empty()) GTEST_SKIP() << "no free display port";
-  ScratchDir scratch, runtime;
+  TempDir scratch, runtime;
   const std::string dir = scratch.path();
   std::filesystem::copy_file(PENDLO_BINARY, dir + "pendlo");
   WriteFile(dir + "init.sav", "+120\r\n9\r\n10\r\n20\r\n");

@@ -1,6 +1,6 @@
-// Helpers shared by the fault tests: scratch directories, whole-file reads
-// and a small tmpfs the test mounts itself, so that a full or read-only disk
-// is a real one rather than an injected error.
+// Helpers shared by the fault tests: a small tmpfs the test mounts itself,
+// so that a full or read-only disk is a real one rather than an injected
+// error; hostile files; a guard against hangs.
 #pragma once
 
 #include <sys/types.h>
@@ -15,23 +15,19 @@
 #include <thread>
 #include <vector>
 
+#include "support/files.h"
+#include "support/program.h"
+
 namespace pendlo::faults {
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it on destruction.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  // The directory with a trailing "/", as the files layer takes it.
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using testing::Environment;
+using testing::ListDir;
+using testing::NoSoundServer;
+using testing::Program;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WaitFor;
+using testing::WriteFile;
 
 // A tmpfs of a given size mounted on a directory of its own; unmounted on
 // destruction.
@@ -52,18 +48,9 @@ class Tmpfs {
   std::string path() const { return dir_.path(); }
 
  private:
-  ScratchDir dir_;
+  testing::TempDir dir_;
   bool mounted_ = false;
 };
-
-// The whole file, or "<missing>" when it cannot be read.
-std::string ReadFile(const std::string& path);
-
-// Writes bytes to path with plain stdio (not the files layer under test).
-void WriteFile(const std::string& path, const std::string& bytes);
-
-// The names in dir, without "." and "..".
-std::set<std::string> ListDir(const std::string& dir);
 
 // Fills the file system holding dir until not one more byte fits, by
 // writing a file named name; the bytes written.
@@ -110,42 +97,5 @@ class HangGuard {
   bool finished_ = false;
   std::thread watch_;
 };
-
-// --- The real program -------------------------------------------------------------
-
-// This process's environment with the overrides ("NAME=value") in place.
-std::vector<std::string> Environment(const std::vector<std::string>& overrides);
-
-// The overrides that run the program on the offscreen platform with no
-// sound server (the client library finds nothing at a socket of runtimeDir
-// and must not start a server of its own).
-std::vector<std::string> NoSoundServer(const std::string& runtimeDir);
-
-// A copy of the program run by a test; killed on destruction if still running.
-class Program {
- public:
-  Program() = default;
-  ~Program();
-  Program(const Program&) = delete;
-  Program& operator=(const Program&) = delete;
-
-  // Starts exe with env, its stderr written to errFile and its working
-  // directory cwd when given; false on failure.
-  bool Start(const std::string& exe, std::vector<std::string> env, const std::string& errFile = {},
-             const std::string& cwd = {});
-  pid_t pid() const { return pid_; }
-  // Waits until it ends, at most limit: its exit status (waitpid form), or
-  // -1 when it is still running then.
-  int AwaitExit(std::chrono::milliseconds limit);
-  // Whether its main thread waits in an event loop (poll), as it does once
-  // start-up is through or an error box is open.
-  bool WaitsForEvents() const;
-
- private:
-  pid_t pid_ = -1;
-};
-
-// Polls cond every 10 ms until it is true or limit passes: its last value.
-bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit);
 
 }  // namespace pendlo::faults

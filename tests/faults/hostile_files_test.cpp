@@ -129,7 +129,7 @@ TEST(HostileFiles, StartupCloseOpenAndSave) {
     SCOPED_TRACE(row.name);
     if ((row.who == Who::kRoot && !root) || (row.who == Who::kUser && root)) continue;
     const HangGuard guard(row.name, kCaseLimit);
-    ScratchDir scratch;
+    TempDir scratch;
     const std::string dir = scratch.path();
     const std::string path = dir + row.file;
     WriteFile(dir + "init.sav", kSettings);

@@ -50,7 +50,7 @@ TEST(KilledSave, EveryFileIsWhollyOldOrNewAfterSigkill) {
   const std::string textB = BigText('B');
   // The file forms of both contents, as the real files layer writes them.
   // Timing them gives the length of one A-and-B round of the child below.
-  ScratchDir reference;
+  TempDir reference;
   const auto start = std::chrono::steady_clock::now();
   SaveAll(reference.path(), false, textA, textB);
   const std::string settingsA = ReadFile(reference.path() + "init.sav");
@@ -63,7 +63,7 @@ TEST(KilledSave, EveryFileIsWhollyOldOrNewAfterSigkill) {
   ASSERT_NE(dtpA, dtpB);
   ASSERT_GT(dtpA.size(), 200000u);
 
-  ScratchDir data;
+  TempDir data;
   const std::string dir = data.path();
   SaveAll(dir, false, textA, textB);
 

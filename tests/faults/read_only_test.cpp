@@ -74,7 +74,7 @@ TEST(ReadOnlyDirectory, WithNoDataDirectoryTheProgramWritesNowhere) {
   const std::string dir = disk.path();
   std::filesystem::copy_file(PENDLO_BINARY, dir + "pendlo");
   if (!disk.RemountReadOnly(&why)) GTEST_SKIP() << why;
-  ScratchDir cwd, runtime;
+  TempDir cwd, runtime;
   auto overrides = NoSoundServer(runtime.path());
   overrides.push_back("XDG_DATA_HOME=" + dir + "data");
   Program program;

@@ -18,7 +18,7 @@ namespace {
 constexpr auto kPatience = std::chrono::seconds(30);
 
 TEST(TwoCopies, BothStartAndEndOnSigtermLeavingWholeFiles) {
-  ScratchDir scratch;
+  TempDir scratch;
   const std::string dir = scratch.path();
   ASSERT_FALSE(dir.empty());
   // In a directory of its own the program keeps its data files there.
@@ -33,7 +33,7 @@ TEST(TwoCopies, BothStartAndEndOnSigtermLeavingWholeFiles) {
   std::string text;
   for (char c : lfText) text += c == '\n' ? std::string("\r\n") : std::string(1, c);
 
-  ScratchDir runtime;
+  TempDir runtime;
   const auto env = Environment(NoSoundServer(runtime.path()));
   Program first, second;
   ASSERT_TRUE(first.Start(dir + "pendlo", env));

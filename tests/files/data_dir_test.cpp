@@ -10,7 +10,7 @@ namespace {
 
 using testing::FaultyFileSystem;
 using testing::TempDir;
-using testing::WriteBytes;
+using testing::WriteFile;
 
 TEST(DataDirTest, UserDataDirFollowsXdgRules) {
   const struct {
@@ -55,7 +55,7 @@ TEST(DataDirTest, UsesTheExecutableDirectoryOnlyWhenWritable) {
 
   // Neither usable: an error naming the user's directory, never a fall back
   // to the working directory.
-  WriteBytes(dir / "file", "");
+  WriteFile(dir / "file", "");
   FaultyFileSystem nowhere;
   nowhere.accessErr = EACCES;
   const struct {

@@ -11,9 +11,9 @@ namespace pendlo {
 namespace {
 
 using testing::FaultyFileSystem;
-using testing::ReadBytes;
+using testing::ReadFile;
 using testing::TempDir;
-using testing::WriteBytes;
+using testing::WriteFile;
 
 constexpr const char* kWriteError = "ｽﾄﾘｰﾑへの書き込みｴﾗｰ";
 constexpr const char* kMemoLimit = "文字列の大きさが ﾒﾓ の制限を越えました";
@@ -43,22 +43,22 @@ TEST(DefinitionFileTest, SaveAndLoadKeepEveryByte) {
   };
   TempDir dir;
   for (const std::string file : files) {
-    WriteBytes(dir / "a.dtp", file);
+    WriteFile(dir / "a.dtp", file);
     const std::string text = LoadDefinitionText(dir / "a.dtp");
     SaveDefinitionText(dir / "b.dtp", text);
-    EXPECT_EQ(ReadBytes(dir / "b.dtp"), file);
+    EXPECT_EQ(ReadFile(dir / "b.dtp"), file);
   }
   SaveDefinitionText(dir / "c.dtp", "1\n2\n");
-  EXPECT_EQ(ReadBytes(dir / "c.dtp"), "1\r\n2\r\n");
+  EXPECT_EQ(ReadFile(dir / "c.dtp"), "1\r\n2\r\n");
   EXPECT_EQ(LoadDefinitionText(dir / "c.dtp"), "1\n2\n");
 }
 
 TEST(DefinitionFileTest, RefusesAFileOverTheMemoLimitWithoutReadingIt) {
   TempDir dir;
-  WriteBytes(dir / "max.dtp", std::string(kMemoLimitBytes, '1'));
+  WriteFile(dir / "max.dtp", std::string(kMemoLimitBytes, '1'));
   EXPECT_EQ(LoadDefinitionText(dir / "max.dtp").size(), kMemoLimitBytes);
 
-  WriteBytes(dir / "big.dtp", std::string(kMemoLimitBytes + 1, '1'));
+  WriteFile(dir / "big.dtp", std::string(kMemoLimitBytes + 1, '1'));
   FaultyFileSystem fs;
   try {
     LoadDefinitionText(dir / "big.dtp", fs);
@@ -101,7 +101,7 @@ TEST(DefinitionFileTest, FailedSaveLeavesTheOldFileWhole) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     TempDir dir;
-    WriteBytes(dir / "r.dtp", old);
+    WriteFile(dir / "r.dtp", old);
     FaultyFileSystem fs;
     fs.writeBudget = row.writeBudget;
     fs.writeErr = row.writeErr;
@@ -116,15 +116,15 @@ TEST(DefinitionFileTest, FailedSaveLeavesTheOldFileWhole) {
       EXPECT_EQ(e.what(), row.createError ? "ﾌｧｲﾙ " + (dir / "r.dtp") + " を作成できません"
                                           : std::string(kWriteError));
     }
-    EXPECT_EQ(ReadBytes(dir / "r.dtp"), old);
-    EXPECT_EQ(dir.Names(), std::vector<std::string>{"r.dtp"});
+    EXPECT_EQ(ReadFile(dir / "r.dtp"), old);
+    EXPECT_EQ(testing::ListDir(dir.path()), std::set<std::string>{"r.dtp"});
   }
 }
 
 TEST(DefinitionFileTest, SaveErrorsForPathsThatCannotBeFiles) {
   TempDir dir;
   std::filesystem::create_directory(dir / "folder.dtp");
-  WriteBytes(dir / "plain", "");
+  WriteFile(dir / "plain", "");
   for (const std::string& path : {dir / "folder.dtp", dir / "no/such.dtp", dir / "plain/x.dtp"}) {
     try {
       SaveDefinitionText(path, "1");
@@ -158,7 +158,7 @@ TEST(DefinitionFileTest, HowAFileIsReplaced) {
     if (row.otherOwner && ::geteuid() != 0) continue;
     TempDir dir;
     const std::string path = dir / "r.dtp";
-    WriteBytes(path, "1");
+    WriteFile(path, "1");
     ::chmod(path.c_str(), row.mode);
     if (row.otherOwner) {
       ASSERT_EQ(::chown(path.c_str(), other, other), 0);
@@ -175,27 +175,27 @@ TEST(DefinitionFileTest, HowAFileIsReplaced) {
     EXPECT_EQ(after.st_mode & 07777, row.modeAfter);
     EXPECT_EQ(after.st_uid, before.st_uid);
     ::chmod(path.c_str(), 0600);
-    EXPECT_EQ(ReadBytes(path), row.text);
-    EXPECT_EQ(dir.Names(), std::vector<std::string>{"r.dtp"});
+    EXPECT_EQ(ReadFile(path), row.text);
+    EXPECT_EQ(testing::ListDir(dir.path()), std::set<std::string>{"r.dtp"});
   }
 }
 
 TEST(DefinitionFileTest, ReadOnlyDirectory) {
   if (::geteuid() == 0) GTEST_SKIP() << "root ignores directory permissions";
   TempDir dir;
-  WriteBytes(dir / "r.dtp", "1");
+  WriteFile(dir / "r.dtp", "1");
   std::filesystem::permissions(
       dir.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   // The writable file is overwritten in place; a new one cannot be made.
   SaveDefinitionText(dir / "r.dtp", "2");
-  EXPECT_EQ(ReadBytes(dir / "r.dtp"), "2");
+  EXPECT_EQ(ReadFile(dir / "r.dtp"), "2");
   EXPECT_THROW(SaveDefinitionText(dir / "new.dtp", "2"), EFCreateError);
 }
 
 TEST(DefinitionFileTest, SaveReplacesThroughLinksAndKeepsPermissions) {
   TempDir dir;
   std::filesystem::create_directory(dir / "real");
-  WriteBytes(dir / "real/r.dtp", "1");
+  WriteFile(dir / "real/r.dtp", "1");
   ::chmod((dir / "real/r.dtp").c_str(), 0640);
   std::filesystem::create_symlink("real/r.dtp", dir / "link.dtp");  // relative
   std::filesystem::create_symlink(dir / "link.dtp", dir / "chain.dtp");
@@ -204,14 +204,14 @@ TEST(DefinitionFileTest, SaveReplacesThroughLinksAndKeepsPermissions) {
   SaveDefinitionText(dir / "chain.dtp", "2\n");
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "chain.dtp"));
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.dtp"));
-  EXPECT_EQ(ReadBytes(dir / "real/r.dtp"), "2\r\n");
+  EXPECT_EQ(ReadFile(dir / "real/r.dtp"), "2\r\n");
   struct stat st {};
   ASSERT_EQ(::stat((dir / "real/r.dtp").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
 
   SaveDefinitionText(dir / "dangling.dtp", "3");
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "dangling.dtp"));
-  EXPECT_EQ(ReadBytes(dir / "real/new.dtp"), "3");
+  EXPECT_EQ(ReadFile(dir / "real/new.dtp"), "3");
 
   std::filesystem::create_symlink("loop2.dtp", dir / "loop1.dtp");
   std::filesystem::create_symlink("loop1.dtp", dir / "loop2.dtp");

@@ -14,9 +14,9 @@ namespace pendlo {
 namespace {
 
 using testing::FaultyFileSystem;
-using testing::ReadBytes;
+using testing::ReadFile;
 using testing::TempDir;
-using testing::WriteBytes;
+using testing::WriteFile;
 
 constexpr const char* kAccessDenied = "ﾌｧｲﾙへのｱｸｾｽが拒否されました";
 
@@ -37,23 +37,23 @@ TEST(PrepareFilesTest, FirstStartInAnEmptyDirectoryWritesTheThreeFiles) {
   TempDir dir;
   const Images images;
   PrepareFiles(dir.path(), images.accent, images.plain);
-  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"init.sav", "pi.wav", "po.wav"}));
-  EXPECT_EQ(ReadBytes(dir / "pi.wav"), images.AccentBytes());
-  EXPECT_EQ(ReadBytes(dir / "po.wav"), images.PlainBytes());
-  EXPECT_EQ(ReadBytes(dir / "init.sav"), "-10000\r\n");
+  EXPECT_EQ(testing::ListDir(dir.path()), (std::set<std::string>{"init.sav", "pi.wav", "po.wav"}));
+  EXPECT_EQ(ReadFile(dir / "pi.wav"), images.AccentBytes());
+  EXPECT_EQ(ReadFile(dir / "po.wav"), images.PlainBytes());
+  EXPECT_EQ(ReadFile(dir / "init.sav"), "-10000\r\n");
   EXPECT_EQ(OpenSettings(dir.path()).ReadLine(), kNoSettings);
 }
 
 TEST(PrepareFilesTest, NeverOpensAFileThatExists) {
   TempDir dir;
   const Images images;
-  WriteBytes(dir / "pi.wav", "my own click");
-  WriteBytes(dir / "init.sav", "120\r\n9\r\n100\r\n50\r\n");
+  WriteFile(dir / "pi.wav", "my own click");
+  WriteFile(dir / "init.sav", "120\r\n9\r\n100\r\n50\r\n");
   FaultyFileSystem fs;
   PrepareFiles(dir.path(), images.accent, images.plain, fs);
-  EXPECT_EQ(ReadBytes(dir / "pi.wav"), "my own click");
-  EXPECT_EQ(ReadBytes(dir / "init.sav"), "120\r\n9\r\n100\r\n50\r\n");
-  EXPECT_EQ(ReadBytes(dir / "po.wav"), images.PlainBytes());
+  EXPECT_EQ(ReadFile(dir / "pi.wav"), "my own click");
+  EXPECT_EQ(ReadFile(dir / "init.sav"), "120\r\n9\r\n100\r\n50\r\n");
+  EXPECT_EQ(ReadFile(dir / "po.wav"), images.PlainBytes());
   for (const auto& path : fs.opened) {
     EXPECT_NE(path, dir / "pi.wav");
     EXPECT_NE(path, dir / "init.sav");
@@ -74,7 +74,8 @@ TEST(PrepareFilesTest, ADirectoryInTheWayIsRefusedAndTheOtherFilesAreStillMade) 
       EXPECT_EQ(e.what(), dir / name + ": " + kAccessDenied);
     }
     EXPECT_TRUE(std::filesystem::is_directory(dir / name));
-    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"init.sav", "pi.wav", "po.wav"}));
+    EXPECT_EQ(testing::ListDir(dir.path()),
+              (std::set<std::string>{"init.sav", "pi.wav", "po.wav"}));
   }
 }
 
@@ -106,12 +107,12 @@ TEST(PrepareFilesTest, FailuresLeaveNoPartFile) {
       EXPECT_EQ(e.what(), dir / "pi.wav: " + row.message);  // the first that failed
     }
     // A cut "pi.wav" would count as present at every later start.
-    for (const auto& name : dir.Names()) {
+    for (const auto& name : testing::ListDir(dir.path())) {
       if (name == "pi.wav") {
-        EXPECT_EQ(ReadBytes(dir / name), images.AccentBytes());
+        EXPECT_EQ(ReadFile(dir / name), images.AccentBytes());
       }
       if (name == "po.wav") {
-        EXPECT_EQ(ReadBytes(dir / name), images.PlainBytes());
+        EXPECT_EQ(ReadFile(dir / name), images.PlainBytes());
       }
       EXPECT_NE(name.rfind(".pendlo-", 0), 0u) << "temporary file left: " << name;
     }
@@ -140,8 +141,8 @@ TEST(PrepareFilesTest, LongDirectoryPathsAreNotCut) {
   std::filesystem::create_directories(deep);
   PrepareFiles(deep, images.accent, images.plain);
   SaveSettings(deep, {100, 4, 1, 2});
-  EXPECT_EQ(ReadBytes(deep + "pi.wav"), images.AccentBytes());
-  EXPECT_EQ(ReadBytes(deep + "init.sav"), "100\r\n4\r\n1\r\n2\r\n");
+  EXPECT_EQ(ReadFile(deep + "pi.wav"), images.AccentBytes());
+  EXPECT_EQ(ReadFile(deep + "init.sav"), "100\r\n4\r\n1\r\n2\r\n");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "files/errors.h"
@@ -14,9 +15,9 @@ namespace pendlo {
 namespace {
 
 using testing::FaultyFileSystem;
-using testing::ReadBytes;
+using testing::ReadFile;
 using testing::TempDir;
-using testing::WriteBytes;
+using testing::WriteFile;
 
 using namespace std::string_literals;
 
@@ -123,14 +124,14 @@ TEST(SettingsFileTest, WritesFourCrLfLinesThatReadBack) {
   TempDir dir;
   for (const auto& row : rows) {
     SaveSettings(dir.path(), row.settings);
-    EXPECT_EQ(ReadBytes(dir / "init.sav"), row.bytes);
+    EXPECT_EQ(ReadFile(dir / "init.sav"), row.bytes);
     SettingsReader reader = OpenSettings(dir.path());
     EXPECT_EQ(reader.ReadLine(), row.settings.tempo);
     EXPECT_EQ(reader.ReadLine(), row.settings.meter);
     EXPECT_EQ(reader.ReadLine(), std::max(row.settings.left, INT_MIN + 1));
     EXPECT_EQ(reader.ReadLine(), row.settings.top);
   }
-  EXPECT_EQ(dir.Names(), std::vector<std::string>{"init.sav"});
+  EXPECT_EQ(testing::ListDir(dir.path()), std::set<std::string>{"init.sav"});
 }
 
 TEST(SettingsFileTest, OpenFailuresCarryTheirCode) {
@@ -147,7 +148,7 @@ TEST(SettingsFileTest, OpenFailuresCarryTheirCode) {
   EXPECT_EQ(codeOf(dir.path()), std::make_pair(2, dir / "init.sav: ﾌｧｲﾙが見つかりません"));
   std::filesystem::create_directory(dir / "init.sav");
   EXPECT_EQ(codeOf(dir.path()), std::make_pair(5, dir / "init.sav: ﾌｧｲﾙへのｱｸｾｽが拒否されました"));
-  WriteBytes(dir / "plain", "");
+  WriteFile(dir / "plain", "");
   EXPECT_EQ(codeOf(dir / "plain/"), std::make_pair(3, dir / "plain/init.sav: 不正なﾌｧｲﾙ名です"));
 }
 
@@ -167,7 +168,7 @@ TEST(SettingsFileTest, FailedSaveKeepsTheOldSettings) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     TempDir dir;
-    WriteBytes(dir / "init.sav", "72\r\n3\r\n73\r\n42\r\n");
+    WriteFile(dir / "init.sav", "72\r\n3\r\n73\r\n42\r\n");
     FaultyFileSystem fs;
     fs.writeBudget = row.writeBudget;
     fs.syncErr = row.syncErr;
@@ -180,8 +181,8 @@ TEST(SettingsFileTest, FailedSaveKeepsTheOldSettings) {
       EXPECT_EQ(e.Code(), row.code);
       EXPECT_EQ(e.what(), dir / "init.sav: " + row.message);
     }
-    EXPECT_EQ(ReadBytes(dir / "init.sav"), "72\r\n3\r\n73\r\n42\r\n");
-    EXPECT_EQ(dir.Names(), std::vector<std::string>{"init.sav"});
+    EXPECT_EQ(ReadFile(dir / "init.sav"), "72\r\n3\r\n73\r\n42\r\n");
+    EXPECT_EQ(testing::ListDir(dir.path()), std::set<std::string>{"init.sav"});
   }
 }
 

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/files.h"
+
 namespace pendlo {
 namespace {
 
@@ -20,9 +22,8 @@ std::string Hex(pid_t pid) {
 }
 
 TEST(RemoveStaleTemporariesTest, RemovesOnlyTheTemporariesOfProcessesThatAreGone) {
-  const fs::path dir = fs::temp_directory_path() / ("pendlo-stale-" + std::to_string(getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const testing::TempDir scratch;
+  const fs::path dir = scratch.path();
   const pid_t gone = fork();
   ASSERT_GE(gone, 0);
   if (gone == 0) _exit(0);
@@ -35,12 +36,11 @@ TEST(RemoveStaleTemporariesTest, RemovesOnlyTheTemporariesOfProcessesThatAreGone
   for (const std::string& name : {dead, mine, parent}) std::ofstream(dir / name) << "partial";
   for (const char* name : others) std::ofstream(dir / name) << "keep";
 
-  EXPECT_EQ(RemoveStaleTemporaries(dir.string() + "/"), 1);
+  EXPECT_EQ(RemoveStaleTemporaries(scratch.path()), 1);
   EXPECT_FALSE(fs::exists(dir / dead));
   EXPECT_TRUE(fs::exists(dir / mine)) << "this process may be saving";
   EXPECT_TRUE(fs::exists(dir / parent)) << "a running process may be saving";
   for (const char* name : others) EXPECT_TRUE(fs::exists(dir / name)) << name;
-  fs::remove_all(dir);
 }
 
 }  // namespace

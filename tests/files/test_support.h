@@ -1,66 +1,17 @@
-// Temporary directories and a file system that fails on request, for the
-// files module's tests.
+// A file system that fails on request, for the files module's tests.
 #pragma once
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "files/file_system.h"
+#include "support/files.h"
 
 namespace pendlo::testing {
-
-// A fresh directory under $TMPDIR, removed with its content at the end.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pendlo-files-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data()) ? pattern + "/" : std::string();
-  }
-  ~TempDir() {
-    std::error_code ec;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(path_, ec)) {
-      std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
-                                   std::filesystem::perm_options::add, ec);
-    }
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  // The directory with a trailing "/".
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + name; }
-
-  // Names in the directory, for checking that no temporary file is left.
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(path_)) {
-      names.push_back(e.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  std::string path_;
-};
-
-inline std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // The real file system, with one call made to fail. Temporary files of
 // atomic saves are recognised by their ".pendlo-" prefix.

@@ -31,8 +31,8 @@
 #include "files/click_images.h"
 #include "soak/grid_check.h"
 #include "sound/click_player.h"
-#include "sound/sound_server.h"
-#include "sound/temp_dir.h"
+#include "support/files.h"
+#include "support/sound_server.h"
 #include "timer/mmtimer.h"
 
 namespace pendlo::soak {
@@ -621,7 +621,7 @@ TEST_P(SoakOnServer, TheBeatKeepsItsGridAndMemoryWhileTheWindowChangesEverySecon
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, SoakOnServer, ::testing::ValuesIn(testing::SoundServer::Names()),
-                         [](const auto& info) { return info.param; });
+                         [](const auto& p) { return p.param; });
 
 }  // namespace
 }  // namespace pendlo::soak

@@ -13,8 +13,8 @@
 
 #include "files/click_images.h"
 #include "sound/click_loader.h"
-#include "sound/temp_dir.h"
 #include "sound/wav_bytes.h"
+#include "support/files.h"
 
 namespace pendlo {
 namespace {
@@ -99,7 +99,7 @@ TEST(ClickCache, AReplacedFileIsHeardAtItsNextClick) {
 
 TEST(ClickCache, BadFilesPlayTheFallbackTone) {
   TempDir dir;
-  std::filesystem::create_directory(dir.path() / "dir.wav");
+  std::filesystem::create_directory(dir.File("dir.wav"));
   ASSERT_EQ(0, ::mkfifo(dir.File("fifo.wav").c_str(), 0600));
   dir.Write("empty.wav", Bytes{});
   dir.Write("text.wav", std::string("not a sound"));

@@ -15,8 +15,8 @@
 #include <thread>
 
 #include "sound/fake_backend.h"
-#include "sound/temp_dir.h"
 #include "sound/wav_bytes.h"
+#include "support/files.h"
 
 namespace pendlo {
 namespace {

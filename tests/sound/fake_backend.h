@@ -46,12 +46,12 @@ struct FakeDevice {
     if (target && started) target->Render_RT(buffer.data(), frames, at);
     return buffer;
   }
-  // One cycle of a graph-paced device: `frames` frames from the graph's
+  // One cycle of a graph-paced device: `count` frames from the graph's
   // frame `frame`, the cycle begun at steady time `at`.
-  const std::vector<float>& Cycle(std::int64_t frame, int frames, Micros at, Micros delay = 0) {
+  const std::vector<float>& Cycle(std::int64_t frame, int count, Micros at, Micros delay = 0) {
     gFakeSteady = at;
-    buffer.assign(static_cast<std::size_t>(frames) * format.channels, -9.0f);
-    if (target && started) target->Cycle_RT(buffer.data(), frames, GraphCycle{frame, at, delay});
+    buffer.assign(static_cast<std::size_t>(count) * format.channels, -9.0f);
+    if (target && started) target->Cycle_RT(buffer.data(), count, GraphCycle{frame, at, delay});
     return buffer;
   }
   // A callback after the device failed for good.

@@ -13,10 +13,10 @@
 #include <thread>
 
 #include "files/click_images.h"
-#include "sound/click_onsets.h"
 #include "sound/click_player.h"
-#include "sound/sound_server.h"
-#include "sound/temp_dir.h"
+#include "support/click_onsets.h"
+#include "support/files.h"
+#include "support/sound_server.h"
 
 namespace pendlo {
 namespace {
@@ -229,7 +229,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ServerAndOutput{"pulse", "pulse"}, ServerAndOutput{"pulse", "sdl"},
                       ServerAndOutput{"pipewire", "pipewire"}, ServerAndOutput{"pipewire", "pulse"},
                       ServerAndOutput{"pipewire", "sdl"}),
-    [](const auto& info) { return std::string(info.param.server) + "_" + info.param.output; });
+    [](const auto& p) { return std::string(p.param.server) + "_" + p.param.output; });
 
 // Which output the program plays through on a PipeWire desktop, by what
 // answers and by PENDLO_AUDIO.

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "timer/fake_clock.h"
+#include "support/fake_clock.h"
 
 namespace pendlo {
 namespace {

@@ -9,8 +9,8 @@
 #include <thread>
 #include <utility>
 
+#include "support/fake_clock.h"
 #include "test_support.h"
-#include "timer/fake_clock.h"
 #include "ui/definition_memo.h"
 #include "ui/flash_scheduler.h"
 #include "ui/meter_radio_group.h"
@@ -75,7 +75,7 @@ struct Rig {
   Rig() {
     auto recording = std::make_unique<RecordingLink>(clock);
     link = recording.get();
-    w = testing::MakeWindow(dir.Path(), std::move(recording));
+    w = testing::MakeWindow(dir.path(), std::move(recording));
     link->engine = &w->Beat().Engine();
   }
   // Runs n ticks; returns their due times.
@@ -234,7 +234,7 @@ TEST(Beat, AnErrorOnTheTimerThreadIsShownOnTheGuiThreadOnce) {
   TempDir dir;
   testing::CaughtBoxes boxes;
   auto clock = std::make_shared<FakeClock>();
-  auto w = testing::MakeWindow(dir.Path(), std::make_unique<FailingLink>(clock));
+  auto w = testing::MakeWindow(dir.path(), std::make_unique<FailingLink>(clock));
   w->btnStartClick();
   ASSERT_TRUE(clock->step().has_value());
   EXPECT_TRUE(QTest::qWaitFor([&] { return !boxes.texts.isEmpty(); }, 2000));
@@ -275,7 +275,7 @@ TEST(Beat, StartRetriesTheSoundAndRunsSilentlyWhenItFails) {
   testing::CaughtBoxes boxes;
   auto link = std::make_unique<UnopenableLink>();
   UnopenableLink* sound = link.get();
-  auto w = testing::MakeWindow(dir.Path(), std::move(link));
+  auto w = testing::MakeWindow(dir.path(), std::move(link));
   EXPECT_EQ(sound->opens, 1) << "opened at start-up";
   w->btnStart->click();
   EXPECT_EQ(sound->opens, 2);
@@ -291,7 +291,7 @@ TEST(Beat, AnOutputLostWhilePlayingIsShownOnceFromAnotherThread) {
   testing::CaughtBoxes boxes;
   auto link = std::make_unique<UnopenableLink>();
   UnopenableLink* sound = link.get();
-  auto w = testing::MakeWindow(dir.Path(), std::move(link));
+  auto w = testing::MakeWindow(dir.path(), std::move(link));
   ASSERT_TRUE(sound->onFailure);
   sound->pending = "ｻｳﾝﾄﾞの出力が途切れました";
   std::thread([&] { sound->onFailure(); }).join();

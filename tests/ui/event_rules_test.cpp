@@ -71,7 +71,7 @@ TEST(ScrollBarRules, UserActionsRunTheHandlerOncePerChange) {
       {"Home at the start", 20, Key, Qt::Key_Home, 20, 0},
   };
   TempDir dir;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   TempoScrollBar* bar = w->scrBarTempo;
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -107,7 +107,7 @@ TEST(ScrollBarRules, UserActionsRunTheHandlerOncePerChange) {
 
 TEST(ScrollBarRules, DragRunsTheHandlerForEachDistinctPosition) {
   TempDir dir;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   TempoScrollBar* bar = w->scrBarTempo;
   QSignalSpy spy(bar, &QScrollBar::valueChanged);
   const QPoint start = ScrollPart(bar, QStyle::SC_ScrollBarSlider).center();
@@ -131,7 +131,7 @@ TEST(ScrollBarRules, ProgramSetValuesAreClamped) {
     int set, position, handlerRuns;
   } rows[] = {{5, 20, 1}, {20, 20, 0}, {9999, 600, 1}, {600, 600, 0}, {120, 120, 1}};
   TempDir dir;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   for (const auto& row : rows) {
     QSignalSpy spy(w->scrBarTempo, &QScrollBar::valueChanged);
     w->scrBarTempo->SetPosition(row.set);
@@ -143,7 +143,7 @@ TEST(ScrollBarRules, ProgramSetValuesAreClamped) {
 
 TEST(MeterRules, UserChoicesRunTheHandlerOnlyOnChange) {
   TempDir dir;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   MeterRadioGroup* group = w->rgHyoushi;
   QSignalSpy chosen(group, &MeterRadioGroup::itemChosen);
   const struct {
@@ -182,7 +182,7 @@ TEST(MeterRules, ProgramSetIndicesAreClampedAndMinusOneRunsNothing) {
       {3, 3, 0, 0}, {15, 10, 1, 1}, {10, 10, 0, 0}, {-5, -1, 0, 1}, {-1, -1, 0, 0}, {0, 0, 1, 1},
   };
   TempDir dir;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   for (const auto& row : rows) {
     SCOPED_TRACE(row.set);
     QSignalSpy chosen(w->rgHyoushi, &MeterRadioGroup::itemChosen);
@@ -200,7 +200,7 @@ TEST(MeterRules, ProgramSetIndicesAreClampedAndMinusOneRunsNothing) {
 
 TEST(Keys, EnterPressesTheDefaultButtonUnlessAButtonOrTheMemoHasTheFocus) {
   TempDir dir;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   w->scrBarTempo->setFocus();
   QTest::keyClick(w->scrBarTempo, Qt::Key_Return);
   EXPECT_TRUE(w->Beat().Running()) << "Enter on the scroll bar presses Start";
@@ -227,7 +227,7 @@ TEST(Keys, EnterPressesTheDefaultButtonUnlessAButtonOrTheMemoHasTheFocus) {
 
 TEST(Keys, AccessKeysWithAltEverywhereAndWithoutAltOutsideTheMemo) {
   TempDir dir;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   w->memList->setFocus();
   QTest::keyClick(w->memList, Qt::Key_S, Qt::AltModifier);
   // A shortcut shows the button pressed for a moment, then clicks it.
@@ -251,7 +251,7 @@ TEST(Keys, AccessKeysWithAltEverywhereAndWithoutAltOutsideTheMemo) {
 
 TEST(Memo, DisplayLinesCountEachWrappedContinuation) {
   TempDir dir;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   // A comment wider than the memo: its continuation lines are not comments.
   const std::string comment = "/" + std::string(120, 'x') + "3";
   w->memList->SetTextUtf8(comment + "\n2\n\n/ 9");
@@ -284,7 +284,7 @@ TEST(Memo, DisplayLinesCountEachWrappedContinuation) {
 
 TEST(Memo, TypingIntoAHugeLineStaysCheapAndLeavesTheTextToTheNextRebuild) {
   TempDir dir;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   const std::string digits(100000, '3');
   w->memList->SetTextUtf8(digits);
   w->rgHyoushi->SetItemIndex(10);
@@ -323,7 +323,7 @@ TEST(Memo, TypingIntoAHugeLineStaysCheapAndLeavesTheTextToTheNextRebuild) {
 
 TEST(Memo, CharactersTheFilesCannotHoldBecomeQuestionMarks) {
   TempDir dir;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   w->memList->setFocus();
   for (const char* typed : {"3", "한", "2"}) {
     QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString::fromUtf8(typed));

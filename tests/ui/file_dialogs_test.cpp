@@ -13,8 +13,8 @@
 #include <QTimer>
 #include <functional>
 
+#include "support/fake_clock.h"
 #include "test_support.h"
-#include "timer/fake_clock.h"
 #include "ui/definition_memo.h"
 
 namespace pendlo::ui {
@@ -42,7 +42,7 @@ TEST(FileDialogs, PlacementRule) {
 TEST(FileDialogs, SaveForcesTheExtensionOverwritesAndIsOfferedNextTime) {
   TempDir dir;
   CaughtBoxes boxes;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   dir.Write("beat.dtp", "old");
   w->memList->SetTextUtf8("/ 7/8\n322");
   QStringList filters;
@@ -75,7 +75,7 @@ TEST(FileDialogs, SaveForcesTheExtensionOverwritesAndIsOfferedNextTime) {
 TEST(FileDialogs, OpenReplacesTheMemoAndCancelChangesNothing) {
   TempDir dir;
   CaughtBoxes boxes;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   dir.Write("r.dtp", "3\r\n/ x\r5\n");
   WithDialog([&](QFileDialog* d) { Choose(d, dir.File("r.dtp")); });
   w->btnOpenClick();
@@ -108,7 +108,7 @@ TEST(FileDialogs, TheBeatGoesOnWhileADialogIsOpen) {
   auto clock = std::make_shared<pendlo::testing::FakeClock>();
   auto link = std::make_unique<CountingLink>(clock);
   CountingLink* counting = link.get();
-  auto w = MakeWindow(dir.Path(), std::move(link));
+  auto w = MakeWindow(dir.path(), std::move(link));
   w->btnStartClick();
   int during = 0;
   WithDialog([&](QFileDialog* d) {

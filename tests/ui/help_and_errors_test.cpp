@@ -69,7 +69,7 @@ TEST(HelpText, TheTwentySixLinesInCodePage932) {
 
 TEST(HelpWindow, CreatedHiddenShownCentredOnceAndOnlyHiddenByClose) {
   TempDir dir;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   TformHelp* help = w->formHelp;
   ASSERT_NE(help, nullptr);
   EXPECT_FALSE(help->isVisible());
@@ -153,7 +153,7 @@ TEST(ErrorBox, TextTitleAndInterception) {
 TEST(ErrorBox, FileErrorsOfOpenAndSaveLeaveTheWindowUsable) {
   TempDir dir;
   CaughtBoxes boxes;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   w->memList->SetTextUtf8("3 2 2");
   // The real dialog: a typed name of a missing file is accepted.
   const std::string missing = dir.File("nothing.dtp");

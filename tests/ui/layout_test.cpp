@@ -1,5 +1,5 @@
-// The window as built against its description table: geometry, texts, fonts,
-// tab order, the meter items' placement, and the window's own properties.
+// The window as a user meets it: where each control is, its text and font,
+// the Tab order, the meter items' placement, the window's own properties.
 #include <gtest/gtest.h>
 
 #include <QFontInfo>
@@ -11,19 +11,15 @@
 #include "test_support.h"
 #include "ui/controls.h"
 #include "ui/definition_memo.h"
+#include "ui/look.h"
 #include "ui/meter_radio_group.h"
 #include "ui/tempo_scroll_bar.h"
-#include "ui/window_description.h"
 
 namespace pendlo::ui {
 namespace {
 
 using testing::MakeWindow;
 using testing::TempDir;
-
-QString Qs(std::string_view s) {
-  return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
 
 QString TextOf(QWidget* w) {
   if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
@@ -33,32 +29,54 @@ QString TextOf(QWidget* w) {
   return {};
 }
 
-TEST(Layout, EveryControlMatchesTheDescription) {
+// Where each control appears in the window, what it says and in which font,
+// as designed (window coordinates, so a control moved to another parent
+// shows here too).
+TEST(Layout, EveryControlWhereItWasDesigned) {
+  constexpr const char* kGothic = "IPAPGothic";
+  constexpr const char* kArial = "Liberation Sans";
+  const struct {
+    const char* name;
+    QRect rect;
+    const char* text;
+    const char* family;
+    int pixels;
+  } rows[] = {
+      {"Panel2", {8, 7, 217, 10}, "", kGothic, 14},
+      {"Shape1", {10, 9, 213, 6}, "", kGothic, 14},
+      {"Panel1", {228, 7, 217, 10}, "", kGothic, 14},
+      {"Shape2", {230, 9, 213, 6}, "", kGothic, 14},
+      {"GroupBox1", {8, 20, 437, 63}, "テンポ", kGothic, 14},
+      {"scrBarTempo", {100, 46, 329, 21}, "", kGothic, 14},
+      {"Panel3", {23, 42, 70, 27}, "", kGothic, 14},
+      {"lblTempo", {25, 44, 66, 23}, "72", kGothic, 21},
+      {"rgHyoushi", {8, 88, 347, 69}, "拍子", kGothic, 14},
+      {"GroupBox2", {8, 162, 347, 149}, "変拍子・連符の定義", kGothic, 14},
+      {"memList", {20, 178, 267, 123}, "", kGothic, 13},
+      {"btnOpen", {298, 178, 45, 25}, "開く", kGothic, 14},
+      {"btnSave", {298, 210, 45, 25}, "保存", kGothic, 14},
+      {"btnStart", {368, 96, 80, 30}, "&Start", kArial, 19},
+      {"btnStop", {368, 128, 80, 30}, "Sto&p", kArial, 19},
+      {"btnHelp", {366, 248, 80, 26}, "&Help", kGothic, 16},
+      {"btnOFF", {366, 284, 80, 26}, "E&xit", kArial, 16},
+  };
   TempDir dir;
-  auto w = MakeWindow(dir.Path());
-  for (const ControlDesign& c : kMetronomeControls) {
-    SCOPED_TRACE(std::string(c.name));
-    QWidget* control = w->Control(c.name);
+  auto w = MakeWindow(dir.path());
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto* control = w->findChild<QWidget*>(QString::fromUtf8(row.name));
     ASSERT_NE(control, nullptr);
-    const QWidget* parent = c.parent.empty() ? w.get() : w->Control(c.parent);
-    EXPECT_EQ(control->parentWidget(), parent);
-    EXPECT_EQ(control->geometry(), QRect(c.left, c.top, c.width, c.height));
+    EXPECT_EQ(QRect(control->mapTo(w.get(), QPoint(0, 0)), control->size()), row.rect);
     EXPECT_TRUE(control->isVisible());
-    const FontDesign font = c.font.value_or(kMetronomeWindow.font);
-    EXPECT_EQ(control->font().pixelSize(), font.pixels);
-    const QString family = QFontInfo(control->font()).family();
-    EXPECT_EQ(family, font.face == Face::Arial ? "Liberation Sans" : "IPAPGothic");
-    if (c.name == "lblTempo") {
-      EXPECT_EQ(TextOf(control), "72");  // start-up replaced the "120" of the description
-    } else if (!c.text.empty()) {
-      EXPECT_EQ(TextOf(control), Qs(c.text));
-    }
+    EXPECT_EQ(TextOf(control), QString::fromUtf8(row.text));
+    EXPECT_EQ(QFontInfo(control->font()).family(), row.family);
+    EXPECT_EQ(control->font().pixelSize(), row.pixels);
   }
 }
 
 TEST(Layout, WindowProperties) {
   TempDir dir;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   EXPECT_EQ(w->windowTitle(), " Pendlo");
   EXPECT_EQ(w->size(), QSize(456, 324));
   EXPECT_EQ(w->minimumSize(), QSize(456, 324));
@@ -88,17 +106,19 @@ TEST(Layout, MeterItemsFollowThePlacementRule) {
   const struct {
     int index;
     QRect rect;
+    const char* text;
   } rows[] = {
-      {0, {8, 16, 84, 16}},   {1, {8, 32, 84, 16}},    {2, {8, 48, 84, 16}},
-      {3, {92, 16, 84, 16}},  {5, {92, 48, 84, 16}},   {8, {176, 48, 84, 16}},
-      {9, {260, 16, 84, 16}}, {10, {260, 32, 84, 16}},
+      {0, {8, 16, 84, 16}, "1"},        {1, {8, 32, 84, 16}, "2"},
+      {2, {8, 48, 84, 16}, "3"},        {3, {92, 16, 84, 16}, "4"},
+      {5, {92, 48, 84, 16}, "6"},       {8, {176, 48, 84, 16}, "9"},
+      {9, {260, 16, 84, 16}, "変拍子"}, {10, {260, 32, 84, 16}, "連符"},
   };
   TempDir dir;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   ASSERT_EQ(w->rgHyoushi->Count(), 11);
   for (const auto& row : rows) {
     EXPECT_EQ(w->rgHyoushi->Item(row.index)->geometry(), row.rect) << row.index;
-    EXPECT_EQ(w->rgHyoushi->Item(row.index)->text(), Qs(kMeterItems[row.index]));
+    EXPECT_EQ(w->rgHyoushi->Item(row.index)->text(), QString::fromUtf8(row.text));
   }
   // Placed again by the same rule when the group changes size.
   w->rgHyoushi->resize(347, 99);
@@ -107,7 +127,7 @@ TEST(Layout, MeterItemsFollowThePlacementRule) {
 
 TEST(Layout, TabVisitsTheControlsInOrderStartingAtTheScrollBar) {
   TempDir dir;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   ASSERT_EQ(QApplication::focusWidget(), w->scrBarTempo);
   const std::vector<QWidget*> expected = {
       w->rgHyoushi->Item(3), w->memList, w->btnOpen, w->btnSave,
@@ -124,15 +144,6 @@ TEST(Layout, TabVisitsTheControlsInOrderStartingAtTheScrollBar) {
   EXPECT_EQ(QApplication::focusWidget(), w->rgHyoushi->Item(9));
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
   EXPECT_EQ(QApplication::focusWidget(), w->scrBarTempo);
-}
-
-TEST(Layout, TabChainOfTheDescription) {
-  const std::vector<std::string_view> expected = {"scrBarTempo", "rgHyoushi", "memList",
-                                                  "btnOpen",     "btnSave",   "btnStart",
-                                                  "btnStop",     "btnOFF",    "btnHelp"};
-  std::vector<std::string_view> chain;
-  for (std::size_t row : TabChain()) chain.push_back(kMetronomeControls[row].name);
-  EXPECT_EQ(chain, expected);
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ TEST(Screenshot, KeyPixelsOnXvfb) {
     GTEST_SKIP() << "needs an X server (run under xvfb-run)";
   }
   TempDir dir;
-  auto window = MakeWindow(dir.Path());
+  auto window = MakeWindow(dir.path());
   QTest::qWait(200);
   const QPixmap shot = window->screen()->grabWindow(window->winId());
   const QImage image = shot.toImage().convertToFormat(QImage::Format_RGB32);

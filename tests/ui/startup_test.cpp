@@ -25,7 +25,7 @@ using testing::TempDir;
 TEST(Startup, FirstStartInAnEmptyDirectory) {
   TempDir dir;
   CaughtBoxes boxes;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join("|").toStdString();
   EXPECT_EQ(dir.Read("init.sav"), "-10000\r\n");
   EXPECT_EQ(dir.Read("pi.wav").size(), 219u);
@@ -57,7 +57,7 @@ TEST(Startup, RestoresThroughTheControlsAndClosingWritesBack) {
     dir.Write("init.sav", row.settings);
     dir.Write("dtp.sav", "/ comment\r\n3 2\xe5\xef\r\n2");  // "3 2" then invalid Shift-JIS
     CaughtBoxes boxes;
-    auto w = MakeWindow(dir.Path());
+    auto w = MakeWindow(dir.path());
     EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join("|").toStdString();
     EXPECT_EQ(w->scrBarTempo->Position(), row.tempo);
     EXPECT_EQ(w->lblTempo->text(), QString::number(row.tempo));
@@ -101,7 +101,7 @@ TEST(Startup, AFailedStepIsShownOnceAndTheRestStillRuns) {
     TempDir dir;
     row.prepare(dir);
     CaughtBoxes boxes;
-    auto w = MakeWindow(dir.Path());
+    auto w = MakeWindow(dir.path());
     QStringList expected = row.boxes;  // %s: the full name of "init.sav"
     expected.replaceInStrings("%s", QString::fromStdString(dir.File("init.sav")));
     EXPECT_EQ(boxes.texts, expected);
@@ -117,7 +117,7 @@ TEST(Startup, AnUnreadableSavedTextIsNotOverwrittenByAnEmptyMemo) {
   const std::string big(1024 * 1024 + 1, '1');
   dir.Write("dtp.sav", big);
   CaughtBoxes boxes;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   EXPECT_TRUE(w->close());
   EXPECT_EQ(dir.Read("dtp.sav"), big);
 }
@@ -143,7 +143,7 @@ TEST(Startup, AskedToEndBetweenStepsItSavesOnlyWhatItRead) {
     dir.Write("dtp.sav", text);
     int checks = 0;
     MetronomeOptions options;
-    options.dataDir = dir.Path();
+    options.dataDir = dir.path();
     options.stopRequested = [&] { return ++checks > row.stepsRun; };
     TMetronome w(std::move(options));
     EXPECT_EQ(w.SaveBeforeExit(), "");
@@ -156,7 +156,7 @@ TEST(Startup, AskedToEndBetweenStepsItSavesOnlyWhatItRead) {
 TEST(Close, AFailedSaveKeepsTheWindowOpenAndTheNextCloseTriesAgain) {
   TempDir dir;
   CaughtBoxes boxes;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   w->btnStartClick();
   ASSERT_TRUE(w->Beat().Running());
   // A directory in the place of "init.sav" cannot be replaced by a file.
@@ -176,7 +176,7 @@ TEST(Close, AFailedSaveKeepsTheWindowOpenAndTheNextCloseTriesAgain) {
 
 TEST(Close, ExitButtonStopsTheBeatThenSaves) {
   TempDir dir;
-  auto w = MakeWindow(dir.Path());
+  auto w = MakeWindow(dir.path());
   w->scrBarTempo->SetPosition(150);
   w->rgHyoushi->SetItemIndex(10);
   w->btnStartClick();

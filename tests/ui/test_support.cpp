@@ -5,39 +5,10 @@
 #include <QFileDialog>
 #include <QTest>
 #include <QTimer>
-#include <fstream>
-#include <random>
-#include <sstream>
 
 #include "ui/error_box.h"
 
 namespace pendlo::ui::testing {
-
-TempDir::TempDir() {
-  std::random_device rd;
-  path_ = std::filesystem::temp_directory_path() /
-          ("pendlo-ui-" + std::to_string(rd()) + "-" + std::to_string(rd()));
-  std::filesystem::create_directories(path_);
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ec);
-  std::filesystem::remove_all(path_, ec);
-}
-
-void TempDir::Write(const std::string& name, const std::string& bytes) const {
-  std::ofstream out(File(name), std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-std::string TempDir::Read(const std::string& name) const {
-  std::ifstream in(File(name), std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 CaughtBoxes::CaughtBoxes() {
   SetErrorBoxPresenter([this](const QString& caption, const QString& text) {

@@ -1,33 +1,21 @@
-// Helpers for the window tests: a temporary data directory, the error boxes
+// Helpers for the window tests: the error boxes
 // caught instead of shown, and a window built on a data directory.
 #pragma once
 
 #include <QString>
 #include <QStringList>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 
 class QFileDialog;
 
+#include "support/files.h"
 #include "ui/metronome.h"
 
 namespace pendlo::ui::testing {
 
-// A fresh directory removed at the end of the test; path ends with "/".
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  std::string Path() const { return path_.string() + "/"; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  void Write(const std::string& name, const std::string& bytes) const;
-  std::string Read(const std::string& name) const;
-
- private:
-  std::filesystem::path path_;
-};
+using pendlo::testing::TempDir;
 
 // Collects the error boxes shown while it lives: "caption|text" each.
 class CaughtBoxes {

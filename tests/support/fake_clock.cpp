@@ -1,4 +1,4 @@
-#include "timer/fake_clock.h"
+#include "support/fake_clock.h"
 
 namespace pendlo::testing {
 

@@ -1,4 +1,4 @@
-#include "sound/click_onsets.h"
+#include "support/click_onsets.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "sound/graph_recorder.h"
+#include "support/graph_recorder.h"
 
 #include <spa/param/audio/format-utils.h>
 #include <spa/pod/builder.h>

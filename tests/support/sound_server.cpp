@@ -1,4 +1,4 @@
-#include "sound/sound_server.h"
+#include "support/sound_server.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -13,11 +13,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "sound/audio_clock.h"
-#include "sound/graph_recorder.h"
+#include "support/files.h"
+#include "support/graph_recorder.h"
 
 extern char** environ;
 
@@ -106,13 +106,6 @@ void End(const std::vector<pid_t>& pids, int signal, std::chrono::milliseconds g
   for (pid_t pid : left) ::waitpid(pid, nullptr, 0);
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // Polls `ready` every 20 ms until it holds, `dead` holds, or `until`.
 template <class Ready, class Dead>
 bool Await(Ready ready, Dead dead, Clock::time_point until) {
@@ -195,7 +188,7 @@ bool SoundServer::Running() const {
 std::string SoundServer::Logs() const {
   std::string logs;
   for (const char* name : {"/server.log", "/bus.log"}) {
-    const std::string text = ReadFile(dir_ + name);
+    const std::string text = ReadFile(dir_ + name, "");
     if (!text.empty()) logs += "\n--- " + std::string(name + 1) + " ---\n" + text;
   }
   return logs;
@@ -396,7 +389,7 @@ std::vector<float> MonitorRecorder::Stop() {
   if (pid_ <= 0) return {};
   End({pid_}, SIGINT, std::chrono::milliseconds(2000), false);
   pid_ = -1;
-  const std::string bytes = ReadFile(file_);
+  const std::string bytes = ReadFile(file_, "");
   std::vector<float> stereo(bytes.size() / sizeof(float) / 2 * 2);
   std::memcpy(stereo.data(), bytes.data(), stereo.size() * sizeof(float));
   std::vector<float> samples(stereo.size() / 2);

@@ -1,0 +1,103 @@
+#include "support/program.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <thread>
+
+#include "support/files.h"
+
+extern char** environ;
+
+namespace pendlo::testing {
+
+std::vector<std::string> Environment(const std::vector<std::string>& overrides) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    bool replaced = false;
+    for (const auto& o : overrides) {
+      replaced |= entry.compare(0, o.find('=') + 1, o, 0, o.find('=') + 1) == 0;
+    }
+    if (!replaced) env.push_back(entry);
+  }
+  env.insert(env.end(), overrides.begin(), overrides.end());
+  return env;
+}
+
+std::vector<std::string> NoSoundServer(const std::string& runtimeDir) {
+  WriteFile(runtimeDir + "client.conf", "autospawn = no\n");
+  return {
+      "QT_QPA_PLATFORM=offscreen",
+      "SDL_AUDIODRIVER=pulseaudio",
+      "PULSE_SERVER=unix:" + runtimeDir + "no-server",
+      "PULSE_CLIENTCONFIG=" + runtimeDir + "client.conf",
+      "XDG_RUNTIME_DIR=" + runtimeDir,
+  };
+}
+
+Program::~Program() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+bool Program::Start(const std::string& exe, std::vector<std::string> env,
+                    const std::string& errFile, const std::string& cwd) {
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!errFile.empty()) {
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  const int r = posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv, envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (r != 0) pid_ = -1;
+  return r == 0;
+}
+
+int Program::AwaitExit(std::chrono::milliseconds limit) {
+  int status = -1;
+  const bool ended = WaitFor(
+      [&] {
+        const pid_t r = waitpid(pid_, &status, WNOHANG);
+        return r == pid_ || r < 0;
+      },
+      limit);
+  if (!ended) return -1;
+  pid_ = -1;
+  return status;
+}
+
+bool Program::WaitsForEvents() const {
+  // The number of the system call the main thread sleeps in.
+  std::ifstream in("/proc/" + std::to_string(pid_) + "/syscall");
+  long number = -1;
+  if (!(in >> number)) return false;
+#ifdef SYS_poll
+  if (number == SYS_poll) return true;
+#endif
+  return number == SYS_ppoll;
+}
+
+bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (cond()) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+}  // namespace pendlo::testing
