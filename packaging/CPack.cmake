@@ -19,6 +19,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic, fonts-liberation2, libsdl2-2.0-0")
+# Loaded at run time, so shlibdeps cannot see them: libpipewire, for
+# PipeWire's own output on a PipeWire desktop, and Qt's Japanese texts for
+# the dialogs (without them they show English).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libpipewire-0.3-0, qt6-translations-l10n")
 # The long description below the summary line; CPack indents its lines.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Pendlo is a small desktop metronome: tempo 20 to 600 BPM, meters of 1 to 9

@@ -105,6 +105,9 @@ else
   for p in fonts-ipafont-gothic fonts-liberation2 libqt6widgets6 libsdl2-2.0-0 libc6; do
     grep -qE "(^|, )$p( |,|$)" <<<"$depends" || fail "package does not depend on $p"
   done
+  recommends=$(dpkg-deb -f "$deb" Recommends)
+  grep -qE "(^|, )libpipewire-0.3-0( |,|$)" <<<"$recommends" ||
+    fail "package does not recommend libpipewire-0.3-0 (loaded at run time)"
 fi
 
 if [ "$failures" -ne 0 ]; then

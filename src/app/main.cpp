@@ -9,6 +9,7 @@
 #include "app/pendlo_application.h"
 #include "app/sound_setup.h"
 #include "app/termination.h"
+#include "app/translations.h"
 #include "files/text_codec.h"
 #include "transport/transport.h"
 #include "ui/error_box.h"
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
   std::jthread codec(pendlo::PrepareTextCodec);
   pendlo::app::PreparePlatform();
   pendlo::app::PendloApplication app(argc, argv);
+  pendlo::app::InstallQtJapanese(app);
   // Asked to end while the toolkit started: nothing has been read yet.
   if (pendlo::app::TerminationRequests() > 0) {
     app.AnswerTermination();

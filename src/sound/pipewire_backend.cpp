@@ -6,8 +6,6 @@
 #include <errno.h>
 #include <pthread.h>
 #include <sched.h>
-#include <spa/param/audio/format-utils.h>
-#include <spa/pod/builder.h>
 #include <spa/utils/dict.h>
 
 #include <algorithm>
@@ -151,18 +149,7 @@ class PipeWireBackend final : public AudioBackend {
     }
     pw_->StreamAddListener(stream_, &streamListener_, &kStreamEvents, this);
 
-    std::uint8_t buffer[1024];
-    spa_pod_builder builder{};
-    spa_pod_builder_init(&builder, buffer, sizeof buffer);
-    spa_audio_info_raw info{};
-    info.format = SPA_AUDIO_FORMAT_F32;
-    info.rate = static_cast<std::uint32_t>(rate);
-    info.channels = kChannels;
-    info.position[0] = SPA_AUDIO_CHANNEL_MONO;
-    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
-    const auto flags = static_cast<pw_stream_flags>(
-        PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
-    if (pw_->StreamConnect(stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) < 0) {
+    if (!ConnectFloatStream(*pw_, stream_, PW_DIRECTION_OUTPUT, rate, kChannels)) {
       error = "the PipeWire stream cannot connect";
       return false;
     }

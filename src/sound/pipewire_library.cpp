@@ -1,7 +1,10 @@
 #include "sound/pipewire_library.h"
 
 #include <dlfcn.h>
+#include <spa/param/audio/format-utils.h>
+#include <spa/pod/builder.h>
 
+#include <cstdint>
 #include <optional>
 
 namespace pendlo {
@@ -63,6 +66,27 @@ const PipeWireLibrary* LoadPipeWire(std::string* why) {
   static const Loaded loaded = Load();
   if (!loaded.library && why != nullptr) *why = loaded.error;
   return loaded.library ? &*loaded.library : nullptr;
+}
+
+bool ConnectFloatStream(const PipeWireLibrary& pw, pw_stream* stream, pw_direction direction,
+                        int rate, int channels) {
+  std::uint8_t buffer[1024];
+  spa_pod_builder builder{};
+  spa_pod_builder_init(&builder, buffer, sizeof buffer);
+  spa_audio_info_raw info{};
+  info.format = SPA_AUDIO_FORMAT_F32;
+  info.rate = static_cast<std::uint32_t>(rate);
+  info.channels = static_cast<std::uint32_t>(channels);
+  if (channels == 1) {
+    info.position[0] = SPA_AUDIO_CHANNEL_MONO;
+  } else {
+    info.position[0] = SPA_AUDIO_CHANNEL_FL;
+    info.position[1] = SPA_AUDIO_CHANNEL_FR;
+  }
+  const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+  const auto flags = static_cast<pw_stream_flags>(
+      PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
+  return pw.StreamConnect(stream, direction, PW_ID_ANY, flags, params, 1) >= 0;
 }
 
 }  // namespace pendlo

@@ -38,4 +38,10 @@ struct PipeWireLibrary {
 // *why.
 const PipeWireLibrary* LoadPipeWire(std::string* why);
 
+// Connects `stream` to whatever the session manager links it to, as 32-bit
+// float at `rate`: mono, or front left and right for 2 channels; its process
+// callback on the real-time data thread. False when it cannot connect.
+bool ConnectFloatStream(const PipeWireLibrary& pw, pw_stream* stream, pw_direction direction,
+                        int rate, int channels);
+
 }  // namespace pendlo

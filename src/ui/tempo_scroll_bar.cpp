@@ -1,6 +1,11 @@
 #include "ui/tempo_scroll_bar.h"
 
 #include <QKeyEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QWheelEvent>
+#include <cstdlib>
 
 #include "engine/beat_state.h"
 #include "ui/window_description.h"
@@ -50,6 +55,33 @@ void TempoScrollBar::keyPressEvent(QKeyEvent* event) {
   }
   triggerAction(action);
   event->accept();
+}
+
+void TempoScrollBar::wheelEvent(QWheelEvent* event) {
+  const QPoint angle = event->angleDelta();
+  // A tilt of the wheel to the left counts as a turn away from the user.
+  int delta = std::abs(angle.x()) > std::abs(angle.y()) ? angle.x() : angle.y();
+  if (event->inverted()) delta = -delta;
+  wheelRest_ += delta;
+  const int notches = wheelRest_ / 120;
+  wheelRest_ -= notches * 120;
+  // Step by step, so each new position runs the change handler as a held
+  // arrow does.
+  for (int i = 0; i < std::abs(notches); ++i)
+    triggerAction(notches > 0 ? SliderSingleStepSub : SliderSingleStepAdd);
+  event->accept();
+}
+
+void TempoScrollBar::paintEvent(QPaintEvent* event) {
+  QScrollBar::paintEvent(event);
+  if (!hasFocus()) return;
+  QStyleOptionSlider option;
+  initStyleOption(&option);
+  const QRect thumb =
+      style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this);
+  QPainter painter(this);
+  painter.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DotLine));
+  painter.drawRect(thumb.adjusted(2, 2, -3, -3));
 }
 
 }  // namespace pendlo::ui

@@ -19,6 +19,15 @@ class TempoScrollBar : public QScrollBar {
   // Keys as on the classic scroll bar: Left/Up -1, Right/Down +1,
   // Page Up -10, Page Down +10, Home and End to the ends.
   void keyPressEvent(QKeyEvent* event) override;
+  // One small change per wheel notch (120 units of angle), towards the start
+  // when the wheel turns away from the user; finer wheels add up their
+  // fractions of a notch.
+  void wheelEvent(QWheelEvent* event) override;
+  // While the bar has the focus, a dotted rectangle marks its thumb.
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  int wheelRest_ = 0;  // angle not yet turned into a step, -119 to 119
 };
 
 }  // namespace pendlo::ui

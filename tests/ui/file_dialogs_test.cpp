@@ -1,18 +1,21 @@
 // Open and Save through the real (non-native) file dialogs: placement, the
 // filter, the forced extension, the remembered names, cancelling, and the
-// beat going on while a dialog is open.
+// beat going on while a dialog is open; Qt's Japanese buttons.
 #include "ui/file_dialogs.h"
 
 #include <gtest/gtest.h>
 
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 #include <functional>
 
+#include "app/translations.h"
 #include "support/fake_clock.h"
 #include "test_support.h"
 #include "ui/definition_memo.h"
@@ -85,6 +88,50 @@ TEST(FileDialogs, OpenReplacesTheMemoAndCancelChangesNothing) {
   w->memList->SetTextUtf8("kept");
   w->btnOpenClick();
   EXPECT_EQ(w->memList->TextUtf8(), "kept");
+  EXPECT_TRUE(boxes.texts.isEmpty());
+}
+
+TEST(FileDialogs, JapaneseButtonsFromQtsTranslationEnglishWithoutIt) {
+  TempDir dir;
+  dir.Write("qtbase_ja.qm", "not a translation");
+  const struct {
+    const char* name;
+    QString translations;
+    bool japanese;
+  } rows[] = {
+      {"no file", QString::fromStdString(dir.File("missing")), false},
+      {"a broken file", QString::fromStdString(dir.path()), false},
+      {"Qt's translations", app::QtTranslationsDir(), true},
+  };
+  CaughtBoxes boxes;
+  auto w = MakeWindow(dir.path());
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    QTranslator* ja = app::InstallQtJapanese(*QCoreApplication::instance(), row.translations);
+    ASSERT_EQ(ja != nullptr, row.japanese) << "Qt's Japanese comes with qt6-translations-l10n";
+    QString save, cancel;
+    WithDialog([&](QFileDialog* d) {
+      auto* buttons = d->findChild<QDialogButtonBox*>();
+      ASSERT_NE(buttons, nullptr);
+      for (QAbstractButton* b : buttons->buttons()) {
+        if (buttons->buttonRole(b) == QDialogButtonBox::AcceptRole) save = b->text();
+      }
+      cancel = buttons->button(QDialogButtonBox::Cancel)->text();
+      QMetaObject::invokeMethod(d, "reject");
+    });
+    w->btnSaveClick();
+    if (row.japanese) {
+      EXPECT_TRUE(save.contains(QStringLiteral("保存"))) << save.toStdString();
+      EXPECT_TRUE(cancel.contains(QStringLiteral("キャンセル"))) << cancel.toStdString();
+    } else {
+      EXPECT_TRUE(save.contains(QStringLiteral("Save"))) << save.toStdString();
+      EXPECT_TRUE(cancel.contains(QStringLiteral("Cancel"))) << cancel.toStdString();
+    }
+    if (ja != nullptr) {
+      QCoreApplication::removeTranslator(ja);
+      delete ja;
+    }
+  }
   EXPECT_TRUE(boxes.texts.isEmpty());
 }
 
