@@ -13,11 +13,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "cpu_seconds.h"
+#include "support/files.h"
 #include "ui/definition_memo.h"
 #include "ui/meter_radio_group.h"
 #include "ui/metronome.h"
@@ -27,11 +27,9 @@ namespace {
 using pendlo::bench::CpuSeconds;
 
 void Run(const char* name, const std::string& text, int keys) {
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("pendlo-bench-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  const pendlo::testing::TempDir dir;
   pendlo::ui::MetronomeOptions options;
-  options.dataDir = dir.string() + "/";
+  options.dataDir = dir.path();
   auto w = std::make_unique<pendlo::ui::TMetronome>(std::move(options));
   w->show();
   if (!QTest::qWaitForWindowExposed(w.get())) std::fprintf(stderr, "window not exposed\n");
@@ -61,7 +59,6 @@ void Run(const char* name, const std::string& text, int keys) {
   std::printf("%-28s keys %4d  per key: median %8.3f ms  p90 %8.3f ms  max %8.3f ms  CPU %.1f %%\n",
               name, keys, ms[ms.size() / 2], ms[ms.size() * 9 / 10], ms.back(), 100.0 * cpu / wall);
   w.reset();
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

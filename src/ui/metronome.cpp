@@ -221,10 +221,6 @@ void TMetronome::BuildControls() {
   handoff_ = new GuiHandoff(this);
 }
 
-QWidget* TMetronome::Control(std::string_view name) const {
-  return findChild<QWidget*>(Qs(name));
-}
-
 template <typename F>
 void TMetronome::Guarded(F&& f) {
   try {
@@ -277,7 +273,7 @@ void TMetronome::WireHandlers(const std::array<QWidget*, kMetronomeControls.size
     const auto handler = HandlerFor(c.handler);
     if (handler == nullptr) continue;
     const auto run = [this, handler] { Guarded([this, handler] { (this->*handler)(); }); };
-    QWidget* w = built[row];
+    QWidget* w = built[row];  // made for this row's kind by BuildControls
     switch (c.kind) {
       case Kind::ScrollBar:
         connect(static_cast<TempoScrollBar*>(w), &QScrollBar::valueChanged, this, run);

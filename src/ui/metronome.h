@@ -75,9 +75,6 @@ class TMetronome : public QWidget {
   QPushButton* btnHelp = nullptr;
   TformHelp* formHelp = nullptr;  // created just after start-up, or by HelpWindow()
 
-  // The control built for a name of the description; nullptr if none.
-  QWidget* Control(std::string_view name) const;
-
   // The handlers the tests press directly, each as the matching control
   // event runs it. They throw; the control events catch and show the error.
   void btnStartClick();
