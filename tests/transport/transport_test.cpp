@@ -1,6 +1,8 @@
 // The transport on the real beat timer and a fake clock: which click each
 // tick plays, when it is due, what the listener is handed, and that no lock
 // is held while the click plays.
+#include "transport/transport.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +10,6 @@
 #include <thread>
 
 #include "support/fake_clock.h"
-#include "transport/transport.h"
 
 namespace pendlo {
 namespace {
