@@ -62,4 +62,21 @@ std::optional<Micros> FakeClock::step() {
   return deadline;
 }
 
+std::vector<Micros> FakeClock::steps(int n) {
+  std::vector<Micros> deadlines;
+  for (int i = 0; i < n; ++i) {
+    const auto deadline = step();
+    if (!deadline) break;
+    deadlines.push_back(*deadline);
+  }
+  return deadlines;
+}
+
+bool FakeClock::awaitDeadline(Micros deadline) {
+  for (int i = 0; i < 200; ++i) {
+    if (awaitWaiter(std::chrono::milliseconds(10)) == deadline) return true;
+  }
+  return false;
+}
+
 }  // namespace pendlo::testing

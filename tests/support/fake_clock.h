@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include "timer/clock.h"
 
@@ -28,6 +29,12 @@ class FakeClock final : public Clock {
   // Runs the timer to its next deadline and waits until it waits again, so
   // the call at that deadline has finished. Returns the deadline.
   std::optional<Micros> step();
+  // step() n times; the deadlines reached (fewer when the timer stopped).
+  std::vector<Micros> steps(int n);
+
+  // True once the timer waits for `deadline` (a re-armed timer may still
+  // wait for its old one for a moment); false after about 2 s.
+  bool awaitDeadline(Micros deadline);
 
  private:
   std::mutex mutex_;

@@ -10,51 +10,13 @@
 #include <thread>
 
 #include "support/fake_clock.h"
+#include "support/recording_link.h"
 
 namespace pendlo {
 namespace {
 
 using testing::FakeClock;
-
-// Records each click the ticks play: 'A' for the accent's file, 'p' for the
-// plain one's, '!' for one played with the beat lock held.
-class RecordingLink final : public SoundLink {
- public:
-  explicit RecordingLink(std::shared_ptr<FakeClock> clock) : clock_(std::move(clock)) {}
-  std::shared_ptr<Clock> TimerClock() override { return clock_; }
-  void Play(const std::string& path, Micros due) override {
-    // A slow output must not hold up the window's every change.
-    bool lockFree = true;
-    if (engine != nullptr) {
-      std::thread([&] {
-        lockFree = engine->Mutex().try_lock();
-        if (lockFree) engine->Mutex().unlock();
-      }).join();
-    }
-    std::lock_guard lock(mutex_);
-    clicks_ += !lockFree ? '!' : path == "pi.wav" ? 'A' : path == "po.wav" ? 'p' : '?';
-    dues_.push_back(due);
-  }
-  // Heard a fixed 5 ms after its due time, to tell it from the due time.
-  Micros HeardAt(Micros due) override { return due + 5000; }
-  void EnsureOpen() override {}
-
-  std::string Clicks() {
-    std::lock_guard lock(mutex_);
-    return clicks_;
-  }
-  std::vector<Micros> Dues() {
-    std::lock_guard lock(mutex_);
-    return dues_;
-  }
-  BeatEngine* engine = nullptr;
-
- private:
-  std::shared_ptr<FakeClock> clock_;
-  std::mutex mutex_;
-  std::string clicks_;
-  std::vector<Micros> dues_;
-};
+using testing::RecordingLink;
 
 struct Rig {
   std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
@@ -89,24 +51,6 @@ struct Rig {
     beat->ManageHyoushi(lines);
     beat->Start();
   }
-  // Runs n ticks; returns their due times.
-  std::vector<Micros> Ticks(int n) {
-    std::vector<Micros> dues;
-    for (int i = 0; i < n; ++i) {
-      const auto due = clock->step();
-      EXPECT_TRUE(due.has_value());
-      if (!due) break;
-      dues.push_back(*due);
-    }
-    return dues;
-  }
-  // The deadline the timer waits for once it has re-armed to `expected`.
-  bool WaitsFor(Micros expected) {
-    for (int i = 0; i < 200; ++i) {
-      if (clock->awaitWaiter(std::chrono::milliseconds(10)) == expected) return true;
-    }
-    return false;
-  }
 };
 
 std::vector<Micros> Gaps(const std::vector<Micros>& dues) {
@@ -136,8 +80,9 @@ TEST(Transport, EachTickPlaysItsClickOnTheGridAndHandsOnItsBar) {
     rig.Meter(row.meter, row.lines);
     const Micros pressed = rig.clock->now();
     rig.Start(row.lines);
-    ASSERT_TRUE(rig.WaitsFor(pressed + 833000)) << "the first tick one beat after Start";
-    const auto dues = rig.Ticks(static_cast<int>(std::strlen(row.clicks)));
+    ASSERT_TRUE(rig.clock->awaitDeadline(pressed + 833000))
+        << "the first tick one beat after Start";
+    const auto dues = rig.clock->steps(static_cast<int>(std::strlen(row.clicks)));
     EXPECT_EQ(rig.link->Clicks(), row.clicks);
     EXPECT_EQ(Gaps(dues), row.gaps);
     EXPECT_EQ(rig.link->Dues(), dues);
@@ -145,7 +90,8 @@ TEST(Transport, EachTickPlaysItsClickOnTheGridAndHandsOnItsBar) {
     ASSERT_EQ(rig.bars.size(), dues.size());
     for (std::size_t i = 0; i < dues.size(); ++i) {
       EXPECT_EQ(rig.bars[i].first, row.clicks[i] == 'A' ? 0 : 1);
-      EXPECT_EQ(rig.bars[i].second, dues[i] + 5000) << "when the click is heard";
+      EXPECT_EQ(rig.bars[i].second, dues[i] + RecordingLink::kHeardAfter)
+          << "when the click is heard";
     }
   }
 }
@@ -153,21 +99,21 @@ TEST(Transport, EachTickPlaysItsClickOnTheGridAndHandsOnItsBar) {
 TEST(Transport, TempoMeterStartAndStopWhileRunning) {
   Rig rig;
   rig.Start();
-  rig.Ticks(2);  // A p
+  rig.clock->steps(2);  // A p
   // A new tempo re-times at once: the next tick one new period later.
   const Micros changed = rig.clock->now();
   rig.Tempo(120);
-  ASSERT_TRUE(rig.WaitsFor(changed + 500000));
-  rig.Ticks(1);  // the pattern goes on: p
+  ASSERT_TRUE(rig.clock->awaitDeadline(changed + 500000));
+  rig.clock->steps(1);  // the pattern goes on: p
   // A new meter restarts the bar: the next tick is an accent.
   rig.Meter(2);
-  rig.Ticks(4);  // A p p A
+  rig.clock->steps(4);  // A p p A
   EXPECT_EQ(rig.link->Clicks(), "AppAppA");
   // Start while running keeps the phase; the next tick is an accent.
   const auto before = rig.clock->awaitWaiter();
   rig.Start();
   EXPECT_EQ(rig.clock->awaitWaiter(), before);
-  rig.Ticks(1);
+  rig.clock->steps(1);
   EXPECT_EQ(rig.link->Clicks(), "AppAppAA");
   // Stop: nothing is armed any more.
   rig.beat->Stop();

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "support/fake_clock.h"
+#include "support/recording_link.h"
 #include "test_support.h"
 #include "ui/definition_memo.h"
 #include "ui/flash_scheduler.h"
@@ -20,36 +21,8 @@ namespace pendlo::ui {
 namespace {
 
 using pendlo::testing::FakeClock;
+using pendlo::testing::RecordingLink;
 using testing::TempDir;
-
-// Records each click the ticks play: 'A' for "pi.wav", 'p' for "po.wav".
-class RecordingLink final : public SoundLink {
- public:
-  explicit RecordingLink(std::shared_ptr<FakeClock> clock) : clock_(std::move(clock)) {}
-  std::shared_ptr<Clock> TimerClock() override { return clock_; }
-  void Play(const std::string& path, Micros due) override {
-    std::lock_guard lock(mutex_);
-    clicks_ += path.ends_with("/pi.wav") ? 'A' : path.ends_with("/po.wav") ? 'p' : '?';
-    dues_.push_back(due);
-  }
-  Micros HeardAt(Micros) override { return steadyNowMicros(); }
-  void EnsureOpen() override {}
-
-  std::string Clicks() {
-    std::lock_guard lock(mutex_);
-    return clicks_;
-  }
-  std::vector<Micros> Dues() {
-    std::lock_guard lock(mutex_);
-    return dues_;
-  }
-
- private:
-  std::shared_ptr<FakeClock> clock_;
-  std::mutex mutex_;
-  std::string clicks_;
-  std::vector<Micros> dues_;
-};
 
 struct Rig {
   TempDir dir;
@@ -61,24 +34,7 @@ struct Rig {
     auto recording = std::make_unique<RecordingLink>(clock);
     link = recording.get();
     w = testing::MakeWindow(dir.path(), std::move(recording));
-  }
-  // Runs n ticks; returns their due times.
-  std::vector<Micros> Ticks(int n) {
-    std::vector<Micros> dues;
-    for (int i = 0; i < n; ++i) {
-      const auto due = clock->step();
-      EXPECT_TRUE(due.has_value());
-      if (!due) break;
-      dues.push_back(*due);
-    }
-    return dues;
-  }
-  // The deadline the timer waits for once it has re-armed to `expected`.
-  bool WaitsFor(Micros expected) {
-    for (int i = 0; i < 200; ++i) {
-      if (clock->awaitWaiter(std::chrono::milliseconds(10)) == expected) return true;
-    }
-    return false;
+    link->engine = &w->Beat().Engine();
   }
 };
 
@@ -110,8 +66,8 @@ TEST(Beat, StartRunsTheMeterFromAnAccentOneFullPeriodAfterThePress) {
     const Micros pressed = rig.clock->now();
     QTest::mouseClick(rig.w->btnStart, Qt::LeftButton);
     const Micros period = IntervalForTempo(row.tempo) * 1000;
-    ASSERT_TRUE(rig.WaitsFor(pressed + period));
-    const auto dues = rig.Ticks(static_cast<int>(std::strlen(row.clicks)));
+    ASSERT_TRUE(rig.clock->awaitDeadline(pressed + period));
+    const auto dues = rig.clock->steps(static_cast<int>(std::strlen(row.clicks)));
     EXPECT_EQ(rig.link->Clicks(), row.clicks);
     for (Micros gap : Gaps(dues)) EXPECT_EQ(gap, period);
     EXPECT_EQ(rig.link->Dues(), dues);
@@ -148,7 +104,7 @@ TEST(Beat, EachTickFlashesItsBarInAPaintedFrameThenBlack) {
   rig.w->Shape2->installEventFilter(&plain);
   rig.w->rgHyoushi->SetItemIndex(1);  // 2: accent, plain
   rig.w->btnStartClick();
-  rig.Ticks(2);
+  rig.clock->steps(2);
   EXPECT_TRUE(QTest::qWaitFor([&] { return accent.Painted(kFuchsia); }, 1000));
   EXPECT_TRUE(QTest::qWaitFor([&] { return plain.Painted(kAqua); }, 1000));
   EXPECT_TRUE(QTest::qWaitFor(
