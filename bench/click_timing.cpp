@@ -8,11 +8,15 @@
 //                [--seconds 40] [--buffer 256] [--lead-ms 18] [--server-ms 13]
 //                [--csv errors.csv] [--server pulse|pipewire]
 //                [--backend default|pulse|sdl|pipewire] [--margin-ms 3]
+//                [--rest 10]
 //
 // --server picks the private server (a PulseAudio daemon or a PipeWire
 // session, null sink at 48 kHz); --backend the program's output, by default
 // the one the program itself would choose there; --margin-ms is the PipeWire
-// output's lead beyond one cycle of the graph.
+// output's lead beyond one cycle of the graph; --rest keeps the beat
+// stopped that many seconds first, as a user leaves the window open, and
+// reports the CPU and the output's callbacks meanwhile (the output rests
+// after two seconds); the beat then starts as Start starts it.
 //
 // Prints the interval error (mean, sd, p99, max in samples and ms), clicks
 // that are missing, extra or of the wrong kind, the stream latency the
@@ -35,6 +39,7 @@
 #include <thread>
 #include <vector>
 
+#include "cpu_seconds.h"
 #include "engine/beat_state.h"
 #include "engine/tick_sequencer.h"
 #include "files/click_images.h"
@@ -62,6 +67,7 @@ struct Options {
   std::string backend = "default";  // default | pulse | sdl | pipewire
   std::string server = "pulse";     // pulse | pipewire
   double marginMs = pendlo::PlayerOptions{}.graphMarginMicros / 1000.0;
+  double restSeconds = 0;
 };
 
 [[noreturn]] void Usage() {
@@ -70,7 +76,7 @@ struct Options {
       "usage: click_timing [--tempo N] [--meter 1..9|irregular|tuplets] [--text DIGITS]\n"
       "                    [--seconds S] [--buffer FRAMES] [--lead-ms MS] [--server-ms MS]\n"
       "                    [--csv FILE] [--backend default|pulse|sdl|pipewire]\n"
-      "                    [--server pulse|pipewire] [--margin-ms MS]\n");
+      "                    [--server pulse|pipewire] [--margin-ms MS] [--rest S]\n");
   std::exit(2);
 }
 
@@ -111,6 +117,8 @@ Options Parse(int argc, char** argv) {
       o.server = value;
     } else if (arg == "--margin-ms") {
       o.marginMs = std::atof(value.c_str());
+    } else if (arg == "--rest") {
+      o.restSeconds = std::atof(value.c_str());
     } else {
       Usage();
     }
@@ -294,6 +302,19 @@ int main(int argc, char** argv) {
   timer.SetOnTimer(
       [&](pendlo::TMMTimer& t) { effects.Apply(sequencer.MMTimerTimer(t.DueTime())); });
   timer.Loaded();
+
+  if (o.restSeconds > 0) {
+    player.Rest(true);
+    const double cpu0 = pendlo::bench::CpuSeconds();
+    const std::uint64_t buffers0 = player.Stats().buffers;
+    std::this_thread::sleep_for(std::chrono::duration<double>(o.restSeconds));
+    const double cpu = pendlo::bench::CpuSeconds() - cpu0;
+    const std::uint64_t buffers = player.Stats().buffers - buffers0;
+    std::printf("  stopped %.0f s: CPU %.3f %%, %llu output callbacks (%.1f per second)\n",
+                o.restSeconds, 100 * cpu / o.restSeconds, static_cast<unsigned long long>(buffers),
+                static_cast<double>(buffers) / o.restSeconds);
+    player.Rest(false);
+  }
 
   // On PipeWire the recorder runs in this process: its threads, new from
   // here on, are left out of the CPU figure.

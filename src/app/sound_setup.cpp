@@ -14,6 +14,7 @@ class PlayerLink final : public SoundLink {
   void Play(const std::string& path, Micros due) override { player_.Play(path, due); }
   Micros HeardAt(Micros due) override { return player_.HeardAtSteady(due); }
   void Prepare(const std::string& path) override { player_.Clicks().Request(path); }
+  void Rest(bool resting) override { player_.Rest(resting); }
   void EnsureOpen() override {
     player_.EnsureOpen();
     // The player keeps each failure until taken, and gives it only once.

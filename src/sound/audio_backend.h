@@ -79,6 +79,12 @@ class AudioBackend {
   virtual Micros DeviceLatencyMicros() const { return 0; }
   // The open output's short name ("pipewire", "pulse", "sdl"); "" when none.
   virtual std::string Name() const = 0;
+  // Pauses (false) or resumes (true) the open stream's callbacks, for an
+  // output whose callbacks wake the machine every few milliseconds even
+  // when silent. No callback needs to run meanwhile: the clock runs on and
+  // re-joins the stream when it resumes. An output without such a cost
+  // ignores it.
+  virtual void SetActive(bool active) { (void)active; }
   // The sound server's own name for itself, when the output learns it.
   virtual std::string ServerName() const { return ""; }
   // The open output's queue when clicks are written into it; nullptr when

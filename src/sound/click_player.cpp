@@ -92,6 +92,7 @@ bool ClickPlayer::OpenLocked(bool reconnecting) {
     rate_ = format.rate;
     lost_ = false;
     open_ = true;
+    paused_ = false;  // a new stream runs until the next rest
   }
   {
     std::lock_guard lock(report_);
@@ -148,8 +149,12 @@ void ClickPlayer::Watch() {
   const auto period = std::chrono::microseconds(options_.reconnectMicros);
   std::unique_lock lock(watch_);
   while (!watchStop_) {
-    watchWake_.wait_for(lock, period);
+    watchWake_.wait_for(lock, period, [this] { return watchStop_ || restChanged_; });
     if (watchStop_) break;
+    restChanged_ = false;
+    lock.unlock();
+    ApplyRest();
+    lock.lock();
     if (!lost_.load(std::memory_order_acquire)) {
       std::lock_guard report(report_);
       if (failing_ && open_.load() && std::chrono::steady_clock::now() > settleUntil_) {
@@ -161,6 +166,27 @@ void ClickPlayer::Watch() {
     ReopenLost();
     lock.lock();
   }
+}
+
+void ClickPlayer::Rest(bool resting) {
+  restingSince_.store(steadyNowMicros(), std::memory_order_relaxed);
+  resting_.store(resting, std::memory_order_release);
+  {
+    std::lock_guard lock(watch_);
+    restChanged_ = true;
+  }
+  watchWake_.notify_all();
+}
+
+void ClickPlayer::ApplyRest() {
+  std::lock_guard control(control_);
+  if (!open_.load() || lost_.load()) return;
+  const bool rest =
+      resting_.load(std::memory_order_acquire) &&
+      steadyNowMicros() - restingSince_.load(std::memory_order_relaxed) >= options_.restAfterMicros;
+  if (rest == paused_) return;
+  backend_->SetActive(!rest);
+  paused_ = rest;
 }
 
 void ClickPlayer::ReopenLost() {
@@ -256,6 +282,7 @@ void ClickPlayer::Underrun_RT() {
 }
 
 void ClickPlayer::Render_RT(float* out, int frames, Micros at) {
+  buffers_.fetch_add(1, std::memory_order_relaxed);
   const std::uint64_t anchors = clock_->Anchors();
   const std::int64_t first = clock_->OnBuffer_RT(frames, at);
   if (clock_->Anchors() != anchors) mixer_.SkipBefore_RT(first, *clock_);
@@ -263,6 +290,7 @@ void ClickPlayer::Render_RT(float* out, int frames, Micros at) {
 }
 
 void ClickPlayer::Cycle_RT(float* out, int frames, const GraphCycle& cycle) {
+  buffers_.fetch_add(1, std::memory_order_relaxed);
   const std::uint64_t anchors = clock_->Anchors();
   const std::int64_t first = clock_->OnCycle_RT(cycle.frame, frames, cycle.at);
   // After a new timeline the clicks due meanwhile are stale: dropped, not
@@ -322,6 +350,7 @@ PlayerStats ClickPlayer::Stats() const {
   s.late = mixer_.LateOnsets() + lateWrites_.load();
   s.dropped = mixer_.Dropped();
   s.anchors = clock_->Anchors();
+  s.buffers = buffers_.load();
   const Micros least = minSlack_.load();
   s.minSlackMicros = least == INT64_MAX ? 0 : least;
   s.bufferFrames = bufferFrames_.load();

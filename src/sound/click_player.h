@@ -45,8 +45,12 @@ struct PlayerOptions {
   // late wake-ups, up to 6.8 ms measured on an idle virtual machine. With
   // the 256-frame cycle asked for, a decided click is heard 11.8 ms later.
   Micros graphMarginMicros = 6500;
-  // How often a lost output is tried again; 0: only by EnsureOpen.
+  // How often a lost output is tried again; 0: only by EnsureOpen (and the
+  // output never rests).
   Micros reconnectMicros = 250000;
+  // How long the beat is stopped before the output pauses its stream (Rest):
+  // long enough for the last click to play out.
+  Micros restAfterMicros = 2000000;
   DecodeLimits limits;
 };
 
@@ -55,6 +59,7 @@ struct PlayerStats {
   std::uint64_t late = 0;     // onsets that missed their frame
   std::uint64_t dropped = 0;  // onsets lost to a full queue
   std::uint64_t anchors = 0;  // times the clock joined the stream
+  std::uint64_t buffers = 0;  // buffers the output's callbacks asked for
   Micros minSlackMicros = 0;  // least margin between scheduling and rendering
   int bufferFrames = 0;
   StreamFormat format;
@@ -90,6 +95,12 @@ class ClickPlayer final : private RenderTarget {
   // from the GUI (an output lost while playing): TakeError has news. Set
   // before the first EnsureOpen.
   void SetOnFailure(std::function<void()> onFailure);
+
+  // GUI thread: the beat stopped (true) or is about to start (false). Once it
+  // has rested for restAfterMicros the output pauses its stream, so that a
+  // stopped metronome does not wake the machine every cycle; Rest(false)
+  // resumes it at once, a beat ahead of the first click. Never waits.
+  void Rest(bool resting);
 
   // Timer thread: starts the WAV file `path` on the frame of `due` (a time
   // on clock()) plus the lead, cutting off the click before it. Returns at
@@ -127,6 +138,8 @@ class ClickPlayer final : private RenderTarget {
   // The reconnecting thread: reopens an output that was lost while wanted.
   void Watch();
   void ReopenLost();
+  // The reconnecting thread: pauses or resumes the stream as Rest asked.
+  void ApplyRest();
 
   const std::unique_ptr<AudioBackend> backend_;
   const PlayerOptions options_;
@@ -145,6 +158,11 @@ class ClickPlayer final : private RenderTarget {
   std::mutex watch_;  // the reconnecting thread's wake-ups
   std::condition_variable watchWake_;
   bool watchStop_ = false;
+  bool restChanged_ = false;  // Rest was called since the thread last looked
+
+  std::atomic<bool> resting_{false};
+  std::atomic<Micros> restingSince_{0};  // steady time of the last Rest(true)
+  bool paused_ = false;                  // under control_: the stream is paused
   std::thread watcher_;
 
   std::mutex producer_;  // Play against (re)opening; never taken by the callback
@@ -168,6 +186,7 @@ class ClickPlayer final : private RenderTarget {
   std::atomic<int> bufferFrames_{0};
   std::atomic<int> rate_{0};
   std::atomic<std::uint64_t> plays_{0};
+  std::atomic<std::uint64_t> buffers_{0};
   std::atomic<Micros> minSlack_{INT64_MAX};
 };
 

@@ -88,6 +88,9 @@ class FirstThatOpens final : public AudioBackend {
     AudioBackend* b = open_.load();
     return b ? b->Queue() : nullptr;
   }
+  void SetActive(bool active) override {
+    if (AudioBackend* b = open_.load()) b->SetActive(active);
+  }
 
  private:
   AudioBackend& Backend(const std::string& name) {

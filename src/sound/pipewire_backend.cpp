@@ -93,6 +93,15 @@ class PipeWireBackend final : public AudioBackend {
     started_ = false;
   }
 
+  void SetActive(bool active) override {
+    if (loop_ == nullptr) return;
+    pw_->ThreadLoopLock(loop_);
+    // Off the graph while paused: the data thread is no longer woken every
+    // cycle.
+    if (stream_ != nullptr) pw_->StreamSetActive(stream_, active);
+    pw_->ThreadLoopUnlock(loop_);
+  }
+
   int BufferFrames() const override { return frames_.load(std::memory_order_relaxed); }
   Micros DeviceLatencyMicros() const override { return delay_.load(std::memory_order_relaxed); }
   std::string Name() const override { return "pipewire"; }

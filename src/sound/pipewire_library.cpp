@@ -53,7 +53,8 @@ Loaded Load() {
       Find(handle, "pw_stream_get_state", l.StreamGetState, e) &&
       Find(handle, "pw_stream_dequeue_buffer", l.StreamDequeueBuffer, e) &&
       Find(handle, "pw_stream_queue_buffer", l.StreamQueueBuffer, e) &&
-      Find(handle, "pw_stream_get_time_n", l.StreamGetTimeN, e)) {
+      Find(handle, "pw_stream_get_time_n", l.StreamGetTimeN, e) &&
+      Find(handle, "pw_stream_set_active", l.StreamSetActive, e)) {
     l.Init(nullptr, nullptr);
     loaded.library = l;
   }

@@ -31,6 +31,7 @@ struct PipeWireLibrary {
   decltype(&pw_stream_dequeue_buffer) StreamDequeueBuffer;
   decltype(&pw_stream_queue_buffer) StreamQueueBuffer;
   decltype(&pw_stream_get_time_n) StreamGetTimeN;
+  decltype(&pw_stream_set_active) StreamSetActive;
 };
 
 // The library's functions, loaded and initialised on the first call (from

@@ -31,6 +31,10 @@ class SoundLink {
   // has nothing to do.
   virtual void Prepare(const std::string& path) { (void)path; }
 
+  // The beat stopped (true) or is about to start (false): an output may
+  // rest meanwhile. Never waits. GUI thread.
+  virtual void Rest(bool resting) { (void)resting; }
+
   // Tries again to open the output if it is not open (pressing Start).
   // Reports a failure once, by throwing the first time only. GUI thread.
   virtual void EnsureOpen() = 0;

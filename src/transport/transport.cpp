@@ -10,6 +10,7 @@ Transport::Transport(std::unique_ptr<SoundLink> sound)
   timer_->SetEnabled(false);
   timer_->SetOnTimer([this](TMMTimer& sender) { OnTick(sender); });
   timer_->Loaded();
+  sound_->Rest(true);  // until the first Start
 }
 
 Transport::~Transport() {
@@ -52,6 +53,8 @@ void Transport::ResetPosition() {
 }
 
 void Transport::Start() {
+  // The output is back long before the first click, a beat from now.
+  sound_->Rest(false);
   engine_.ResetPosition();
   std::string soundError;
   if (!timer_->Enabled()) {
@@ -68,6 +71,7 @@ void Transport::Start() {
 
 void Transport::Stop() {
   timer_->SetEnabled(false);
+  sound_->Rest(true);
 }
 
 bool Transport::Running() const {

@@ -35,6 +35,7 @@ PlayerOptions Roomy() {
   o.serverBufferMicros = 100000;
   o.leadMicros = 150000;  // the test's tick loop runs at normal priority
   o.graphMarginMicros = 100000;
+  o.restAfterMicros = 100000;
   return o;
 }
 
@@ -48,6 +49,16 @@ std::string Describe(const std::vector<testing::FoundClick>& clicks) {
   for (const auto& c : clicks) s << ' ' << c.frame << '/' << c.kind;
   s << '\n';
   return s.str();
+}
+
+// True once the output's callbacks stop for 300 ms, within 3 s.
+bool BuffersCease(const ClickPlayer& player) {
+  for (int i = 0; i < 10; ++i) {
+    const std::uint64_t before = player.Stats().buffers;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (player.Stats().buffers == before) return true;
+  }
+  return false;
 }
 
 // A sound server, by name, and the player's output on it.
@@ -105,6 +116,13 @@ TEST_P(Playback, ClicksAreSpacedToTheSampleAndAccentsDiffer) {
   EXPECT_EQ(player.Stats().output, GetParam().output);
   EXPECT_EQ(player.Stats().format.rate, 48000);
   ASSERT_TRUE(testing::WaitUntilStreaming(*player.clock()));
+  // Stopped, PipeWire's own output rests: its callbacks cease. Start wakes
+  // it, and the clicks after that are as exact as ever.
+  player.Rest(true);
+  if (player.Stats().output == "pipewire") {
+    EXPECT_TRUE(BuffersCease(player)) << "still woken every cycle while resting";
+  }
+  player.Rest(false);
 
   // A bar of 4 at 240 BPM, then tuplet-like uneven notes.
   const std::vector<std::pair<int, bool>> ticks = {
@@ -279,6 +297,11 @@ TEST(OutputChoice, ByWhatAnswersAndPendloAudio) {
     ClickPlayer player(MakeDefaultBackend(), Roomy());
     EXPECT_TRUE(player.EnsureOpen()) << player.TakeError();
     EXPECT_EQ(player.Stats().output, c.plays);
+    if (player.Stats().output == "pipewire") {  // the rest reaches the output chosen
+      ASSERT_TRUE(testing::WaitUntilStreaming(*player.clock()));
+      player.Rest(true);
+      EXPECT_TRUE(BuffersCease(player));
+    }
   }
   ::unsetenv("PENDLO_AUDIO");
   ::setenv("PIPEWIRE_RUNTIME_DIR", runtime.c_str(), 1);

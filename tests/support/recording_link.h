@@ -4,6 +4,7 @@
 // window makes).
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -40,6 +41,7 @@ class RecordingLink final : public SoundLink {
   }
   Micros HeardAt(Micros due) override { return due + kHeardAfter; }
   void EnsureOpen() override {}
+  void Rest(bool r) override { resting = r; }
 
   std::string Clicks() {
     std::lock_guard lock(mutex_);
@@ -51,6 +53,7 @@ class RecordingLink final : public SoundLink {
   }
   // The beat whose lock Play checks; none: not checked.
   BeatEngine* engine = nullptr;
+  std::atomic<bool> resting{false};  // as the transport last said
 
  private:
   std::shared_ptr<FakeClock> clock_;

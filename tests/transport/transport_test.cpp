@@ -98,7 +98,9 @@ TEST(Transport, EachTickPlaysItsClickOnTheGridAndHandsOnItsBar) {
 
 TEST(Transport, TempoMeterStartAndStopWhileRunning) {
   Rig rig;
+  EXPECT_TRUE(rig.link->resting) << "the output may rest until the first Start";
   rig.Start();
+  EXPECT_FALSE(rig.link->resting);
   rig.clock->steps(2);  // A p
   // A new tempo re-times at once: the next tick one new period later.
   const Micros changed = rig.clock->now();
@@ -120,6 +122,7 @@ TEST(Transport, TempoMeterStartAndStopWhileRunning) {
   EXPECT_FALSE(rig.clock->awaitWaiter(std::chrono::milliseconds(100)).has_value());
   EXPECT_FALSE(rig.beat->Timer().Armed());
   EXPECT_FALSE(rig.beat->Running());
+  EXPECT_TRUE(rig.link->resting);
 }
 
 }  // namespace
