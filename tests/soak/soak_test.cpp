@@ -255,8 +255,8 @@ struct Rig {
   }
 
   // Checks every finished tick, and hands it to `also`.
-  template <typename F>
-  void Drain(F&& also) {
+  template <typename F = void (*)(const Finished&)>
+  void Drain(F&& also = [](const Finished&) {}) {
     link->Drain([&](const Finished& f) {
       notOneEach += !f.oneEach;
       unheard += !f.heard;
@@ -267,21 +267,16 @@ struct Rig {
       also(f);
     });
   }
-  void Drain() {
-    Drain([](const Finished&) {});
-  }
   // Sleeps until `until`, checking the finished ticks on the way.
-  template <typename F>
-  void RunUntil(std::chrono::steady_clock::time_point until, F&& also) {
+  template <typename F = void (*)(const Finished&)>
+  void RunUntil(
+      std::chrono::steady_clock::time_point until, F&& also = [](const Finished&) {}) {
     for (auto now = std::chrono::steady_clock::now(); now < until;
          now = std::chrono::steady_clock::now()) {
       Drain(also);
       std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
           until - now, std::chrono::milliseconds(50)));
     }
-  }
-  void RunUntil(std::chrono::steady_clock::time_point until) {
-    RunUntil(until, [](const Finished&) {});
   }
 
   GridCheck check;
