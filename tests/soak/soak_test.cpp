@@ -10,7 +10,6 @@
 //
 //   PENDLO_SOAK_SECONDS=600 build/default/tests/soak/soak_test
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
