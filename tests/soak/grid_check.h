@@ -25,10 +25,10 @@ inline constexpr Micros kNoReading = std::numeric_limits<Micros>::min();
 
 struct TickRecord {
   Micros due = 0;                 // the call's DueTime
-  Micros started = 0;             // clock at the start of the call
+  Micros started = 0;             // clock when the timer woke for the call
   Micros timerRead = kNoReading;  // the timer's clock reading after the previous call
-  std::uint32_t note = 0;         // interval the tick set for its period; 0: none set
-  Micros noteSetBy = 0;           // clock right after that setting returned
+  std::uint32_t note = 0;         // timer's interval read after the tick set its own; 0: unread
+  Micros noteSetBy = 0;           // clock right after that reading
 };
 
 struct GridFigures {
@@ -70,8 +70,10 @@ class GridCheck {
     std::size_t count = 0;
     if (last) {
       candidates[count++] = {last->at, last->interval};
-      // The previous tick's own setting may have come after the window's.
-      if (prev_ && prev_->note != 0 && last->at <= prev_->noteSetBy)
+      // The previous tick's own setting may have come after the window's;
+      // one equal to the window's changed nothing.
+      if (prev_ && prev_->note != 0 && prev_->note != last->interval &&
+          last->at <= prev_->noteSetBy)
         candidates[count++] = {prev_->due, prev_->note};
     } else if (prev_) {
       candidates[count++] = {prev_->due, prev_->note != 0 ? prev_->note : interval_};
