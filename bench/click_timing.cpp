@@ -40,13 +40,11 @@
 #include <vector>
 
 #include "cpu_seconds.h"
-#include "engine/beat_state.h"
-#include "engine/tick_sequencer.h"
 #include "files/click_images.h"
 #include "sound/click_player.h"
 #include "support/click_onsets.h"
 #include "support/sound_server.h"
-#include "timer/mmtimer.h"
+#include "transport/transport.h"
 
 namespace {
 
@@ -173,23 +171,22 @@ struct Tick {
   Micros due;
 };
 
-// The bench's side of a tick: sound only.
-class BenchEffects final {
+// The program's sound output over the bench's player, keeping each click
+// the transport plays.
+class BenchLink final : public pendlo::SoundLink {
  public:
-  BenchEffects(pendlo::TMMTimer& timer, pendlo::ClickPlayer& player, std::string pi, std::string po)
-      : timer_(timer), player_(player), pi_(std::move(pi)), po_(std::move(po)) {
-    ticks_.reserve(100000);
-  }
-  // In the transport's order: the period, then the click.
-  void Apply(const pendlo::TickDecision& d) {
-    if (d.nextInterval != 0) timer_.SetInterval(d.nextInterval);
-    PlayClick(d.click, d.dueMicros);
-  }
-  void PlayClick(Click click, std::int64_t due) {
-    player_.Play(click == Click::Accent ? pi_ : po_, due);
+  explicit BenchLink(pendlo::ClickPlayer& player) : player_(player) { ticks_.reserve(100000); }
+  std::shared_ptr<pendlo::Clock> TimerClock() override { return player_.clock(); }
+  void Play(const std::string& path, Micros due) override {
+    player_.Play(path, due);
     std::lock_guard lock(mutex_);
+    const Click click = path.ends_with("pi.wav") ? Click::Accent : Click::Plain;
     if (ticks_.size() < ticks_.capacity()) ticks_.push_back({click, due});
   }
+  Micros HeardAt(Micros due) override { return player_.HeardAtSteady(due); }
+  void Prepare(const std::string& path) override { player_.Clicks().Request(path); }
+  void Rest(bool resting) override { player_.Rest(resting); }
+  void EnsureOpen() override {}  // opened before the beat, as at start-up
 
   std::vector<Tick> Ticks() {
     std::lock_guard lock(mutex_);
@@ -197,9 +194,7 @@ class BenchEffects final {
   }
 
  private:
-  pendlo::TMMTimer& timer_;
   pendlo::ClickPlayer& player_;
-  std::string pi_, po_;
   std::mutex mutex_;
   std::vector<Tick> ticks_;
 };
@@ -288,23 +283,16 @@ int main(int argc, char** argv) {
   player.Clicks().Request(po);
   player.Clicks().Settle();
 
-  pendlo::BeatEngine engine;
-  const int base = engine.ChangeTempo(o.tempo);
-  engine.SetMeterSelection(o.meter);
-  engine.ManageHyoushi(Lines(o.text));
-  engine.ResetPosition();
-
-  pendlo::TMMTimer timer(player.clock());
-  BenchEffects effects(timer, player, pi, po);
-  pendlo::TickSequencer sequencer(engine);
-  timer.SetEnabled(false);
-  timer.SetInterval(static_cast<std::uint32_t>(base));
-  timer.SetOnTimer(
-      [&](pendlo::TMMTimer& t) { effects.Apply(sequencer.MMTimerTimer(t.DueTime())); });
-  timer.Loaded();
+  // The beat as the window drives it: stopped (the output may rest) until
+  // Start.
+  auto link = std::make_unique<BenchLink>(player);
+  BenchLink& played = *link;
+  pendlo::Transport beat(std::move(link));
+  beat.SetClickFiles(pi, po);
+  beat.SetMeterSelection(o.meter);
+  beat.ChangeTempo(o.tempo);
 
   if (o.restSeconds > 0) {
-    player.Rest(true);
     const double cpu0 = pendlo::bench::CpuSeconds();
     const std::uint64_t buffers0 = player.Stats().buffers;
     std::this_thread::sleep_for(std::chrono::duration<double>(o.restSeconds));
@@ -313,7 +301,6 @@ int main(int argc, char** argv) {
     std::printf("  stopped %.0f s: CPU %.3f %%, %llu output callbacks (%.1f per second)\n",
                 o.restSeconds, 100 * cpu / o.restSeconds, static_cast<unsigned long long>(buffers),
                 static_cast<double>(buffers) / o.restSeconds);
-    player.Rest(false);
   }
 
   // On PipeWire the recorder runs in this process: its threads, new from
@@ -327,7 +314,8 @@ int main(int argc, char** argv) {
 
   const auto threads0 = ThreadCpuSeconds();
   const auto t0 = std::chrono::steady_clock::now();
-  timer.SetEnabled(true);
+  beat.ManageHyoushi(Lines(o.text));
+  beat.Start();
   std::vector<ServerLatency> latencies;
   const auto end = t0 + std::chrono::duration<double>(o.seconds);
   const auto step = std::chrono::duration<double>(std::max(1.0, o.seconds / 5));
@@ -336,7 +324,7 @@ int main(int argc, char** argv) {
     if (!pipewire) latencies.push_back(QueryLatency(server));
   }
   std::this_thread::sleep_until(end);
-  timer.SetEnabled(false);
+  beat.Stop();
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   const auto threads1 = ThreadCpuSeconds();
   double cpu = 0;
@@ -349,7 +337,7 @@ int main(int argc, char** argv) {
   const std::vector<float> recording = recorder.Stop();
   const pendlo::PlayerStats stats = player.Stats();
 
-  const std::vector<Tick> ticks = effects.Ticks();
+  const std::vector<Tick> ticks = played.Ticks();
   const auto clicks =
       pendlo::testing::FindClicks(recording, pendlo::testing::BuiltInClickTemplates(kRate));
 
