@@ -79,4 +79,10 @@ bool FakeClock::awaitDeadline(Micros deadline) {
   return false;
 }
 
+std::vector<Micros> Gaps(const std::vector<Micros>& times) {
+  std::vector<Micros> gaps;
+  for (std::size_t i = 1; i < times.size(); ++i) gaps.push_back(times[i] - times[i - 1]);
+  return gaps;
+}
+
 }  // namespace pendlo::testing

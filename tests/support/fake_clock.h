@@ -45,4 +45,7 @@ class FakeClock final : public Clock {
   bool interrupted_ = false;
 };
 
+// The spacing of successive times, such as the deadlines steps() returns.
+std::vector<Micros> Gaps(const std::vector<Micros>& times);
+
 }  // namespace pendlo::testing

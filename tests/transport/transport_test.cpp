@@ -16,6 +16,7 @@ namespace pendlo {
 namespace {
 
 using testing::FakeClock;
+using testing::Gaps;
 using testing::RecordingLink;
 
 struct Rig {
@@ -52,12 +53,6 @@ struct Rig {
     beat->Start();
   }
 };
-
-std::vector<Micros> Gaps(const std::vector<Micros>& dues) {
-  std::vector<Micros> gaps;
-  for (std::size_t i = 1; i < dues.size(); ++i) gaps.push_back(dues[i] - dues[i - 1]);
-  return gaps;
-}
 
 TEST(Transport, EachTickPlaysItsClickOnTheGridAndHandsOnItsBar) {
   const struct {

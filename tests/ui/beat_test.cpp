@@ -21,6 +21,7 @@ namespace pendlo::ui {
 namespace {
 
 using pendlo::testing::FakeClock;
+using pendlo::testing::Gaps;
 using pendlo::testing::RecordingLink;
 using testing::TempDir;
 
@@ -37,12 +38,6 @@ struct Rig {
     link->engine = &w->Beat().Engine();
   }
 };
-
-std::vector<Micros> Gaps(const std::vector<Micros>& dues) {
-  std::vector<Micros> gaps;
-  for (std::size_t i = 1; i < dues.size(); ++i) gaps.push_back(dues[i] - dues[i - 1]);
-  return gaps;
-}
 
 TEST(Beat, StartRunsTheMeterFromAnAccentOneFullPeriodAfterThePress) {
   const struct {
