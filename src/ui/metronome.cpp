@@ -463,7 +463,7 @@ void TMetronome::keyPressEvent(QKeyEvent* event) {
 
 // --- Shutdown -------------------------------------------------------------------------
 
-void TMetronome::SaveOnClose() {
+void TMetronome::FormClose() {
   transport_->Stop();
   flashes_->Clear();
   if (!session_) return;  // no data directory, as start-up said
@@ -473,7 +473,7 @@ void TMetronome::SaveOnClose() {
 
 std::string TMetronome::SaveBeforeExit() {
   try {
-    SaveOnClose();
+    FormClose();
     return {};
   } catch (const std::exception& e) {
     return e.what();
@@ -482,7 +482,7 @@ std::string TMetronome::SaveBeforeExit() {
 
 void TMetronome::closeEvent(QCloseEvent* event) {
   try {
-    SaveOnClose();
+    FormClose();
     event->accept();
   } catch (const std::exception& e) {
     event->ignore();

@@ -83,7 +83,7 @@ class TMetronome : public QWidget {
   void btnSaveClick();
   void btnHelpClick();
 
-  // The save at a signal or an ending session (see SaveOnClose): never
+  // The save at a signal or an ending session (see FormClose): never
   // throws; returns the error's message, empty on success.
   std::string SaveBeforeExit();
 
@@ -109,7 +109,7 @@ class TMetronome : public QWidget {
   // memo cannot keep) and the memo has not been edited since. Throws one
   // error naming each file that failed, one per line; the window then stays
   // open and the next close tries again.
-  void SaveOnClose();
+  void FormClose();
 
   void BuildControls();
   using Method = void (TMetronome::*)();
