@@ -316,6 +316,9 @@ int main(int argc, char** argv) {
   const auto t0 = std::chrono::steady_clock::now();
   beat.ManageHyoushi(Lines(o.text));
   beat.Start();
+  // After a rest, Start waits for the output to play again.
+  const double startMs =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
   std::vector<ServerLatency> latencies;
   const auto end = t0 + std::chrono::duration<double>(o.seconds);
   const auto step = std::chrono::duration<double>(std::max(1.0, o.seconds / 5));
@@ -415,6 +418,7 @@ int main(int argc, char** argv) {
       : o.serverMs > 0           ? (std::to_string(static_cast<int>(o.serverMs)) + " ms").c_str()
                                  : "SDL's");
   std::printf("  server: %s (--server %s)\n", ServerName(server).c_str(), server.Name().c_str());
+  if (o.restSeconds > 0) std::printf("  Start took %.1f ms, waking the output\n", startMs);
   std::printf(
       "  ticks %zu, clicks found %zu: missing %d, extra %d, wrong kind %d; intervals measured "
       "%zu\n",

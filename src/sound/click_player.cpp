@@ -169,6 +169,7 @@ void ClickPlayer::Watch() {
 }
 
 void ClickPlayer::Rest(bool resting) {
+  const std::uint64_t buffers = buffers_.load();
   restingSince_.store(steadyNowMicros(), std::memory_order_relaxed);
   resting_.store(resting, std::memory_order_release);
   {
@@ -176,6 +177,13 @@ void ClickPlayer::Rest(bool resting) {
     restChanged_ = true;
   }
   watchWake_.notify_all();
+  if (resting || !paused_.load()) return;
+  // The reconnecting thread resumes the stream; its first buffer comes once
+  // the sink is awake (a suspended device can take a while).
+  const Micros until = steadyNowMicros() + kWakeMicros;
+  while (buffers_.load() == buffers && steadyNowMicros() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 void ClickPlayer::ApplyRest() {

@@ -98,9 +98,12 @@ class ClickPlayer final : private RenderTarget {
 
   // GUI thread: the beat stopped (true) or is about to start (false). Once it
   // has rested for restAfterMicros the output pauses its stream, so that a
-  // stopped metronome does not wake the machine every cycle; Rest(false)
-  // resumes it at once, a beat ahead of the first click. Never waits.
+  // stopped metronome does not wake the machine every cycle (and its sink
+  // may sleep). Rest(false) resumes it and returns once the stream plays
+  // again, so that the beat starts from there and its first click is not
+  // lost to a sink still waking; it waits at most kWakeMicros.
   void Rest(bool resting);
+  static constexpr Micros kWakeMicros = 500000;
 
   // Timer thread: starts the WAV file `path` on the frame of `due` (a time
   // on clock()) plus the lead, cutting off the click before it. Returns at
@@ -162,7 +165,7 @@ class ClickPlayer final : private RenderTarget {
 
   std::atomic<bool> resting_{false};
   std::atomic<Micros> restingSince_{0};  // steady time of the last Rest(true)
-  bool paused_ = false;                  // under control_: the stream is paused
+  std::atomic<bool> paused_{false};      // the stream is paused; set under control_
   std::thread watcher_;
 
   std::mutex producer_;  // Play against (re)opening; never taken by the callback

@@ -32,7 +32,8 @@ class SoundLink {
   virtual void Prepare(const std::string& path) { (void)path; }
 
   // The beat stopped (true) or is about to start (false): an output may
-  // rest meanwhile. Never waits. GUI thread.
+  // rest meanwhile. Waking, it may wait (briefly) until it plays again, so
+  // that the beat starts from there. GUI thread.
   virtual void Rest(bool resting) { (void)resting; }
 
   // Tries again to open the output if it is not open (pressing Start).

@@ -17,6 +17,7 @@
 #include "sound/fake_backend.h"
 #include "sound/wav_bytes.h"
 #include "support/files.h"
+#include "support/program.h"
 
 namespace pendlo {
 namespace {
@@ -402,6 +403,38 @@ TEST(ClickPlayerOffline, WithoutADeviceTheClockRunsAndTheFailureIsReportedOnce) 
 // runs (a suspended sink), or the cycle grows. Every click must be heard at
 // its due time on one unbroken grid, except those whose frames were never
 // rendered; nothing bursts.
+TEST(ClickPlayerOffline, AWokenOutputReturnsOnceItPlaysAgain) {
+  FakeDevice device;
+  PlayerOptions options = Offline(256, 20000);
+  options.reconnectMicros = 250000;  // the thread that rests and wakes the output
+  options.restAfterMicros = 0;
+  ClickPlayer player(std::make_unique<FakeBackend>(device), options, &testing::FakeSteady);
+  ASSERT_TRUE(player.EnsureOpen());
+  const auto rested = [&] {
+    player.Rest(true);
+    return testing::WaitFor([&] { return !device.active; }, std::chrono::seconds(5));
+  };
+  // A sink that takes a while to wake: the beat starts with its first buffer.
+  ASSERT_TRUE(rested());
+  std::atomic<bool> playing{false};
+  std::thread sink([&] {
+    while (!device.active) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    playing = true;
+    device.Render(gFakeSteady + 5000);
+  });
+  player.Rest(false);
+  EXPECT_TRUE(playing) << "returned before the output played again";
+  sink.join();
+  // One that never wakes holds Start up no longer than the bound.
+  ASSERT_TRUE(rested());
+  const auto before = std::chrono::steady_clock::now();
+  player.Rest(false);
+  EXPECT_GE(std::chrono::steady_clock::now() - before,
+            std::chrono::microseconds(ClickPlayer::kWakeMicros));
+  EXPECT_TRUE(device.active);
+}
+
 struct GraphCase {
   const char* name;
   int quantum;

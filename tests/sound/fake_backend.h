@@ -26,6 +26,7 @@ struct FakeDevice {
   int opens = 0;
   RenderTarget* target = nullptr;  // set while open
   bool started = false;
+  std::atomic<bool> active{true};  // false while the player rests it
   std::vector<float> buffer;
   // A device that takes writes: keeps what was written, frame by frame of
   // channel 0, and the test reports the sink's position itself.
@@ -78,6 +79,7 @@ class FakeBackend final : public AudioBackend, private ClickQueue {
     return true;
   }
   void Start() override { d_.started = true; }
+  void SetActive(bool active) override { d_.active = active; }
   void Close() override {
     d_.target = nullptr;
     d_.started = false;
