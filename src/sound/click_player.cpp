@@ -127,6 +127,7 @@ void ClickPlayer::CloseLocked() {
   held_.clear();
   clock_->EndStream();
   rate_ = 0;
+  paused_ = false;  // nothing to wake
   std::lock_guard lock(report_);
   output_.clear();
 }
