@@ -194,8 +194,11 @@ void ClickPlayer::ApplyRest() {
       resting_.load(std::memory_order_acquire) &&
       steadyNowMicros() - restingSince_.load(std::memory_order_relaxed) >= options_.restAfterMicros;
   if (rest == paused_) return;
+  // Paused is said before the pause, so that a Start meanwhile waits for
+  // the stream (this thread resumes it next, having been woken).
+  if (rest) paused_ = true;
   backend_->SetActive(!rest);
-  paused_ = rest;
+  if (!rest) paused_ = false;
 }
 
 void ClickPlayer::ReopenLost() {
