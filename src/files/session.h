@@ -26,8 +26,6 @@ class Session {
   // written.
   explicit Session(std::string dir, FileSystem& fs = RealFileSystem());
 
-  const std::string& Dir() const { return dir_; }
-
   // Writes the missing clicks and settings, then removes the temporaries a
   // killed save left. Throws the first failure once both have been tried.
   void Prepare();
