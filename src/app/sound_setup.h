@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "transport/sound_link.h"
+#include "sound/sound_link.h"
 
 namespace pendlo::app {
 

@@ -16,7 +16,7 @@
 #include "engine/beat_state.h"
 #include "engine/tick_sequencer.h"
 #include "timer/mmtimer.h"
-#include "transport/sound_link.h"
+#include "sound/sound_link.h"
 
 namespace pendlo {
 

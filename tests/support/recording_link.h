@@ -13,7 +13,7 @@
 
 #include "engine/beat_state.h"
 #include "support/fake_clock.h"
-#include "transport/sound_link.h"
+#include "sound/sound_link.h"
 
 namespace pendlo::testing {
 

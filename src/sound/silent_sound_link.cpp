@@ -1,6 +1,6 @@
 #include <chrono>
 
-#include "transport/sound_link.h"
+#include "sound/sound_link.h"
 
 namespace pendlo {
 

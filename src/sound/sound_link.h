@@ -1,5 +1,7 @@
-// What the transport needs from the sound output: play a click for a tick,
-// the clock the timer runs on, and when a click due at a clock time is heard.
+// What the transport needs from the sound output: the clock the timer runs
+// on, how far ahead of its due time a click must be handed over, queueing a
+// click on the frame of its due time, taking queued clicks back, and when a
+// click due at a clock time is heard.
 #pragma once
 
 #include <functional>
@@ -18,9 +20,21 @@ class SoundLink {
   // life.
   virtual std::shared_ptr<Clock> TimerClock() = 0;
 
-  // Starts the click file at `path` for the tick due at `due` (TimerClock()
-  // time) and returns at once. Timer thread.
+  // How long before its due time a click must reach Play so that it still
+  // sounds on its frame: one cycle of the output plus the timer's worst late
+  // wake-up. May change when the output is (re)opened; read it at Start.
+  // Any thread.
+  virtual Micros LookaheadMicros() const { return 0; }
+
+  // Queues the click file at `path` to start on the frame of `due`
+  // (TimerClock() time, up to a few lookaheads ahead) and returns at once.
+  // A click cuts off the one sounding before it. Timer thread.
   virtual void Play(const std::string& path, Micros due) = 0;
+
+  // Takes back every queued click due at or after `from` (TimerClock() time)
+  // that has not begun to sound: it is never heard. Returns at once. Any
+  // thread.
+  virtual void TakeBack(Micros from) { (void)from; }
 
   // The steady-clock microsecond (std::chrono::steady_clock) at which a
   // click due at `due` reaches the listener. Timer thread.
@@ -32,8 +46,8 @@ class SoundLink {
   virtual void Prepare(const std::string& path) { (void)path; }
 
   // The beat stopped (true) or is about to start (false): an output may
-  // rest meanwhile. Waking, it may wait (briefly) until it plays again, so
-  // that the beat starts from there. GUI thread.
+  // rest meanwhile. Never waits: a waking output keeps TimerClock() running
+  // and joins it to the stream once it plays again. GUI thread.
   virtual void Rest(bool resting) { (void)resting; }
 
   // Tries again to open the output if it is not open (pressing Start).
