@@ -19,8 +19,8 @@
 
 #include "engine/beat_state.h"
 #include "engine/tick_sequencer.h"
-#include "timer/mmtimer.h"
 #include "sound/sound_link.h"
+#include "timer/mmtimer.h"
 
 namespace pendlo {
 
@@ -92,7 +92,7 @@ class Transport {
   // A tick decided ahead whose click may not have been heard yet.
   struct Decided {
     Micros due;
-    int beat, group;              // the position it started from
+    int beat, group;               // the position it started from
     std::uint32_t intervalBefore;  // the timer's period before it
     Micros heardAt;
   };
