@@ -50,7 +50,7 @@ class RecordingLink final : public SoundLink {
     if (from <= now) ++begunTakenBack_;
     std::erase_if(played_, [&](const Played& p) { return p.due >= std::max(from, now + 1); });
   }
-  Micros HeardAt(Micros due) override { return due + kHeardAfter; }
+  Micros HeardAt(Micros due) override { return due + kHeardAfter + heardShift; }
   void EnsureOpen() override {}
   void Rest(bool r) override { resting = r; }
 
@@ -75,6 +75,8 @@ class RecordingLink final : public SoundLink {
   // The beat whose lock Play checks; none: not checked.
   BeatEngine* engine = nullptr;
   std::atomic<bool> resting{false};  // as the transport last said
+  // Added to when a click is heard: puts the window's flash in the future.
+  std::atomic<Micros> heardShift{0};
 
  private:
   struct Played {
