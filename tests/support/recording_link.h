@@ -37,34 +37,36 @@ class RecordingLink final : public SoundLink {
       }).join();
     }
     std::lock_guard lock(mutex_);
-    played_.push_back({!lockFree                  ? '!'
-                       : path.ends_with("pi.wav") ? 'A'
-                       : path.ends_with("po.wav") ? 'p'
-                                                  : '?',
-                       due});
+    played_.emplace_back(!lockFree                  ? '!'
+                         : path.ends_with("pi.wav") ? 'A'
+                         : path.ends_with("po.wav") ? 'p'
+                                                    : '?',
+                         due);
   }
   void TakeBack(Micros from) override {
     const Micros now = clock_->now();
     std::lock_guard lock(mutex_);
     // A click already begun cannot be taken back: it counts as heard.
     if (from <= now) ++begunTakenBack_;
-    std::erase_if(played_, [&](const Played& p) { return p.due >= std::max(from, now + 1); });
+    std::erase_if(played_, [&](const auto& p) { return p.second >= std::max(from, now + 1); });
   }
   Micros HeardAt(Micros due) override { return due + kHeardAfter + heardShift; }
   void EnsureOpen() override {}
   void Rest(bool r) override { resting = r; }
 
-  // What sounds, in the order played.
-  std::string Clicks() {
+  // What sounds, in the order played: each click and its due time.
+  std::vector<std::pair<char, Micros>> Played() {
     std::lock_guard lock(mutex_);
+    return played_;
+  }
+  std::string Clicks() {
     std::string clicks;
-    for (const Played& p : played_) clicks += p.click;
+    for (const auto& p : Played()) clicks += p.first;
     return clicks;
   }
   std::vector<Micros> Dues() {
-    std::lock_guard lock(mutex_);
     std::vector<Micros> dues;
-    for (const Played& p : played_) dues.push_back(p.due);
+    for (const auto& p : Played()) dues.push_back(p.second);
     return dues;
   }
   // Take-backs asked for clicks that had already begun.
@@ -79,14 +81,10 @@ class RecordingLink final : public SoundLink {
   std::atomic<Micros> heardShift{0};
 
  private:
-  struct Played {
-    char click;
-    Micros due;
-  };
   std::shared_ptr<FakeClock> clock_;
   const Micros lookahead_;
   std::mutex mutex_;
-  std::vector<Played> played_;
+  std::vector<std::pair<char, Micros>> played_;
   int begunTakenBack_ = 0;
 };
 
