@@ -169,6 +169,7 @@ TEST(Transport, EveryClickOnItsFrameThroughLateWakeUpsStallsAndChanges) {
       rig.clock->set(*waiter + lates[k % 4]);
     }
     EXPECT_EQ(Heard(rig.link->Played(), t0), row.heard);
+    std::lock_guard lock(rig.mutex);
     EXPECT_EQ(Heard(rig.flashes, t0 + RecordingLink::kHeardAfter), row.heard) << "flashes";
     EXPECT_EQ(rig.link->BegunTakenBack(), 0);
     EXPECT_EQ(rig.link->resting.load(), !rig.beat->Running());
