@@ -45,6 +45,7 @@ class Transport {
   void SetBarListener(BarListener listener);
   void SetErrorListener(ErrorListener listener);
   void SetTakeBackListener(TakeBackListener listener);
+  void SetClickFiles(std::string accent, std::string plain);
 
   // Holds the beat while the GUI thread makes one change of several calls
   // (a tempo change rebuilds the pattern too): the ticks decided ahead are
@@ -61,7 +62,6 @@ class Transport {
    private:
     Transport& transport_;
   };
-  void SetClickFiles(std::string accent, std::string plain);
 
   // Tempo -> Tempo and BaseInterval; the timer takes the new interval.
   // Returns the interval in ms.
