@@ -8,7 +8,7 @@
 //                [--seconds 40] [--buffer 256] [--lead-ms 18] [--server-ms 13]
 //                [--csv errors.csv] [--server pulse|pipewire]
 //                [--backend default|pulse|sdl|pipewire] [--margin-ms 3]
-//                [--rest 10]
+//                [--rest 10] [--late-every 50 --late-ms 15]
 //
 // --server picks the private server (a PulseAudio daemon or a PipeWire
 // session, null sink at 48 kHz); --backend the program's output, by default
@@ -16,7 +16,9 @@
 // output's lead beyond one cycle of the graph; --rest keeps the beat
 // stopped that many seconds first, as a user leaves the window open, and
 // reports the CPU and the output's callbacks meanwhile (the output rests
-// after two seconds); the beat then starts as Start starts it.
+// after two seconds); the beat then starts as Start starts it. --late-every
+// makes every Nth wait of the beat timer return --late-ms late, as a thread
+// woken late would: late wake-ups up to the output's lookahead move no click.
 //
 // Prints the interval error (mean, sd, p99, max in samples and ms), clicks
 // that are missing, extra or of the wrong kind, the stream latency the
@@ -66,6 +68,8 @@ struct Options {
   std::string server = "pulse";     // pulse | pipewire
   double marginMs = pendlo::PlayerOptions{}.graphMarginMicros / 1000.0;
   double restSeconds = 0;
+  int lateEvery = 0;  // 0: the timer wakes as the system wakes it
+  double lateMs = 15;
 };
 
 [[noreturn]] void Usage() {
@@ -74,7 +78,8 @@ struct Options {
       "usage: click_timing [--tempo N] [--meter 1..9|irregular|tuplets] [--text DIGITS]\n"
       "                    [--seconds S] [--buffer FRAMES] [--lead-ms MS] [--server-ms MS]\n"
       "                    [--csv FILE] [--backend default|pulse|sdl|pipewire]\n"
-      "                    [--server pulse|pipewire] [--margin-ms MS] [--rest S]\n");
+      "                    [--server pulse|pipewire] [--margin-ms MS] [--rest S]\n"
+      "                    [--late-every N] [--late-ms MS]\n");
   std::exit(2);
 }
 
@@ -117,6 +122,10 @@ Options Parse(int argc, char** argv) {
       o.marginMs = std::atof(value.c_str());
     } else if (arg == "--rest") {
       o.restSeconds = std::atof(value.c_str());
+    } else if (arg == "--late-every") {
+      o.lateEvery = std::atoi(value.c_str());
+    } else if (arg == "--late-ms") {
+      o.lateMs = std::atof(value.c_str());
     } else {
       Usage();
     }
@@ -171,12 +180,37 @@ struct Tick {
   Micros due;
 };
 
+// The beat timer's clock with late wake-ups: every `every`th wait returns
+// `late` after its deadline. Only the timer thread waits.
+class LateClock final : public pendlo::Clock {
+ public:
+  LateClock(std::shared_ptr<pendlo::Clock> inner, int every, Micros late)
+      : inner_(std::move(inner)), every_(every), late_(late) {}
+  Micros now() override { return inner_->now(); }
+  bool waitUntil(Micros deadline) override {
+    return inner_->waitUntil(++waits_ % every_ == 0 ? deadline + late_ : deadline);
+  }
+  void interrupt() override { inner_->interrupt(); }
+
+ private:
+  const std::shared_ptr<pendlo::Clock> inner_;
+  const int every_;
+  const Micros late_;
+  std::uint64_t waits_ = 0;
+};
+
 // The program's sound output over the bench's player, keeping each click
 // the transport plays.
 class BenchLink final : public pendlo::SoundLink {
  public:
-  explicit BenchLink(pendlo::ClickPlayer& player) : player_(player) { ticks_.reserve(100000); }
-  std::shared_ptr<pendlo::Clock> TimerClock() override { return player_.clock(); }
+  BenchLink(pendlo::ClickPlayer& player, int lateEvery, Micros late)
+      : player_(player),
+        clock_(lateEvery > 0 ? std::shared_ptr<pendlo::Clock>(
+                                   std::make_shared<LateClock>(player.clock(), lateEvery, late))
+                             : std::shared_ptr<pendlo::Clock>(player.clock())) {
+    ticks_.reserve(100000);
+  }
+  std::shared_ptr<pendlo::Clock> TimerClock() override { return clock_; }
   void Play(const std::string& path, Micros due) override {
     player_.Play(path, due);
     std::lock_guard lock(mutex_);
@@ -195,6 +229,7 @@ class BenchLink final : public pendlo::SoundLink {
 
  private:
   pendlo::ClickPlayer& player_;
+  const std::shared_ptr<pendlo::Clock> clock_;
   std::mutex mutex_;
   std::vector<Tick> ticks_;
 };
@@ -285,7 +320,8 @@ int main(int argc, char** argv) {
 
   // The beat as the window drives it: stopped (the output may rest) until
   // Start.
-  auto link = std::make_unique<BenchLink>(player);
+  auto link =
+      std::make_unique<BenchLink>(player, o.lateEvery, static_cast<Micros>(o.lateMs * 1000));
   BenchLink& played = *link;
   pendlo::Transport beat(std::move(link));
   beat.SetClickFiles(pi, po);

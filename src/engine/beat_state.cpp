@@ -70,6 +70,12 @@ void BeatEngine::ResetPosition() {
   state_.CurGroup = 1;
 }
 
+void BeatEngine::SetPosition(int beat, int group) {
+  std::lock_guard lock(mutex_);
+  state_.Beat = beat;
+  state_.CurGroup = group;
+}
+
 bool BeatEngine::PatternDefined() const {
   std::lock_guard lock(mutex_);
   return patternDefined_;

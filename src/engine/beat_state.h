@@ -57,6 +57,9 @@ class BeatEngine {
 
   // Beat := 1, CurGroup := 1.
   void ResetPosition();
+  // Beat := beat, CurGroup := group: the position a tick started from, given
+  // back when that tick is taken back.
+  void SetPosition(int beat, int group);
 
   // A definition text with some content has been read this run.
   bool PatternDefined() const;

@@ -29,6 +29,8 @@ TickDecision TickSequencer::MMTimerTimer(std::int64_t dueMicros) {
   d.dueMicros = dueMicros;
   std::lock_guard lock(engine_.Mutex());
   BeatState& s = engine_.StateLocked();
+  d.beat = s.Beat;
+  d.group = s.CurGroup;
   // The period that begins now is the length of the note sounded now.
   if (engine_.PatternDefinedLocked() && engine_.MeterSelectionLocked() == kMeterTuplets) {
     d.nextInterval = static_cast<std::uint32_t>(NoteLength(s, s.CurGroup, s.Beat));

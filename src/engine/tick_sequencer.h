@@ -21,6 +21,9 @@ struct TickDecision {
   Click click = Click::Accent;
   int bar = 0;  // 0: the accent's (left) bar, 1: the plain click's (right)
   std::int64_t dueMicros = 0;
+  // The position the tick sounded, before it advanced: where the beat goes
+  // back to when the tick is taken back.
+  int beat = 1, group = 1;
 };
 
 class TickSequencer {

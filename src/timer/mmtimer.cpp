@@ -4,6 +4,7 @@
 #include <sched.h>
 #include <sys/prctl.h>
 
+#include <algorithm>
 #include <system_error>
 
 namespace pendlo {
@@ -95,6 +96,39 @@ Clock& TMMTimer::clock() const {
   return *state_->clock;
 }
 
+void TMMTimer::SetLookahead(Micros lookahead) {
+  std::lock_guard lock(state_->mutex);
+  if (!state_->enabled) state_->lookahead = std::max<Micros>(0, lookahead);
+}
+
+void TMMTimer::Hold() {
+  State& s = *state_;
+  std::unique_lock lock(s.mutex);
+  ++s.holds;
+  if (!OnTimerThread()) s.changed.wait(lock, [&] { return !s.inCall; });
+}
+
+void TMMTimer::Release() {
+  State& s = *state_;
+  {
+    std::lock_guard lock(s.mutex);
+    if (s.holds > 0) --s.holds;
+  }
+  s.changed.notify_all();
+}
+
+void TMMTimer::Rewind(Micros due, std::uint32_t ms) {
+  State& s = *state_;
+  std::lock_guard lock(s.mutex);
+  s.interval = ms;
+  if (!s.armed) return;
+  ++s.generation;
+  s.nextDue = due;
+  s.armed = ms != 0;
+  s.changed.notify_all();
+  s.clock->interrupt();
+}
+
 bool TMMTimer::Armed() const {
   std::lock_guard lock(state_->mutex);
   return state_->armed;
@@ -159,17 +193,19 @@ void TMMTimer::Run(std::shared_ptr<State> state, TMMTimer* self) {
   State& s = *state;
   std::unique_lock lock(s.mutex);
   while (!s.quit) {
-    if (!s.armed) {
-      s.changed.wait(lock, [&] { return s.quit || s.armed; });
+    if (!s.armed || s.holds > 0) {
+      s.changed.wait(lock, [&] { return s.quit || (s.armed && s.holds == 0); });
       continue;
     }
     const Micros due = s.nextDue;
+    const Micros wake = due - s.lookahead;
     const std::uint64_t generation = s.generation;
     std::shared_ptr<Clock> clock = s.clock;
     lock.unlock();
-    const bool reached = clock->waitUntil(due);
+    const bool reached = clock->waitUntil(wake);
     lock.lock();
-    if (!reached || generation != s.generation || !s.armed) continue;  // killed or re-armed
+    // Killed, re-armed, rewound or held meanwhile: start over.
+    if (!reached || generation != s.generation || !s.armed || s.holds > 0) continue;
 
     s.inCall = true;
     s.currentDue.store(due);
@@ -188,14 +224,11 @@ void TMMTimer::Run(std::shared_ptr<State> state, TMMTimer* self) {
     lock.lock();
     s.inCall = false;
     s.changed.notify_all();
-    if (!s.armed) continue;
-
-    if (generation == s.generation) s.nextDue = due + static_cast<Micros>(s.interval) * 1000;
-    // Periods that fell due during a long call are not delivered as a burst:
-    // one call follows at once, then the grid continues.
-    const Micros now = s.clock->now();
-    const Micros period = static_cast<Micros>(s.interval) * 1000;
-    if (s.nextDue < now && period > 0) s.nextDue += (now - s.nextDue) / period * period;
+    // The grid runs on from this call's due time. Periods that fell due while
+    // the thread was late or a call ran long follow at once, one call each and
+    // in order, so the handler can count every one of them.
+    if (s.armed && generation == s.generation)
+      s.nextDue = due + static_cast<Micros>(s.interval) * 1000;
   }
 }
 

@@ -1,6 +1,8 @@
 // TMMTimer: calls its OnTimer handler every Interval milliseconds on a thread
 // of its own, at a fixed rate on the grid of a Clock. Not tied to any GUI
-// message loop, so beats keep time while the window is busy.
+// message loop, so beats keep time while the window is busy. With a
+// lookahead each call comes that long before its due time, so that what it
+// decides reaches the output in time.
 #pragma once
 
 #include <atomic>
@@ -69,6 +71,21 @@ class TMMTimer {
   void SetClock(std::shared_ptr<Clock> clock);
   Clock& clock() const;
 
+  // Each call comes this long before its due time (0 after construction).
+  // Only while disabled; a negative value counts as 0.
+  void SetLookahead(Micros lookahead);
+
+  // While held no call starts and the grid stays where it is: a call that
+  // falls due meanwhile comes once the last hold is released. Hold waits for
+  // a running call, so it is never made from inside one. Holds nest.
+  void Hold();
+  void Release();
+
+  // Only while held, after calls whose decisions are being undone: the next
+  // call falls due at `due` and the period from there is `ms`, as they were
+  // before those calls. While disarmed only the interval is restored.
+  void Rewind(Micros due, std::uint32_t ms);
+
   // The due time (on clock()) of the call in progress; valid inside OnTimer.
   Micros DueTime() const { return state_->currentDue.load(std::memory_order_relaxed); }
 
@@ -94,6 +111,8 @@ class TMMTimer {
     Micros nextDue = 0;
     std::uint64_t generation = 0;  // bumped by every kill-and-re-arm
     bool inCall = false;
+    int holds = 0;
+    Micros lookahead = 0;
     bool quit = false;  // the timer is gone or going: the thread ends
     std::atomic<Micros> currentDue{0};
     std::thread::id threadId;

@@ -1,8 +1,16 @@
 #include "transport/transport.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace pendlo {
+namespace {
+
+// While the output asks for no lookahead, a click a little late (a timer
+// wake-up) still sounds; one later than this belongs to a stall.
+constexpr Micros kLateGraceMicros = 10000;
+
+}  // namespace
 
 Transport::Transport(std::unique_ptr<SoundLink> sound)
     : sound_(sound ? std::move(sound) : SilentSoundLink()),
@@ -21,6 +29,22 @@ Transport::~Transport() {
   timer_.reset();
 }
 
+Transport::Change::Change(Transport& transport) : transport_(transport) {
+  if (transport_.changes_++ > 0) return;
+  transport_.timer_->Hold();
+  try {
+    transport_.TakeBack();
+  } catch (...) {
+    --transport_.changes_;
+    transport_.timer_->Release();
+    throw;
+  }
+}
+
+Transport::Change::~Change() {
+  if (--transport_.changes_ == 0) transport_.timer_->Release();
+}
+
 void Transport::SetBarListener(BarListener listener) {
   onBar_ = std::move(listener);
 }
@@ -29,31 +53,41 @@ void Transport::SetErrorListener(ErrorListener listener) {
   onError_ = std::move(listener);
 }
 
+void Transport::SetTakeBackListener(TakeBackListener listener) {
+  onTakeBack_ = std::move(listener);
+}
+
 void Transport::SetClickFiles(std::string accent, std::string plain) {
   accentFile_ = std::move(accent);
   plainFile_ = std::move(plain);
 }
 
 int Transport::ChangeTempo(int tempo) {
+  Change change(*this);
   const int interval = engine_.ChangeTempo(tempo);
   timer_->SetInterval(static_cast<std::uint32_t>(interval));
   return interval;
 }
 
 void Transport::SetMeterSelection(int index) {
+  Change change(*this);
   engine_.SetMeterSelection(index);
 }
 
 void Transport::ManageHyoushi(const std::vector<std::string>& displayLines) {
+  Change change(*this);
   engine_.ManageHyoushi(displayLines);
 }
 
 void Transport::ResetPosition() {
+  Change change(*this);
   engine_.ResetPosition();
 }
 
 void Transport::Start() {
-  // The output is back long before the first click, a beat from now.
+  // While running this keeps the phase: the ticks taken back are decided
+  // again from the first beat.
+  Change change(*this);
   sound_->Rest(false);
   engine_.ResetPosition();
   std::string soundError;
@@ -63,6 +97,8 @@ void Transport::Start() {
     } catch (const std::exception& e) {
       soundError = e.what();
     }
+    lookahead_ = std::max<Micros>(0, sound_->LookaheadMicros());
+    timer_->SetLookahead(lookahead_);
   }
   PrepareClicks();
   timer_->StartTimer();
@@ -71,6 +107,7 @@ void Transport::Start() {
 
 void Transport::Stop() {
   timer_->SetEnabled(false);
+  TakeBack();
   sound_->Rest(true);
 }
 
@@ -86,16 +123,40 @@ void Transport::PrepareClicks() {
   sound_->Prepare(plainFile_);
 }
 
+void Transport::TakeBack() {
+  // A click due by now has begun to sound.
+  const Micros from = timer_->clock().now() + 1;
+  const auto first = std::find_if(decided_.begin(), decided_.end(),
+                                  [&](const Decided& d) { return d.due >= from; });
+  if (first == decided_.end()) return;
+  engine_.SetPosition(first->beat, first->group);
+  timer_->Rewind(first->due, first->intervalBefore);
+  Micros heardFrom = first->heardAt;
+  for (auto it = first; it != decided_.end(); ++it) heardFrom = std::min(heardFrom, it->heardAt);
+  decided_.erase(first, decided_.end());
+  sound_->TakeBack(from);
+  if (onTakeBack_) onTakeBack_(heardFrom);
+}
+
 void Transport::OnTick(TMMTimer& sender) {
   try {
-    const TickDecision d = sequencer_.MMTimerTimer(sender.DueTime());
+    const Micros due = sender.DueTime();
+    const std::uint32_t intervalBefore = sender.Interval();
+    const TickDecision d = sequencer_.MMTimerTimer(due);
     // The period first, so that the next tick is due at its right time even
     // if the click or the listener is slow.
     if (d.nextInterval != 0) timer_->SetInterval(d.nextInterval);
-    sound_->Play(d.click == Click::Accent ? accentFile_ : plainFile_, d.dueMicros);
+    const Micros now = sender.clock().now();
+    while (!decided_.empty() && decided_.front().due <= now) decided_.pop_front();  // begun
+    // After a stall the ticks missed are counted but not heard: no burst,
+    // and the next click on time is where the beat would be anyway.
+    if (now - due > std::max(lookahead_, kLateGraceMicros)) return;
+    sound_->Play(d.click == Click::Accent ? accentFile_ : plainFile_, due);
+    const Micros heardAt = sound_->HeardAt(due);
+    decided_.push_back({due, d.beat, d.group, intervalBefore, heardAt});
     // No hold here: a 16 ms wait on this thread would stretch every shorter
     // tuplet note to 16 ms and slow the beat. The listener keeps the bar lit.
-    if (onBar_) onBar_(d.bar, sound_->HeardAt(d.dueMicros));
+    if (onBar_) onBar_(d.bar, heardAt);
   } catch (const std::exception& e) {
     if (onError_) onError_(e.what());
   }

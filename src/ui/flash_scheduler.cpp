@@ -20,6 +20,11 @@ void FlashScheduler::Schedule(int bar, std::int64_t showAt) {
   Run();
 }
 
+void FlashScheduler::Drop(std::int64_t from) {
+  std::erase_if(pending_, [&](const Pending& p) { return p.showAt >= from; });
+  Run();
+}
+
 void FlashScheduler::Clear() {
   pending_.clear();
   timer_.stop();

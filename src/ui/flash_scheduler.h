@@ -25,6 +25,10 @@ class FlashScheduler : public QObject {
   // thread.
   void Schedule(int bar, std::int64_t showAt);
 
+  // Forgets every flash not yet shown that would light at or after
+  // steady-clock time from: its click was taken back. GUI thread.
+  void Drop(std::int64_t from);
+
   // Both bars black, nothing pending.
   void Clear();
 

@@ -83,6 +83,11 @@ TMetronome::TMetronome(MetronomeOptions options) : QWidget(nullptr), options_(st
   transport_->SetBarListener([flashes = flashes_, handoff = handoff_](int bar, Micros heardAt) {
     handoff->Post([flashes, bar, heardAt] { flashes->Schedule(bar, heardAt); });
   });
+  // A change's thread: the flashes of clicks taken back go, after every
+  // flash posted before them and before any decided since.
+  transport_->SetTakeBackListener([flashes = flashes_, handoff = handoff_](Micros heardFrom) {
+    handoff->Post([flashes, heardFrom] { flashes->Drop(heardFrom); });
+  });
   transport_->SetErrorListener([this](const std::string& message) { ReportTickError(message); });
   // A sound output lost while playing is said once, over the window; the
   // output comes back by itself.
@@ -367,17 +372,20 @@ void TMetronome::ManageHyoushi() {
 }
 
 void TMetronome::scrBarTempoChange() {
+  const Transport::Change change(*transport_);
   ChangeTempo();
   ManageHyoushi();
 }
 
 void TMetronome::rgHyoushiClick() {
+  const Transport::Change change(*transport_);
   ChangeTempo();
   ManageHyoushi();
   transport_->ResetPosition();
 }
 
 void TMetronome::btnStartClick() {
+  const Transport::Change change(*transport_);
   ManageHyoushi();
   transport_->Start();
 }

@@ -24,14 +24,12 @@ class SimulatedTimer final {
       EXPECT_EQ(d.dueMicros, now_ * 1000);
       if (d.nextInterval != 0) interval_ = static_cast<int>(d.nextInterval);
       clicks += d.click == Click::Accent ? 'A' : 'p';
-      lit += d.bar == 0 ? 'L' : 'R';
     }
     return clicks;
   }
   void SetInterval(int ms) { interval_ = ms; }
 
   std::vector<int> gaps;
-  std::string lit;
 
  private:
   TickSequencer sequencer_;
@@ -67,33 +65,6 @@ TEST(TickSequencerTest, AccentsFollowThePattern) {
     Start(engine, row.meter, 60, row.lines);
     SimulatedTimer timer(engine, 1000);
     EXPECT_EQ(timer.Run(static_cast<int>(std::string(row.clicks).size())), row.clicks) << row.name;
-  }
-}
-
-TEST(TickSequencerTest, EachTickFlashesOneBar) {
-  BeatEngine engine;
-  Start(engine, 1, 120, {});  // meter 2
-  SimulatedTimer timer(engine, 500);
-  timer.Run(3);
-  EXPECT_EQ(timer.lit, "LRL");
-}
-
-TEST(TickSequencerTest, TupletNotesLastTheirOwnLength) {
-  {
-    BeatEngine engine;
-    Start(engine, kMeterTuplets, 60, {"35"});
-    SimulatedTimer timer(engine, 1000);
-    timer.Run(9);
-    // The first period is the interval at Start; each later one is the
-    // length of the note sounded at its start.
-    EXPECT_EQ(timer.gaps, (std::vector<int>{1000, 334, 333, 333, 200, 200, 200, 200, 200}));
-  }
-  {
-    BeatEngine engine;
-    Start(engine, kMeterTuplets, 72, {"3"});
-    SimulatedTimer timer(engine, 833);
-    timer.Run(5);
-    EXPECT_EQ(timer.gaps, (std::vector<int>{833, 278, 278, 277, 278}));
   }
 }
 

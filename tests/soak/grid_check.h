@@ -2,10 +2,11 @@
 // time must be the base of the period in force plus whole periods, where the
 // base is the previous tick's due time (the grid runs on, also when a tick
 // re-arms for a new note length) or the moment the window re-armed the timer
-// (a tempo or meter change starts a fresh period). Grid points that fell due
-// while a call still ran are passed over, as many as the timer's own clock
-// reading after that call says; any other gap, any doubled tick and any
-// shift of even one microsecond is a fault.
+// (a tempo or meter change starts a fresh period). Every grid point gets a
+// call, but one that came more than kSilentAfter after its due time played
+// nothing: those are passed over, as many as the clock reading in the next
+// call that played says; any other gap, any doubled tick and any shift of
+// even one microsecond is a fault.
 #pragma once
 
 #include <algorithm>
@@ -22,22 +23,24 @@
 namespace pendlo::soak {
 
 inline constexpr Micros kNoReading = std::numeric_limits<Micros>::min();
+// How late a tick may be called and still play, with no lookahead.
+inline constexpr Micros kSilentAfter = 10000;
 
 struct TickRecord {
   Micros due = 0;                 // the call's DueTime
   Micros started = 0;             // clock when the timer woke for the call
-  Micros timerRead = kNoReading;  // the timer's clock reading after the previous call
+  Micros timerRead = kNoReading;  // the clock reading in this tick's call
   std::uint32_t note = 0;         // timer's interval read after the tick set its own; 0: unread
   Micros noteSetBy = 0;           // clock right after that reading
 };
 
 struct GridFigures {
   std::uint64_t ticks = 0;
-  std::uint64_t passedOver = 0;  // grid points that fell due during a running call
+  std::uint64_t passedOver = 0;  // grid points called too late to play
   std::uint64_t rearms = 0;      // re-arms made by the window
   std::uint64_t faults = 0;
   Micros maxErrorMicros = 0;  // largest distance of a faulty tick from its expected due time
-  Micros maxLateMicros = 0;   // largest start after due, over ticks not delayed by a call
+  Micros maxLateMicros = 0;   // largest wake-up after due, over ticks played
   std::string firstFault;
 };
 
@@ -86,8 +89,12 @@ class GridCheck {
       const Micros period = static_cast<Micros>(c.interval) * 1000;
       if (period <= 0) continue;
       const Micros first = c.base + period;
-      const Micros skipped =
-          t.timerRead != kNoReading && first < t.timerRead ? (t.timerRead - first) / period : 0;
+      // A grid point before the reading less kSilentAfter was called too late
+      // to play; one after it was not.
+      const Micros silentBefore = t.timerRead - kSilentAfter;
+      const Micros skipped = t.timerRead != kNoReading && first < silentBefore
+                                 ? (silentBefore - first + period - 1) / period
+                                 : 0;
       const Micros expected = first + skipped * period;
       error = std::min(error, std::abs(t.due - expected));
       if (t.due == expected) {
@@ -107,9 +114,7 @@ class GridCheck {
                                           : std::to_string(error) + " us off the grid");
       }
     }
-    if (t.timerRead == kNoReading || t.due >= t.timerRead) {
-      figures_.maxLateMicros = std::max(figures_.maxLateMicros, t.started - t.due);
-    }
+    figures_.maxLateMicros = std::max(figures_.maxLateMicros, t.started - t.due);
     std::erase_if(rearms_, [&](const Rearm& r) { return r.at < t.due; });
     prev_ = t;
   }

@@ -36,8 +36,8 @@ namespace {
 
 // Passes the timer's clock through and keeps what the timer read from it:
 // on the window's thread a reading is a re-arm (the moment a changed period
-// starts); on the timer's thread it is the one reading after each call, from
-// which the timer decides how many grid points that call has overrun.
+// starts, or a take-back); on the timer's thread it is the one reading each
+// tick makes before it plays, which says whether it was called too late.
 class ClockSpy final : public Clock {
  public:
   // The constructing thread is the window's.
@@ -64,7 +64,7 @@ class ClockSpy final : public Clock {
 
   // Window thread: the re-arm made since the last call, if any.
   std::optional<Micros> TakeWindowRead() { return std::exchange(windowRead_, std::nullopt); }
-  // Timer thread: the timer's reading after its last call.
+  // Timer thread: the reading of the tick in progress.
   Micros TimerRead() const { return timerRead_; }
   // Timer thread: when the timer last woke.
   Micros Woke() const { return woke_; }
@@ -220,15 +220,25 @@ class Window {
     transport_.ManageHyoushi(lines_);
     // Only a stopped timer re-arms here, and no tick changes it meanwhile.
     const std::uint32_t interval = transport_.Timer().Interval();
+    const bool rearms = !transport_.Running();
+    spy_.TakeWindowRead();
     transport_.Start();
-    Report(interval);
+    Report(rearms, interval);
   }
   void PressStop() { transport_.Stop(); }
 
  private:
-  void ChangeTempo() { Report(static_cast<std::uint32_t>(transport_.ChangeTempo(tempo_))); }
-  void Report(std::uint32_t interval) {
-    if (const auto at = spy_.TakeWindowRead()) check_.Rearmed(*at, interval);
+  // Only a changed interval re-arms; the transport also reads the clock to
+  // take back what it decided ahead.
+  void ChangeTempo() {
+    const std::uint32_t before = transport_.Timer().Interval();
+    spy_.TakeWindowRead();
+    const auto interval = static_cast<std::uint32_t>(transport_.ChangeTempo(tempo_));
+    Report(interval != before, interval);
+  }
+  void Report(bool rearmed, std::uint32_t interval) {
+    const auto at = spy_.TakeWindowRead();
+    if (rearmed && at) check_.Rearmed(*at, interval);
   }
 
   Transport& transport_;
@@ -486,12 +496,12 @@ TEST(Soak, FastTupletsKeepEveryNoteOnItsDueTime) {
     const GridFigures& g = rig.check.Figures();
     std::printf(
         "soak: 600 BPM tuplets '%s': %llu notes, %zu accents, %llu slips, %llu grid points"
-        " passed over, max wake-up lateness %.3f ms\n",
+        " called too late to play, max wake-up lateness %.3f ms\n",
         text, static_cast<unsigned long long>(g.ticks), accents.size(),
         static_cast<unsigned long long>(slips), static_cast<unsigned long long>(g.passedOver),
         g.maxLateMicros / 1000.0);
     EXPECT_EQ(g.faults, 0u) << g.firstFault;
-    EXPECT_EQ(g.passedOver, 0u) << "notes lost to a call that overran its note";
+    EXPECT_EQ(g.passedOver, 0u) << "notes called too late to play";
     EXPECT_EQ(slips, 0u) << "accents not exactly one beat apart";
     EXPECT_GE(accents.size(), static_cast<std::size_t>(seconds) * 9);
     EXPECT_EQ(rig.notOneEach, 0u);
@@ -554,7 +564,7 @@ TEST_P(SoakOnServer, TheBeatKeepsItsGridAndMemoryWhileTheWindowChangesEverySecon
   const std::uint64_t ticks = g.ticks;
   const PlayerStats stats = player.Stats();
   std::printf(
-      "soak: %d s, %llu ticks (%llu grid points passed over during a late call), "
+      "soak: %d s, %llu ticks (%llu grid points called too late to play), "
       "%d window changes (%llu re-arms)\n"
       "  grid faults %llu, max due-time error %lld us, max wake-up lateness %.3f ms, "
       "timer errors %d\n"

@@ -1,9 +1,11 @@
 // A sound output that records what the ticks play, on a fake clock: 'A' for
 // a click of "pi.wav", 'p' for one of "po.wav", '!' for one played while
 // the beat lock was held (a slow output would then hold up every change the
-// window makes).
+// window makes). Like a real output it keeps what was played minus what was
+// taken back, and it asks for the lookahead it is given.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -12,8 +14,8 @@
 #include <vector>
 
 #include "engine/beat_state.h"
-#include "support/fake_clock.h"
 #include "sound/sound_link.h"
+#include "support/fake_clock.h"
 
 namespace pendlo::testing {
 
@@ -22,8 +24,10 @@ class RecordingLink final : public SoundLink {
   // Each click is heard this long after its due time.
   static constexpr Micros kHeardAfter = 5000;
 
-  explicit RecordingLink(std::shared_ptr<FakeClock> clock) : clock_(std::move(clock)) {}
+  explicit RecordingLink(std::shared_ptr<FakeClock> clock, Micros lookahead = 0)
+      : clock_(std::move(clock)), lookahead_(lookahead) {}
   std::shared_ptr<Clock> TimerClock() override { return clock_; }
+  Micros LookaheadMicros() const override { return lookahead_; }
   void Play(const std::string& path, Micros due) override {
     bool lockFree = true;
     if (engine != nullptr) {
@@ -33,33 +37,55 @@ class RecordingLink final : public SoundLink {
       }).join();
     }
     std::lock_guard lock(mutex_);
-    clicks_ += !lockFree                  ? '!'
-               : path.ends_with("pi.wav") ? 'A'
-               : path.ends_with("po.wav") ? 'p'
-                                          : '?';
-    dues_.push_back(due);
+    played_.emplace_back(!lockFree                  ? '!'
+                         : path.ends_with("pi.wav") ? 'A'
+                         : path.ends_with("po.wav") ? 'p'
+                                                    : '?',
+                         due);
   }
-  Micros HeardAt(Micros due) override { return due + kHeardAfter; }
+  void TakeBack(Micros from) override {
+    const Micros now = clock_->now();
+    std::lock_guard lock(mutex_);
+    // A click already begun cannot be taken back: it counts as heard.
+    if (from <= now) ++begunTakenBack_;
+    std::erase_if(played_, [&](const auto& p) { return p.second >= std::max(from, now + 1); });
+  }
+  Micros HeardAt(Micros due) override { return due + kHeardAfter + heardShift; }
   void EnsureOpen() override {}
   void Rest(bool r) override { resting = r; }
 
-  std::string Clicks() {
+  // What sounds, in the order played: each click and its due time.
+  std::vector<std::pair<char, Micros>> Played() {
     std::lock_guard lock(mutex_);
-    return clicks_;
+    return played_;
+  }
+  std::string Clicks() {
+    std::string clicks;
+    for (const auto& p : Played()) clicks += p.first;
+    return clicks;
   }
   std::vector<Micros> Dues() {
+    std::vector<Micros> dues;
+    for (const auto& p : Played()) dues.push_back(p.second);
+    return dues;
+  }
+  // Take-backs asked for clicks that had already begun.
+  int BegunTakenBack() {
     std::lock_guard lock(mutex_);
-    return dues_;
+    return begunTakenBack_;
   }
   // The beat whose lock Play checks; none: not checked.
   BeatEngine* engine = nullptr;
   std::atomic<bool> resting{false};  // as the transport last said
+  // Added to when a click is heard: puts the window's flash in the future.
+  std::atomic<Micros> heardShift{0};
 
  private:
   std::shared_ptr<FakeClock> clock_;
+  const Micros lookahead_;
   std::mutex mutex_;
-  std::string clicks_;
-  std::vector<Micros> dues_;
+  std::vector<std::pair<char, Micros>> played_;
+  int begunTakenBack_ = 0;
 };
 
 }  // namespace pendlo::testing

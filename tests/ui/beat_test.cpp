@@ -115,6 +115,29 @@ TEST(Beat, EachTickFlashesItsBarInAPaintedFrameThenBlack) {
   EXPECT_GE(plain.LitFor(kAqua), kFlashMicros - 1000);
 }
 
+TEST(Beat, AClickTakenBackByStopNeverFlashes) {
+  TempDir dir;
+  auto clock = std::make_shared<FakeClock>();
+  constexpr Micros kLookahead = 50000;
+  auto recording = std::make_unique<RecordingLink>(clock, kLookahead);
+  RecordingLink* link = recording.get();
+  auto w = testing::MakeWindow(dir.path(), std::move(recording));
+  PaintLog accent;
+  w->Shape1->installEventFilter(&accent);
+  w->btnStartClick();
+  // The first tick is decided a lookahead ahead; its flash is due 200 ms
+  // from now on the steady clock.
+  const Micros decided = *clock->awaitWaiter();
+  link->heardShift = steadyNowMicros() + 200000 - (decided + kLookahead);
+  clock->set(decided);
+  ASSERT_TRUE(clock->awaitWaiter());
+  EXPECT_EQ(link->Clicks(), "A");
+  w->btnStopClick();
+  EXPECT_EQ(link->Clicks(), "") << "taken back";
+  QTest::qWait(400);
+  EXPECT_FALSE(accent.Painted(kFuchsia));
+}
+
 // A sound link whose playing fails, as an error on the timer thread would.
 class FailingLink final : public SoundLink {
  public:
