@@ -18,6 +18,7 @@
 #include <string>
 
 #include "app/termination.h"
+#include "support/desktop.h"
 #include "support/files.h"
 #include "support/program.h"
 
@@ -141,6 +142,31 @@ TEST(StartupSignal, AStartupStuckWhereNothingAnswersEndsPromptly) {
   EXPECT_LT(took, app::kUnansweredGrace + std::chrono::seconds(3));
   // Nothing was read, so nothing was written.
   EXPECT_EQ(ReadFile(dir + "init.sav"), "+120\r\n9\r\n10\r\n20\r\n");
+}
+
+TEST(StartupSignal, OnWaylandTheStoredPositionIsNeitherAppliedNorOverwritten) {
+  TempDir scratch, runtime;
+  testing::HeadlessWeston weston;
+  std::string error;
+  if (!testing::Installed("weston")) GTEST_SKIP() << "weston is not installed";
+  ASSERT_TRUE(weston.Start(runtime.path(), &error)) << error;
+  const std::string dir = scratch.path();
+  std::filesystem::copy_file(PENDLO_BINARY, dir + "pendlo");
+  WriteFile(dir + "init.sav", "72\r\n3\r\n300\r\n200\r\n");
+  auto overrides = NoSoundServer(runtime.path());
+  std::erase_if(overrides, [](const std::string& e) { return e.starts_with("QT_QPA_PLATFORM="); });
+  overrides.insert(overrides.end(),
+                   {"QT_QPA_PLATFORM=wayland", "WAYLAND_DISPLAY=" + weston.Socket(),
+                    "DISPLAY=", "PENDLO_AUDIO=sdl"});
+  Program program;
+  ASSERT_TRUE(
+      program.Start(dir + "pendlo", Environment(overrides), runtime.path() + "stderr", dir));
+  ASSERT_TRUE(WaitFor([&] { return program.WaitsForEvents(); }, kPatience));
+  ASSERT_EQ(kill(program.pid(), SIGTERM), 0);
+  const int status = program.AwaitExit(kPatience);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << status << ReadFile(runtime.path() + "stderr");
+  EXPECT_EQ(ReadFile(dir + "init.sav"), "72\r\n3\r\n300\r\n200\r\n");
 }
 
 TEST(CommandLine, AnswersOrRefusesWithoutAFileOrTheDisplay) {
