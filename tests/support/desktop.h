@@ -33,7 +33,8 @@ class Daemon {
 // Whether `program` is found in PATH.
 bool Installed(const std::string& program);
 
-// An EWMH window manager ("openbox", "icewm") managing $DISPLAY.
+// An EWMH window manager ("openbox", "icewm") managing $DISPLAY; one for
+// the life of an X server (its mark on the root window stays).
 class WindowManager {
  public:
   // Starts it and waits, at most 20 s, until it announces itself on the
