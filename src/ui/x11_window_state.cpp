@@ -2,6 +2,7 @@
 
 #include <xcb/xcb.h>
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QWidget>
 #include <algorithm>
@@ -22,12 +23,16 @@ xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
   return atom;
 }
 
+xcb_connection_t* Connection() {
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  return x11 != nullptr ? x11->connection() : nullptr;
+}
+
 }  // namespace
 
 void SkipTaskbar(QWidget* window) {
-  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-  if (x11 == nullptr || x11->connection() == nullptr) return;
-  xcb_connection_t* c = x11->connection();
+  xcb_connection_t* c = Connection();
+  if (c == nullptr) return;
   const auto id = static_cast<xcb_window_t>(window->winId());
   const xcb_atom_t state = Atom(c, "_NET_WM_STATE");
   std::vector<xcb_atom_t> atoms;
@@ -52,6 +57,51 @@ void SkipTaskbar(QWidget* window) {
   xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, state, XCB_ATOM_ATOM, 32,
                       static_cast<uint32_t>(atoms.size()), atoms.data());
   xcb_flush(c);
+}
+
+FrameExtentsWatch::FrameExtentsWatch(QWidget* window, std::function<void()> changed)
+    : QObject(window), window_(window), changed_(std::move(changed)) {
+  xcb_connection_t* c = Connection();
+  if (c == nullptr) return;
+  extents_ = Atom(c, "_NET_FRAME_EXTENTS");
+  QCoreApplication::instance()->installNativeEventFilter(this);
+}
+
+FrameExtentsWatch::~FrameExtentsWatch() {
+  if (extents_ != 0) QCoreApplication::instance()->removeNativeEventFilter(this);
+}
+
+bool FrameExtentsWatch::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+  if (eventType != "xcb_generic_event_t") return false;
+  const auto* event = static_cast<const xcb_generic_event_t*>(message);
+  if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
+  const auto* property = static_cast<const xcb_property_notify_event_t*>(message);
+  if (property->atom != extents_ || !window_->testAttribute(Qt::WA_WState_Created) ||
+      property->window != static_cast<xcb_window_t>(window_->winId())) {
+    return false;
+  }
+  // Queued: not from inside the toolkit's event dispatch.
+  QMetaObject::invokeMethod(
+      this, [this] { changed_(); }, Qt::QueuedConnection);
+  return false;
+}
+
+QMargins FrameExtentsWatch::Extents() const {
+  xcb_connection_t* c = Connection();
+  if (c == nullptr || extents_ == 0 || !window_->testAttribute(Qt::WA_WState_Created)) return {};
+  const auto id = static_cast<xcb_window_t>(window_->winId());
+  xcb_get_property_reply_t* reply = xcb_get_property_reply(
+      c, xcb_get_property(c, 0, id, extents_, XCB_ATOM_CARDINAL, 0, 4), nullptr);
+  QMargins margins;
+  if (reply != nullptr && reply->format == 32 && xcb_get_property_value_length(reply) == 16) {
+    // left, right, top, bottom in device pixels
+    const auto* v = static_cast<const uint32_t*>(xcb_get_property_value(reply));
+    const qreal dpr = window_->devicePixelRatioF();
+    margins =
+        QMargins(qRound(v[0] / dpr), qRound(v[2] / dpr), qRound(v[1] / dpr), qRound(v[3] / dpr));
+  }
+  std::free(reply);
+  return margins;
 }
 
 }  // namespace pendlo::ui
