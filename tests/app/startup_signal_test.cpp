@@ -145,19 +145,18 @@ TEST(StartupSignal, AStartupStuckWhereNothingAnswersEndsPromptly) {
 }
 
 TEST(StartupSignal, OnWaylandTheStoredPositionIsNeitherAppliedNorOverwritten) {
-  TempDir scratch, runtime;
-  testing::HeadlessWeston weston;
-  std::string error;
   if (!testing::Installed("weston")) GTEST_SKIP() << "weston is not installed";
-  ASSERT_TRUE(weston.Start(runtime.path(), &error)) << error;
+  TempDir scratch, runtime;
+  Program weston;
+  std::string error;
+  ASSERT_TRUE(testing::StartHeadlessWeston(weston, runtime.path(), "weston", &error)) << error;
   const std::string dir = scratch.path();
   std::filesystem::copy_file(PENDLO_BINARY, dir + "pendlo");
   WriteFile(dir + "init.sav", "72\r\n3\r\n300\r\n200\r\n");
   auto overrides = NoSoundServer(runtime.path());
   std::erase_if(overrides, [](const std::string& e) { return e.starts_with("QT_QPA_PLATFORM="); });
-  overrides.insert(overrides.end(),
-                   {"QT_QPA_PLATFORM=wayland", "WAYLAND_DISPLAY=" + weston.Socket(),
-                    "DISPLAY=", "PENDLO_AUDIO=sdl"});
+  overrides.insert(overrides.end(), {"QT_QPA_PLATFORM=wayland", "WAYLAND_DISPLAY=weston",
+                                     "DISPLAY=", "PENDLO_AUDIO=sdl"});
   Program program;
   ASSERT_TRUE(
       program.Start(dir + "pendlo", Environment(overrides), runtime.path() + "stderr", dir));

@@ -1,61 +1,28 @@
 // Desktops for the window tests: an EWMH window manager on the X display of
-// this process ($DISPLAY), and a headless Wayland compositor. Each runs as a
-// child process that the destructor ends.
+// this process ($DISPLAY), and a headless Wayland compositor, each run in a
+// Program that ends it.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
-#include <vector>
+
+#include "support/program.h"
 
 namespace pendlo::testing {
-
-// A program started for a test in a process group of its own; ended
-// (SIGTERM, then SIGKILL) on destruction.
-class Daemon {
- public:
-  Daemon() = default;
-  ~Daemon();
-  Daemon(const Daemon&) = delete;
-  Daemon& operator=(const Daemon&) = delete;
-  // Starts argv[0], looked up in PATH, with this process's environment and
-  // the overrides ("NAME=value"), its output to logFile. False with the
-  // reason when it cannot start.
-  bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& overrides,
-             const std::string& logFile, std::string* error);
-  // Started and not ended.
-  bool Running() const;
-
- private:
-  pid_t pid_ = -1;
-};
 
 // Whether `program` is found in PATH.
 bool Installed(const std::string& program);
 
-// An EWMH window manager ("openbox", "icewm") managing $DISPLAY; one for
-// the life of an X server (its mark on the root window stays).
-class WindowManager {
- public:
-  // Starts it and waits, at most 20 s, until it announces itself on the
-  // root window (_NET_SUPPORTING_WM_CHECK). False with the reason.
-  bool Start(const std::string& name, const std::string& logDir, std::string* error);
+// Starts an EWMH window manager ("openbox", "icewm") in `wm` and waits, at
+// most 20 s, until it announces itself on the root window
+// (_NET_SUPPORTING_WM_CHECK; one per X server, as the mark stays). False
+// with the reason.
+bool StartWindowManager(Program& wm, const std::string& name, const std::string& logDir,
+                        std::string* error);
 
- private:
-  Daemon daemon_;
-};
-
-// Weston on its headless back end, its socket in runtimeDir.
-class HeadlessWeston {
- public:
-  // Starts it and waits, at most 20 s, for its socket. False with the reason.
-  bool Start(const std::string& runtimeDir, std::string* error);
-  // The WAYLAND_DISPLAY of its socket.
-  const std::string& Socket() const { return socket_; }
-
- private:
-  Daemon daemon_;
-  std::string socket_ = "pendlo-weston";
-};
+// Starts weston on its headless back end in `weston`, its socket `socket`
+// in runtimeDir, and waits at most 20 s for the socket. False with the
+// reason.
+bool StartHeadlessWeston(Program& weston, const std::string& runtimeDir, const std::string& socket,
+                         std::string* error);
 
 }  // namespace pendlo::testing

@@ -125,16 +125,7 @@ TEST(HelpWindow, CreatedHiddenShownCentredOnceAndOnlyHiddenByClose) {
   EXPECT_TRUE(help->isVisible());
 }
 
-// X tools' answers about a window, for the tests under a window manager.
-std::string Shell(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen((command + " 2>/dev/null").c_str(), "r")) {
-    char buf[256];
-    while (fgets(buf, sizeof buf, p) != nullptr) out += buf;
-    pclose(p);
-  }
-  return out;
-}
+using pendlo::testing::Shell;
 
 std::string Id(const QWidget* w) {
   return QString::number(w->winId()).toStdString();
@@ -142,11 +133,11 @@ std::string Id(const QWidget* w) {
 
 // Mapped on the screen (not iconic, not withdrawn).
 bool Viewable(const QWidget* w) {
-  return Shell("xwininfo -id " + Id(w)).find("IsViewable") != std::string::npos;
+  return Shell("xwininfo -id " + Id(w) + " 2>/dev/null").find("IsViewable") != std::string::npos;
 }
 
 std::string Property(const QWidget* w, const std::string& name) {
-  return Shell("xprop -id " + Id(w) + " " + name);
+  return Shell("xprop -id " + Id(w) + " " + name + " 2>/dev/null");
 }
 
 // Waits, with the event loop running, until cond holds; then that it still
@@ -163,17 +154,18 @@ class UnderWindowManager : public ::testing::TestWithParam<std::string> {
     if (QGuiApplication::platformName() != QLatin1String("xcb")) {
       GTEST_SKIP() << "needs an X server (run under xvfb-run)";
     }
-    for (const std::string& tool : {GetParam(), std::string("xprop"), std::string("xwininfo"),
-                                    std::string("wmctrl")}) {
+    for (const std::string& tool :
+         {GetParam(), std::string("xprop"), std::string("xwininfo"), std::string("wmctrl")}) {
       if (!pendlo::testing::Installed(tool)) {
         GTEST_SKIP() << tool << " is not installed (tools/debian-packages.txt lists it)";
       }
     }
     if (!wm_) {
       static TempDir logs;
-      wm_ = std::make_unique<pendlo::testing::WindowManager>();
+      wm_ = std::make_unique<pendlo::testing::Program>();
       std::string error;
-      ASSERT_TRUE(wm_->Start(GetParam(), logs.path(), &error)) << error;
+      ASSERT_TRUE(pendlo::testing::StartWindowManager(*wm_, GetParam(), logs.path(), &error))
+          << error;
     }
     w_ = MakeWindow(dir_.path());
     ASSERT_TRUE(Settles([&] { return Viewable(w_.get()); }));
@@ -196,7 +188,7 @@ class UnderWindowManager : public ::testing::TestWithParam<std::string> {
   static void TearDownTestSuite() { wm_.reset(); }
 
   // One for the whole run: each X server runs the cases of one.
-  static inline std::unique_ptr<pendlo::testing::WindowManager> wm_;
+  static inline std::unique_ptr<pendlo::testing::Program> wm_;
   TempDir dir_;
   std::unique_ptr<TMetronome> w_;
 };
@@ -241,7 +233,7 @@ QRect XFrame(const QWidget* w) {
                   &bottom) != 4) {
     return {};
   }
-  const std::string info = Shell("xwininfo -id " + Id(w));
+  const std::string info = Shell("xwininfo -id " + Id(w) + " 2>/dev/null");
   const auto value = [&](const char* label) {
     const std::size_t at = info.find(label);
     return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + std::strlen(label));
