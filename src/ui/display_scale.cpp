@@ -20,9 +20,10 @@ void RoundVariable(const char* name, std::string (*round)(std::string_view)) {
 std::string WholeFactor(std::string_view factor) {
   double value = 0;
   const auto [end, ec] = std::from_chars(factor.data(), factor.data() + factor.size(), value);
-  if (ec != std::errc() || end != factor.data() + factor.size() || !std::isfinite(value)) {
-    return std::string(factor);
+  if (end != factor.data() + factor.size() || ec == std::errc::invalid_argument) {
+    return std::string(factor);  // the toolkit says what is wrong with it
   }
+  if (ec != std::errc() || !std::isfinite(value)) return "1";
   // Halves round up, as the toolkit rounds the screen's own factor.
   const double whole = std::max(1.0, std::floor(value + 0.5));
   return std::to_string(static_cast<long long>(std::min(whole, 16.0)));

@@ -15,8 +15,9 @@ namespace pendlo::ui {
 // 96 DPI so that a font DPI never grows the controls' parts.
 void PrepareDisplayScale();
 
-// A factor as those variables write it, rounded to a whole number of at
-// least 1 ("1.5" -> "2", "0.7" -> "1"); unchanged when it is no number.
+// A factor as those variables write it, rounded to a whole number from 1
+// to 16 ("1.5" -> "2", "0.7" -> "1"); "1" for one out of double's range or
+// not finite; unchanged when it is no number.
 std::string WholeFactor(std::string_view factor);
 
 // QT_SCREEN_SCALE_FACTORS ("2.5;1" or "DP-1=1.5;HDMI-1=1") with each factor

@@ -25,7 +25,10 @@ bool PlatformPlacesWindows() {
 }
 
 QPoint ReachablePosition(QPoint stored, QSize frame, int titleHeight, const QList<QRect>& screens) {
-  const QRect title(stored, QSize(frame.width(), titleHeight));
+  // Far beyond any desktop, yet clear of int's ends in the sums below.
+  constexpr int kFar = 1 << 24;
+  const QPoint at(std::clamp(stored.x(), -kFar, kFar), std::clamp(stored.y(), -kFar, kFar));
+  const QRect title(at, QSize(frame.width(), titleHeight));
   const QRect* nearest = nullptr;
   long long best = std::numeric_limits<long long>::max();
   for (const QRect& screen : screens) {
@@ -41,8 +44,8 @@ QPoint ReachablePosition(QPoint stored, QSize frame, int titleHeight, const QLis
   }
   if (nearest == nullptr) return stored;
   const QRect& s = *nearest;
-  return {std::clamp(stored.x(), s.left(), std::max(s.left(), s.right() + 1 - frame.width())),
-          std::clamp(stored.y(), s.top(), std::max(s.top(), s.bottom() + 1 - frame.height()))};
+  return {std::clamp(at.x(), s.left(), std::max(s.left(), s.right() + 1 - frame.width())),
+          std::clamp(at.y(), s.top(), std::max(s.top(), s.bottom() + 1 - frame.height()))};
 }
 
 }  // namespace pendlo::ui

@@ -152,8 +152,8 @@ TEST(Layout, TheDesktopsScaleRoundsToAWholeFactor) {
     const char* given;
     const char* whole;
   } factors[] = {
-      {"1", "1"},   {"1.25", "1"}, {"1.5", "2"}, {"2", "2"},    {"2.75", "3"},
-      {"0.5", "1"}, {"0", "1"},    {"-2", "1"},  {"1e9", "16"}, {"two", "two"},
+      {"1", "1"}, {"1.25", "1"}, {"1.5", "2"},  {"2", "2"},     {"2.75", "3"}, {"0.5", "1"},
+      {"0", "1"}, {"-2", "1"},   {"1e9", "16"}, {"1e999", "1"}, {"nan", "1"},  {"two", "two"},
   };
   for (const auto& row : factors) EXPECT_EQ(WholeFactor(row.given), row.whole) << row.given;
   const struct {

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <climits>
 #include <filesystem>
 
 #include "files/settings.h"
@@ -91,6 +92,7 @@ TEST(Startup, AStoredPositionOutsideEveryScreenComesBackWithinReach) {
       {"far left and above", {-5000, -5000}, two, {0, 0}},
       {"below the smaller screen, beside the larger", {1200, 700}, two, {1200, 600 - 348}},
       {"only 20 pixels of title bar shown", {1004, 100}, {{0, 0, 1024, 768}}, {1024 - 456, 100}},
+      {"at the ends of the integers", {INT_MAX, INT_MIN}, two, {1824 - 456, 0}},
       {"no screens", {5000, 5000}, {}, {5000, 5000}},
   };
   for (const auto& row : rows) {
