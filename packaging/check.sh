@@ -34,7 +34,8 @@ DESTDIR="$tmp/root" cmake --install "$build" --prefix /usr >/dev/null
 root="$tmp/root/usr"
 expected=(
   bin/pendlo
-  share/applications/pendlo.desktop
+  share/applications/io.github.pendlo.Pendlo.desktop
+  share/doc/pendlo/copyright
   share/icons/hicolor/32x32/apps/pendlo.png
   share/icons/hicolor/scalable/apps/pendlo.svg
   share/pixmaps/pendlo.xpm
@@ -70,7 +71,7 @@ if command -v python3 >/dev/null; then
 fi
 
 echo "== desktop-file-validate"
-desktop-file-validate "$root/share/applications/pendlo.desktop" || fail "desktop entry"
+desktop-file-validate "$root/share/applications/io.github.pendlo.Pendlo.desktop" || fail "desktop entry"
 
 echo "== appstreamcli validate --no-net"
 appstreamcli validate --no-net "$root/share/metainfo/io.github.pendlo.Pendlo.metainfo.xml" ||
@@ -94,7 +95,7 @@ else
   echo "$(basename "$deb"):"
   dpkg-deb -c "$deb" | tee "$tmp/contents"
   for f in bin/pendlo share/icons/hicolor/32x32/apps/pendlo.png \
-    share/icons/hicolor/scalable/apps/pendlo.svg share/applications/pendlo.desktop \
+    share/icons/hicolor/scalable/apps/pendlo.svg share/applications/io.github.pendlo.Pendlo.desktop \
     share/metainfo/io.github.pendlo.Pendlo.metainfo.xml share/man/man1/pendlo.1.gz; do
     grep -q " \./usr/$f\$" "$tmp/contents" || fail "not in the package: /usr/$f"
   done
@@ -108,6 +109,13 @@ else
   recommends=$(dpkg-deb -f "$deb" Recommends)
   grep -qE "(^|, )libpipewire-0.3-0( |,|$)" <<<"$recommends" ||
     fail "package does not recommend libpipewire-0.3-0 (loaded at run time)"
+  for f in share/doc/pendlo/copyright share/doc/pendlo/changelog.gz; do
+    grep -q " \./usr/$f\$" "$tmp/contents" || fail "not in the package: /usr/$f"
+  done
+
+  echo "== lintian (errors fail the check; warnings are shown)"
+  lintian --tag-display-limit 0 "$deb" 2>&1 | tee "$tmp/lintian" || true
+  grep -q '^E: ' "$tmp/lintian" && fail "lintian reports errors"
 fi
 
 if [ "$failures" -ne 0 ]; then

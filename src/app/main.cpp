@@ -4,8 +4,10 @@
 // output and creates the hidden help window); runs the event loop until the
 // window closes.
 // A request to end (SIGTERM, SIGINT, SIGHUP) is answered at any point.
+#include <cstdio>
 #include <thread>
 
+#include "app/command_line.h"
 #include "app/pendlo_application.h"
 #include "app/sound_setup.h"
 #include "app/termination.h"
@@ -18,6 +20,10 @@
 #include "ui/metronome.h"
 
 int main(int argc, char** argv) {
+  // --help and --version answer before any file or the display is touched.
+  if (const auto status = pendlo::app::AnswerCommandLine(argc, argv, stdout, stderr)) {
+    return *status;
+  }
   pendlo::app::InstallTerminationHandlers();
   // The text code tables are built beside the toolkit's start-up, not after
   // it: the saved text and the memo need them before the window can show.
@@ -33,6 +39,9 @@ int main(int argc, char** argv) {
   const QString title = pendlo::ui::ApplicationTitle(QCoreApplication::applicationFilePath());
   pendlo::ui::SetApplicationTitle(title);
   QCoreApplication::setApplicationName(title);
+  // The desktop entry's name: Wayland's app id, and what docks match the
+  // window to its entry by.
+  QGuiApplication::setDesktopFileName(QStringLiteral("io.github.pendlo.Pendlo"));
   pendlo::ui::ApplyLook(app);
   QApplication::setWindowIcon(pendlo::ui::PendloIcon());
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "app/termination.h"
+#include "ui/display_scale.h"
 #include "ui/error_box.h"
 
 namespace pendlo::app {
@@ -71,10 +72,8 @@ void PreparePlatform() {
   if ((platform == nullptr || *platform == '\0') && display != nullptr && *display != '\0') {
     setenv("QT_QPA_PLATFORM", "xcb", 1);
   }
-  // Sizes are pixels as designed; no scaling by the desktop's DPI.
-  setenv("QT_ENABLE_HIGHDPI_SCALING", "0", 1);
-  unsetenv("QT_SCALE_FACTOR");
-  unsetenv("QT_SCREEN_SCALE_FACTORS");
+  // The designed layout in logical pixels, scaled by whole factors only.
+  ui::PrepareDisplayScale();
 }
 
 }  // namespace pendlo::app

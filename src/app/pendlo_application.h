@@ -45,8 +45,8 @@ class PendloApplication : public QApplication {
 
 // Chooses the platform before the application starts: X11 (also through
 // XWayland) where a display is there, so the window can be placed where the
-// settings say; no scaling by the screen's DPI. Respects an explicit
-// QT_QPA_PLATFORM.
+// settings say; the desktop's scale by whole factors (ui/display_scale.h).
+// Respects an explicit QT_QPA_PLATFORM.
 void PreparePlatform();
 
 }  // namespace pendlo::app

@@ -8,15 +8,22 @@ namespace pendlo::ui {
 
 namespace {
 
+// Lines are filled 1-pixel rectangles, not pen strokes: at a whole scale
+// factor a rectangle covers exactly its factor × factor blocks, where a
+// stroke of a scaled 1-pixel pen lands half a pixel off.
+
 // One 1-pixel bevel around r: `topLeft` on the top and left edges, `bottomRight`
 // on the others.
 void Bevel(QPainter& p, const QRect& r, QColor topLeft, QColor bottomRight) {
-  p.setPen(topLeft);
-  p.drawLine(r.left(), r.top(), r.right() - 1, r.top());
-  p.drawLine(r.left(), r.top(), r.left(), r.bottom() - 1);
-  p.setPen(bottomRight);
-  p.drawLine(r.left(), r.bottom(), r.right(), r.bottom());
-  p.drawLine(r.right(), r.top(), r.right(), r.bottom());
+  p.fillRect(QRect(r.left(), r.top(), r.width() - 1, 1), topLeft);
+  p.fillRect(QRect(r.left(), r.top(), 1, r.height() - 1), topLeft);
+  p.fillRect(QRect(r.left(), r.bottom(), r.width(), 1), bottomRight);
+  p.fillRect(QRect(r.right(), r.top(), 1, r.height()), bottomRight);
+}
+
+// A 1-pixel outline along the inside of r.
+void Outline(QPainter& p, const QRect& r, QColor colour) {
+  Bevel(p, r, colour, colour);
 }
 
 }  // namespace
@@ -52,9 +59,7 @@ void IndicatorBar::SetFill(QColor fill) {
 void IndicatorBar::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), fill_);
-  p.setPen(QColor(kBlack));
-  p.setBrush(Qt::NoBrush);
-  p.drawRect(rect().adjusted(0, 0, -1, -1));
+  Outline(p, rect(), QColor(kBlack));
 }
 
 GroupFrame::GroupFrame(const QString& caption, QWidget* parent)
@@ -68,10 +73,8 @@ void GroupFrame::paintEvent(QPaintEvent*) {
   const int h = fm.height();
   // Etched frame: a light line one pixel right and below a dark one.
   QRect frame(0, h / 2 - 1, width(), height() - (h / 2 - 1));
-  p.setPen(QColor(kHighlight));
-  p.drawRect(frame.adjusted(1, 1, -1, -1));
-  p.setPen(QColor(kShadow));
-  p.drawRect(frame.adjusted(0, 0, -2, -2));
+  Outline(p, frame.adjusted(1, 1, 0, 0), QColor(kHighlight));
+  Outline(p, frame.adjusted(0, 0, -1, -1), QColor(kShadow));
   if (!caption_.isEmpty()) {
     const QRect text(8, 0, fm.horizontalAdvance(caption_), h);
     p.fillRect(text, palette().window());

@@ -4,22 +4,41 @@
 #include <QScreen>
 #include <QShowEvent>
 
+#include "ui/x11_window_state.h"
+
 namespace pendlo::ui {
 
 namespace {
 
+// Placed when shown, and again whenever the window manager sets its frame:
+// the rule is for the frame, which a window learns only after it is mapped.
 class PlacedFileDialog : public QFileDialog {
  public:
-  using QFileDialog::QFileDialog;
+  explicit PlacedFileDialog(QWidget* parent)
+      : QFileDialog(parent), frame_(new FrameExtentsWatch(this, [this] { Place(); })) {}
 
  protected:
   void showEvent(QShowEvent* event) override {
     QFileDialog::showEvent(event);
-    if (!event->spontaneous()) {
-      const QScreen* s = screen();
-      if (s != nullptr) move(DialogPosition(s->geometry(), frameGeometry().size()));
-    }
+    if (!event->spontaneous()) Place();
   }
+
+ private:
+  void Place() {
+    const QScreen* s = screen();
+    if (s == nullptr || !isVisible()) return;
+    QMargins m = frame_->Extents();
+    if (m.isNull()) {  // not framed yet, or not on X11: what the toolkit knows
+      const QRect frame = frameGeometry(), inner = geometry();
+      m = QMargins(inner.left() - frame.left(), inner.top() - frame.top(),
+                   frame.right() - inner.right(), frame.bottom() - inner.bottom());
+    }
+    const QPoint frameAt = DialogPosition(s->geometry(), size().grownBy(m));
+    // The client area's place: exact whatever the toolkit knows of the frame.
+    setGeometry(QRect(frameAt + QPoint(m.left(), m.top()), size()));
+  }
+
+  FrameExtentsWatch* frame_;
 };
 
 }  // namespace

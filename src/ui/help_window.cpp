@@ -8,6 +8,7 @@
 
 #include "ui/help_text.h"
 #include "ui/look.h"
+#include "ui/x11_window_state.h"
 
 namespace pendlo::ui {
 
@@ -56,6 +57,16 @@ void TformHelp::ShowHelp() {
          area.top() + std::max(0, (area.height() - kOuterHeight) / 2));
   }
   hiddenWithOwner_ = false;
+  Present();
+  activateWindow();
+}
+
+void TformHelp::Present() {
+  // A window the window manager iconified (with its owner, or on its own)
+  // keeps that state in the toolkit: shown so it would map iconic, and some
+  // window managers then iconify its owner with it.
+  setWindowState(windowState() & ~Qt::WindowMinimized);
+  if (!isVisible()) SkipTaskbar(this);
   show();
   raise();
 }
@@ -74,7 +85,7 @@ bool TformHelp::eventFilter(QObject* watched, QEvent* event) {
       hide();
     } else if (!minimized && hiddenWithOwner_) {
       hiddenWithOwner_ = false;
-      show();
+      Present();
     }
   }
   return false;

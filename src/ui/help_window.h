@@ -1,7 +1,7 @@
 // TformHelp: the non-modal help window with its fixed text. Created hidden
-// once; Help shows it (centred the first time only) and raises it; closing
-// hides it. It has no taskbar button and goes down and up with the main
-// window.
+// once; Help shows it (centred the first time only), raises and activates
+// it; closing hides it. It is transient for the main window, has no taskbar
+// button and goes down and up with the main window.
 #pragma once
 
 #include <QPlainTextEdit>
@@ -14,8 +14,8 @@ class TformHelp : public QWidget {
   // `owner` is the main window: the help window stays its dependent.
   explicit TformHelp(QWidget* owner);
 
-  // Shows the window if hidden (centred on its screen the first time) and
-  // brings it to the front. Returns at once.
+  // Shows the window if hidden or iconified (centred on its screen the first
+  // time), brings it to the front and activates it. Returns at once.
   void ShowHelp();
 
   QPlainTextEdit* memHelp() const { return memHelp_; }
@@ -32,6 +32,9 @@ class TformHelp : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Shown, not iconified, on top; no taskbar entry of its own.
+  void Present();
+
   QPlainTextEdit* memHelp_;
   bool placed_ = false;
   bool hiddenWithOwner_ = false;

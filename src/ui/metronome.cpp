@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <array>
 #include <stdexcept>
@@ -24,6 +25,7 @@
 #include "ui/look.h"
 #include "ui/meter_radio_group.h"
 #include "ui/tempo_scroll_bar.h"
+#include "ui/window_placement.h"
 
 namespace pendlo::ui {
 
@@ -348,7 +350,9 @@ void TMetronome::RunStartupSteps() {
   Guarded([this] {
     session_->LoadSettings({[this](int tempo) { scrBarTempo->SetPosition(tempo); },
                             [this](int meter) { rgHyoushi->SetItemIndex(meter); },
-                            [this](int left, int top) { move(left, top); }});
+                            [this](int left, int top) {
+                              RestorePosition({left, top});
+                            }});
   });
   if (stopping()) return;
   Guarded([this] {
@@ -358,6 +362,18 @@ void TMetronome::RunStartupSteps() {
       return memList->TextUtf8();
     });
   });
+}
+
+void TMetronome::RestorePosition(QPoint stored) {
+  storedPosition_ = stored;
+  if (!PlatformPlacesWindows()) return;
+  QList<QRect> screens;
+  for (const QScreen* screen : QGuiApplication::screens()) screens << screen->availableGeometry();
+  move(ReachablePosition(stored, size() + QSize(0, kTitleBarEstimate), kTitleBarEstimate, screens));
+}
+
+QPoint TMetronome::PositionToSave() const {
+  return PlatformPlacesWindows() ? pos() : storedPosition_;
 }
 
 // --- Handlers -----------------------------------------------------------------
@@ -475,7 +491,8 @@ void TMetronome::FormClose() {
   transport_->Stop();
   flashes_->Clear();
   if (!session_) return;  // no data directory, as start-up said
-  session_->Save(Settings{scrBarTempo->Position(), rgHyoushi->ItemIndex(), pos().x(), pos().y()},
+  const QPoint at = PositionToSave();
+  session_->Save(Settings{scrBarTempo->Position(), rgHyoushi->ItemIndex(), at.x(), at.y()},
                  memList->TextUtf8(), memList->document()->isModified());
 }
 

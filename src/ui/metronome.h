@@ -111,6 +111,14 @@ class TMetronome : public QWidget {
   // open and the next close tries again.
   void FormClose();
 
+  // The stored position: applied, or moved within reach of a screen when
+  // its title bar would lie outside every screen; kept as it is where the
+  // platform places windows itself.
+  void RestorePosition(QPoint stored);
+  // The position written at close: where the window is, or the stored one
+  // where the platform tells no position.
+  QPoint PositionToSave() const;
+
   void BuildControls();
   using Method = void (TMetronome::*)();
   static Method HandlerFor(Handler handler);
@@ -134,6 +142,7 @@ class TMetronome : public QWidget {
   std::set<std::string> shownWhileCreating_;
   std::atomic<bool> tickErrorPending_{false};
   QMetaObject::Connection focusWatch_;
+  QPoint storedPosition_{kMetronomeWindow.left, kMetronomeWindow.top};
 };
 
 }  // namespace pendlo::ui

@@ -11,11 +11,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "app/termination.h"
+#include "support/desktop.h"
 #include "support/files.h"
 #include "support/program.h"
 
@@ -84,7 +87,7 @@ TEST(StartupSignal, TerminationDuringStartupSavesWhatWasRead) {
 class SilentDisplay {
  public:
   SilentDisplay() {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     for (int n = 50; n < 100 && display_ < 0; ++n) {
       sockaddr_in at{};
       at.sin_family = AF_INET;
@@ -139,6 +142,70 @@ TEST(StartupSignal, AStartupStuckWhereNothingAnswersEndsPromptly) {
   EXPECT_LT(took, app::kUnansweredGrace + std::chrono::seconds(3));
   // Nothing was read, so nothing was written.
   EXPECT_EQ(ReadFile(dir + "init.sav"), "+120\r\n9\r\n10\r\n20\r\n");
+}
+
+TEST(StartupSignal, OnWaylandTheStoredPositionIsNeitherAppliedNorOverwritten) {
+  if (!testing::Installed("weston")) GTEST_SKIP() << "weston is not installed";
+  TempDir scratch, runtime;
+  Program weston;
+  std::string error;
+  ASSERT_TRUE(testing::StartHeadlessWeston(weston, runtime.path(), "weston", &error)) << error;
+  const std::string dir = scratch.path();
+  std::filesystem::copy_file(PENDLO_BINARY, dir + "pendlo");
+  WriteFile(dir + "init.sav", "72\r\n3\r\n300\r\n200\r\n");
+  auto overrides = NoSoundServer(runtime.path());
+  std::erase_if(overrides, [](const std::string& e) { return e.starts_with("QT_QPA_PLATFORM="); });
+  overrides.insert(overrides.end(), {"QT_QPA_PLATFORM=wayland", "WAYLAND_DISPLAY=weston",
+                                     "DISPLAY=", "PENDLO_AUDIO=sdl"});
+  Program program;
+  ASSERT_TRUE(
+      program.Start(dir + "pendlo", Environment(overrides), runtime.path() + "stderr", dir));
+  ASSERT_TRUE(WaitFor([&] { return program.WaitsForEvents(); }, kPatience));
+  ASSERT_EQ(kill(program.pid(), SIGTERM), 0);
+  const int status = program.AwaitExit(kPatience);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << status << ReadFile(runtime.path() + "stderr");
+  EXPECT_EQ(ReadFile(dir + "init.sav"), "72\r\n3\r\n300\r\n200\r\n");
+}
+
+TEST(CommandLine, AnswersOrRefusesWithoutAFileOrTheDisplay) {
+  const struct {
+    const char* name;
+    const char* args;
+    int status;
+    const char* out;  // the start of standard output
+    const char* err;  // found in standard error
+  } rows[] = {
+      {"--help", "--help", 0, "使い方: pendlo [オプション]\n", ""},
+      {"-h", "-h", 0, "使い方: pendlo [オプション]\n", ""},
+      {"--version", "--version", 0, "pendlo " PENDLO_VERSION "\n", ""},
+      {"--help after a toolkit option", "-platform xcb --help", 0, "使い方", ""},
+      {"an unknown option", "--frob", 2, "", "不明なオプションです: --frob"},
+      {"an argument", "song.dtp", 2, "", "引数は取りません: song.dtp"},
+      {"a toolkit option without its value", "-platform", 2, "", "-platform には値が必要です"},
+  };
+  SilentDisplay display;
+  if (display.Name().empty()) GTEST_SKIP() << "no free display port";
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir scratch, data, output;
+    std::filesystem::copy_file(PENDLO_BINARY, scratch.path() + "pendlo");
+    // A display that never answers: a program that touched it would hang
+    // until the time-out.
+    const std::string command = "cd " + scratch.path() + " && env DISPLAY=" + display.Name() +
+                                " QT_QPA_PLATFORM=xcb XDG_DATA_HOME=" + data.path() +
+                                " timeout 30 ./pendlo " + row.args + " >" + output.File("out") +
+                                " 2>" + output.File("err");
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), row.status);
+    EXPECT_TRUE(ReadFile(output.File("out")).starts_with(row.out)) << ReadFile(output.File("out"));
+    EXPECT_NE(ReadFile(output.File("err")).find(row.err), std::string::npos)
+        << ReadFile(output.File("err"));
+    EXPECT_EQ(testing::ListDir(scratch.path()), std::set<std::string>{"pendlo"});
+    EXPECT_TRUE(testing::ListDir(data.path()).empty());
+    EXPECT_FALSE(display.Connected());
+  }
 }
 
 }  // namespace

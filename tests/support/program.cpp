@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <thread>
 
@@ -49,19 +50,23 @@ Program::~Program() {
 }
 
 bool Program::Start(const std::string& exe, std::vector<std::string> env,
-                    const std::string& errFile, const std::string& cwd) {
+                    const std::string& errFile, const std::string& cwd,
+                    std::vector<std::string> args) {
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
-  char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
+  std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (!errFile.empty()) {
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (!args.empty()) posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
   }
   if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-  const int r = posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv, envp.data());
+  const int r = posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (r != 0) pid_ = -1;
   return r == 0;
@@ -89,6 +94,17 @@ bool Program::WaitsForEvents() const {
   if (number == SYS_poll) return true;
 #endif
   return number == SYS_ppoll;
+}
+
+std::string Shell(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buf[256];
+    while (fgets(buf, sizeof buf, p) != nullptr) out += buf;
+    pclose(p);
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
 }
 
 bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit) {

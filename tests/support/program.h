@@ -27,10 +27,11 @@ class Program {
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 
-  // Starts exe with env, its stderr written to errFile and its working
-  // directory cwd when given; false on failure.
+  // Starts exe with env and args, its stderr (and stdout, when args are
+  // given) written to errFile and its working directory cwd when given;
+  // false on failure.
   bool Start(const std::string& exe, std::vector<std::string> env, const std::string& errFile = {},
-             const std::string& cwd = {});
+             const std::string& cwd = {}, std::vector<std::string> args = {});
   pid_t pid() const { return pid_; }
   // Waits until it ends, at most limit: its exit status (waitpid form), or
   // -1 when it is still running then.
@@ -42,6 +43,10 @@ class Program {
  private:
   pid_t pid_ = -1;
 };
+
+// Runs command through sh: its standard output without the trailing
+// newlines and blanks.
+std::string Shell(const std::string& command);
 
 // Polls cond every 10 ms until it is true or limit passes: its last value.
 bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit);

@@ -8,10 +8,16 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
 
+#include "support/desktop.h"
 #include "test_support.h"
 #include "ui/definition_memo.h"
 #include "ui/error_box.h"
+#include "ui/file_dialogs.h"
 #include "ui/help_text.h"
 #include "ui/help_window.h"
 
@@ -118,6 +124,149 @@ TEST(HelpWindow, CreatedHiddenShownCentredOnceAndOnlyHiddenByClose) {
   w->setWindowState(Qt::WindowNoState);
   EXPECT_TRUE(help->isVisible());
 }
+
+using pendlo::testing::Shell;
+
+std::string Id(const QWidget* w) {
+  return QString::number(w->winId()).toStdString();
+}
+
+// Mapped on the screen (not iconic, not withdrawn).
+bool Viewable(const QWidget* w) {
+  return Shell("xwininfo -id " + Id(w) + " 2>/dev/null").find("IsViewable") != std::string::npos;
+}
+
+std::string Property(const QWidget* w, const std::string& name) {
+  return Shell("xprop -id " + Id(w) + " " + name + " 2>/dev/null");
+}
+
+// Waits, with the event loop running, until cond holds; then that it still
+// holds a little later (a window manager's second thoughts arrive by then).
+bool Settles(const std::function<bool()>& cond) {
+  return QTest::qWaitFor(cond, 10000) && !QTest::qWaitFor([&] { return !cond(); }, 700);
+}
+
+// The window manager's name: "openbox" or "icewm". Each runs in an X server
+// of its own (see CMakeLists.txt).
+class UnderWindowManager : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+      GTEST_SKIP() << "needs an X server (run under xvfb-run)";
+    }
+    for (const std::string& tool :
+         {GetParam(), std::string("xprop"), std::string("xwininfo"), std::string("wmctrl")}) {
+      if (!pendlo::testing::Installed(tool)) {
+        GTEST_SKIP() << tool << " is not installed (tools/debian-packages.txt lists it)";
+      }
+    }
+    if (!wm_) {
+      static TempDir logs;
+      wm_ = std::make_unique<pendlo::testing::Program>();
+      std::string error;
+      ASSERT_TRUE(pendlo::testing::StartWindowManager(*wm_, GetParam(), logs.path(), &error))
+          << error;
+    }
+    w_ = MakeWindow(dir_.path());
+    ASSERT_TRUE(Settles([&] { return Viewable(w_.get()); }));
+  }
+
+  // As from a taskbar or a window list: iconify, then activate.
+  void MinimiseAndRestore(bool withHelp) {
+    w_->showMinimized();
+    ASSERT_TRUE(Settles([&] { return !Viewable(w_.get()); })) << "the main window minimises";
+    if (withHelp) {
+      EXPECT_TRUE(Settles([&] { return !Viewable(w_->formHelp); }))
+          << "the help window goes with it";
+    }
+    Shell("wmctrl -i -a " + Id(w_.get()));
+    EXPECT_TRUE(Settles([&] { return Viewable(w_.get()); })) << "the main window comes back";
+    EXPECT_TRUE(Settles([&] { return Viewable(w_->formHelp) == withHelp; }))
+        << "the help window comes back exactly when it was shown";
+  }
+
+  static void TearDownTestSuite() { wm_.reset(); }
+
+  // One for the whole run: each X server runs the cases of one.
+  static inline std::unique_ptr<pendlo::testing::Program> wm_;
+  TempDir dir_;
+  std::unique_ptr<TMetronome> w_;
+};
+
+TEST_P(UnderWindowManager, HelpMinimisesAndRestoresWithTheMainWindow) {
+  {
+    SCOPED_TRACE("without the help window");
+    MinimiseAndRestore(false);
+  }
+  QTest::keyClick(w_.get(), Qt::Key_H);
+  TformHelp* help = w_->formHelp;
+  ASSERT_TRUE(Settles([&] { return Viewable(help); }));
+  EXPECT_NE(Property(help, "_NET_WM_STATE").find("_NET_WM_STATE_SKIP_TASKBAR"), std::string::npos)
+      << "no taskbar button of its own";
+  EXPECT_NE(Property(help, "WM_TRANSIENT_FOR").find(QString::number(w_->winId(), 16).toStdString()),
+            std::string::npos)
+      << "transient for the main window";
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE("with the help window, round " + std::to_string(round));
+    MinimiseAndRestore(true);
+  }
+  // The help window minimised on its own and behind the main window: H
+  // brings it back, raised and active.
+  help->showMinimized();
+  ASSERT_TRUE(Settles([&] { return !Viewable(help); }));
+  // Some window managers take the main window down with it: the program has
+  // seen that before the restore (a slow machine lags behind).
+  ASSERT_TRUE(Settles([&] { return w_->isMinimized() != Viewable(w_.get()); }));
+  Shell("wmctrl -i -a " + Id(w_.get()));
+  ASSERT_TRUE(Settles([&] { return Viewable(w_.get()); }));
+  QTest::keyClick(w_.get(), Qt::Key_H);
+  EXPECT_TRUE(Settles([&] { return Viewable(help); }));
+  EXPECT_TRUE(Settles([&] {
+    return Shell("xprop -root _NET_ACTIVE_WINDOW")
+               .find(QString::number(help->winId(), 16).toStdString()) != std::string::npos;
+  })) << "H activates the help window";
+}
+
+// The frame the window manager drew around w, as X tells it: the client's
+// place and size, and _NET_FRAME_EXTENTS; empty before it is framed.
+QRect XFrame(const QWidget* w) {
+  int left, right, top, bottom;
+  if (std::sscanf(Property(w, "_NET_FRAME_EXTENTS").c_str(),
+                  "_NET_FRAME_EXTENTS(CARDINAL) = %d, %d, %d, %d", &left, &right, &top,
+                  &bottom) != 4) {
+    return {};
+  }
+  const std::string info = Shell("xwininfo -id " + Id(w) + " 2>/dev/null");
+  const auto value = [&](const char* label) {
+    const std::size_t at = info.find(label);
+    return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + std::strlen(label));
+  };
+  const QRect client(value("Absolute upper-left X:"), value("Absolute upper-left Y:"),
+                     value("Width:"), value("Height:"));
+  return client.adjusted(-left, -top, right, bottom);
+}
+
+TEST_P(UnderWindowManager, DialogsFrameTopAtAThirdOfTheFreeHeight) {
+  QRect frame;
+  bool placed = false;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    placed = Settles([&] {
+      frame = XFrame(dialog);
+      return !frame.isEmpty() &&
+             frame.topLeft() == QPoint((1024 - frame.width()) / 2, (768 - frame.height()) / 3);
+    });
+    QMetaObject::invokeMethod(dialog, "reject");
+  });
+  w_->btnOpenClick();
+  EXPECT_TRUE(placed) << "frame at " << frame.x() << "," << frame.y() << ", " << frame.width()
+                      << "x" << frame.height();
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowManagers, UnderWindowManager,
+                         ::testing::Values(std::string("openbox"), std::string("icewm")),
+                         [](const auto& p) { return p.param; });
 
 TEST(ErrorBox, TextTitleAndInterception) {
   const struct {

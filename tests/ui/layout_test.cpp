@@ -11,6 +11,7 @@
 #include "test_support.h"
 #include "ui/controls.h"
 #include "ui/definition_memo.h"
+#include "ui/display_scale.h"
 #include "ui/look.h"
 #include "ui/meter_radio_group.h"
 #include "ui/tempo_scroll_bar.h"
@@ -144,6 +145,27 @@ TEST(Layout, TabVisitsTheControlsInOrderStartingAtTheScrollBar) {
   EXPECT_EQ(QApplication::focusWidget(), w->rgHyoushi->Item(9));
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
   EXPECT_EQ(QApplication::focusWidget(), w->scrBarTempo);
+}
+
+TEST(Layout, TheDesktopsScaleRoundsToAWholeFactor) {
+  const struct {
+    const char* given;
+    const char* whole;
+  } factors[] = {
+      {"1", "1"}, {"1.25", "1"}, {"1.5", "2"},  {"2", "2"},     {"2.75", "3"}, {"0.5", "1"},
+      {"0", "1"}, {"-2", "1"},   {"1e9", "16"}, {"1e999", "1"}, {"nan", "1"},  {"two", "two"},
+  };
+  for (const auto& row : factors) EXPECT_EQ(WholeFactor(row.given), row.whole) << row.given;
+  const struct {
+    const char* given;
+    const char* whole;
+  } screens[] = {
+      {"1.5", "2"},
+      {"2.5;1", "3;1"},
+      {"DP-1=1.5;HDMI-1=1.25", "DP-1=2;HDMI-1=1"},
+      {"DP-1=1.5;", "DP-1=2;"},
+  };
+  for (const auto& row : screens) EXPECT_EQ(WholeScreenFactors(row.given), row.whole) << row.given;
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
+#include <climits>
 #include <filesystem>
 
 #include "files/settings.h"
@@ -14,6 +16,7 @@
 #include "ui/definition_memo.h"
 #include "ui/meter_radio_group.h"
 #include "ui/tempo_scroll_bar.h"
+#include "ui/window_placement.h"
 
 namespace pendlo::ui {
 namespace {
@@ -47,7 +50,7 @@ TEST(Startup, RestoresThroughTheControlsAndClosingWritesBack) {
     QPoint pos;
   } rows[] = {
       {"saved values", "120\r\n9\r\n100\r\n50\r\n", 120, 9, {100, 50}},
-      {"out of range", "9999\r\n15\r\n-20\r\n5000\r\n", 600, 10, {-20, 5000}},
+      {"out of range", "9999\r\n15\r\n-20\r\n300\r\n", 600, 10, {-20, 300}},
       {"no meter", "5\r\n-5\r\n1\r\n2\r\n", 20, -1, {1, 2}},
       {"hex and signs", "+72\r\n$3\r\n$10\r\n-0\r\n", 72, 3, {16, 0}},
   };
@@ -71,6 +74,40 @@ TEST(Startup, RestoresThroughTheControlsAndClosingWritesBack) {
               FormatSettings({row.tempo, row.meter, row.pos.x(), row.pos.y()}));
     EXPECT_EQ(dir.Read("dtp.sav"), "/ comment\r\n3 2\xe5\xef\r\n2") << "every byte comes back";
   }
+}
+
+TEST(Startup, AStoredPositionOutsideEveryScreenComesBackWithinReach) {
+  const QList<QRect> two{{0, 0, 1024, 768}, {1024, 0, 800, 600}};
+  const QSize frame(456, 348);
+  const struct {
+    const char* name;
+    QPoint stored;
+    QList<QRect> screens;
+    QPoint placed;
+  } rows[] = {
+      {"on the screen", {73, 42}, two, {73, 42}},
+      {"partly off, 40 pixels of title bar left", {-416, 700}, two, {-416, 700}},
+      {"title bar above the screen", {100, -30}, two, {100, 0}},
+      {"far right and below", {5000, 5000}, two, {1824 - 456, 600 - 348}},
+      {"far left and above", {-5000, -5000}, two, {0, 0}},
+      {"below the smaller screen, beside the larger", {1200, 700}, two, {1200, 600 - 348}},
+      {"only 20 pixels of title bar shown", {1004, 100}, {{0, 0, 1024, 768}}, {1024 - 456, 100}},
+      {"at the ends of the integers", {INT_MAX, INT_MIN}, two, {1824 - 456, 0}},
+      {"no screens", {5000, 5000}, {}, {5000, 5000}},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(ReachablePosition(row.stored, frame, kTitleBarEstimate, row.screens), row.placed)
+        << row.name;
+  }
+  // The window itself: moved at start-up, and that position is what close
+  // writes.
+  TempDir dir;
+  dir.Write("init.sav", "72\r\n3\r\n5000\r\n5000\r\n");
+  auto w = MakeWindow(dir.path());
+  const QRect screen = w->screen()->availableGeometry();
+  EXPECT_TRUE(screen.contains(w->frameGeometry().topLeft())) << w->pos().x() << "," << w->pos().y();
+  EXPECT_TRUE(w->close());
+  EXPECT_EQ(dir.Read("init.sav"), FormatSettings({72, 3, w->pos().x(), w->pos().y()}));
 }
 
 TEST(Startup, AFailedStepIsShownOnceAndTheRestStillRuns) {

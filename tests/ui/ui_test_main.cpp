@@ -3,10 +3,12 @@
 
 #include <QApplication>
 
+#include "ui/display_scale.h"
 #include "ui/look.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  pendlo::ui::PrepareDisplayScale();  // as the program: whole factors only
   QApplication app(argc, argv);
   pendlo::ui::ApplyLook(app);
   return RUN_ALL_TESTS();

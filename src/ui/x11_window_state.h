@@ -1,0 +1,41 @@
+// A window's state for the taskbar, set on X11 where Qt has no word for it.
+#pragma once
+
+#include <QAbstractNativeEventFilter>
+#include <QMargins>
+#include <QObject>
+#include <cstdint>
+#include <functional>
+
+class QWidget;
+
+namespace pendlo::ui {
+
+// Before `window` (a top-level widget) is mapped: asks for no taskbar or
+// pager entry of its own (_NET_WM_STATE_SKIP_TASKBAR, _SKIP_PAGER). The
+// window manager drops the state when the window is withdrawn, so call it
+// before each show. Does nothing on another platform.
+void SkipTaskbar(QWidget* window);
+
+// The frame the window manager puts around `window` (_NET_FRAME_EXTENTS, in
+// logical pixels), read from the window itself: the toolkit's own idea of it
+// can lag behind. Calls `changed` whenever the window manager sets or
+// changes it; a window learns its frame only after it is mapped. Off X11
+// the frame is empty and `changed` never runs.
+class FrameExtentsWatch : public QObject, public QAbstractNativeEventFilter {
+ public:
+  FrameExtentsWatch(QWidget* window, std::function<void()> changed);
+  ~FrameExtentsWatch() override;
+
+  // The frame now; empty before the window manager has set it.
+  QMargins Extents() const;
+
+  bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
+
+ private:
+  QWidget* window_;
+  std::function<void()> changed_;
+  std::uint32_t extents_ = 0;  // the atom, 0 off X11
+};
+
+}  // namespace pendlo::ui
