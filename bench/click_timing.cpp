@@ -66,6 +66,7 @@ struct Options {
   std::string server = "pulse";     // pulse | pipewire
   double marginMs = pendlo::PlayerOptions{}.wakeMarginMicros / 1000.0;
   double restSeconds = 0;
+  int lateEvery = 0;  // the timer wakes 15 ms late on every Nth tick; 0: never
 };
 
 [[noreturn]] void Usage() {
@@ -74,7 +75,8 @@ struct Options {
       "usage: click_timing [--tempo N] [--meter 1..9|irregular|tuplets] [--text DIGITS]\n"
       "                    [--seconds S] [--buffer FRAMES] [--ahead-ms MS] [--server-ms MS]\n"
       "                    [--csv FILE] [--backend default|pulse|sdl|pipewire]\n"
-      "                    [--server pulse|pipewire] [--margin-ms MS] [--rest S]\n");
+      "                    [--server pulse|pipewire] [--margin-ms MS] [--rest S]\n"
+      "                    [--late-every N]\n");
   std::exit(2);
 }
 
@@ -117,6 +119,8 @@ Options Parse(int argc, char** argv) {
       o.marginMs = std::atof(value.c_str());
     } else if (arg == "--rest") {
       o.restSeconds = std::atof(value.c_str());
+    } else if (arg == "--late-every") {
+      o.lateEvery = std::atoi(value.c_str());
     } else {
       Usage();
     }
@@ -176,9 +180,19 @@ struct Tick {
 // is queued ahead as the program's transport does.
 class AheadClock final : public pendlo::SteadyMappedClock {
  public:
-  AheadClock(std::shared_ptr<pendlo::AudioClock> inner, const pendlo::ClickPlayer& player)
-      : inner_(std::move(inner)), player_(player) {}
+  AheadClock(std::shared_ptr<pendlo::AudioClock> inner, const pendlo::ClickPlayer& player,
+             int lateEvery)
+      : inner_(std::move(inner)), player_(player), lateEvery_(lateEvery) {}
   Micros now() override { return inner_->now() + player_.LookaheadMicros(); }
+  // With --late-every N, every Nth deadline reached is seen 15 ms late, as
+  // a timer thread woken late by a busy machine sees it.
+  bool waitUntil(Micros deadline) override {
+    const bool reached = SteadyMappedClock::waitUntil(deadline);
+    if (reached && lateEvery_ > 0 && ++reached_ % lateEvery_ == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    }
+    return reached;
+  }
 
  protected:
   std::chrono::steady_clock::time_point steadyAt(Micros t) override {
@@ -189,14 +203,16 @@ class AheadClock final : public pendlo::SteadyMappedClock {
  private:
   std::shared_ptr<pendlo::AudioClock> inner_;
   const pendlo::ClickPlayer& player_;
+  int lateEvery_;
+  int reached_ = 0;  // timer thread
 };
 
 // The program's sound output over the bench's player, keeping each click
 // the transport plays.
 class BenchLink final : public pendlo::SoundLink {
  public:
-  explicit BenchLink(pendlo::ClickPlayer& player)
-      : player_(player), clock_(std::make_shared<AheadClock>(player.clock(), player)) {
+  BenchLink(pendlo::ClickPlayer& player, int lateEvery)
+      : player_(player), clock_(std::make_shared<AheadClock>(player.clock(), player, lateEvery)) {
     ticks_.reserve(100000);
   }
   std::shared_ptr<pendlo::Clock> TimerClock() override { return clock_; }
@@ -310,7 +326,7 @@ int main(int argc, char** argv) {
 
   // The beat as the window drives it: stopped (the output may rest) until
   // Start.
-  auto link = std::make_unique<BenchLink>(player);
+  auto link = std::make_unique<BenchLink>(player, o.lateEvery);
   BenchLink& played = *link;
   pendlo::Transport beat(std::move(link));
   beat.SetClickFiles(pi, po);

@@ -43,10 +43,10 @@ struct PlayerOptions {
   // reported latency (9.8 ms). Measured with bench/click_timing.
   int bufferFrames = 256;
   Micros serverBufferMicros = 13000;  // 0: the audio library's choice
-  // The timer's late wake-ups: up to 6.8 ms measured on an idle virtual
-  // machine (bench/timer_jitter), with room to spare. Every output's
-  // lookahead holds it.
-  Micros wakeMarginMicros = 9000;
+  // The timer's late wake-ups: up to 7.3 ms measured on an idle virtual
+  // machine (bench/timer_jitter, 30 s at 11 ms), with room to spare. Every
+  // output's lookahead holds it.
+  Micros wakeMarginMicros = 10000;
   // An output whose callbacks a server asks for (SDL): how long before its
   // due time a click must be queued to be rendered on its frame: one
   // callback, the server's uneven requests and the timer's wake-ups.
