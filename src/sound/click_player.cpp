@@ -9,15 +9,11 @@
 namespace pendlo {
 namespace {
 
-// How far ahead of where the clock says the sink reads a write must land.
-constexpr Micros kWriteMarginMicros = 5000;
 // A click this late after cycles of the graph that passed the stream by is
 // dropped rather than started off its beat.
 constexpr Micros kStaleMicros = 20000;
 // A reopened output that plays this long without failing has come back.
 constexpr auto kSettle = std::chrono::seconds(2);
-// Written clicks kept for taking back: more than a few lookaheads hold.
-constexpr std::size_t kWrittenKept = 32;
 
 }  // namespace
 
@@ -26,7 +22,8 @@ ClickPlayer::ClickPlayer(std::unique_ptr<AudioBackend> backend, PlayerOptions op
     : backend_(std::move(backend)),
       options_(options),
       clock_(std::make_shared<AudioClock>(steady)),
-      clicks_(options.limits) {
+      clicks_(options.limits),
+      writes_(clock_) {
   supervisor_ = std::thread([this] { Supervise(); });
 }
 
@@ -142,10 +139,9 @@ bool ClickPlayer::OpenOutput(bool reconnecting) {
     mixer_.Reset(0);
     graphQuantum_ = 0;
     held_.clear();
-    written_.clear();
     channels_ = format.channels;
     queue_ = queue;
-    soundingUntil_ = 0;
+    writes_.Attach(queue, format.rate, format.channels);
     clock_->BeginStream(format.rate, options_.serverBufferMicros);
     // A graph's output sets its lookahead from its first cycle (Cycle_RT).
     lookahead_ = options_.wakeMarginMicros +
@@ -182,19 +178,16 @@ bool ClickPlayer::OpenOutput(bool reconnecting) {
 
 void ClickPlayer::CloseOutput() {
   {
-    // No new write starts once the output is marked closed; the ones under
-    // way end before the output does.
-    std::unique_lock producer(producer_);
+    std::lock_guard producer(producer_);
     open_ = false;
-    writesDone_.wait(producer, [this] { return writing_ == 0; });
   }
+  writes_.Detach();   // the writes under way end first
   backend_->Close();  // no callback runs after this
   {
     std::lock_guard producer(producer_);
     queue_ = nullptr;
     mixer_.Reset(0);
     held_.clear();
-    written_.clear();
     clock_->EndStream();
     rate_ = 0;
   }
@@ -266,12 +259,9 @@ void ClickPlayer::Play(const std::string& path, Micros due) {
   if (!open_.load(std::memory_order_relaxed)) return;
   std::shared_ptr<const SoundClip> clip = clicks_.Get(path);
   plays_.fetch_add(1, std::memory_order_relaxed);
-  if (ClickQueue* queue = queue_.load(std::memory_order_relaxed)) {
-    ++writing_;
+  if (writes_.Attached()) {
     producer.unlock();
-    WriteClick(*queue, *clip, due);
-    producer.lock();
-    if (--writing_ == 0) writesDone_.notify_all();
+    NoteSlack(writes_.Write(*clip, due));
     return;
   }
   HoldClip(clip, mixer_.Schedule(clip.get(), due));
@@ -285,75 +275,12 @@ void ClickPlayer::NoteSlack(Micros slack) {
   }
 }
 
-void ClickPlayer::WriteClick(ClickQueue& queue, const SoundClip& clip, Micros due) {
-  std::int64_t first = 0, reading = 0;
-  if (!clock_->FrameAt(due, first) || !clock_->FrameAt(clock_->now(), reading)) return;
-  // A click longer than the slowest beat (3 s at 20 BPM) would be cut off by
-  // the next one anyway; writing all of a long file every beat would not be.
-  const int rate = rate_.load(std::memory_order_relaxed);
-  const auto length =
-      std::min(static_cast<std::int64_t>(clip.frames()), static_cast<std::int64_t>(rate) * 7 / 2);
-  // Never write where the sink may already have read: the server would
-  // count the stream as run dry and shift it, and the beat with it. The
-  // clock's idea of where the sink reads may lag by a block, hence the
-  // margin. A late click starts at the earliest frame still safe.
-  const std::int64_t earliest = reading + rate * kWriteMarginMicros / 1'000'000;
-  if (first < earliest) {
-    lateWrites_.fetch_add(1, std::memory_order_relaxed);
-    first = earliest;
-  }
-  std::int64_t frames = 0;
-  {
-    // Only this thread writes clicks; the lock keeps the record of them
-    // whole for TakeBack.
-    std::lock_guard producer(producer_);
-    // Silence over what is left of the click before, so that it is cut off
-    // at this click's onset and not heard again after this one ends.
-    frames = std::max(length, soundingUntil_ - first);
-    soundingUntil_ = first + length;
-    std::erase_if(written_, [&](const Written& w) { return w.first + w.frames < reading; });
-    if (written_.size() == kWrittenKept) written_.erase(written_.begin());
-    written_.push_back(Written{due, first, length});
-  }
-  const int channels = channels_.load(std::memory_order_relaxed);
-  scratch_.assign(static_cast<std::size_t>(frames * channels), 0.0f);
-  std::copy_n(clip.samples.begin(), length * channels, scratch_.begin());
-  queue.WriteAt(first, scratch_.data(), static_cast<int>(frames));
-  NoteSlack(due - clock_->now());
-}
-
 void ClickPlayer::TakeBack(Micros from) {
-  std::unique_lock producer(producer_);
-  if (!open_.load(std::memory_order_relaxed)) return;
-  ClickQueue* queue = queue_.load(std::memory_order_relaxed);
-  if (queue == nullptr) {
+  if (writes_.Attached()) {
+    writes_.TakeBack(from);
+  } else {
     mixer_.TakeBack(from);
-    return;
   }
-  // Written into the server's queue: those not yet begun are written over
-  // with silence (the server rewinds for them, and only for them).
-  std::int64_t reading = 0;
-  if (!clock_->FrameAt(clock_->now(), reading)) return;
-  const int rate = rate_.load(std::memory_order_relaxed);
-  const std::int64_t safe = reading + rate * kWriteMarginMicros / 1'000'000;
-  std::vector<Written> erase;
-  std::erase_if(written_, [&](const Written& w) {
-    if (w.due < from || w.first < safe) return false;
-    erase.push_back(w);
-    return true;
-  });
-  if (erase.empty()) return;
-  soundingUntil_ = std::min(soundingUntil_, erase.front().first);
-  ++writing_;
-  producer.unlock();
-  const int channels = channels_.load(std::memory_order_relaxed);
-  for (const Written& w : erase) {
-    const std::vector<float> silence(static_cast<std::size_t>(w.frames * channels), 0.0f);
-    queue->WriteAt(w.first, silence.data(), static_cast<int>(w.frames));
-  }
-  erased_.fetch_add(erase.size(), std::memory_order_relaxed);
-  producer.lock();
-  if (--writing_ == 0) writesDone_.notify_all();
 }
 
 Micros ClickPlayer::LookaheadMicros() const {
@@ -427,9 +354,9 @@ Micros ClickPlayer::HeardAtSteady(Micros due) const {
 PlayerStats ClickPlayer::Stats() const {
   PlayerStats s;
   s.plays = plays_.load();
-  s.late = mixer_.LateOnsets() + lateWrites_.load();
+  s.late = mixer_.LateOnsets() + writes_.Late();
   s.dropped = mixer_.Dropped();
-  s.takenBack = mixer_.TakenBack() + erased_.load();
+  s.takenBack = mixer_.TakenBack() + writes_.TakenBack();
   s.anchors = clock_->Anchors();
   s.buffers = buffers_.load();
   const Micros least = minSlack_.load();

@@ -8,7 +8,8 @@
 // waits on a sound server, and no lock of the player is held across a call
 // into an audio library. The clicks reach the output through one of two
 // feeders: the mixer (ClickMixer) that the output's callback renders from,
-// or the writes into a server's queue (ClickQueue).
+// or the writes into a server's queue (QueueFeeder). The clock (AudioClock)
+// follows whichever timeline the output gives.
 #pragma once
 
 #include <atomic>
@@ -27,6 +28,7 @@
 #include "sound/audio_clock.h"
 #include "sound/click_loader.h"
 #include "sound/click_mixer.h"
+#include "sound/queue_feeder.h"
 
 namespace pendlo {
 
@@ -142,21 +144,12 @@ class ClickPlayer final : private RenderTarget {
   PlayerStats Stats() const;
 
  private:
-  // A click written into the server's queue, kept until it has played so
-  // that it can be taken back.
-  struct Written {
-    Micros due = 0;
-    std::int64_t first = 0;
-    std::int64_t frames = 0;
-  };
-
   void Render_RT(float* out, int frames, Micros at) override;
   void Cycle_RT(float* out, int frames, const GraphCycle& cycle) override;
   void Lost_RT(float* out, int frames, Micros at) override;
   void Position_RT(double frame, Micros at) override;
   void Underrun_RT() override;
   void HoldClip(std::shared_ptr<const SoundClip> clip, std::uint64_t seq);
-  void WriteClick(ClickQueue& queue, const SoundClip& clip, Micros due);
   void NoteSlack(Micros slack);
   Micros DeviceMicros() const;
 
@@ -197,23 +190,17 @@ class ClickPlayer final : private RenderTarget {
   std::atomic<Micros> restingSince_{0};  // steady time of the last Rest(true)
   bool paused_ = false;                  // supervisor: the stream is paused
 
-  // Play and TakeBack against (re)opening; never held across a call into
-  // the audio library or taken by a callback.
+  // Play against (re)opening; never held across a call into the audio
+  // library or taken by a callback.
   mutable std::mutex producer_;
-  std::condition_variable writesDone_;
-  int writing_ = 0;  // writes into the server's queue under way
   ClickLoader clicks_;
   ClickMixer mixer_;
   std::vector<std::pair<std::shared_ptr<const SoundClip>, std::uint64_t>> held_;
   std::atomic<int> channels_{2};  // set while no callback runs
-  // The output's queue when it is fed by writes: clicks go straight to it
-  // from Play; null when the callbacks render them (mixer_).
+  // The output's queue when it is fed by writes (writes_ then feeds it);
+  // null when the callbacks render the clicks (mixer_).
   std::atomic<ClickQueue*> queue_{nullptr};
-  std::vector<Written> written_;
-  std::int64_t soundingUntil_ = 0;  // end frame of the click last written
-  std::vector<float> scratch_;      // the click being written, reused
-  std::atomic<std::uint64_t> lateWrites_{0};
-  std::atomic<std::uint64_t> erased_{0};
+  QueueFeeder writes_;
 
   std::atomic<bool> open_{false};
   std::atomic<bool> lost_{false};
