@@ -18,9 +18,9 @@ std::uint64_t ClickMixer::Schedule(const SoundClip* clip, Micros due) {
 
 void ClickMixer::TakeBack(Micros from) {
   std::lock_guard lock(producers_);
-  // A full ring holds more than the callback can be behind by; spinning
-  // here would wait on the callback, so the take-back goes as the next
-  // command once there is room.
+  // The ring holds far more than the few lookaheads of clicks queued at a
+  // time; waiting here for the callback to make room would be worse than
+  // counting the take-back as lost.
   if (!ring_.Push(Command{nullptr, from, 0})) dropped_.fetch_add(1, std::memory_order_relaxed);
 }
 
