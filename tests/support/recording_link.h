@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "engine/beat_state.h"
-#include "support/fake_clock.h"
 #include "sound/sound_link.h"
+#include "support/fake_clock.h"
 
 namespace pendlo::testing {
 
