@@ -46,17 +46,20 @@ struct PlayerOptions {
   int bufferFrames = 256;
   Micros serverBufferMicros = 13000;  // 0: the audio library's choice
   // The timer's late wake-ups: up to 7.3 ms measured on an idle virtual
-  // machine (bench/timer_jitter, 30 s at 11 ms), with room to spare. Every
-  // output's lookahead holds it.
-  Micros wakeMarginMicros = 10000;
+  // machine (bench/timer_jitter, 30 s at 11 ms), and a wake-up 15 ms late
+  // is still absorbed (bench/click_timing --late-every). Every output's
+  // lookahead holds it.
+  Micros wakeMarginMicros = 16000;
   // An output whose callbacks a server asks for (SDL): how long before its
   // due time a click must be queued to be rendered on its frame: one
-  // callback, the server's uneven requests and the timer's wake-ups.
+  // callback and the server's uneven requests.
   Micros callbackAheadMicros = 25000;
   // An output fed by writes into the server's queue (PulseAudio): how far
-  // ahead of where the sink reads a click is written, so that the server
-  // never has to rewind for it.
-  Micros writeAheadMicros = 15000;
+  // ahead of where the sink reads a click is written at the latest, so that
+  // the server never has to rewind for it: the sink's reads are known only
+  // to a block, and a write within 10 ms of them was heard off its frame
+  // (bench/click_timing --late-every 50).
+  Micros writeAheadMicros = 9000;
   // How often a lost output is tried again; 0: only by EnsureOpen (and the
   // output never rests).
   Micros reconnectMicros = 250000;
