@@ -5,15 +5,15 @@
 // each interval is compared with the exact spacing of the due times.
 //
 //   click_timing [--tempo 120] [--meter 1..9|irregular|tuplets] [--text 322]
-//                [--seconds 40] [--buffer 256] [--lead-ms 18] [--server-ms 13]
+//                [--seconds 40] [--buffer 256] [--ahead-ms 25] [--server-ms 13]
 //                [--csv errors.csv] [--server pulse|pipewire]
 //                [--backend default|pulse|sdl|pipewire] [--margin-ms 3]
 //                [--rest 10] [--late-every 50 --late-ms 15]
 //
 // --server picks the private server (a PulseAudio daemon or a PipeWire
 // session, null sink at 48 kHz); --backend the program's output, by default
-// the one the program itself would choose there; --margin-ms is the PipeWire
-// output's lead beyond one cycle of the graph; --rest keeps the beat
+// the one the program itself would choose there; --margin-ms is the margin
+// for the timer's late wake-ups in the lookahead; --rest keeps the beat
 // stopped that many seconds first, as a user leaves the window open, and
 // reports the CPU and the output's callbacks meanwhile (the output rests
 // after two seconds); the beat then starts as Start starts it. --late-every
@@ -61,12 +61,12 @@ struct Options {
   std::string text;
   double seconds = 40;
   int buffer = pendlo::PlayerOptions{}.bufferFrames;
-  double leadMs = pendlo::PlayerOptions{}.leadMicros / 1000.0;
+  double aheadMs = pendlo::PlayerOptions{}.callbackAheadMicros / 1000.0;
   double serverMs = pendlo::PlayerOptions{}.serverBufferMicros / 1000.0;
   std::string csv;
   std::string backend = "default";  // default | pulse | sdl | pipewire
   std::string server = "pulse";     // pulse | pipewire
-  double marginMs = pendlo::PlayerOptions{}.graphMarginMicros / 1000.0;
+  double marginMs = pendlo::PlayerOptions{}.wakeMarginMicros / 1000.0;
   double restSeconds = 0;
   int lateEvery = 0;  // 0: the timer wakes as the system wakes it
   double lateMs = 15;
@@ -76,7 +76,7 @@ struct Options {
   std::fprintf(
       stderr,
       "usage: click_timing [--tempo N] [--meter 1..9|irregular|tuplets] [--text DIGITS]\n"
-      "                    [--seconds S] [--buffer FRAMES] [--lead-ms MS] [--server-ms MS]\n"
+      "                    [--seconds S] [--buffer FRAMES] [--ahead-ms MS] [--server-ms MS]\n"
       "                    [--csv FILE] [--backend default|pulse|sdl|pipewire]\n"
       "                    [--server pulse|pipewire] [--margin-ms MS] [--rest S]\n"
       "                    [--late-every N] [--late-ms MS]\n");
@@ -107,8 +107,8 @@ Options Parse(int argc, char** argv) {
       o.seconds = std::atof(value.c_str());
     } else if (arg == "--buffer") {
       o.buffer = std::atoi(value.c_str());
-    } else if (arg == "--lead-ms") {
-      o.leadMs = std::atof(value.c_str());
+    } else if (arg == "--ahead-ms") {
+      o.aheadMs = std::atof(value.c_str());
     } else if (arg == "--server-ms") {
       o.serverMs = std::atof(value.c_str());
     } else if (arg == "--csv") {
@@ -211,6 +211,8 @@ class BenchLink final : public pendlo::SoundLink {
     ticks_.reserve(100000);
   }
   std::shared_ptr<pendlo::Clock> TimerClock() override { return clock_; }
+  Micros LookaheadMicros() const override { return player_.LookaheadMicros(); }
+  void TakeBack(Micros from) override { player_.TakeBack(from); }
   void Play(const std::string& path, Micros due) override {
     player_.Play(path, due);
     std::lock_guard lock(mutex_);
@@ -299,9 +301,9 @@ int main(int argc, char** argv) {
 
   pendlo::PlayerOptions playerOptions;
   playerOptions.bufferFrames = o.buffer;
-  playerOptions.leadMicros = static_cast<Micros>(o.leadMs * 1000);
+  playerOptions.callbackAheadMicros = static_cast<Micros>(o.aheadMs * 1000);
   playerOptions.serverBufferMicros = static_cast<Micros>(o.serverMs * 1000);
-  playerOptions.graphMarginMicros = static_cast<Micros>(o.marginMs * 1000);
+  playerOptions.wakeMarginMicros = static_cast<Micros>(o.marginMs * 1000);
   pendlo::ClickPlayer player(o.backend == "sdl"        ? pendlo::MakeSdlBackend()
                              : o.backend == "pulse"    ? pendlo::MakePulseBackend()
                              : o.backend == "pipewire" ? pendlo::MakePipeWireBackend()
@@ -439,11 +441,11 @@ int main(int argc, char** argv) {
     ++samples;
   }
   if (samples) bufMean /= samples, sinkMean /= samples;
-  const double leadMs = (pipewire ? stats.leadMicros : playerOptions.leadMicros) / 1000.0;
+  const double leadMs = stats.lookaheadMicros / 1000.0;
 
   std::printf(
       "click_timing: tempo %d, meter %s, text '%s', %.0f s, %s output, %d frames per request,"
-      " lead %.1f ms, server buffer %s\n",
+      " lookahead %.1f ms, server buffer %s\n",
       o.tempo,
       o.meter == pendlo::kMeterIrregular ? "irregular"
       : o.meter == pendlo::kMeterTuplets ? "tuplets"
@@ -467,21 +469,21 @@ int main(int argc, char** argv) {
   if (pipewire) {
     // Each click is rendered into the graph's cycle that holds its frame;
     // PipeWire reports the delay from there to the device.
-    std::printf("  graph: cycle %d frames, delay %.1f ms; lead + delay = %.1f ms\n",
+    std::printf("  graph: cycle %d frames, delay %.1f ms; lookahead + delay = %.1f ms\n",
                 stats.bufferFrames, stats.deviceMicros / 1000.0,
                 leadMs + stats.deviceMicros / 1000.0);
   } else if (stats.writesIntoQueue) {
-    // The queue holds silence; each click is written into it the lead ahead
-    // of where the sink reads, so the queue delays nothing.
+    // The queue holds silence; each click is written into it ahead of where
+    // the sink reads, so the queue delays nothing.
     std::printf(
         "  server latency: buffer %.1f ms (max %.1f) of queued silence, sink %.1f ms (max %.1f);"
-        " clicks written into the queue: lead + sink = %.1f ms (max %.1f)\n",
+        " clicks written into the queue: lookahead + sink = %.1f ms (max %.1f)\n",
         bufMean / 1000, bufMax / 1000, sinkMean / 1000, sinkMax / 1000, leadMs + sinkMean / 1000,
         leadMs + sinkMax / 1000);
   } else {
     std::printf(
         "  server latency: buffer %.1f ms (max %.1f), sink %.1f ms (max %.1f);"
-        " lead + buffer + sink = %.1f ms\n",
+        " lookahead + buffer + sink = %.1f ms\n",
         bufMean / 1000, bufMax / 1000, sinkMean / 1000, sinkMax / 1000,
         leadMs + (bufMax + sinkMax) / 1000);
   }

@@ -4,34 +4,39 @@
 # (yes > /dev/null, twice). Prints a Markdown table per load.
 #
 #   bench/timing_matrix.sh [--server pulse|pipewire] [--seconds 60] [--runs 3]
-#                          [--load quiet|hogs|both]
+#                          [--load quiet|hogs|both] [--late-every N]
+#
+# --late-every N makes the timer see every Nth deadline 15 ms late.
 set -uo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 timing="$repo/build/default/bench/click_timing"
-server=pulse seconds=60 runs=3 load=both
+server=pulse seconds=60 runs=3 load=both late_every=0
 while (($#)); do
   case "$1" in
     --server) server=${2:?}; shift 2 ;;
     --seconds) seconds=${2:?}; shift 2 ;;
     --runs) runs=${2:?}; shift 2 ;;
     --load) load=${2:?}; shift 2 ;;
-    *) sed -n '2,8p' "$0" >&2; exit 2 ;;
+    --late-every) late_every=${2:?}; shift 2 ;;
+    *) sed -n '2,10p' "$0" >&2; exit 2 ;;
   esac
 done
 [[ -x $timing ]] || { echo "build first: cmake --build --preset default --target click_timing" >&2; exit 1; }
 
-cases=("72 4 -" "600 1 -" "120 irregular 322" "60 tuplets 35" "240 tuplets 9")
+cases=("72 4 -" "600 1 -" "120 irregular 322" "60 tuplets 35" "240 tuplets 9" "600 tuplets 9")
 hogs=()
 trap 'kill "${hogs[@]}" 2>/dev/null' EXIT
 
 table() { # table LOAD
-  echo "### $server, $1 ($runs × ${seconds} s per case, $(date -u +%Y-%m-%dT%H:%MZ))"
+  local hook=""
+  ((late_every > 0)) && hook=", the timer 15 ms late every ${late_every}th tick"
+  echo "### $server, $1$hook ($runs × ${seconds} s per case, $(date -u +%Y-%m-%dT%H:%MZ))"
   echo
-  echo "| case | intervals | off > 1 sample | largest error (samples) | late onsets | heard after (ms) | CPU % |"
+  echo "| case | intervals | off > 1 sample | largest error (samples) | late onsets | decided click heard after (ms) | CPU % |"
   echo "|---|---|---|---|---|---|---|"
   for c in "${cases[@]}"; do
     read -r tempo meter text <<<"$c"
-    local args=(--tempo "$tempo" --meter "$meter" --seconds "$seconds" --server "$server")
+    local args=(--tempo "$tempo" --meter "$meter" --seconds "$seconds" --server "$server" --late-every "$late_every")
     [[ $text != - ]] && args+=(--text "$text")
     local label="$tempo/$meter"
     [[ $text != - ]] && label="'$text'@$tempo"
@@ -43,7 +48,7 @@ table() { # table LOAD
       late=$((late + $(sed -n 's/.*late onsets \([0-9]*\).*/\1/p' <<<"$out")))
       w=$(sed -n 's/.*interval error:.* max \([0-9.]*\) samples.*/\1/p' <<<"$out")
       worst=$(awk -v a="$worst" -v b="${w:-0}" 'BEGIN { print (b > a ? b : a) }')
-      heard+="$(sed -n 's/.*lead + [a-z]* = \([0-9.]*\) ms.*/\1/p' <<<"$out" | head -1) "
+      heard+="$(sed -n 's/.*lookahead + [a-z]* = \([0-9.]*\) ms.*/\1/p' <<<"$out" | head -1) "
       cpu+="$(sed -n 's/.*CPU \([0-9.]*\) % of one core.*/\1/p' <<<"$out") "
     done
     echo "| $label | $n | $off | $worst | $late | ${heard% } | ${cpu% } |"

@@ -511,23 +511,25 @@ verdict() { if "$@"; then echo "met"; else echo "**not met**"; fi; }
 
 mkdir -p "$docs"
 # How long a click the program has decided on takes to be heard. GTick appends
-# its sound to its stream, so it waits behind the whole buffer. Pendlo keeps
-# its stream's queue full of silence and writes each click into it its lead
-# ahead of where the sink reads (the lead is a constant of the program), so
-# the queued silence delays nothing: lead + sink.
-# On PipeWire Pendlo renders into the graph's cycles through PipeWire's own
-# protocol: its lead is one cycle (the quantum it asks for, which the graph
-# of this private session gives) plus a margin, and the null sink reports no
-# delay. PipeWire's pulse service reports no latency for GTick's stream.
+# its sound to its stream, so it waits behind the whole buffer. Pendlo queues
+# each click its lookahead before it is due (a margin for the timer's late
+# wake-ups plus what its output renders ahead) and places it on its frame.
+# On PulseAudio it keeps its stream's queue full of silence and writes each
+# click into it ahead of where the sink reads, so the queued silence delays
+# nothing: lookahead + sink. On PipeWire it renders into the graph's cycles
+# through PipeWire's own protocol: the lookahead is one cycle (the quantum it
+# asks for, which the graph of this private session gives) plus the margin,
+# and the null sink reports no delay. PipeWire's pulse service reports no
+# latency for GTick's stream.
+constant() { sed -n "s/.*Micros $1 = \([0-9]*\);.*/\1/p" "$repo/src/sound/click_player.h" | head -1; }
+margin=$(constant wakeMarginMicros)
 if [[ $server == pipewire ]]; then
   quantum=$(sed -n 's/.*constexpr int kQuantum = \([0-9]*\);.*/\1/p' "$repo/src/sound/pipewire_backend.cpp" | head -1)
-  margin=$(sed -n 's/.*Micros graphMarginMicros = \([0-9]*\);.*/\1/p' "$repo/src/sound/click_player.h" | head -1)
   P_lead_ms=$(awk -v q="${quantum:-0}" -v m="${margin:-0}" -v r=$rate 'BEGIN { printf "%.1f", q * 1000 / r + m / 1000 }')
   P_sink_ms=0 G_buffer_ms=nan G_sink_ms=nan
-  heard_limit=12
+  heard_limit=25
 else
-  P_lead_ms=$(sed -n 's/.*Micros leadMicros = \([0-9]*\);.*/\1/p' "$repo/src/sound/click_player.h" | head -1)
-  P_lead_ms=$(awk -v us="${P_lead_ms:-0}" 'BEGIN { printf "%.1f", us / 1000 }')
+  P_lead_ms=$(awk -v m="${margin:-0}" -v w="$(constant writeAheadMicros)" 'BEGIN { printf "%.1f", (m + w) / 1000 }')
   heard_limit=35
 fi
 P_click_ms=$(awk -v a="$P_lead_ms" -v b="${P_sink_ms:-0}" 'BEGIN { printf "%.1f", a + b }')
@@ -549,7 +551,7 @@ plot sample with lines dt 2 lc rgb "#888888" title "±1 sample", \
      -sample with lines dt 2 lc rgb "#888888" notitle, \
      "$work/pendlo.csv" using 1:2 with linespoints pt 7 ps 0.5 lc rgb "#1f77b4" title "Pendlo", \
      "$work/gtick.csv" using 1:2 with linespoints pt 5 ps 0.5 lc rgb "#d62728" title "GTick"
-set title "From a decided click to the sink: Pendlo's lead or GTick's stream buffer, then the sink (median)"
+set title "From a decided click to the sink: Pendlo's lookahead or GTick's stream buffer, then the sink (median)"
 set xlabel ""
 set ylabel "ms"
 set style data histograms
@@ -615,7 +617,7 @@ $(row_resources GTick G)
 | target | Pendlo | GTick | verdict |
 | --- | ---: | ---: | --- |
 | every interval within 1 sample | max $(f "${P_max_samples:-}" 1) samples | max $(f "${G_max_samples:-}" 1) samples | $(verdict le "${P_max_samples:-nan}" 1) |
-| a decided click heard within $heard_limit ms (Pendlo: lead + Sink Latency; GTick: Buffer + Sink Latency$([[ $server == pipewire ]] && echo ", not reported by PipeWire's pulse service")) | $P_click_ms ms | $G_click_ms ms | $(verdict le "$P_click_ms" $heard_limit) |
+| a decided click heard within $heard_limit ms (Pendlo: lookahead + Sink Latency; GTick: Buffer + Sink Latency$([[ $server == pipewire ]] && echo ", not reported by PipeWire's pulse service")) | $P_click_ms ms | $G_click_ms ms | $(verdict le "$P_click_ms" $heard_limit) |
 $(if [[ $server == pipewire ]]; then
   echo "| stream latency ≤ 10 ms (Pendlo: the graph's cycle it renders into; GTick: not reported) | $(awk -v q="$quantum" -v r=$rate 'BEGIN { printf "%.1f", q * 1000 / r }') ms | — | $(verdict le "$(awk -v q="$quantum" -v r=$rate 'BEGIN { print q * 1000 / r }')" 10) |"
 else
@@ -659,10 +661,10 @@ fi)
   itself holds) and "Sink Latency" (the sink's part). The two programs use their streams
   differently: GTick appends each click to its stream, so a click is heard after the whole
   Buffer Latency and the Sink Latency. Pendlo keeps about 0.7 s of silence queued in
-  the server and writes each click into that queue at its own frame, its lead
-  ($P_lead_ms ms, a constant of the program) ahead of where the sink reads, so a click, a tempo
-  change or Stop is heard after the lead and the Sink Latency; its Buffer Latency is that
-  silence, which delays nothing.
+  the server and writes each click into that queue on its own frame, ahead of where the sink
+  reads; a click is handed over its lookahead ($P_lead_ms ms, a constant of the program)
+  before it is due, so a click, a tempo change or Stop is heard after the lookahead and the
+  Sink Latency; its Buffer Latency is that silence, which delays nothing.
 - **CPU.** utime + stime from \`/proc/PID/stat\` (all threads of the process) over the measured
   window (${seconds} s, starting 2 s after Start), as % of one core; the schedstat column sums
   \`/proc/PID/task/*/schedstat\` run times (nanosecond resolution) over the same window. The

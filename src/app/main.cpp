@@ -9,10 +9,10 @@
 
 #include "app/command_line.h"
 #include "app/pendlo_application.h"
-#include "app/sound_setup.h"
 #include "app/termination.h"
 #include "app/translations.h"
 #include "files/text_codec.h"
+#include "sound/player_link.h"
 #include "transport/transport.h"
 #include "ui/error_box.h"
 #include "ui/icon.h"
@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
   app.SetSaveBeforeExit(
       [&window] { return window != nullptr ? window->SaveBeforeExit() : std::string(); });
   pendlo::ui::MetronomeOptions options;
-  options.transport = std::make_unique<pendlo::Transport>(pendlo::app::SystemSoundLink());
+  options.transport = std::make_unique<pendlo::Transport>(pendlo::SystemSoundLink());
   options.onBuilt = [&window](pendlo::ui::TMetronome& built) { window = &built; };
   options.stopRequested = [] { return pendlo::app::TerminationRequests() > 0; };
   pendlo::ui::TMetronome metronome(std::move(options));

@@ -85,6 +85,9 @@ class AudioBackend {
   // re-joins the stream when it resumes. An output without such a cost
   // ignores it.
   virtual void SetActive(bool active) { (void)active; }
+  // Whether the last Open reached a sound server, also when it then failed
+  // (no sink): SDL must not be handed that server.
+  virtual bool ServerAnswered() const { return false; }
   // The sound server's own name for itself, when the output learns it.
   virtual std::string ServerName() const { return ""; }
   // The open output's queue when clicks are written into it; nullptr when

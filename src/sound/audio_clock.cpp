@@ -100,20 +100,24 @@ void AudioClock::OnLost_RT(Micros at) {
   streaming_.store(false, std::memory_order_release);
 }
 
+void AudioClock::Join_RT(std::int64_t frame, double steady) {
+  // Continue from the time the clock shows now, so it never jumps.
+  anchorTime_ = static_cast<Micros>(std::ceil(ClockAt(rt_, steady)));
+  anchorFrame_ = frame;
+  needAnchor_ = false;
+  PublishGrid();
+  anchors_.fetch_add(1, std::memory_order_relaxed);
+}
+
 void AudioClock::Anchor_RT(int frames, Micros at) {
   const auto s = static_cast<double>(at);
-  // Continue from the time the clock shows now, so it never jumps.
-  anchorTime_ = static_cast<Micros>(std::ceil(ClockAt(rt_, s)));
-  anchorFrame_ = nextFrame_;
-  PublishGrid();
+  Join_RT(nextFrame_, s);
   // The loop starts over: a rate learnt before the stall says nothing of
   // the stream after it.
   callbackLoop_ = DelayLockedLoop(kBandwidthHz, 1e6 / rate_, kMaxRateError);
-  needAnchor_ = false;
   const double span = frames * 1e6 / rate_;
   rt_ = Mapping{s, s + callbackLoop_.Rate() * frames, static_cast<double>(anchorTime_),
                 static_cast<double>(anchorTime_) + span};
-  anchors_.fetch_add(1, std::memory_order_relaxed);
 }
 
 std::int64_t AudioClock::OnBuffer_RT(int frames, Micros at) {
@@ -161,14 +165,9 @@ std::int64_t AudioClock::OnCycle_RT(std::int64_t frame, int frames, Micros at) {
     rejoin = std::abs(s - predicted) > std::max(kGraphJumpMicros, 1.5 * frames * nominal);
   }
   if (rejoin) {
-    // Continue from the time the clock shows now, so it never jumps.
-    anchorTime_ = static_cast<Micros>(std::ceil(ClockAt(rt_, s)));
-    anchorFrame_ = frame;
+    Join_RT(frame, s);
     anchorSteady_ = at;
     graphPeriod_ = nominal;
-    needAnchor_ = false;
-    PublishGrid();
-    anchors_.fetch_add(1, std::memory_order_relaxed);
   } else if (static_cast<double>(frame - anchorFrame_) >= kGraphRateSeconds * rate_) {
     graphPeriod_ = std::clamp(
         static_cast<double>(at - anchorSteady_) / static_cast<double>(frame - anchorFrame_),
@@ -212,15 +211,10 @@ void AudioClock::OnPosition_RT(double frame, Micros at) {
   const auto s = static_cast<double>(at);
   const double nominal = 1e6 / rate_;
   if (needAnchor_ || !streaming_.load(std::memory_order_relaxed)) {
-    // Continue from the time the clock shows now, so it never jumps.
-    anchorTime_ = static_cast<Micros>(std::ceil(ClockAt(rt_, s)));
-    anchorFrame_ = std::llround(frame);
-    needAnchor_ = false;
+    Join_RT(std::llround(frame), s);
     positionLoop_.Reset();
     rt_ = Mapping{s, s + 1e6, static_cast<double>(anchorTime_),
                   static_cast<double>(anchorTime_) + 1e6};
-    PublishGrid();
-    anchors_.fetch_add(1, std::memory_order_relaxed);
   } else {
     const double measured =
         static_cast<double>(anchorTime_) + (frame - static_cast<double>(anchorFrame_)) * nominal;

@@ -92,6 +92,11 @@ class AudioClock final : public SteadyMappedClock {
     double renderedTo = 0;  // clock time at the end of the last buffer; 0 = none
   };
   static double ClockAt(const Mapping& m, double steady);
+  // The one place a stream joins the clock: stream frame `frame` falls on
+  // the time the clock shows at steady time `steady`, so the clock never
+  // jumps; the grid of frames is published from there.
+  void Join_RT(std::int64_t frame, double steady);
+  // A callback-paced stream joins at its next frame; its loop starts over.
   void Anchor_RT(int frames, Micros at);
 
   // Where clock time meets stream frames: frame anchorFrame is heard at

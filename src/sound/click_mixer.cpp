@@ -6,8 +6,9 @@
 namespace pendlo {
 
 std::uint64_t ClickMixer::Schedule(const SoundClip* clip, Micros due) {
+  std::lock_guard lock(producers_);
   const std::uint64_t seq = nextSeq_;
-  if (!queue_.Push(Onset{clip, due, seq})) {
+  if (clip == nullptr || !ring_.Push(Command{clip, due, seq})) {
     dropped_.fetch_add(1, std::memory_order_relaxed);
     return 0;
   }
@@ -15,15 +16,62 @@ std::uint64_t ClickMixer::Schedule(const SoundClip* clip, Micros due) {
   return seq;
 }
 
+void ClickMixer::TakeBack(Micros from) {
+  std::lock_guard lock(producers_);
+  // The ring holds far more than the few lookaheads of clicks queued at a
+  // time; waiting here for the callback to make room would be worse than
+  // counting the take-back as lost.
+  if (!ring_.Push(Command{nullptr, from, 0})) dropped_.fetch_add(1, std::memory_order_relaxed);
+}
+
 void ClickMixer::Reset(int leadFrames) {
-  queue_.Clear();
+  std::lock_guard lock(producers_);
+  ring_.Clear();
+  count_ = 0;
   voice_ = Voice{};
-  lead_ = leadFrames;
+  seen_ = nextSeq_ - 1;
+  lead_.store(leadFrames, std::memory_order_relaxed);
   doneBefore_.store(nextSeq_, std::memory_order_release);
 }
 
-void ClickMixer::Finish_RT(std::uint64_t doneBefore) {
-  doneBefore_.store(doneBefore, std::memory_order_release);
+void ClickMixer::Drain_RT() {
+  Command c;
+  while (ring_.Peek(c)) {
+    ring_.Pop();
+    if (c.clip == nullptr) {
+      // Onsets are kept in order of due time: the taken-back ones are a tail.
+      int keep = count_;
+      while (keep > 0 && pending_[static_cast<std::size_t>(keep - 1)].due >= c.due) --keep;
+      takenBack_.fetch_add(static_cast<std::uint64_t>(count_ - keep), std::memory_order_relaxed);
+      count_ = keep;
+      continue;
+    }
+    seen_ = c.seq;
+    if (count_ == kPending) {
+      dropped_.fetch_add(1, std::memory_order_relaxed);
+      continue;
+    }
+    int at = count_;
+    while (at > 0 && pending_[static_cast<std::size_t>(at - 1)].due > c.due) {
+      pending_[static_cast<std::size_t>(at)] = pending_[static_cast<std::size_t>(at - 1)];
+      --at;
+    }
+    pending_[static_cast<std::size_t>(at)] = c;
+    ++count_;
+  }
+}
+
+void ClickMixer::RemoveFront_RT(int n) {
+  std::copy(pending_.begin() + n, pending_.begin() + count_, pending_.begin());
+  count_ -= n;
+}
+
+void ClickMixer::Publish_RT() {
+  // The oldest clip still referenced; everything before it can be released.
+  std::uint64_t done = seen_ + 1;
+  if (voice_.clip) done = std::min(done, voice_.seq);
+  for (int i = 0; i < count_; ++i) done = std::min(done, pending_[static_cast<std::size_t>(i)].seq);
+  doneBefore_.store(done, std::memory_order_release);
 }
 
 void ClickMixer::Play_RT(float* out, int from, int to, int channels) {
@@ -37,21 +85,21 @@ void ClickMixer::Play_RT(float* out, int from, int to, int channels) {
     voice_.pos += n;
     dst += n * channels;
     want -= n;
-    if (voice_.pos == voice_.clip->frames()) {
-      Finish_RT(voice_.seq + 1);
-      voice_.clip = nullptr;
-    }
+    if (voice_.pos == voice_.clip->frames()) voice_.clip = nullptr;
   }
   std::memset(dst, 0, want * channels * sizeof(float));
 }
 
 void ClickMixer::Render_RT(float* out, int frames, int channels, std::int64_t first,
                            const AudioClock& clock) {
+  Drain_RT();
   const std::int64_t end = first + frames;
+  const int lead = lead_.load(std::memory_order_relaxed);
   int pos = 0;
-  Onset next;
-  while (queue_.Peek(next)) {
-    const std::int64_t at = clock.FrameAt_RT(next.due) + lead_;
+  int started = 0;
+  for (; started < count_; ++started) {
+    const Command& next = pending_[static_cast<std::size_t>(started)];
+    const std::int64_t at = clock.FrameAt_RT(next.due) + lead;
     if (at >= end) break;
     int offset = 0;
     if (at >= first) {
@@ -61,35 +109,37 @@ void ClickMixer::Render_RT(float* out, int frames, int channels, std::int64_t fi
     }
     offset = std::max(offset, pos);
     Play_RT(out, pos, offset, channels);
-    queue_.Pop();
     // A clip in another format (left over from an earlier stream) is skipped.
-    const bool fits = next.clip && next.clip->format.channels == channels;
+    const bool fits = next.clip->format.channels == channels;
     voice_ = Voice{fits ? next.clip : nullptr, 0, next.seq};
-    Finish_RT(next.seq);  // everything before this onset is cut off
     pos = offset;
   }
+  RemoveFront_RT(started);
   Play_RT(out, pos, frames, channels);
+  Publish_RT();
 }
 
 void ClickMixer::SkipBefore_RT(std::int64_t first, const AudioClock& clock) {
-  Onset next;
-  while (queue_.Peek(next) && clock.FrameAt_RT(next.due) + lead_ < first) {
-    queue_.Pop();
-    late_.fetch_add(1, std::memory_order_relaxed);
-    voice_ = Voice{};
-    Finish_RT(next.seq + 1);
+  Drain_RT();
+  const int lead = lead_.load(std::memory_order_relaxed);
+  int stale = 0;
+  while (stale < count_ &&
+         clock.FrameAt_RT(pending_[static_cast<std::size_t>(stale)].due) + lead < first) {
+    ++stale;
   }
+  if (stale > 0) {
+    late_.fetch_add(static_cast<std::uint64_t>(stale), std::memory_order_relaxed);
+    voice_ = Voice{};
+    RemoveFront_RT(stale);
+  }
+  Publish_RT();
 }
 
 void ClickMixer::Discard_RT() {
-  Onset next;
-  std::uint64_t done = voice_.clip ? voice_.seq + 1 : 0;
-  while (queue_.Peek(next)) {
-    done = next.seq + 1;
-    queue_.Pop();
-  }
+  Drain_RT();
+  count_ = 0;
   voice_ = Voice{};
-  if (done) Finish_RT(done);
+  Publish_RT();
 }
 
 }  // namespace pendlo

@@ -1,12 +1,18 @@
-// Places clicks on exact frames of the output stream. The timer thread
-// schedules a sound for a due time; the audio callback turns the due time
-// into a frame through the AudioClock, adds a constant lead, and starts the
-// sound on that frame of whichever buffer holds it. One sound at a time: a new
-// click cuts off the one still sounding, at the new click's onset.
+// Places clicks on exact frames of the output stream, for an output that
+// renders its own buffers (PipeWire's graph, SDL's callback). Any thread
+// queues a sound for a due time, up to a few lookaheads ahead, or takes back
+// the queued sounds due from a time on; the audio callback turns each due
+// time into a frame through the AudioClock, adds a constant lead, and starts
+// the sound on that frame of whichever buffer holds it. One sound at a time:
+// a new click cuts off the one still sounding, at the new click's onset.
+// Towards the callback the hand-off is lock-free: queueing and taking back
+// are commands in one ring, in the order they were given.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "sound/audio_clock.h"
 #include "sound/sound_clip.h"
@@ -16,13 +22,16 @@ namespace pendlo {
 
 class ClickMixer {
  public:
-  // Producer (one thread at a time): queues `clip` to start at the frame of
-  // `due` plus the lead. The clip must stay alive until DoneBefore() passes
-  // the returned sequence number. Returns 0 (nothing queued) when full.
+  // Any thread: queues `clip` to start at the frame of `due` plus the lead.
+  // The clip must stay alive until DoneBefore() passes the returned sequence
+  // number. Returns 0 (nothing queued) when full.
   std::uint64_t Schedule(const SoundClip* clip, Micros due);
+  // Any thread: every onset queued before this call, due at or after `from`
+  // and not yet begun, is never heard. A sound already begun plays on.
+  void TakeBack(Micros from);
 
-  // Producer: every scheduled onset with a sequence number below this has
-  // finished sounding and will not be touched again.
+  // Any thread: every scheduled onset with a sequence number below this has
+  // finished sounding (or was taken back) and will not be touched again.
   std::uint64_t DoneBefore() const { return doneBefore_.load(std::memory_order_acquire); }
 
   // Callback: fills `frames` interleaved frames of `channels` channels that
@@ -35,21 +44,26 @@ class ClickMixer {
   // Callback: consumes the queue without sound (the stream is gone).
   void Discard_RT();
 
-  // Control thread, while no callback runs and the producer is held off:
-  // forget every queued and sounding click; sets the lead (in frames).
+  // Control thread, while no callback runs: forget every queued and
+  // sounding click; sets the lead (in frames).
   void Reset(int leadFrames);
-  int LeadFrames() const { return lead_; }
-  // Callback: a new lead for the onsets rendered from now on.
-  void SetLead_RT(int leadFrames) { lead_ = leadFrames; }
+  int LeadFrames() const { return lead_.load(std::memory_order_relaxed); }
+  // Any thread: a new lead for the onsets rendered from now on.
+  void SetLead(int leadFrames) { lead_.store(leadFrames, std::memory_order_relaxed); }
 
   // Onsets whose frame had already been rendered when they were taken from
   // the queue (they start at once instead).
   std::uint64_t LateOnsets() const { return late_.load(std::memory_order_relaxed); }
   // Onsets dropped because the queue was full.
   std::uint64_t Dropped() const { return dropped_.load(std::memory_order_relaxed); }
+  // Onsets taken back before they began.
+  std::uint64_t TakenBack() const { return takenBack_.load(std::memory_order_relaxed); }
+
+  static constexpr int kPending = 64;
 
  private:
-  struct Onset {
+  // A click to start (clip set), or a take-back from `due` on (clip null).
+  struct Command {
     const SoundClip* clip = nullptr;
     Micros due = 0;
     std::uint64_t seq = 0;
@@ -59,16 +73,26 @@ class ClickMixer {
     std::size_t pos = 0;  // next frame of the clip
     std::uint64_t seq = 0;
   };
+  void Drain_RT();
   void Play_RT(float* out, int from, int to, int channels);
-  void Finish_RT(std::uint64_t doneBefore);
+  void RemoveFront_RT(int n);
+  void Publish_RT();
 
-  SpscRing<Onset, 128> queue_;
-  Voice voice_;                // callback side
-  std::uint64_t nextSeq_ = 1;  // producer side
-  int lead_ = 0;
+  std::mutex producers_;  // orders the commands; never taken by the callback
+  std::uint64_t nextSeq_ = 1;
+  SpscRing<Command, 256> ring_;
+
+  // Callback side: onsets not yet begun, in order of due time.
+  std::array<Command, kPending> pending_{};
+  int count_ = 0;
+  Voice voice_;
+  std::uint64_t seen_ = 0;  // the last sequence number taken from the ring
+
+  std::atomic<int> lead_{0};
   std::atomic<std::uint64_t> doneBefore_{1};
   std::atomic<std::uint64_t> late_{0};
   std::atomic<std::uint64_t> dropped_{0};
+  std::atomic<std::uint64_t> takenBack_{0};
 };
 
 }  // namespace pendlo

@@ -9,8 +9,6 @@
 namespace pendlo {
 namespace {
 
-// How far ahead of where the clock says the sink reads a write must land.
-constexpr Micros kWriteMarginMicros = 5000;
 // A click this late after cycles of the graph that passed the stream by is
 // dropped rather than started off its beat.
 constexpr Micros kStaleMicros = 20000;
@@ -24,20 +22,19 @@ ClickPlayer::ClickPlayer(std::unique_ptr<AudioBackend> backend, PlayerOptions op
     : backend_(std::move(backend)),
       options_(options),
       clock_(std::make_shared<AudioClock>(steady)),
-      clicks_(options.limits) {
-  if (options_.reconnectMicros > 0) watcher_ = std::thread([this] { Watch(); });
+      clicks_(options.limits),
+      writes_(clock_) {
+  supervisor_ = std::thread([this] { Supervise(); });
 }
 
 ClickPlayer::~ClickPlayer() {
-  if (watcher_.joinable()) {
-    {
-      std::lock_guard lock(watch_);
-      watchStop_ = true;
-    }
-    watchWake_.notify_all();
-    watcher_.join();
-  }
   Close();
+  {
+    std::lock_guard lock(state_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  supervisor_.join();
 }
 
 void ClickPlayer::SetOnFailure(std::function<void()> onFailure) {
@@ -46,20 +43,87 @@ void ClickPlayer::SetOnFailure(std::function<void()> onFailure) {
 }
 
 bool ClickPlayer::EnsureOpen() {
-  // The reconnecting thread may be opening the output (which can take a
-  // second with a server that hangs): never wait for it.
-  std::unique_lock control(control_, std::try_to_lock);
-  if (!control.owns_lock()) return open_.load() && !lost_.load();
-  if (open_.load() && !lost_.load()) return true;
-  if (open_.load()) CloseLocked();
-  if (!OpenLocked(false)) return false;
+  std::unique_lock lock(state_);
   wanted_ = true;
-  std::lock_guard lock(report_);
-  pending_.clear();
-  return true;
+  if (open_.load() && !lost_.load()) return true;
+  // Reopening a lost output can take a second with a server that hangs:
+  // never wait for it.
+  if (busy_) return false;
+  openAsked_ = true;
+  const std::uint64_t ask = served_;
+  wake_.notify_all();
+  done_.wait(lock, [&] { return served_ != ask || stop_; });
+  return opened_;
 }
 
-bool ClickPlayer::OpenLocked(bool reconnecting) {
+void ClickPlayer::Close() {
+  std::unique_lock lock(state_);
+  wanted_ = false;
+  closeAsked_ = true;
+  const std::uint64_t ask = served_;
+  wake_.notify_all();
+  done_.wait(lock, [&] { return served_ != ask || stop_; });
+}
+
+void ClickPlayer::Rest(bool resting) {
+  restingSince_.store(steadyNowMicros(), std::memory_order_relaxed);
+  resting_.store(resting, std::memory_order_release);
+  {
+    std::lock_guard lock(state_);
+    restChanged_ = true;
+  }
+  wake_.notify_all();
+}
+
+void ClickPlayer::Supervise() {
+  std::unique_lock lock(state_);
+  while (!stop_) {
+    const auto asked = [this] { return stop_ || openAsked_ || closeAsked_ || restChanged_; };
+    if (options_.reconnectMicros > 0) {
+      wake_.wait_for(lock, std::chrono::microseconds(options_.reconnectMicros), asked);
+    } else {
+      wake_.wait(lock, asked);
+    }
+    if (stop_) break;
+    const bool open = std::exchange(openAsked_, false);
+    const bool close = std::exchange(closeAsked_, false);
+    restChanged_ = false;
+    // Reopening a lost output may take a second: EnsureOpen does not wait
+    // for that.
+    busy_ = !open && !close && wanted_ && options_.reconnectMicros > 0 &&
+            (!open_.load() || lost_.load());
+    lock.unlock();
+
+    bool opened = false;
+    if (close) {
+      if (open_.load()) CloseOutput();
+    } else if (open) {
+      if (open_.load() && lost_.load()) CloseOutput();
+      opened = open_.load() || OpenOutput(false);
+    } else if (busy_) {
+      ReopenLost();
+    }
+    ApplyRest();
+    if (!lost_.load(std::memory_order_acquire)) {
+      std::lock_guard report(report_);
+      if (failing_ && open_.load() && std::chrono::steady_clock::now() > settleUntil_) {
+        failing_ = false;
+      }
+    }
+
+    lock.lock();
+    busy_ = false;
+    if (open || close) {
+      opened_ = opened;
+      ++served_;
+      done_.notify_all();
+    }
+  }
+  ++served_;
+  done_.notify_all();
+}
+
+bool ClickPlayer::OpenOutput(bool reconnecting) {
   StreamFormat format;
   std::string error;
   const StreamRequest request{options_.bufferFrames, options_.serverBufferMicros};
@@ -68,19 +132,20 @@ bool ClickPlayer::OpenLocked(bool reconnecting) {
     return false;
   }
   const int frames = backend_->BufferFrames();
+  ClickQueue* queue = backend_->Queue();
   {
     std::lock_guard producer(producer_);
     clicks_.SetFormat(format);
-    const auto lead = static_cast<int>(
-        std::llround(static_cast<double>(options_.leadMicros) * format.rate / 1e6));
-    mixer_.Reset(lead);
+    mixer_.Reset(0);
     graphQuantum_ = 0;
     held_.clear();
     channels_ = format.channels;
-    queue_ = backend_->Queue();
-    soundingUntil_ = 0;
+    queue_ = queue;
+    writes_.Attach(queue, format.rate, format.channels);
     clock_->BeginStream(format.rate, options_.serverBufferMicros);
-    leadMicros_ = static_cast<Micros>(std::llround(lead * 1e6 / format.rate));
+    // A graph's output sets its lookahead from its first cycle (Cycle_RT).
+    lookahead_ = options_.wakeMarginMicros +
+                 (queue ? options_.writeAheadMicros : options_.callbackAheadMicros);
     // Not visible through SDL: PulseAudio reports three quarters of the
     // stream's target buffer for such streams, plus about 1 ms in the sink.
     const double target = options_.serverBufferMicros > 0
@@ -103,6 +168,7 @@ bool ClickPlayer::OpenLocked(bool reconnecting) {
       settleUntil_ = std::chrono::steady_clock::now() + kSettle;
     } else {
       failing_ = false;
+      pending_.clear();
     }
     output_ = backend_->Name();
   }
@@ -110,23 +176,21 @@ bool ClickPlayer::OpenLocked(bool reconnecting) {
   return true;
 }
 
-void ClickPlayer::Close() {
-  std::lock_guard control(control_);
-  wanted_ = false;
-  if (open_.load()) CloseLocked();
-}
-
-void ClickPlayer::CloseLocked() {
-  // Held across the close: Play may be writing to the backend. Neither the
-  // callbacks the close waits for nor the backend take this lock.
-  std::lock_guard producer(producer_);
-  open_ = false;
+void ClickPlayer::CloseOutput() {
+  {
+    std::lock_guard producer(producer_);
+    open_ = false;
+  }
+  writes_.Detach();   // the writes under way end first
   backend_->Close();  // no callback runs after this
-  queue_ = nullptr;
-  mixer_.Reset(mixer_.LeadFrames());
-  held_.clear();
-  clock_->EndStream();
-  rate_ = 0;
+  {
+    std::lock_guard producer(producer_);
+    queue_ = nullptr;
+    mixer_.Reset(0);
+    held_.clear();
+    clock_->EndStream();
+    rate_ = 0;
+  }
   paused_ = false;  // nothing to wake
   std::lock_guard lock(report_);
   output_.clear();
@@ -146,72 +210,26 @@ std::string ClickPlayer::TakeError() {
   return std::exchange(pending_, {});
 }
 
-void ClickPlayer::Watch() {
-  const auto period = std::chrono::microseconds(options_.reconnectMicros);
-  std::unique_lock lock(watch_);
-  while (!watchStop_) {
-    watchWake_.wait_for(lock, period, [this] { return watchStop_ || restChanged_; });
-    if (watchStop_) break;
-    restChanged_ = false;
-    lock.unlock();
-    ApplyRest();
-    lock.lock();
-    if (!lost_.load(std::memory_order_acquire)) {
-      std::lock_guard report(report_);
-      if (failing_ && open_.load() && std::chrono::steady_clock::now() > settleUntil_) {
-        failing_ = false;
-      }
-      continue;
-    }
-    lock.unlock();
-    ReopenLost();
-    lock.lock();
-  }
-}
-
-void ClickPlayer::Rest(bool resting) {
-  const std::uint64_t buffers = buffers_.load();
-  restingSince_.store(steadyNowMicros(), std::memory_order_relaxed);
-  resting_.store(resting, std::memory_order_release);
-  {
-    std::lock_guard lock(watch_);
-    restChanged_ = true;
-  }
-  watchWake_.notify_all();
-  if (resting || !paused_.load()) return;
-  // The reconnecting thread resumes the stream; its first buffer comes once
-  // the sink is awake (a suspended device can take a while).
-  const Micros until = steadyNowMicros() + kWakeMicros;
-  while (buffers_.load() == buffers && steadyNowMicros() < until) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-}
-
 void ClickPlayer::ApplyRest() {
-  std::lock_guard control(control_);
   if (!open_.load() || lost_.load()) return;
   const bool rest =
-      resting_.load(std::memory_order_acquire) &&
+      options_.reconnectMicros > 0 && resting_.load(std::memory_order_acquire) &&
       steadyNowMicros() - restingSince_.load(std::memory_order_relaxed) >= options_.restAfterMicros;
   if (rest == paused_) return;
-  // Paused is said before the pause, so that a Start meanwhile waits for
-  // the stream (this thread resumes it next, having been woken).
-  if (rest) paused_ = true;
+  paused_ = rest;
   backend_->SetActive(!rest);
-  if (!rest) paused_ = false;
 }
 
 void ClickPlayer::ReopenLost() {
-  std::unique_lock control(control_);
-  if (!wanted_ || !lost_.load()) return;
+  const bool lost = lost_.load();
+  if (open_.load() && !lost) return;
   // Said once per loss; failed attempts after it add nothing.
   bool news = open_.load() && Report(kSoundLostMessage);
-  if (open_.load()) CloseLocked();
+  if (open_.load()) CloseOutput();
   // Until a stream runs again the clock keeps time on the monotonic clock;
   // the new stream joins it where it stands, so the beat keeps its grid.
   lost_ = true;
-  if (OpenLocked(true)) lost_ = false;
-  control.unlock();
+  if (OpenOutput(true)) lost_ = false;
   std::function<void()> notify;
   {
     std::lock_guard lock(report_);
@@ -221,68 +239,52 @@ void ClickPlayer::ReopenLost() {
   if (notify) notify();
 }
 
-void ClickPlayer::Play(const std::string& path, Micros due) {
-  if (!open_.load(std::memory_order_acquire) || lost_.load(std::memory_order_relaxed)) return;
-  std::lock_guard producer(producer_);
-  if (!open_.load(std::memory_order_relaxed)) return;
-  std::shared_ptr<const SoundClip> clip = clicks_.Get(path);
-  plays_.fetch_add(1, std::memory_order_relaxed);
-  if (ClickQueue* queue = queue_.load(std::memory_order_relaxed)) {
-    WriteClick(*queue, *clip, due);
-    return;
-  }
-  const std::uint64_t seq = mixer_.Schedule(clip.get(), due);
-
+void ClickPlayer::HoldClip(std::shared_ptr<const SoundClip> clip, std::uint64_t seq) {
   // Keep every clip the callback may still read; release the rest here, on
   // this thread, never in the callback.
   const std::uint64_t done = mixer_.DoneBefore();
   std::erase_if(held_, [&](const auto& h) { return h.second < done && h.first != clip; });
-  if (seq != 0) {
-    auto it = std::find_if(held_.begin(), held_.end(), [&](auto& h) { return h.first == clip; });
-    if (it == held_.end()) {
-      held_.emplace_back(std::move(clip), seq);
-    } else {
-      it->second = seq;
-    }
+  if (seq == 0) return;
+  auto it = std::find_if(held_.begin(), held_.end(), [&](auto& h) { return h.first == clip; });
+  if (it == held_.end()) {
+    held_.emplace_back(std::move(clip), seq);
+  } else {
+    it->second = seq;
   }
+}
 
-  const Micros slack = due + leadMicros_.load(std::memory_order_relaxed) - clock_->RenderedUpTo();
+void ClickPlayer::Play(const std::string& path, Micros due) {
+  if (!open_.load(std::memory_order_acquire) || lost_.load(std::memory_order_relaxed)) return;
+  std::unique_lock producer(producer_);
+  if (!open_.load(std::memory_order_relaxed)) return;
+  std::shared_ptr<const SoundClip> clip = clicks_.Get(path);
+  plays_.fetch_add(1, std::memory_order_relaxed);
+  if (writes_.Attached()) {
+    producer.unlock();
+    NoteSlack(writes_.Write(*clip, due));
+    return;
+  }
+  HoldClip(clip, mixer_.Schedule(clip.get(), due));
+  producer.unlock();
+  NoteSlack(due - clock_->RenderedUpTo());
+}
+
+void ClickPlayer::NoteSlack(Micros slack) {
   Micros least = minSlack_.load(std::memory_order_relaxed);
   while (slack < least && !minSlack_.compare_exchange_weak(least, slack)) {
   }
 }
 
-void ClickPlayer::WriteClick(ClickQueue& queue, const SoundClip& clip, Micros due) {
-  std::int64_t first = 0, reading = 0;
-  const Micros lead = leadMicros_.load(std::memory_order_relaxed);
-  if (!clock_->FrameAt(due + lead, first) || !clock_->FrameAt(clock_->now(), reading)) return;
-  // A click longer than the slowest beat (3 s at 20 BPM) would be cut off by
-  // the next one anyway; writing all of a long file every beat would not be.
-  const int rate = rate_.load(std::memory_order_relaxed);
-  const auto length =
-      std::min(static_cast<std::int64_t>(clip.frames()), static_cast<std::int64_t>(rate) * 7 / 2);
-  // Silence over what is left of the click before, so that it is cut off at
-  // this click's onset and not heard again after this one ends.
-  // Never write where the sink may already have read: the server would
-  // count the stream as run dry and shift it, and the beat with it. The
-  // clock's idea of where the sink reads may lag by a block, hence the
-  // margin. A late click starts at the earliest frame still safe.
-  const std::int64_t earliest = reading + rate * kWriteMarginMicros / 1'000'000;
-  if (first < earliest) {
-    lateWrites_.fetch_add(1, std::memory_order_relaxed);
-    first = earliest;
+void ClickPlayer::TakeBack(Micros from) {
+  if (writes_.Attached()) {
+    writes_.TakeBack(from);
+  } else {
+    mixer_.TakeBack(from);
   }
-  const std::int64_t frames = std::max(length, soundingUntil_ - first);
-  soundingUntil_ = first + length;
-  const int channels = channels_.load(std::memory_order_relaxed);
-  scratch_.assign(static_cast<std::size_t>(frames * channels), 0.0f);
-  std::copy_n(clip.samples.begin(), length * channels, scratch_.begin());
-  queue.WriteAt(first, scratch_.data(), static_cast<int>(frames));
+}
 
-  const Micros slack = due + lead - clock_->now();
-  Micros least = minSlack_.load(std::memory_order_relaxed);
-  while (slack < least && !minSlack_.compare_exchange_weak(least, slack)) {
-  }
+Micros ClickPlayer::LookaheadMicros() const {
+  return lookahead_.load(std::memory_order_relaxed);
 }
 
 void ClickPlayer::Position_RT(double frame, Micros at) {
@@ -315,17 +317,14 @@ void ClickPlayer::Cycle_RT(float* out, int frames, const GraphCycle& cycle) {
     mixer_.SkipBefore_RT(first - kStaleMicros * rate / 1'000'000, *clock_);
   }
   graphNext_ = first + frames;
-  // The lead covers one cycle, whatever size the server gives; it moves
-  // only when the cycle really changes, not when a resampled stream's
+  // The lookahead covers one cycle, whatever size the server gives; it
+  // moves only when the cycle really changes, not when a resampled stream's
   // cycles differ by a frame.
   if (std::abs(frames - graphQuantum_) > graphQuantum_ / 8) {
     graphQuantum_ = frames;
     const int rate = rate_.load(std::memory_order_relaxed);
-    const auto lead = frames + static_cast<int>(std::llround(
-                                   static_cast<double>(options_.graphMarginMicros) * rate / 1e6));
-    mixer_.SetLead_RT(lead);
-    leadMicros_.store(static_cast<Micros>(std::llround(lead * 1e6 / rate)),
-                      std::memory_order_relaxed);
+    lookahead_.store(options_.wakeMarginMicros + static_cast<Micros>(frames * 1'000'000LL / rate),
+                     std::memory_order_relaxed);
   }
   deviceMicros_.store(cycle.delayMicros, std::memory_order_relaxed);
   mixer_.Render_RT(out, frames, channels_.load(std::memory_order_relaxed), first, *clock_);
@@ -338,6 +337,7 @@ void ClickPlayer::Lost_RT(float* out, int frames, Micros at) {
   clock_->OnLost_RT(at);
   mixer_.Discard_RT();
   lost_.store(true, std::memory_order_release);
+  // The supervisor reopens the output at its next look.
 }
 
 Micros ClickPlayer::DeviceMicros() const {
@@ -348,19 +348,15 @@ Micros ClickPlayer::DeviceMicros() const {
 
 Micros ClickPlayer::HeardAtSteady(Micros due) const {
   if (!clock_->Streaming()) return clock_->SteadyAt(due);
-  return clock_->SteadyAt(due + leadMicros_.load()) + DeviceMicros();
-}
-
-Micros ClickPlayer::OutputLatency() const {
-  if (!clock_->Streaming()) return 0;
-  return leadMicros_.load() + DeviceMicros();
+  return clock_->SteadyAt(due) + DeviceMicros();
 }
 
 PlayerStats ClickPlayer::Stats() const {
   PlayerStats s;
   s.plays = plays_.load();
-  s.late = mixer_.LateOnsets() + lateWrites_.load();
+  s.late = mixer_.LateOnsets() + writes_.Late();
   s.dropped = mixer_.Dropped();
+  s.takenBack = mixer_.TakenBack() + writes_.TakenBack();
   s.anchors = clock_->Anchors();
   s.buffers = buffers_.load();
   const Micros least = minSlack_.load();
@@ -368,7 +364,7 @@ PlayerStats ClickPlayer::Stats() const {
   s.bufferFrames = bufferFrames_.load();
   s.format = StreamFormat{rate_.load(), channels_.load()};
   s.writesIntoQueue = queue_.load() != nullptr;
-  s.leadMicros = leadMicros_.load();
+  s.lookaheadMicros = lookahead_.load();
   s.deviceMicros = DeviceMicros();
   std::lock_guard lock(report_);
   s.output = output_;

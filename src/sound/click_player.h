@@ -1,7 +1,15 @@
 // Plays the metronome's clicks: one output stream opened at start-up and
-// kept open, WAV files decoded once and cached, each click started on the
-// exact frame of its due time plus a constant lead. The stream's frame count
-// is the clock (clock()) that the beat timer runs on.
+// kept open, WAV files decoded once and cached, each click queued ahead of
+// its due time and started on the exact frame of it. The stream's frame
+// count is the clock (clock()) that the beat timer runs on.
+//
+// The player is the output's supervisor: its own thread makes every call
+// that opens, closes, pauses or resumes the output, so no other thread ever
+// waits on a sound server, and no lock of the player is held across a call
+// into an audio library. The clicks reach the output through one of two
+// feeders: the mixer (ClickMixer) that the output's callback renders from,
+// or the writes into a server's queue (QueueFeeder). The clock (AudioClock)
+// follows whichever timeline the output gives.
 #pragma once
 
 #include <atomic>
@@ -20,6 +28,7 @@
 #include "sound/audio_clock.h"
 #include "sound/click_loader.h"
 #include "sound/click_mixer.h"
+#include "sound/queue_feeder.h"
 
 namespace pendlo {
 
@@ -36,15 +45,21 @@ struct PlayerOptions {
   // reported latency (9.8 ms). Measured with bench/click_timing.
   int bufferFrames = 256;
   Micros serverBufferMicros = 13000;  // 0: the audio library's choice
-  // From a click's due time to its onset on the stream: room for the
-  // timer's late wake-ups (up to 20 ms on a busy virtual machine), and for
-  // SDL one callback and the server's uneven requests.
-  Micros leadMicros = 25000;
-  // For an output the server's graph paces (PipeWire) the lead is one cycle
-  // of the graph, as large as the server makes it, plus this: the timer's
-  // late wake-ups, up to 6.8 ms measured on an idle virtual machine. With
-  // the 256-frame cycle asked for, a decided click is heard 11.8 ms later.
-  Micros graphMarginMicros = 6500;
+  // The timer's late wake-ups: up to 7.3 ms measured on an idle virtual
+  // machine (bench/timer_jitter, 30 s at 11 ms), and a wake-up 15 ms late
+  // is still absorbed (bench/click_timing --late-every). Every output's
+  // lookahead holds it.
+  Micros wakeMarginMicros = 16000;
+  // An output whose callbacks a server asks for (SDL): how long before its
+  // due time a click must be queued to be rendered on its frame: one
+  // callback and the server's uneven requests.
+  Micros callbackAheadMicros = 25000;
+  // An output fed by writes into the server's queue (PulseAudio): how far
+  // ahead of where the sink reads a click is written at the latest, so that
+  // the server never has to rewind for it: the sink's reads are known only
+  // to a block, and a write within 10 ms of them was heard off its frame
+  // (bench/click_timing --late-every 50).
+  Micros writeAheadMicros = 9000;
   // How often a lost output is tried again; 0: only by EnsureOpen (and the
   // output never rests).
   Micros reconnectMicros = 250000;
@@ -55,17 +70,18 @@ struct PlayerOptions {
 };
 
 struct PlayerStats {
-  std::uint64_t plays = 0;    // Play calls that reached a stream
-  std::uint64_t late = 0;     // onsets that missed their frame
-  std::uint64_t dropped = 0;  // onsets lost to a full queue
-  std::uint64_t anchors = 0;  // times the clock joined the stream
-  std::uint64_t buffers = 0;  // buffers the output's callbacks asked for
-  Micros minSlackMicros = 0;  // least margin between scheduling and rendering
+  std::uint64_t plays = 0;      // Play calls that reached a stream
+  std::uint64_t late = 0;       // onsets that missed their frame
+  std::uint64_t dropped = 0;    // onsets lost to a full queue
+  std::uint64_t takenBack = 0;  // onsets taken back before they began
+  std::uint64_t anchors = 0;    // times the clock joined the stream
+  std::uint64_t buffers = 0;    // buffers the output's callbacks asked for
+  Micros minSlackMicros = 0;    // least margin between queueing and rendering
   int bufferFrames = 0;
   StreamFormat format;
   bool writesIntoQueue = false;  // clicks are written into the server's queue
   std::string output;            // the output that plays ("pipewire", ...); "" none
-  Micros leadMicros = 0;         // from due time to onset on the stream
+  Micros lookaheadMicros = 0;    // how long before its due time a click is queued
   Micros deviceMicros = 0;       // from the stream to the listener
 };
 
@@ -79,8 +95,10 @@ class ClickPlayer final : private RenderTarget {
   ClickPlayer& operator=(const ClickPlayer&) = delete;
 
   // GUI thread (start-up and every Start): opens the output unless a stream
-  // is running; reopens one that was lost. True when a stream runs. A failure
-  // is kept for TakeError; nothing throws.
+  // is running, and waits for that attempt; while the supervisor is busy
+  // reopening a lost output it does not wait. True when a stream runs. A
+  // failure is kept for TakeError and the output is tried again every
+  // reconnectMicros; nothing throws.
   bool EnsureOpen();
   // GUI thread: closes the output; the clock runs on at the monotonic pace.
   void Close();
@@ -96,21 +114,25 @@ class ClickPlayer final : private RenderTarget {
   // before the first EnsureOpen.
   void SetOnFailure(std::function<void()> onFailure);
 
-  // GUI thread: the beat stopped (true) or is about to start (false). Once it
-  // has rested for restAfterMicros the output pauses its stream, so that a
-  // stopped metronome does not wake the machine every cycle (and its sink
-  // may sleep). Rest(false) resumes it and returns once the stream plays
-  // again, so that the beat starts from there and its first click is not
-  // lost to a sink still waking; it waits at most kWakeMicros.
+  // GUI thread, returns at once: the beat stopped (true) or is about to
+  // start (false). Once it has rested for restAfterMicros the supervisor
+  // pauses the stream, so that a stopped metronome does not wake the machine
+  // every cycle (and its sink may sleep); Rest(false) has it resumed. The
+  // clock runs on meanwhile and re-joins the stream when it plays again.
   void Rest(bool resting);
-  static constexpr Micros kWakeMicros = 500000;
 
-  // Timer thread: starts the WAV file `path` on the frame of `due` (a time
-  // on clock()) plus the lead, cutting off the click before it. Returns at
-  // once with the clip the loader has ready (Clicks()): until a new file is
-  // decoded, its previous version or the fallback tone. Without a stream it
-  // does nothing.
+  // Timer thread: queues the WAV file `path` to start on the frame of `due`
+  // (a time on clock(), up to a few lookaheads ahead), cutting off the click
+  // before it. Returns at once with the clip the loader has ready
+  // (Clicks()): until a new file is decoded, its previous version or the
+  // fallback tone. Without a stream it does nothing.
   void Play(const std::string& path, Micros due);
+  // Any thread, returns at once: every click queued for `from` or later that
+  // has not begun to sound is never heard.
+  void TakeBack(Micros from);
+  // How long before its due time a click must reach Play: what the output
+  // renders ahead plus the timer's late wake-ups. Any thread.
+  Micros LookaheadMicros() const;
 
   // The click files, read off the timer thread.
   ClickLoader& Clicks() { return clicks_; }
@@ -121,8 +143,6 @@ class ClickPlayer final : private RenderTarget {
   // The steady-clock microsecond (steadyNowMicros) at which the click due at
   // `due` reaches the listener; with no stream, the moment `due` falls on.
   Micros HeardAtSteady(Micros due) const;
-  // Lead plus the device's latency, in microseconds; 0 with no stream.
-  Micros OutputLatency() const;
 
   PlayerStats Stats() const;
 
@@ -132,65 +152,71 @@ class ClickPlayer final : private RenderTarget {
   void Lost_RT(float* out, int frames, Micros at) override;
   void Position_RT(double frame, Micros at) override;
   void Underrun_RT() override;
-  void WriteClick(ClickQueue& queue, const SoundClip& clip, Micros due);
+  void HoldClip(std::shared_ptr<const SoundClip> clip, std::uint64_t seq);
+  void NoteSlack(Micros slack);
   Micros DeviceMicros() const;
-  bool OpenLocked(bool reconnecting);
-  void CloseLocked();
+
+  // The supervisor's thread and what it does; only it calls the backend.
+  void Supervise();
+  bool OpenOutput(bool reconnecting);
+  void CloseOutput();
+  void ReopenLost();
+  void ApplyRest();
   // Whether a new message became pending.
   bool Report(std::string message);
-  // The reconnecting thread: reopens an output that was lost while wanted.
-  void Watch();
-  void ReopenLost();
-  // The reconnecting thread: pauses or resumes the stream as Rest asked.
-  void ApplyRest();
 
   const std::unique_ptr<AudioBackend> backend_;
   const PlayerOptions options_;
   const std::shared_ptr<AudioClock> clock_;
 
-  std::mutex control_;   // opening and closing (GUI thread, reconnecting thread)
-  bool wanted_ = false;  // opened by EnsureOpen and not closed since
+  // Requests to the supervisor.
+  std::mutex state_;
+  std::condition_variable wake_;  // the supervisor waits on it
+  std::condition_variable done_;  // EnsureOpen and Close wait on it
+  bool stop_ = false;
+  bool openAsked_ = false;
+  bool closeAsked_ = false;
+  bool busy_ = false;         // the supervisor is calling the backend
+  std::uint64_t served_ = 0;  // requests answered
+  bool opened_ = false;       // the answer to the last open request
+  bool wanted_ = false;       // EnsureOpen asked and no Close since
+  bool restChanged_ = false;  // Rest was called since the supervisor looked
 
   mutable std::mutex report_;  // never held across a call into another module
   bool failing_ = false;
   std::string pending_;
   std::string output_;
   std::function<void()> onFailure_;
-  std::chrono::steady_clock::time_point settleUntil_;  // see OpenLocked
-
-  std::mutex watch_;  // the reconnecting thread's wake-ups
-  std::condition_variable watchWake_;
-  bool watchStop_ = false;
-  bool restChanged_ = false;  // Rest was called since the thread last looked
+  std::chrono::steady_clock::time_point settleUntil_;  // see OpenOutput
 
   std::atomic<bool> resting_{false};
   std::atomic<Micros> restingSince_{0};  // steady time of the last Rest(true)
-  std::atomic<bool> paused_{false};      // the stream is paused; set under control_
-  std::thread watcher_;
+  bool paused_ = false;                  // supervisor: the stream is paused
 
-  std::mutex producer_;  // Play against (re)opening; never taken by the callback
+  // Play against (re)opening; never held across a call into the audio
+  // library or taken by a callback.
+  mutable std::mutex producer_;
   ClickLoader clicks_;
   ClickMixer mixer_;
   std::vector<std::pair<std::shared_ptr<const SoundClip>, std::uint64_t>> held_;
   std::atomic<int> channels_{2};  // set while no callback runs
-  // The output's queue when it is fed by writes: clicks go straight to it
-  // from Play; null when the callbacks render them (mixer_).
+  // The output's queue when it is fed by writes (writes_ then feeds it);
+  // null when the callbacks render the clicks (mixer_).
   std::atomic<ClickQueue*> queue_{nullptr};
-  std::int64_t soundingUntil_ = 0;  // end frame of the click last written
-  std::vector<float> scratch_;      // the click being written, reused
-  std::atomic<std::uint64_t> lateWrites_{0};
+  QueueFeeder writes_;
 
   std::atomic<bool> open_{false};
   std::atomic<bool> lost_{false};
-  std::atomic<Micros> leadMicros_{0};
+  std::atomic<Micros> lookahead_{0};
   std::atomic<Micros> deviceMicros_{0};
-  int graphQuantum_ = 0;        // callback: the cycle the lead was set for
+  int graphQuantum_ = 0;        // callback: the cycle the lookahead was set for
   std::int64_t graphNext_ = 0;  // callback: the graph's frame the next cycle should begin at
   std::atomic<int> bufferFrames_{0};
   std::atomic<int> rate_{0};
   std::atomic<std::uint64_t> plays_{0};
   std::atomic<std::uint64_t> buffers_{0};
   std::atomic<Micros> minSlack_{INT64_MAX};
+  std::thread supervisor_;
 };
 
 }  // namespace pendlo

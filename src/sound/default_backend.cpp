@@ -35,10 +35,16 @@ class FirstThatOpens final : public AudioBackend {
             std::string& error) override {
     Close();
     std::string reasons;
+    bool answered = false;
     for (const std::string& name : order_) {
+      // A server that answers but cannot play (no sink) is not handed to
+      // SDL, whose own drivers fail badly on it: SDL is for machines with
+      // no sound server.
+      if (name == "sdl" && answered) continue;
       AudioBackend& b = Backend(name);
       std::string why;
       if (!b.Open(target, request, format, why)) {
+        answered = answered || b.ServerAnswered();
         if (!reasons.empty()) reasons += "; ";
         reasons += name + ": " + why;
         continue;

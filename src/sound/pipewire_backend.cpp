@@ -10,11 +10,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "sound/audio_backend.h"
 #include "sound/audio_thread.h"
@@ -33,7 +31,7 @@ constexpr int kDefaultRate = 48000;
 // a small quantum is what lets a decided click be heard soon.
 constexpr int kQuantum = 256;
 // A daemon that hangs must not hold up start-up (or a reconnect) for long.
-constexpr auto kConnectTimeout = std::chrono::milliseconds(1500);
+constexpr std::int64_t kConnectTimeoutNanos = 1'500'000'000;
 
 class PipeWireBackend final : public AudioBackend {
  public:
@@ -50,6 +48,7 @@ class PipeWireBackend final : public AudioBackend {
     lost_ = false;
     synced_ = false;
     failed_ = false;
+    answered_ = false;
     graphRate_ = 0;
     frames_ = 0;
     counted_ = 0;
@@ -105,6 +104,7 @@ class PipeWireBackend final : public AudioBackend {
   int BufferFrames() const override { return frames_.load(std::memory_order_relaxed); }
   Micros DeviceLatencyMicros() const override { return delay_.load(std::memory_order_relaxed); }
   std::string Name() const override { return "pipewire"; }
+  bool ServerAnswered() const override { return answered_; }
 
  private:
   bool Fail(std::string& error, const char* why) {
@@ -113,15 +113,15 @@ class PipeWireBackend final : public AudioBackend {
     return false;
   }
 
-  // Waits, with the loop locked, until `ready`, a failure or the timeout.
+  // Waits, with the loop locked, until `ready`, a failure or the timeout:
+  // the loop's callbacks that change what `ready` looks at signal it.
   template <class Ready>
   bool Await(Ready ready) {
-    const auto until = std::chrono::steady_clock::now() + kConnectTimeout;
+    timespec until{};
+    pw_->ThreadLoopGetTime(loop_, &until, kConnectTimeoutNanos);
     while (!ready()) {
-      if (failed_ || lost_ || std::chrono::steady_clock::now() > until) return false;
-      pw_->ThreadLoopUnlock(loop_);
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      pw_->ThreadLoopLock(loop_);
+      if (failed_ || lost_) return false;
+      if (pw_->ThreadLoopTimedWaitFull(loop_, &until) != 0) return ready();
     }
     return true;
   }
@@ -143,6 +143,7 @@ class PipeWireBackend final : public AudioBackend {
       error = "the PipeWire daemon does not answer";
       return false;
     }
+    answered_ = true;
     const int rate = graphRate_ >= 8000 && graphRate_ <= 384000 ? graphRate_ : kDefaultRate;
     rate_ = rate;
 
@@ -187,6 +188,7 @@ class PipeWireBackend final : public AudioBackend {
   static void OnCoreDone(void* data, std::uint32_t id, int seq) {
     auto* self = static_cast<PipeWireBackend*>(data);
     if (id == PW_ID_CORE && seq == self->syncSeq_) self->synced_ = true;
+    self->pw_->ThreadLoopSignal(self->loop_, false);
   }
 
   // On the loop's thread. The connection broke: the daemon went away.
@@ -195,6 +197,7 @@ class PipeWireBackend final : public AudioBackend {
     if (id != PW_ID_CORE) return;
     self->failed_ = true;
     if (res == -EPIPE) self->Lost();
+    self->pw_->ThreadLoopSignal(self->loop_, false);
   }
 
   static void OnStreamState(void* data, pw_stream_state, pw_stream_state state, const char*) {
@@ -205,6 +208,7 @@ class PipeWireBackend final : public AudioBackend {
     } else if (state == PW_STREAM_STATE_UNCONNECTED && self->started_) {
       self->Lost();
     }
+    self->pw_->ThreadLoopSignal(self->loop_, false);
   }
 
   // On the loop's thread: tell the player once. The data thread no longer
@@ -310,6 +314,7 @@ class PipeWireBackend final : public AudioBackend {
   // Under the loop's lock (or its thread):
   bool synced_ = false;
   bool failed_ = false;
+  bool answered_ = false;  // the last Open reached a daemon
   int syncSeq_ = 0;
   int graphRate_ = 0;
   int rate_ = kDefaultRate;

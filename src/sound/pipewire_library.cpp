@@ -41,6 +41,9 @@ Loaded Load() {
       Find(handle, "pw_thread_loop_lock", l.ThreadLoopLock, e) &&
       Find(handle, "pw_thread_loop_unlock", l.ThreadLoopUnlock, e) &&
       Find(handle, "pw_thread_loop_get_loop", l.ThreadLoopGetLoop, e) &&
+      Find(handle, "pw_thread_loop_signal", l.ThreadLoopSignal, e) &&
+      Find(handle, "pw_thread_loop_get_time", l.ThreadLoopGetTime, e) &&
+      Find(handle, "pw_thread_loop_timed_wait_full", l.ThreadLoopTimedWaitFull, e) &&
       Find(handle, "pw_context_new", l.ContextNew, e) &&
       Find(handle, "pw_context_destroy", l.ContextDestroy, e) &&
       Find(handle, "pw_context_connect", l.ContextConnect, e) &&

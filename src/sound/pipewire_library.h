@@ -18,6 +18,9 @@ struct PipeWireLibrary {
   decltype(&pw_thread_loop_lock) ThreadLoopLock;
   decltype(&pw_thread_loop_unlock) ThreadLoopUnlock;
   decltype(&pw_thread_loop_get_loop) ThreadLoopGetLoop;
+  decltype(&pw_thread_loop_signal) ThreadLoopSignal;
+  decltype(&pw_thread_loop_get_time) ThreadLoopGetTime;
+  decltype(&pw_thread_loop_timed_wait_full) ThreadLoopTimedWaitFull;
   decltype(&pw_context_new) ContextNew;
   decltype(&pw_context_destroy) ContextDestroy;
   decltype(&pw_context_connect) ContextConnect;

@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "sound/audio_backend.h"
@@ -27,7 +26,7 @@ namespace {
 constexpr int kChannels = 2;
 constexpr int kFrameBytes = kChannels * static_cast<int>(sizeof(float));
 // Connecting to a server that hangs must not hold up start-up for long.
-constexpr auto kConnectTimeout = std::chrono::seconds(3);
+constexpr pa_usec_t kConnectMicros = 3'000'000;
 // The queue of silence the server holds, and how much it asks for at once.
 constexpr Micros kQueueMicros = 700'000;
 constexpr Micros kRequestMicros = 345'000;
@@ -46,6 +45,8 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
     target_ = &target;
     raised_ = false;
     lost_ = false;
+    answered_ = false;
+    started_ = false;
     queueEnd_ = 0;
     readAt_ = 0;
     loop_ = pa_threaded_mainloop_new();
@@ -73,6 +74,7 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
   void Start() override {
     if (!stream_) return;
     pa_threaded_mainloop_lock(loop_);
+    started_ = true;
     Refill(stream_);
     pa_operation* op = pa_stream_cork(stream_, 0, nullptr, nullptr);
     if (op) pa_operation_unref(op);
@@ -110,6 +112,7 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
   int BufferFrames() const override { return frames_; }
   std::string Name() const override { return "pulse"; }
   std::string ServerName() const override { return serverName_; }
+  bool ServerAnswered() const override { return answered_; }
   ClickQueue* Queue() override { return this; }
   Micros LatencyMicros() const override { return sinkMicros_.load(std::memory_order_relaxed); }
 
@@ -158,21 +161,33 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
     return false;
   }
 
-  // Waits, with the loop locked, until `ready` or a failure or the timeout.
+  // Waits, with the loop locked, until `ready`, a failure or the timeout:
+  // every callback that can change what `ready` looks at signals the loop.
   template <class Ready>
   bool Await(Ready ready) {
-    const auto until = std::chrono::steady_clock::now() + kConnectTimeout;
+    timedOut_ = false;
+    pa_time_event* timeout = pa_context_rttime_new(
+        context_, pa_rtclock_now() + kConnectMicros,
+        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* user) {
+          auto* self = static_cast<PulseBackend*>(user);
+          self->timedOut_ = true;
+          pa_threaded_mainloop_signal(self->loop_, 0);
+        },
+        this);
+    bool ok = true;
     while (!ready()) {
-      if (pa_context_get_state(context_) == PA_CONTEXT_FAILED ||
-          pa_context_get_state(context_) == PA_CONTEXT_TERMINATED ||
-          std::chrono::steady_clock::now() > until) {
-        return false;
+      const pa_context_state_t state = pa_context_get_state(context_);
+      const bool streamFailed = stream_ && (pa_stream_get_state(stream_) == PA_STREAM_FAILED ||
+                                            pa_stream_get_state(stream_) == PA_STREAM_TERMINATED);
+      if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED || streamFailed ||
+          timedOut_) {
+        ok = false;
+        break;
       }
-      pa_threaded_mainloop_unlock(loop_);
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      pa_threaded_mainloop_lock(loop_);
+      pa_threaded_mainloop_wait(loop_);
     }
-    return true;
+    if (timeout) pa_threaded_mainloop_get_api(loop_)->time_free(timeout);
+    return ok;
   }
 
   bool Connect(const StreamRequest& request, StreamFormat& format, std::string& error) {
@@ -180,6 +195,7 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
       error = pa_strerror(pa_context_errno(context_));
       return false;
     }
+    answered_ = true;
     // Whose server this is (PipeWire's pulse server names itself).
     serverName_.clear();
     pa_operation* info = pa_context_get_server_info(context_, &PulseBackend::OnServerInfo, this);
@@ -190,12 +206,17 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
     }
     // The default sink's own rate spares the server a resampler.
     SinkInfo sink;
+    sink.loop = loop_;
     pa_operation* op = pa_context_get_sink_info_by_name(context_, "@DEFAULT_SINK@",
                                                         &PulseBackend::OnSinkInfo, &sink);
     if (op) {
       Await([&] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
       pa_operation_cancel(op);
       pa_operation_unref(op);
+    }
+    if (!sink.found) {
+      error = "the PulseAudio server has no sink";
+      return false;
     }
     const int rate = sink.rate >= 8000 && sink.rate <= 384000 ? static_cast<int>(sink.rate) : 48000;
 
@@ -236,6 +257,8 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
   }
 
   struct SinkInfo {
+    pa_threaded_mainloop* loop = nullptr;
+    bool found = false;
     std::uint32_t rate = 0;
   };
 
@@ -247,31 +270,37 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
   // the user hears of it once, not a silent step; PipeWire's own protocol
   // keeps exact time there.
   static void OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* user) {
-    if (eol || !info) return;
     auto* sink = static_cast<SinkInfo*>(user);
-    sink->rate = info->sample_spec.rate;
+    if (!eol && info) {
+      sink->found = true;
+      sink->rate = info->sample_spec.rate;
+    }
+    pa_threaded_mainloop_signal(sink->loop, 0);
   }
 
   static void OnServerInfo(pa_context*, const pa_server_info* info, void* user) {
-    if (info && info->server_name)
-      static_cast<PulseBackend*>(user)->serverName_ = info->server_name;
+    auto* self = static_cast<PulseBackend*>(user);
+    if (info && info->server_name) self->serverName_ = info->server_name;
+    pa_threaded_mainloop_signal(self->loop_, 0);
   }
 
   static void OnContextState(pa_context* context, void* user) {
     auto* self = static_cast<PulseBackend*>(user);
     const pa_context_state_t state = pa_context_get_state(context);
     if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) self->Lost();
+    pa_threaded_mainloop_signal(self->loop_, 0);
   }
 
   static void OnStreamState(pa_stream* stream, void* user) {
     auto* self = static_cast<PulseBackend*>(user);
     const pa_stream_state_t state = pa_stream_get_state(stream);
     if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) self->Lost();
+    pa_threaded_mainloop_signal(self->loop_, 0);
   }
 
   // The server went away: tell the player once; no more write requests come.
   void Lost() {
-    if (!stream_ || lost_) return;
+    if (!stream_ || lost_ || !started_) return;
     lost_ = true;
     float none[kChannels] = {};
     target_->Lost_RT(none, 0, steadyNowMicros());
@@ -353,6 +382,9 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
   pa_time_event* tick_ = nullptr;
   bool raised_ = false;
   bool lost_ = false;
+  bool answered_ = false;   // the last Open reached a server
+  bool started_ = false;    // Start was called on the open stream
+  bool timedOut_ = false;   // Await's time ran out
   std::string serverName_;  // set while opening
   int frames_ = 0;
   int rate_ = 48000;

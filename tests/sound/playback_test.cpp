@@ -33,11 +33,13 @@ PlayerOptions Roomy() {
   PlayerOptions o;
   o.bufferFrames = 1024;
   o.serverBufferMicros = 100000;
-  o.leadMicros = 150000;  // the test's tick loop runs at normal priority
-  o.graphMarginMicros = 100000;
   o.restAfterMicros = 100000;
   return o;
 }
+
+// How long before its due time the test's tick loop, at normal priority,
+// queues each click.
+constexpr Micros kAhead = 150000;
 
 // Long enough for the last click played to reach the monitor: the lead, the
 // server's buffer and, on PipeWire, a quantum more on each side.
@@ -81,17 +83,17 @@ class Playback : public ::testing::TestWithParam<ServerAndOutput> {
 
   // Plays the ticks (ms after the first, accent flag) on the player's
   // clock, as the beat timer would; returns their due times.
-  std::vector<Micros> PlayTicks(ClickPlayer& player,
-                                const std::vector<std::pair<int, bool>>& ticks) {
+  std::vector<Micros> PlayTicks(ClickPlayer& player, const std::vector<std::pair<int, bool>>& ticks,
+                                Micros firstAfter = 100000) {
     AudioClock& clock = *player.clock();
     player.Clicks().Request(pi_);  // read before the first tick, as the window asks
     player.Clicks().Request(po_);
     EXPECT_TRUE(player.Clicks().Settle());
-    const Micros first = clock.now() + 100000;
+    const Micros first = clock.now() + firstAfter;
     std::vector<Micros> dues;
     for (const auto& [ms, accent] : ticks) {
       const Micros due = first + ms * 1000;
-      while (!clock.waitUntil(due)) {
+      while (!clock.waitUntil(due - kAhead)) {
       }
       player.Play(accent ? pi_ : po_, due);
       dues.push_back(due);
@@ -116,13 +118,15 @@ TEST_P(Playback, ClicksAreSpacedToTheSampleAndAccentsDiffer) {
   EXPECT_EQ(player.Stats().output, GetParam().output);
   EXPECT_EQ(player.Stats().format.rate, 48000);
   ASSERT_TRUE(testing::WaitUntilStreaming(*player.clock()));
-  // Stopped, PipeWire's own output rests: its callbacks cease. Start wakes
-  // it, and the clicks after that are as exact as ever.
+  // Stopped for 3 s, the output rests (PipeWire's own: its callbacks
+  // cease). Start wakes it without waiting, and the first click, 833 ms
+  // later (72 BPM), is as exact as the rest.
   player.Rest(true);
+  const auto rested = std::chrono::steady_clock::now();
   if (player.Stats().output == "pipewire") {
     EXPECT_TRUE(BuffersCease(player)) << "still woken every cycle while resting";
   }
-  player.Rest(false);
+  std::this_thread::sleep_until(rested + std::chrono::seconds(3));
 
   // A bar of 4 at 240 BPM, then tuplet-like uneven notes.
   const std::vector<std::pair<int, bool>> ticks = {
@@ -141,7 +145,8 @@ TEST_P(Playback, ClicksAreSpacedToTheSampleAndAccentsDiffer) {
     MonitorRecorder recorder(server_);
     std::string error;
     ASSERT_TRUE(recorder.Start(&error)) << error;
-    const std::vector<Micros> dues = PlayTicks(player, ticks);
+    player.Rest(false);
+    const std::vector<Micros> dues = PlayTicks(player, ticks, 833000);
     std::this_thread::sleep_for(kTail);
     clicks = FindClicks(recorder.Stop(), testing::BuiltInClickTemplates(48000));
     errors.clear();
@@ -180,6 +185,72 @@ TEST_P(Playback, ClicksAreSpacedToTheSampleAndAccentsDiffer) {
   EXPECT_EQ(player.TakeError(), "");
 }
 
+// A click every 100 ms on the player's clock, queued ahead as the beat
+// timer queues them, until it goes out of scope.
+class Ticking {
+ public:
+  Ticking(ClickPlayer& player, const std::string& path) {
+    AudioClock& clock = *player.clock();
+    const Micros first = clock.now() + 100000;
+    thread_ = std::thread([this, &player, &clock, path, first] {
+      for (Micros due = first; running_; due += 100000) {
+        while (!clock.waitUntil(due - kAhead)) {
+        }
+        player.Play(path, due);
+      }
+    });
+  }
+  ~Ticking() {
+    running_ = false;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> running_{true};
+  std::thread thread_;
+};
+
+// Records a second of the ticking until every click is heard 4800 frames
+// after the one before (at most three tries: a run that a stalled machine
+// moved is recorded once more); the clicks of the last try.
+std::vector<testing::FoundClick> RecordTicking(const SoundServer& server) {
+  std::vector<testing::FoundClick> clicks;
+  const auto onGrid = [&] {
+    for (std::size_t k = 1; k < clicks.size(); ++k) {
+      if (std::abs(clicks[k].frame - clicks[k - 1].frame - 4800) > 1) return false;
+    }
+    return clicks.size() >= 5;
+  };
+  for (int attempt = 0; attempt < 3 && !onGrid(); ++attempt) {
+    MonitorRecorder recorder(server);
+    std::string error;
+    EXPECT_TRUE(recorder.Start(&error)) << error;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    clicks = FindClicks(recorder.Stop(), testing::BuiltInClickTemplates(48000));
+    // The recording may begin inside a click.
+    if (!clicks.empty() && clicks.front().frame < 480) clicks.erase(clicks.begin());
+  }
+  return clicks;
+}
+
+void ExpectOnTheGrid(const std::vector<testing::FoundClick>& clicks) {
+  ASSERT_GE(clicks.size(), 5u) << Describe(clicks);
+  for (std::size_t k = 1; k < clicks.size(); ++k) {
+    EXPECT_LE(std::abs(clicks[k].frame - clicks[k - 1].frame - 4800), 1) << Describe(clicks);
+  }
+}
+
+// True once `ready`, within 5 s.
+template <class Ready>
+bool Within5s(Ready ready) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
 TEST_P(Playback, AServerKilledIsReportedOnceAndTheClicksReturnOnTheGrid) {
   ClickPlayer player(Backend(), Roomy());
   std::atomic<int> failures{0};
@@ -189,33 +260,12 @@ TEST_P(Playback, AServerKilledIsReportedOnceAndTheClicksReturnOnTheGrid) {
   ASSERT_TRUE(player.Clicks().Settle());
   AudioClock& clock = *player.clock();
   ASSERT_TRUE(testing::WaitUntilStreaming(clock));
-
-  // A click every 100 ms on the player's clock, as the beat timer plays them,
-  // all through the outage.
-  std::atomic<bool> ticking{true};
-  const Micros first = clock.now() + 100000;
-  std::thread timer([&] {
-    for (Micros due = first; ticking; due += 100000) {
-      while (!clock.waitUntil(due)) {
-      }
-      player.Play(pi_, due);
-    }
-  });
-  struct Join {
-    std::atomic<bool>& ticking;
-    std::thread& timer;
-    ~Join() {
-      ticking = false;
-      timer.join();
-    }
-  } join{ticking, timer};
+  const Ticking ticking(player, pi_);  // all through the outage
 
   server_.Stop();
   const auto lost = std::chrono::steady_clock::now();
   const Micros before = clock.now();
-  while (failures == 0 && std::chrono::steady_clock::now() - lost < std::chrono::seconds(5)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  EXPECT_TRUE(Within5s([&] { return failures > 0; }));
   EXPECT_EQ(player.TakeError(), kSoundLostMessage);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   // Meanwhile the clock keeps time on the monotonic clock.
@@ -227,33 +277,10 @@ TEST_P(Playback, AServerKilledIsReportedOnceAndTheClicksReturnOnTheGrid) {
   std::string error;
   ASSERT_TRUE(server_.Start(&error)) << error;
   const auto back = std::chrono::steady_clock::now();
-  while (!player.IsOpen() && std::chrono::steady_clock::now() - back < std::chrono::seconds(5)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  EXPECT_TRUE(Within5s([&] { return player.IsOpen(); }));
   EXPECT_LT(std::chrono::steady_clock::now() - back, std::chrono::milliseconds(1000));
   ASSERT_TRUE(testing::WaitUntilStreaming(clock));
-  // Once playing again, every click is heard, 4800 frames after the one
-  // before. As above, a run that a stalled machine moved is recorded once
-  // more.
-  std::vector<testing::FoundClick> clicks;
-  const auto onGrid = [&] {
-    for (std::size_t k = 1; k < clicks.size(); ++k) {
-      if (std::abs(clicks[k].frame - clicks[k - 1].frame - 4800) > 1) return false;
-    }
-    return clicks.size() >= 5;
-  };
-  for (int attempt = 0; attempt < 3 && !onGrid(); ++attempt) {
-    MonitorRecorder recorder(server_);
-    ASSERT_TRUE(recorder.Start(&error)) << error;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    clicks = FindClicks(recorder.Stop(), testing::BuiltInClickTemplates(48000));
-    // The recording may begin inside a click.
-    if (!clicks.empty() && clicks.front().frame < 480) clicks.erase(clicks.begin());
-  }
-  ASSERT_GE(clicks.size(), 5u) << Describe(clicks);
-  for (std::size_t k = 1; k < clicks.size(); ++k) {
-    EXPECT_LE(std::abs(clicks[k].frame - clicks[k - 1].frame - 4800), 1) << Describe(clicks);
-  }
+  ExpectOnTheGrid(RecordTicking(server_));
   EXPECT_EQ(failures, 1);
   EXPECT_EQ(player.TakeError(), "");
   EXPECT_EQ(player.Stats().output, GetParam().output);
@@ -300,14 +327,53 @@ TEST(OutputChoice, ByWhatAnswersAndPendloAudio) {
     ClickPlayer player(MakeDefaultBackend(), Roomy());
     EXPECT_TRUE(player.EnsureOpen()) << player.TakeError();
     EXPECT_EQ(player.Stats().output, c.plays);
-    if (player.Stats().output == "pipewire") {  // the rest reaches the output chosen
-      ASSERT_TRUE(testing::WaitUntilStreaming(*player.clock()));
-      player.Rest(true);
-      EXPECT_TRUE(BuffersCease(player));
-    }
   }
   ::unsetenv("PENDLO_AUDIO");
   ::setenv("PIPEWIRE_RUNTIME_DIR", runtime.c_str(), 1);
+}
+
+// A PulseAudio server with no sink, then with one, then without it again
+// while playing: the program's output (what it would choose there) says so
+// once each time, never hands the server to SDL, and plays on the grid as
+// soon as a sink is there.
+TEST(SinklessServer, OneMessageAndTheClicksComeBackWithASink) {
+  SoundServer server("pulse", 48000);
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  testing::TempDir dir;
+  const std::string pi = dir.Write("pi.wav", PiWave);
+  const auto unloadSink = [&] { server.Pactl("unload-module module-null-sink"); };
+  const auto loadSink = [&] {
+    server.Pactl("load-module module-null-sink sink_name=" + std::string(SoundServer::kSink) +
+                 " rate=48000 sink_properties=device.description=Pendlo");
+  };
+  unloadSink();
+  ::unsetenv("PENDLO_AUDIO");
+  ClickPlayer player(MakeDefaultBackend(), Roomy());
+  std::atomic<int> failures{0};
+  player.SetOnFailure([&] { ++failures; });
+  EXPECT_FALSE(player.EnsureOpen());
+  EXPECT_TRUE(player.TakeError().starts_with(kNoSoundMessage));
+  player.Clicks().Request(pi);
+  ASSERT_TRUE(player.Clicks().Settle());
+  const Ticking ticking(player, pi);
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));  // tried again meanwhile
+  EXPECT_EQ(player.TakeError(), "");
+
+  const auto backOnTheGrid = [&] {
+    loadSink();
+    ASSERT_TRUE(Within5s([&] { return player.IsOpen() && player.Stats().output == "pulse"; }));
+    ASSERT_TRUE(testing::WaitUntilStreaming(*player.clock()));
+    ExpectOnTheGrid(RecordTicking(server));
+  };
+  backOnTheGrid();
+  unloadSink();  // while playing
+  EXPECT_TRUE(Within5s([&] { return failures > 0; }));
+  EXPECT_EQ(player.TakeError(), kSoundLostMessage);
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  backOnTheGrid();
+  EXPECT_EQ(failures, 1);
+  EXPECT_EQ(player.TakeError(), "");
 }
 
 }  // namespace

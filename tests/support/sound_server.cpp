@@ -246,10 +246,14 @@ bool SoundServer::SpawnDaemons(std::string& why) {
 
   if (name_ == "pulse") {
     fs::remove(runtime + "/native");
+    // PENDLO_PULSE_LOG=FILE keeps the daemon's debug log there (it names
+    // every rewind), for benchmarks.
+    const char* debugLog = std::getenv("PENDLO_PULSE_LOG");
     return start(
         {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
          "--system=false", "--use-pid-file=false", "--no-cpu-limit=true",
-         "--log-target=file:" + log,
+         debugLog ? "--log-level=debug" : "--log-level=notice",
+         "--log-target=file:" + (debugLog ? std::string(debugLog) : log),
          "--load=module-native-protocol-unix auth-anonymous=1 socket=" + runtime + "/native",
          "--load=module-null-sink sink_name=" + std::string(kSink) +
              " rate=" + std::to_string(rate_) + " sink_properties=device.description=Pendlo"},

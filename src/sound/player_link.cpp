@@ -1,0 +1,46 @@
+#include "sound/player_link.h"
+
+#include <stdexcept>
+
+namespace pendlo {
+namespace {
+
+class PlayerLink final : public SoundLink {
+ public:
+  explicit PlayerLink(std::unique_ptr<ClickPlayer> player) : player_(std::move(player)) {}
+
+  std::shared_ptr<Clock> TimerClock() override { return player_->clock(); }
+  Micros LookaheadMicros() const override { return player_->LookaheadMicros(); }
+  void Play(const std::string& path, Micros due) override { player_->Play(path, due); }
+  void TakeBack(Micros from) override { player_->TakeBack(from); }
+  Micros HeardAt(Micros due) override { return player_->HeardAtSteady(due); }
+  void Prepare(const std::string& path) override { player_->Clicks().Request(path); }
+  void Rest(bool resting) override { player_->Rest(resting); }
+  void EnsureOpen() override {
+    player_->EnsureOpen();
+    // The player keeps each failure until taken, and gives it only once.
+    ReportFailure();
+  }
+  void SetOnFailure(std::function<void()> onFailure) override {
+    player_->SetOnFailure(std::move(onFailure));
+  }
+  void ReportFailure() override {
+    const std::string error = player_->TakeError();
+    if (!error.empty()) throw std::runtime_error(error);
+  }
+
+ private:
+  std::unique_ptr<ClickPlayer> player_;
+};
+
+}  // namespace
+
+std::unique_ptr<SoundLink> SystemSoundLink() {
+  return PlayerSoundLink(std::make_unique<ClickPlayer>());
+}
+
+std::unique_ptr<SoundLink> PlayerSoundLink(std::unique_ptr<ClickPlayer> player) {
+  return std::make_unique<PlayerLink>(std::move(player));
+}
+
+}  // namespace pendlo

@@ -1,0 +1,113 @@
+#include "sound/queue_feeder.h"
+
+#include <algorithm>
+
+namespace pendlo {
+namespace {
+
+// How far ahead of where the clock says the sink reads a write must land:
+// the clock's idea of it may lag by a block of the sink's.
+constexpr Micros kWriteMarginMicros = 5000;
+// Written clicks kept for taking back: more than a few lookaheads hold.
+constexpr std::size_t kWrittenKept = 32;
+
+}  // namespace
+
+void QueueFeeder::Attach(ClickQueue* queue, int rate, int channels) {
+  std::lock_guard lock(mutex_);
+  queue_ = queue;
+  rate_ = rate;
+  channels_ = channels;
+  written_.clear();
+  soundingUntil_ = 0;
+  attached_.store(queue != nullptr, std::memory_order_release);
+}
+
+void QueueFeeder::Detach() {
+  std::unique_lock lock(mutex_);
+  queue_ = nullptr;
+  attached_.store(false, std::memory_order_release);
+  writesDone_.wait(lock, [this] { return writing_ == 0; });
+  written_.clear();
+}
+
+ClickQueue* QueueFeeder::BeginWrite() {
+  if (queue_ != nullptr) ++writing_;
+  return queue_;
+}
+
+void QueueFeeder::EndWrite() {
+  std::lock_guard lock(mutex_);
+  if (--writing_ == 0) writesDone_.notify_all();
+}
+
+std::int64_t QueueFeeder::SafeFrame(std::int64_t reading) const {
+  return reading + rate_ * kWriteMarginMicros / 1'000'000;
+}
+
+Micros QueueFeeder::Write(const SoundClip& clip, Micros due) {
+  const Micros now = clock_->now();
+  std::int64_t first = 0, reading = 0;
+  if (!clock_->FrameAt(due, first) || !clock_->FrameAt(now, reading)) return due - now;
+  ClickQueue* queue = nullptr;
+  std::int64_t frames = 0, length = 0;
+  int channels = 0;
+  {
+    std::lock_guard lock(mutex_);
+    queue = BeginWrite();
+    if (queue == nullptr) return due - now;
+    // A click longer than the slowest beat (3 s at 20 BPM) would be cut off
+    // by the next one anyway; writing all of a long file every beat would not.
+    length = std::min(static_cast<std::int64_t>(clip.frames()),
+                      static_cast<std::int64_t>(rate_) * 7 / 2);
+    // Never where the sink may already have read: the server would count
+    // the stream as run dry and shift it, and the beat with it.
+    if (first < SafeFrame(reading)) {
+      late_.fetch_add(1, std::memory_order_relaxed);
+      first = SafeFrame(reading);
+    }
+    // Silence over what is left of the click before, so that it is cut off
+    // at this click's onset and not heard again after this one ends.
+    frames = std::max(length, soundingUntil_ - first);
+    soundingUntil_ = first + length;
+    std::erase_if(written_, [&](const Written& w) { return w.first + w.frames < reading; });
+    if (written_.size() == kWrittenKept) written_.erase(written_.begin());
+    written_.push_back(Written{due, first, length});
+    channels = channels_;
+  }
+  scratch_.assign(static_cast<std::size_t>(frames * channels), 0.0f);
+  std::copy_n(clip.samples.begin(), length * channels, scratch_.begin());
+  queue->WriteAt(first, scratch_.data(), static_cast<int>(frames));
+  EndWrite();
+  return due - now;
+}
+
+void QueueFeeder::TakeBack(Micros from) {
+  std::int64_t reading = 0;
+  if (!clock_->FrameAt(clock_->now(), reading)) return;
+  std::vector<Written> erase;
+  ClickQueue* queue = nullptr;
+  int channels = 0;
+  {
+    std::lock_guard lock(mutex_);
+    const std::int64_t safe = SafeFrame(reading);
+    std::erase_if(written_, [&](const Written& w) {
+      if (w.due < from || w.first < safe) return false;
+      erase.push_back(w);
+      return true;
+    });
+    if (erase.empty()) return;
+    soundingUntil_ = std::min(soundingUntil_, erase.front().first);
+    queue = BeginWrite();
+    if (queue == nullptr) return;
+    channels = channels_;
+  }
+  for (const Written& w : erase) {
+    const std::vector<float> silence(static_cast<std::size_t>(w.frames * channels), 0.0f);
+    queue->WriteAt(w.first, silence.data(), static_cast<int>(w.frames));
+  }
+  takenBack_.fetch_add(erase.size(), std::memory_order_relaxed);
+  EndWrite();
+}
+
+}  // namespace pendlo

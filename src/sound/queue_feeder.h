@@ -1,0 +1,71 @@
+// Feeds the clicks of an output that takes writes into its server's queue
+// (PulseAudio): each click is written on the frame of its due time, ahead of
+// where the sink reads, so the server never has to rewind for it. A click
+// not yet begun is taken back by writing silence over it; only then does
+// the server rewind. Never holds its lock across a write into the queue.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "sound/audio_backend.h"
+#include "sound/audio_clock.h"
+#include "sound/sound_clip.h"
+
+namespace pendlo {
+
+class QueueFeeder {
+ public:
+  explicit QueueFeeder(std::shared_ptr<AudioClock> clock) : clock_(std::move(clock)) {}
+
+  // Supervisor: writes go to `queue` (a stream of `rate` frames per second
+  // and `channels` channels) from now on.
+  void Attach(ClickQueue* queue, int rate, int channels);
+  // Supervisor: no write starts after this, and the ones under way have
+  // ended when it returns, so the queue can be closed.
+  void Detach();
+  bool Attached() const { return attached_.load(std::memory_order_acquire); }
+
+  // Timer thread: writes `clip` on the frame of `due` (a time on the clock),
+  // cutting off the click before it; a click too late for that starts at the
+  // earliest frame still safe. Returns the time from now to `due`.
+  Micros Write(const SoundClip& clip, Micros due);
+  // Any thread: silence over every click written for `from` or later that
+  // the sink has not reached yet.
+  void TakeBack(Micros from);
+
+  std::uint64_t Late() const { return late_.load(std::memory_order_relaxed); }
+  std::uint64_t TakenBack() const { return takenBack_.load(std::memory_order_relaxed); }
+
+ private:
+  // A click written, kept until the sink has passed it.
+  struct Written {
+    Micros due = 0;
+    std::int64_t first = 0;
+    std::int64_t frames = 0;
+  };
+  // Under mutex_: the queue for one more write, or null.
+  ClickQueue* BeginWrite();
+  void EndWrite();
+  std::int64_t SafeFrame(std::int64_t reading) const;
+
+  const std::shared_ptr<AudioClock> clock_;
+  std::mutex mutex_;
+  std::condition_variable writesDone_;
+  ClickQueue* queue_ = nullptr;
+  int rate_ = 0;
+  int channels_ = 0;
+  int writing_ = 0;                 // writes under way
+  std::vector<Written> written_;    // oldest first
+  std::int64_t soundingUntil_ = 0;  // end frame of the click last written
+  std::vector<float> scratch_;      // timer thread: the click being written
+  std::atomic<bool> attached_{false};
+  std::atomic<std::uint64_t> late_{0};
+  std::atomic<std::uint64_t> takenBack_{0};
+};
+
+}  // namespace pendlo
