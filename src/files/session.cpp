@@ -47,11 +47,12 @@ void Session::LoadSavedText(const std::function<std::string(const std::string&)>
   if (dir_.empty()) return;
   savedTextRead_ = true;
   const std::string path = DataFile(dir_, kSavedTextFile);
+  // Taken before the read: a change during it then counts as a change.
+  savedTextStamp_ = StampOf(path, fs_);
   if (!FileExists(path, fs_)) return;
   try {
     const std::string bytes = ReadDefinitionFile(path, fs_);
-    // Saving what the memo kept would cut the file (at a NUL, say): it is
-    // left alone unless the user edits the text.
+    // Saving what the memo kept would cut the file (at a NUL, say).
     keepSavedText_ = !SavesAs(show(DecodeDefinitionText(bytes)), bytes);
   } catch (...) {
     // Likewise for a file that could not be read at all.
@@ -60,9 +61,31 @@ void Session::LoadSavedText(const std::function<std::string(const std::string&)>
   }
 }
 
-void Session::Save(const Settings& settings, const std::string& memoText, bool memoEdited) {
-  if (dir_.empty()) return;  // no data directory, as start-up said
+void Session::SettingsShown(const Settings& shown) {
+  settingsShown_ = shown;
+}
+
+namespace {
+
+bool operator==(const Settings& a, const Settings& b) {
+  return a.tempo == b.tempo && a.meter == b.meter && a.left == b.left && a.top == b.top;
+}
+
+// A full disk reads alike for every file: the settings' own message, which
+// tells the user what to do about it.
+[[noreturn]] void ThrowNamed(const EFileError& e, const std::string& path) {
+  const int err = e.SystemError();
+  if (InOutCodeForErrno(err) == kInOutDiskFull) throw EInOutError::FromErrno(err, path);
+  if (const auto* created = dynamic_cast<const EFCreateError*>(&e)) throw *created;  // named
+  throw std::runtime_error(path + ": " + e.what());
+}
+
+}  // namespace
+
+std::string Session::Save(const Settings& settings, const std::string& memoText, bool memoEdited) {
+  if (dir_.empty()) return {};  // no data directory, as start-up said
   std::string errors;
+  std::string kept;
   const auto attempt = [&errors](auto&& save) {
     try {
       save();
@@ -71,19 +94,44 @@ void Session::Save(const Settings& settings, const std::string& memoText, bool m
       errors += e.what();
     }
   };
-  if (settingsRead_) attempt([&] { SaveSettings(dir_, settings, fs_); });
-  if (savedTextRead_ && !(keepSavedText_ && !memoEdited)) {
+  if (settingsRead_ && !(settingsShown_ && *settingsShown_ == settings)) {
     attempt([&] {
-      const std::string path = DataFile(dir_, kSavedTextFile);
-      try {
-        SaveDefinitionText(path, memoText, fs_);
-      } catch (const EWriteError& e) {
-        throw std::runtime_error(path + ": " + e.what());  // its own text names no file
-      }
-      keepSavedText_ = false;
+      SaveSettings(dir_, settings, fs_);
+      settingsShown_ = settings;
     });
   }
-  if (!errors.empty()) throw std::runtime_error(errors);
+  if (savedTextRead_ && memoEdited) {
+    attempt([&] {
+      const std::string path = DataFile(dir_, kSavedTextFile);
+      const FileStamp now = StampOf(path, fs_);
+      const bool changed = now.exists && !(now == savedTextStamp_);
+      if ((keepSavedText_ || changed) && now.exists) {
+        struct stat st {};
+        // A FIFO or device is refused by the write itself; only a file's
+        // text can be lost.
+        if (fs_.Stat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+          const std::string name = KeepBeside(path, fs_);
+          kept += kept.empty() ? "" : "\n";
+          kept += "ﾌｧｲﾙ " + path +
+                  (keepSavedText_ ? " はﾒﾓに読み込めなかったので " : " は他で変更されていたので ") +
+                  name + " に残しました";
+        }
+        keepSavedText_ = false;
+        savedTextStamp_ = now;
+      }
+      try {
+        SaveDefinitionText(path, memoText, fs_);
+      } catch (const EFileError& e) {
+        ThrowNamed(e, path);  // the write's own text names no file
+      }
+      savedTextStamp_ = StampOf(path, fs_);
+    });
+  }
+  if (!errors.empty()) {
+    if (!kept.empty()) errors += "\n" + kept;
+    throw std::runtime_error(errors);
+  }
+  return kept;
 }
 
 }  // namespace pendlo

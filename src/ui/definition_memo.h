@@ -27,8 +27,15 @@ class DefinitionMemo : public QPlainTextEdit {
 
   static constexpr int kLongRun = 1000;
 
-  // The lines as displayed, in UTF-8, top to bottom.
-  std::vector<std::string> DisplayLines() const;
+  // The lines as displayed, in UTF-8, top to bottom. Kept until the text,
+  // the width, the font or the wrap mode changes, so asking again costs
+  // nothing; a line too short to wrap is taken without laying it out.
+  const std::vector<std::string>& DisplayLines() const;
+
+  // The file limit in bytes of the file form (see files/text_codec.h): an
+  // insertion (typed, pasted, dropped or from an input method) that would
+  // take the text past it is refused and refused() is called. 0: no limit.
+  void SetLimit(std::size_t bytes, std::function<void()> refused);
 
   // The whole text with "\n" between lines, in UTF-8.
   std::string TextUtf8() const;
@@ -43,6 +50,8 @@ class DefinitionMemo : public QPlainTextEdit {
   void keyPressEvent(QKeyEvent* event) override;
   void insertFromMimeData(const QMimeData* source) override;
   void inputMethodEvent(QInputMethodEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   // The text as the files can hold it, with plain line breaks.
@@ -53,7 +62,15 @@ class DefinitionMemo : public QPlainTextEdit {
   void UpdateWrapMode(int from, int to);
   void SetWrapAnywhere(bool anywhere);
 
+  // Whether inserting text in place of the selection keeps the text within
+  // the limit; calls refused_ when not.
+  bool Fits(const QString& inserted);
+
   StorableFn storable_;
+  std::size_t limit_ = 0;
+  std::function<void()> refused_;
+  mutable std::vector<std::string> lines_;
+  mutable bool linesValid_ = false;
   bool wrapAnywhere_ = false;
   mutable int wholeTextReads_ = 0;
 };
