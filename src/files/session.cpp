@@ -86,10 +86,12 @@ std::string Session::Save(const Settings& settings, const std::string& memoText,
   if (dir_.empty()) return {};  // no data directory, as start-up said
   std::string errors;
   std::string kept;
-  const auto attempt = [&errors](auto&& save) {
+  std::exception_ptr only;  // the failure, while there is one
+  const auto attempt = [&errors, &only](auto&& save) {
     try {
       save();
     } catch (const std::exception& e) {
+      only = errors.empty() ? std::current_exception() : nullptr;
       errors += errors.empty() ? "" : "\n";
       errors += e.what();
     }
@@ -128,6 +130,7 @@ std::string Session::Save(const Settings& settings, const std::string& memoText,
     });
   }
   if (!errors.empty()) {
+    if (only && kept.empty()) std::rethrow_exception(only);  // keeps its type
     if (!kept.empty()) errors += "\n" + kept;
     throw std::runtime_error(errors);
   }
