@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "support/files.h"
-#include "ui/error_box.h"
 #include "ui/definition_memo.h"
+#include "ui/error_box.h"
 #include "ui/meter_radio_group.h"
 #include "ui/metronome.h"
 #include "ui/tempo_scroll_bar.h"
@@ -44,7 +44,8 @@ void Run(int meter, int lines, int steps) {
   std::string text;
   for (int i = 0; i < lines; ++i) text += i % 3 == 2 ? "/\r\n" : i % 3 == 0 ? "3\r\n" : "5\r\n";
   pendlo::testing::WriteFile(dir.path() + "dtp.sav", text);
-  pendlo::testing::WriteFile(dir.path() + "init.sav", "72\r\n" + std::to_string(meter) + "\r\n0\r\n0\r\n");
+  pendlo::testing::WriteFile(dir.path() + "init.sav",
+                             "72\r\n" + std::to_string(meter) + "\r\n0\r\n0\r\n");
   pendlo::ui::MetronomeOptions options;
   options.dataDir = dir.path();
   auto w = std::make_unique<Window>(std::move(options));

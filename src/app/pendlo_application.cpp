@@ -36,7 +36,8 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
   if (g_previousHandler != nullptr) {
     g_previousHandler(type, context, message);
   } else {
-    std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
+    std::fprintf(stderr, "%s\n",
+                 qFormatLogMessage(type, context, message).toLocal8Bit().constData());
   }
   if (!SaysDisplayLost(type, message) || g_application == nullptr || g_displayLost.exchange(true)) {
     return;

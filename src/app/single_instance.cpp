@@ -30,10 +30,12 @@ sockaddr_un AddressFor(const std::string& dir, socklen_t* length) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   char name[64];
-  const int n = std::snprintf(name, sizeof name, "pendlo-%u-%016llx", static_cast<unsigned>(getuid()),
-                              static_cast<unsigned long long>(hash));
+  const int n =
+      std::snprintf(name, sizeof name, "pendlo-%u-%016llx", static_cast<unsigned>(getuid()),
+                    static_cast<unsigned long long>(hash));
   std::memcpy(address.sun_path + 1, name, static_cast<std::size_t>(n));  // [0] stays NUL
-  *length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + static_cast<std::size_t>(n));
+  *length =
+      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + static_cast<std::size_t>(n));
   return address;
 }
 

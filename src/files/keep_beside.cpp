@@ -58,7 +58,8 @@ std::string KeptName(const std::string& path, int n) {
 
 std::string KeepBeside(const std::string& path, FileSystem& fs) {
   std::string target;
-  if (const int r = ResolveLinks(fs, path, &target); r < 0) throw EFCreateError(KeptName(path, 1), -r);
+  if (const int r = ResolveLinks(fs, path, &target); r < 0)
+    throw EFCreateError(KeptName(path, 1), -r);
   int n = 1;
   int err = 0;
   for (; n <= kMaxKept; ++n) {
@@ -70,7 +71,8 @@ std::string KeepBeside(const std::string& path, FileSystem& fs) {
   // No hard links here (or none allowed for this file): a copy instead.
   std::string bytes;
   bool tooLarge = false;
-  if (const int r = ReadRegularFile(fs, target, kMaxCopyBytes, OverLimit::kRefuse, &bytes, &tooLarge);
+  if (const int r =
+          ReadRegularFile(fs, target, kMaxCopyBytes, OverLimit::kRefuse, &bytes, &tooLarge);
       r < 0 || tooLarge) {
     throw EFCreateError(KeptName(target, n), r < 0 ? -r : EFBIG);
   }

@@ -37,10 +37,12 @@ void Session::LoadSettings(const SettingsTarget& target) {
   const int tempo = reader.ReadLine();
   if (tempo == kNoSettings) return;
   target.tempo(tempo);
-  target.meter(reader.ReadLine());
+  const int meter = reader.ReadLine();
+  target.meter(meter);
   const int left = reader.ReadLine();
   const int top = reader.ReadLine();
   target.position(left, top);
+  settingsOnDisk_ = Settings{tempo, meter, left, top};
 }
 
 void Session::LoadSavedText(const std::function<std::string(const std::string&)>& show) {
@@ -62,7 +64,9 @@ void Session::LoadSavedText(const std::function<std::string(const std::string&)>
 }
 
 void Session::SettingsShown(const Settings& shown) {
-  settingsShown_ = shown;
+  // Values the window could not show as read (a tempo out of range) are
+  // written back in the form it shows them.
+  settingsShown_ = settingsOnDisk_.value_or(shown);
 }
 
 namespace {

@@ -42,9 +42,10 @@ class Session {
   // see Save. Throws the read's error.
   void LoadSavedText(const std::function<std::string(const std::string& text)>& show);
 
-  // The settings the window shows once start-up is through: "init.sav" is
-  // written at close only when they have changed since, so a copy that
-  // changed nothing never puts back what another one saved meanwhile.
+  // The settings the window shows once start-up is through. "init.sav" is
+  // written at close only when the settings differ from those it held when
+  // read whole (from these when it was not), so a copy that changed nothing
+  // never puts back what another one saved meanwhile.
   void SettingsShown(const Settings& shown);
 
   // Writes both files, each only if start-up read it: "init.sav" when the
@@ -62,8 +63,9 @@ class Session {
   FileSystem& fs_;
   bool settingsRead_ = false;
   bool savedTextRead_ = false;
-  bool keepSavedText_ = false;  // "dtp.sav" did not load exactly
-  FileStamp savedTextStamp_;    // "dtp.sav" as read or last written
+  bool keepSavedText_ = false;              // "dtp.sav" did not load exactly
+  FileStamp savedTextStamp_;                // "dtp.sav" as read or last written
+  std::optional<Settings> settingsOnDisk_;  // "init.sav" as read, all four values
   std::optional<Settings> settingsShown_;
 };
 

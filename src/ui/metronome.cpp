@@ -484,8 +484,8 @@ std::string TMetronome::FormClose() {
   transport_->Stop();
   flashes_->Clear();
   if (!session_) return {};  // no data directory, as start-up said
-  const std::string kept = session_->Save(CurrentSettings(), memList->TextUtf8(),
-                                          memList->document()->isModified());
+  const std::string kept =
+      session_->Save(CurrentSettings(), memList->TextUtf8(), memList->document()->isModified());
   // Saved: on disk now, not to be written again by a later close.
   memList->document()->setModified(false);
   return kept;

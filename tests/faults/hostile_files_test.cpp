@@ -60,7 +60,8 @@ struct Row {
 
 std::string Named(std::string box, const std::string& path) {
   if (const auto at = box.find("%s"); at != std::string::npos) box.replace(at, 2, path);
-  if (const auto at = box.find("%k"); at != std::string::npos) box.replace(at, 2, KeptName(path, 1));
+  if (const auto at = box.find("%k"); at != std::string::npos)
+    box.replace(at, 2, KeptName(path, 1));
   return box;
 }
 
@@ -205,14 +206,17 @@ TEST(HostileFiles, FilesChangedOnDiskMeanwhile) {
   const std::string theirs = "/ theirs\r\n9\r\n";
   const struct {
     const char* name;
-    bool byEditor;  // else another window saves
+    bool byEditor;     // else another window saves
     bool edit, tempo;  // what this window changes
     std::string box;
     std::string settingsAfter, textAfter;
   } rows[] = {
-      {"another window saved, this one untouched", false, false, false, "", "150\r\n9\r\n10\r\n20\r\n", "35"},
-      {"another window saved, tempo changed here", false, false, true, "", "99\r\n9\r\n10\r\n20\r\n", "35"},
-      {"another window saved, text edited here", false, true, false, kKeptChanged, "150\r\n9\r\n10\r\n20\r\n", "9"},
+      {"another window saved, this one untouched", false, false, false, "",
+       "150\r\n9\r\n10\r\n20\r\n", "35"},
+      {"another window saved, tempo changed here", false, false, true, "",
+       "99\r\n9\r\n10\r\n20\r\n", "35"},
+      {"another window saved, text edited here", false, true, false, kKeptChanged,
+       "150\r\n9\r\n10\r\n20\r\n", "9"},
       {"an editor saved, untouched", true, false, false, "", kSettings, theirs},
       {"an editor saved, text edited here", true, true, false, kKeptChanged, kSettings, "9"},
   };
