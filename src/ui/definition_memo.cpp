@@ -10,6 +10,7 @@
 #include <QTextCursor>
 #include <QTextLayout>
 #include <algorithm>
+#include <cmath>
 #include <string_view>
 
 #include "files/text_codec.h"
@@ -57,9 +58,31 @@ DefinitionMemo::DefinitionMemo(QWidget* parent, StorableFn storable)
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setFocusPolicy(Qt::StrongFocus);
   connect(document(), &QTextDocument::contentsChange, this, [this](int position, int, int added) {
-    linesValid_ = false;
+    UpdateLines(position, added);
     UpdateWrapMode(position, position + added);
   });
+}
+
+void DefinitionMemo::UpdateLines(int position, int added) {
+  if (!linesValid_) return;
+  linesValid_ = false;
+  // An edit inside one line of a text whose lines are all one display line
+  // each (the common case, typing) changes that line alone.
+  if (!linesOnePerBlock_ || document()->blockCount() != static_cast<int>(lines_.size())) return;
+  const QTextBlock block = document()->findBlock(position);
+  if (!block.isValid() || document()->findBlock(position + added) != block) return;
+  const QString content = block.text();
+  if (content.size() >= ShortLineLength() || content.contains(QLatin1Char('\t'))) return;
+  lines_[static_cast<std::size_t>(block.blockNumber())] = content.toStdString();
+  linesValid_ = true;
+}
+
+qsizetype DefinitionMemo::ShortLineLength() const {
+  // Narrower than the width even in its widest characters; a tab is not.
+  const QFontMetrics metrics(font());
+  const int widest = std::max(metrics.maxWidth(), 2 * metrics.height());
+  const qreal width = viewport()->width() - 2 * document()->documentMargin();
+  return static_cast<qsizetype>(std::max<qreal>(0, std::ceil(width / widest)));
 }
 
 void DefinitionMemo::resizeEvent(QResizeEvent* event) {
@@ -119,14 +142,12 @@ const std::vector<std::string>& DefinitionMemo::DisplayLines() const {
   if (linesValid_) return lines_;
   ++wholeTextReads_;
   lines_.clear();
-  // A line narrower than the width even in its widest characters cannot
-  // wrap: it is taken from the plain text without laying it out (laying out
-  // every line of a long text took a quarter of a second).
-  const QFontMetrics metrics(font());
-  const int widest = std::max(metrics.maxWidth(), 2 * metrics.height());
-  const qreal width = viewport()->width() - 2 * document()->documentMargin();
+  // A line that cannot wrap is taken from the plain text without laying it
+  // out (laying out every line of a long text took a quarter of a second).
+  const auto shortLine = static_cast<std::size_t>(ShortLineLength());
   const std::string text = toPlainText().toStdString();
   lines_.reserve(static_cast<std::size_t>(document()->blockCount()));
+  linesOnePerBlock_ = true;
   QAbstractTextDocumentLayout* layout = document()->documentLayout();
   std::size_t start = 0;
   for (int number = 0;; ++number) {
@@ -134,9 +155,10 @@ const std::vector<std::string>& DefinitionMemo::DisplayLines() const {
     if (end == std::string::npos) end = text.size();
     const std::string_view line(text.data() + start, end - start);
     // UTF-8 bytes are at least as many as the characters.
-    if (static_cast<qreal>(line.size()) * widest < width && line.find('\t') == line.npos) {
+    if (line.size() < shortLine && line.find('\t') == line.npos) {
       lines_.emplace_back(line);
     } else {
+      linesOnePerBlock_ = false;
       const QTextBlock block = document()->findBlockByNumber(number);
       // Asking for the block's extent lays it out at the memo's width.
       layout->blockBoundingRect(block);

@@ -66,11 +66,19 @@ class DefinitionMemo : public QPlainTextEdit {
   // the limit; calls refused_ when not.
   bool Fits(const QString& inserted);
 
+  // Keeps the display lines after an edit inside one line when that is
+  // cheap; drops them otherwise.
+  void UpdateLines(int position, int added);
+  // Lines of fewer characters than this (and no tab) cannot wrap at the
+  // memo's width, however wide their characters are drawn.
+  qsizetype ShortLineLength() const;
+
   StorableFn storable_;
   std::size_t limit_ = 0;
   std::function<void()> refused_;
   mutable std::vector<std::string> lines_;
   mutable bool linesValid_ = false;
+  mutable bool linesOnePerBlock_ = false;  // every block was one short line
   bool wrapAnywhere_ = false;
   mutable int wholeTextReads_ = 0;
 };
