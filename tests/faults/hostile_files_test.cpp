@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QClipboard>
+#include <QInputMethodEvent>
 #include <QPushButton>
 #include <QTest>
 #include <optional>
@@ -16,6 +19,7 @@
 #include "faults/save_cases.h"
 #include "files/definition_text.h"
 #include "files/keep_beside.h"
+#include "files/text_codec.h"
 #include "ui/definition_memo.h"
 #include "ui/tempo_scroll_bar.h"
 #include "ui/test_support.h"
@@ -196,6 +200,61 @@ TEST(HostileFiles, StartupCloseOpenAndSave) {
                   (name == "dtp-1.dtp" && row.secondBox.find("%k") != std::string::npos))
           << name;
     }
+  }
+}
+
+// The memo never holds more than "dtp.sav" can hold and be read back from:
+// whatever would take its file form past the limit is refused, with the
+// limit's message, and the text stays as it was.
+TEST(HostileFiles, TextPastTheLimitIsRefused) {
+  const auto typeKey = [](ui::DefinitionMemo* m) { QTest::keyClick(m, Qt::Key_6); };
+  const struct {
+    const char* name;
+    std::function<void(ui::DefinitionMemo*)> act;  // one byte below the limit
+    bool fits;
+    std::size_t bytesAfter;
+  } rows[] = {
+      {"a key reaching the limit", typeKey, true, kMemoLimitBytes},
+      {"a key past it", [&](ui::DefinitionMemo* m) { typeKey(m), typeKey(m); }, false,
+       kMemoLimitBytes},
+      {"Enter (CR LF, two bytes)",
+       [](ui::DefinitionMemo* m) { QTest::keyClick(m, Qt::Key_Return); }, false,
+       kMemoLimitBytes - 1},
+      {"a paste",
+       [](ui::DefinitionMemo* m) {
+         QApplication::clipboard()->setText("56");
+         m->paste();
+       },
+       false, kMemoLimitBytes - 1},
+      {"an input method's text",
+       [](ui::DefinitionMemo* m) {
+         QInputMethodEvent commit;
+         commit.setCommitString("56");
+         QApplication::sendEvent(m, &commit);
+       },
+       false, kMemoLimitBytes - 1},
+  };
+  TempDir scratch;
+  CaughtBoxes boxes;
+  auto w = MakeWindow(scratch.path());
+  // Lines of 60 digits, 62 bytes each with CR LF, then digits up to one
+  // byte below the limit.
+  const std::string line(60, '3');
+  std::string text;
+  for (std::size_t bytes = 62; bytes < kMemoLimitBytes - 1; bytes += 62) text += line + "\n";
+  text += std::string(kMemoLimitBytes - 1 - EncodeDefinitionText(text).size(), '3');
+  ASSERT_EQ(EncodeDefinitionText(text).size(), kMemoLimitBytes - 1);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    boxes.texts.clear();
+    w->memList->SetTextUtf8(text);
+    w->memList->setFocus();
+    w->memList->moveCursor(QTextCursor::End);
+    row.act(w->memList);
+    const std::size_t after = EncodeDefinitionText(w->memList->TextUtf8()).size();
+    EXPECT_EQ(after, row.bytesAfter);
+    EXPECT_EQ(boxes.texts,
+              row.fits ? QStringList() : QStringList{QString::fromStdString(kMemoLimit)});
   }
 }
 
