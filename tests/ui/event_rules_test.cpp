@@ -391,6 +391,37 @@ TEST(Memo, TypingIntoAHugeLineStaysCheapAndLeavesTheTextToTheNextRebuild) {
   for (std::size_t i = 0; i + 1 < wrapped.size(); ++i) EXPECT_EQ(wrapped[i].back(), ' ') << i;
 }
 
+TEST(Memo, DisplayLinesKeptAcrossEditsAreThoseOfTheText) {
+  TempDir dir;
+  auto w = MakeWindow(dir.path());
+  DefinitionMemo* memo = w->memList;
+  const auto typeAt = [memo](int position, auto... keys) {
+    QTextCursor at(memo->document());
+    at.setPosition(position);
+    memo->setTextCursor(at);
+    (QTest::keyClick(memo, keys), ...);
+  };
+  const struct {
+    const char* name;
+    std::function<void()> edit;
+  } rows[] = {
+      {"a digit inside a line", [&] { typeAt(3, Qt::Key_7); }},
+      {"a line broken in two", [&] { typeAt(2, Qt::Key_Return); }},
+      {"two lines joined", [&] { typeAt(3, Qt::Key_Backspace); }},
+      {"a line grown until it wraps", [&] { QTest::keyClicks(memo, QString(200, '5')); }},
+      {"undone", [&] { memo->undo(); }},
+  };
+  memo->SetTextUtf8("/ c\n35\n9");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    (void)memo->DisplayLines();  // kept from before the edit
+    row.edit();
+    const std::vector<std::string> kept = memo->DisplayLines();
+    memo->SetTextUtf8(memo->TextUtf8());  // read afresh
+    EXPECT_EQ(kept, memo->DisplayLines());
+  }
+}
+
 TEST(Memo, CharactersTheFilesCannotHoldBecomeQuestionMarks) {
   TempDir dir;
   auto w = MakeWindow(dir.path());
