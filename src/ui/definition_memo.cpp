@@ -45,6 +45,12 @@ std::size_t FileBytes(const QString& text) {
   return bytes;
 }
 
+// Drops the size worked out for an insertion that made no change.
+struct ForgetOnExit {
+  std::optional<std::size_t>& bytes;
+  ~ForgetOnExit() { bytes.reset(); }
+};
+
 }  // namespace
 
 DefinitionMemo::DefinitionMemo(QWidget* parent, StorableFn storable)
@@ -58,6 +64,11 @@ DefinitionMemo::DefinitionMemo(QWidget* parent, StorableFn storable)
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setFocusPolicy(Qt::StrongFocus);
   connect(document(), &QTextDocument::contentsChange, this, [this](int position, int, int added) {
+    // The size Fits worked out for its own insertion; unknown after any
+    // other change.
+    fileBytesValid_ = insertingBytes_.has_value();
+    fileBytes_ = insertingBytes_.value_or(0);
+    insertingBytes_.reset();
     UpdateLines(position, added);
     UpdateWrapMode(position, position + added);
   });
@@ -101,13 +112,22 @@ void DefinitionMemo::SetLimit(std::size_t bytes, std::function<void()> refused) 
 }
 
 bool DefinitionMemo::Fits(const QString& inserted) {
+  insertingBytes_.reset();
   if (limit_ == 0) return true;
   // No character takes more than two bytes: most texts are settled without
   // being read.
   const auto chars = static_cast<std::size_t>(document()->characterCount() + inserted.size());
   if (2 * chars <= limit_) return true;
-  const std::size_t replaced = FileBytes(textCursor().selectedText());
-  if (FileBytes(toPlainText()) - replaced + FileBytes(inserted) <= limit_) return true;
+  if (!fileBytesValid_) {
+    fileBytes_ = FileBytes(toPlainText());  // once; typing then keeps the count
+    fileBytesValid_ = true;
+  }
+  const std::size_t after =
+      fileBytes_ - FileBytes(textCursor().selectedText()) + FileBytes(inserted);
+  if (after <= limit_) {
+    insertingBytes_ = after;
+    return true;
+  }
   if (refused_) refused_();
   return false;
 }
@@ -196,6 +216,7 @@ void DefinitionMemo::SetTextUtf8(const std::string& text) {
 }
 
 void DefinitionMemo::keyPressEvent(QKeyEvent* event) {
+  const ForgetOnExit forget{insertingBytes_};
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
       !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) &&
       !isReadOnly()) {
@@ -225,6 +246,7 @@ void DefinitionMemo::keyPressEvent(QKeyEvent* event) {
 }
 
 void DefinitionMemo::inputMethodEvent(QInputMethodEvent* event) {
+  const ForgetOnExit forget{insertingBytes_};
   const QString commit = event->commitString();
   const QString kept = Storable(commit);
   if (!commit.isEmpty() && !Fits(kept)) {
@@ -251,6 +273,7 @@ QString DefinitionMemo::Storable(const QString& text) const {
 }
 
 void DefinitionMemo::insertFromMimeData(const QMimeData* source) {
+  const ForgetOnExit forget{insertingBytes_};
   if (source == nullptr || !source->hasText() || isReadOnly()) return;
   const QString text = Storable(source->text());
   if (!Fits(text)) return;

@@ -13,6 +13,7 @@
 
 #include <QPlainTextEdit>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,9 @@ class DefinitionMemo : public QPlainTextEdit {
   StorableFn storable_;
   std::size_t limit_ = 0;
   std::function<void()> refused_;
+  std::size_t fileBytes_ = 0;  // the text's size in the file form, when valid
+  bool fileBytesValid_ = false;
+  std::optional<std::size_t> insertingBytes_;  // the size after the insertion under way
   mutable std::vector<std::string> lines_;
   mutable bool linesValid_ = false;
   mutable bool linesOnePerBlock_ = false;  // every block was one short line
