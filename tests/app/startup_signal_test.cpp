@@ -147,6 +147,35 @@ TEST(StartupSignal, AStartupStuckWhereNothingAnswersEndsPromptly) {
   EXPECT_EQ(ReadFile(dir + "init.sav"), "+120\r\n9\r\n10\r\n20\r\n");
 }
 
+// Fonts: none at all (fontconfig given a configuration without a font
+// directory) is said once on standard error; the machine's own fonts are not.
+TEST(StartupSignal, NoFontIsSaidOnce) {
+  const std::string kSaid = "pendlo: no font";  // none at all, or none with Japanese
+  for (const bool fonts : {false, true}) {
+    SCOPED_TRACE(fonts ? "the machine's fonts" : "no font");
+    TempDir scratch, runtime;
+    const std::string dir = scratch.path();
+    std::filesystem::copy_file(PENDLO_BINARY, dir + "pendlo");
+    auto overrides = NoSoundServer(runtime.path());
+    if (!fonts) {
+      WriteFile(runtime.path() + "fonts.conf",
+                "<?xml version=\"1.0\"?><fontconfig></fontconfig>\n");
+      overrides.push_back("FONTCONFIG_FILE=" + runtime.path() + "fonts.conf");
+    }
+    Program program;
+    ASSERT_TRUE(program.Start(dir + "pendlo", Environment(overrides), runtime.path() + "stderr"));
+    ASSERT_TRUE(WaitFor([&] { return program.WaitsForEvents(); }, kPatience));
+    ASSERT_EQ(kill(program.pid(), SIGTERM), 0);
+    EXPECT_EQ(program.AwaitExit(kPatience), 0);
+    const std::string log = ReadFile(runtime.path() + "stderr");
+    const auto first = log.find(kSaid);
+    EXPECT_EQ(first != std::string::npos, !fonts) << log;
+    if (first != std::string::npos) {
+      EXPECT_EQ(log.find(kSaid, first + 1), std::string::npos) << "said twice";
+    }
+  }
+}
+
 // An Xvfb server of the test's own, on the first free display.
 class OwnDisplay {
  public:
