@@ -20,8 +20,8 @@
 #include "cpu_seconds.h"
 #include "files/definition_text.h"
 #include "support/files.h"
-#include "ui/error_box.h"
 #include "ui/definition_memo.h"
+#include "ui/error_box.h"
 #include "ui/meter_radio_group.h"
 #include "ui/metronome.h"
 
