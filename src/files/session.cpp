@@ -86,6 +86,16 @@ bool operator==(const Settings& a, const Settings& b) {
 
 }  // namespace
 
+bool Session::Holds(const std::string& path, const struct stat& st, const std::string& text) {
+  // The encoding is exact: a file of another size holds another text.
+  const std::string bytes = EncodeDefinitionText(text);
+  if (static_cast<unsigned long long>(st.st_size) != bytes.size()) return false;
+  std::string now;
+  bool tooLarge = false;
+  return ReadRegularFile(fs_, path, bytes.size(), OverLimit::kRefuse, &now, &tooLarge) == 0 &&
+         !tooLarge && now == bytes;
+}
+
 std::string Session::Save(const Settings& settings, const std::string& memoText, bool memoEdited) {
   if (dir_.empty()) return {};  // no data directory, as start-up said
   std::string errors;
@@ -115,7 +125,8 @@ std::string Session::Save(const Settings& settings, const std::string& memoText,
         struct stat st {};
         // A FIFO or device is refused by the write itself; only a file's
         // text can be lost.
-        if (fs_.Stat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        if (fs_.Stat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+            !Holds(path, st, memoText)) {
           const std::string name = KeepBeside(path, fs_);
           kept += kept.empty() ? "" : "\n";
           kept += "ﾌｧｲﾙ " + path +

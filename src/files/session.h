@@ -59,6 +59,9 @@ class Session {
   std::string Save(const Settings& settings, const std::string& memoText, bool memoEdited);
 
  private:
+  // Whether the regular file at path (st its stat) holds text's file form.
+  bool Holds(const std::string& path, const struct stat& st, const std::string& text);
+
   std::string dir_;
   FileSystem& fs_;
   bool settingsRead_ = false;

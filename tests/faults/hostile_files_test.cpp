@@ -12,6 +12,7 @@
 #include <QInputMethodEvent>
 #include <QPushButton>
 #include <QTest>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -265,19 +266,22 @@ TEST(HostileFiles, FilesChangedOnDiskMeanwhile) {
   const std::string theirs = "/ theirs\r\n9\r\n";
   const struct {
     const char* name;
-    bool byEditor;     // else another window saves
-    bool edit, tempo;  // what this window changes
+    bool byEditor;      // else another window saves
+    const char* typed;  // over this window's text; null: not edited
+    bool tempo;
     std::string box;
     std::string settingsAfter, textAfter;
   } rows[] = {
-      {"another window saved, this one untouched", false, false, false, "",
+      {"another window saved, this one untouched", false, nullptr, false, "",
        "150\r\n9\r\n10\r\n20\r\n", "35"},
-      {"another window saved, tempo changed here", false, false, true, "",
+      {"another window saved, tempo changed here", false, nullptr, true, "",
        "99\r\n9\r\n10\r\n20\r\n", "35"},
-      {"another window saved, text edited here", false, true, false, kKeptChanged,
+      {"another window saved, text edited here", false, "9", false, kKeptChanged,
        "150\r\n9\r\n10\r\n20\r\n", "9"},
-      {"an editor saved, untouched", true, false, false, "", kSettings, theirs},
-      {"an editor saved, text edited here", true, true, false, kKeptChanged, kSettings, "9"},
+      {"both windows typed the same text", false, "35", false, "", "150\r\n9\r\n10\r\n20\r\n",
+       "35"},
+      {"an editor saved, untouched", true, nullptr, false, "", kSettings, theirs},
+      {"an editor saved, text edited here", true, "9", false, kKeptChanged, kSettings, "9"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -297,13 +301,15 @@ TEST(HostileFiles, FilesChangedOnDiskMeanwhile) {
     }
     const std::string other = ReadFile(dir + "dtp.sav");
     if (row.tempo) mine->scrBarTempo->SetPosition(99);
-    if (row.edit) TypeText(mine->memList, "9");
+    if (row.typed != nullptr) TypeText(mine->memList, row.typed);
     EXPECT_TRUE(mine->close());
     EXPECT_EQ(boxes.texts, Boxes(row.box, dir + "dtp.sav"));
     EXPECT_EQ(ReadFile(dir + "init.sav"), row.settingsAfter);
     EXPECT_EQ(Describe(dir + "dtp.sav"), "file 0644 " + row.textAfter);
     if (!row.box.empty()) {
       EXPECT_EQ(ReadFile(dir + "dtp-1.dtp"), other);
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(dir + "dtp-1.dtp"));
     }
   }
 }
