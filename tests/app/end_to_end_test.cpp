@@ -25,18 +25,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::MonitorRecorder;
+using testing::Shell;
 using testing::SoundServer;
-
-std::string Shell(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buf[256];
-    while (fgets(buf, sizeof buf, p) != nullptr) out += buf;
-    pclose(p);
-  }
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out;
-}
 
 // The sound server's name.
 class EndToEnd : public ::testing::TestWithParam<std::string> {

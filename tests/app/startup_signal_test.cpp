@@ -198,14 +198,10 @@ class OwnDisplay {
   ~OwnDisplay() { Kill(); }
   // ":<n>", or "" when Xvfb could not start.
   const std::string& Name() const { return name_; }
-  // Runs an xdotool command on this display; its output.
+  // Runs an xdotool command on this display; the first line of its output.
   std::string Tool(const std::string& args) const {
-    std::string out;
-    if (FILE* p = popen(("DISPLAY=" + name_ + " xdotool " + args + " 2>/dev/null").c_str(), "r")) {
-      char buf[128];
-      while (fgets(buf, sizeof buf, p) != nullptr) out += buf;
-      pclose(p);
-    }
+    const std::string out =
+        testing::Shell("DISPLAY=" + name_ + " xdotool " + args + " 2>/dev/null");
     return out.substr(0, out.find('\n'));
   }
   void Kill() {

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <thread>
 
@@ -89,6 +90,17 @@ bool Program::WaitsForEvents() const {
   if (number == SYS_poll) return true;
 #endif
   return number == SYS_ppoll;
+}
+
+std::string Shell(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buf[256];
+    while (fgets(buf, sizeof buf, p) != nullptr) out += buf;
+    pclose(p);
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
 }
 
 bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit) {
