@@ -62,7 +62,8 @@ void Run(int meter, int lines, int steps) {
   std::vector<double> edited;
   w->memList->setFocus();
   for (int i = 0; i < steps / 4; ++i) {
-    QTest::keyClick(w->memList, '3');
+    // Digits and new lines, as a pattern is typed.
+    QTest::keyClick(w->memList, i % 2 == 0 ? Qt::Key_3 : Qt::Key_Return);
     QApplication::processEvents();
     edited.push_back(Millis([&] { w->scrBarTempo->SetPosition(++tempo); }));
   }

@@ -77,14 +77,29 @@ DefinitionMemo::DefinitionMemo(QWidget* parent, StorableFn storable)
 void DefinitionMemo::UpdateLines(int position, int added) {
   if (!linesValid_) return;
   linesValid_ = false;
-  // An edit inside one line of a text whose lines are all one display line
-  // each (the common case, typing) changes that line alone.
-  if (!linesOnePerBlock_ || document()->blockCount() != static_cast<int>(lines_.size())) return;
-  const QTextBlock block = document()->findBlock(position);
-  if (!block.isValid() || document()->findBlock(position + added) != block) return;
-  const QString content = block.text();
-  if (content.size() >= ShortLineLength() || content.contains(QLatin1Char('\t'))) return;
-  lines_[static_cast<std::size_t>(block.blockNumber())] = content.toStdString();
+  // In a text whose lines are all one display line each (short lines, the
+  // common case) an edit changes only the lines of the blocks it touched:
+  // those from its start to its end now stand where the old ones stood.
+  if (!linesOnePerBlock_) return;
+  const QTextBlock first = document()->findBlock(position);
+  const QTextBlock last = document()->findBlock(position + added);
+  if (!first.isValid() || !last.isValid()) return;
+  const int from = first.blockNumber();
+  const int oldTo =
+      last.blockNumber() - (document()->blockCount() - static_cast<int>(lines_.size()));
+  if (oldTo < from || oldTo >= static_cast<int>(lines_.size())) return;
+  const qsizetype shortLine = ShortLineLength();
+  std::vector<std::string> changed;
+  for (QTextBlock b = first;; b = b.next()) {
+    const QString content = b.text();
+    if (content.size() >= shortLine || content.contains(QLatin1Char('\t'))) return;
+    changed.push_back(content.toStdString());
+    if (b == last) break;
+  }
+  const auto at = lines_.begin() + from;
+  lines_.erase(at, lines_.begin() + oldTo + 1);
+  lines_.insert(lines_.begin() + from, std::make_move_iterator(changed.begin()),
+                std::make_move_iterator(changed.end()));
   linesValid_ = true;
 }
 

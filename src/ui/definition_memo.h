@@ -67,8 +67,8 @@ class DefinitionMemo : public QPlainTextEdit {
   // the limit; calls refused_ when not.
   bool Fits(const QString& inserted);
 
-  // Keeps the display lines after an edit inside one line when that is
-  // cheap; drops them otherwise.
+  // Keeps the display lines across an edit of short lines; drops them
+  // otherwise.
   void UpdateLines(int position, int added);
   // Lines of fewer characters than this (and no tab) cannot wrap at the
   // memo's width, however wide their characters are drawn.

@@ -410,6 +410,15 @@ TEST(Memo, DisplayLinesKeptAcrossEditsAreThoseOfTheText) {
       {"two lines joined", [&] { typeAt(3, Qt::Key_Backspace); }},
       {"a line grown until it wraps", [&] { QTest::keyClicks(memo, QString(200, '5')); }},
       {"undone", [&] { memo->undo(); }},
+      {"lines pasted", [&] { memo->insertPlainText("1\n/ 2\n3"); }},
+      {"a selection across lines deleted",
+       [&] {
+         QTextCursor across(memo->document());
+         across.setPosition(1);
+         across.setPosition(9, QTextCursor::KeepAnchor);
+         memo->setTextCursor(across);
+         QTest::keyClick(memo, Qt::Key_Delete);
+       }},
   };
   memo->SetTextUtf8("/ c\n35\n9");
   for (const auto& row : rows) {
