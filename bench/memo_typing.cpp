@@ -4,7 +4,8 @@
 //
 //   QT_QPA_PLATFORM=offscreen memo_typing [keys=200]
 //
-// Texts: 100,000 digits on one line; 1 MiB of short lines; 1 MiB on one line.
+// Texts: 100,000 digits on one line; short lines, and one line, up to the
+// memo's limit of 1 MiB in the file form less room for the keys.
 #include <sys/resource.h>
 
 #include <QApplication>
@@ -17,8 +18,10 @@
 #include <vector>
 
 #include "cpu_seconds.h"
+#include "files/definition_text.h"
 #include "support/files.h"
 #include "ui/definition_memo.h"
+#include "ui/error_box.h"
 #include "ui/meter_radio_group.h"
 #include "ui/metronome.h"
 
@@ -65,11 +68,18 @@ void Run(const char* name, const std::string& text, int keys) {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  // The texts leave room for the keys under the memo's limit; a refused key
+  // would be said here.
+  pendlo::ui::SetErrorBoxPresenter([](const QString&, const QString& text) {
+    std::fprintf(stderr, "box: %s\n", text.toUtf8().constData());
+  });
   const int keys = argc > 1 ? std::atoi(argv[1]) : 200;
+  const std::size_t room = pendlo::kMemoLimitBytes - static_cast<std::size_t>(keys);
+  const std::string pair = "/ comment line of a pattern\n3579\n";  // 35 bytes with CR LF
   std::string lines;
-  while (lines.size() < (1u << 20)) lines += "/ comment line of a pattern\n3579\n";
+  while ((lines.size() / pair.size() + 1) * 35 <= room) lines += pair;
   Run("100,000 digits on one line", std::string(100000, '3'), keys);
-  Run("1 MiB in short lines", lines, keys);
-  Run("1 MiB on one line", std::string(1u << 20, '7'), keys / 4 + 1);
+  Run("1 MiB less the keys, short lines", lines, keys);
+  Run("1 MiB less the keys, one line", std::string(room, '7'), keys / 4 + 1);
   return 0;
 }

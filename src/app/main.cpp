@@ -9,8 +9,10 @@
 
 #include "app/command_line.h"
 #include "app/pendlo_application.h"
+#include "app/single_instance.h"
 #include "app/termination.h"
 #include "app/translations.h"
+#include "files/data_dir.h"
 #include "files/text_codec.h"
 #include "sound/player_link.h"
 #include "transport/transport.h"
@@ -25,12 +27,22 @@ int main(int argc, char** argv) {
     return *status;
   }
   pendlo::app::InstallTerminationHandlers();
+  // One copy per data directory: a later one shows the running window and
+  // ends before it has read anything. (No data directory: the window says so.)
+  std::unique_ptr<pendlo::app::SingleInstance> instance;
+  try {
+    bool asked = false;
+    instance = pendlo::app::SingleInstance::Claim(pendlo::ExeDir(), &asked);
+    if (asked) return 0;
+  } catch (const std::exception&) {
+  }
   // The text code tables are built beside the toolkit's start-up, not after
   // it: the saved text and the memo need them before the window can show.
   std::jthread codec(pendlo::PrepareTextCodec);
   pendlo::app::PreparePlatform();
   pendlo::app::PendloApplication app(argc, argv);
   pendlo::app::InstallQtJapanese(app);
+  pendlo::app::WarnWithoutFonts();
   // Asked to end while the toolkit started: nothing has been read yet.
   if (pendlo::app::TerminationRequests() > 0) {
     app.AnswerTermination();
@@ -61,5 +73,12 @@ int main(int argc, char** argv) {
   app.AnswerTermination();
   if (app.ExitRequested()) return 0;
   metronome.show();
+  if (instance) {
+    instance->OnRaiseRequest(&metronome, [&metronome] {
+      metronome.showNormal();
+      metronome.raise();
+      metronome.activateWindow();
+    });
+  }
   return app.exec();
 }

@@ -2,10 +2,15 @@
 
 #include <unistd.h>
 
+#include <QFontDatabase>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QThread>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 
 #include "app/termination.h"
 #include "ui/display_scale.h"
@@ -13,7 +18,42 @@
 
 namespace pendlo::app {
 
+namespace {
+
+// How long a save handed to the GUI thread from another one may take.
+constexpr auto kSaveHandOverLimit = std::chrono::seconds(10);
+
+PendloApplication* g_application = nullptr;
+QtMessageHandler g_previousHandler = nullptr;
+std::atomic<bool> g_displayLost{false};
+
+// The X11 platform plugin says this, then ends the process with exit(1),
+// when the display's connection breaks (the server was killed or restarted).
+bool SaysDisplayLost(QtMsgType type, const QString& message) {
+  return type == QtWarningMsg && message.startsWith(QLatin1String("The X11 connection broke"));
+}
+
+void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (g_previousHandler != nullptr) {
+    g_previousHandler(type, context, message);
+  } else {
+    std::fprintf(stderr, "%s\n",
+                 qFormatLogMessage(type, context, message).toLocal8Bit().constData());
+  }
+  if (!SaysDisplayLost(type, message) || g_application == nullptr || g_displayLost.exchange(true)) {
+    return;
+  }
+  // The close's save before the plugin ends the process: on the GUI thread,
+  // which owns the window (nothing here needs the display).
+  g_application->SaveForExit(kSaveHandOverLimit);
+  std::fflush(stderr);
+}
+
+}  // namespace
+
 PendloApplication::PendloApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  g_application = this;
+  g_previousHandler = qInstallMessageHandler(OnQtMessage);
   InstallTerminationHandlers();  // main() did already; a test may not have
   if (TerminationNotifyFd() >= 0) {
     signalNotifier_ = new QSocketNotifier(TerminationNotifyFd(), QSocketNotifier::Read, this);
@@ -27,7 +67,28 @@ PendloApplication::PendloApplication(int& argc, char** argv) : QApplication(argc
 }
 
 PendloApplication::~PendloApplication() {
+  qInstallMessageHandler(g_previousHandler);
+  g_application = nullptr;
   delete signalNotifier_;
+}
+
+void PendloApplication::SaveForExit(std::chrono::milliseconds limit) {
+  if (!save_) return;
+  std::string message;
+  if (QThread::currentThread() == thread()) {
+    message = save_();
+  } else {
+    auto done = std::make_shared<std::promise<std::string>>();
+    std::future<std::string> saved = done->get_future();
+    QMetaObject::invokeMethod(
+        this, [this, done] { done->set_value(save_()); }, Qt::QueuedConnection);
+    if (saved.wait_for(limit) != std::future_status::ready) {
+      std::fprintf(stderr, "pendlo: the display is gone and the window did not save in time\n");
+      return;
+    }
+    message = saved.get();
+  }
+  if (!message.empty()) std::fprintf(stderr, "%s\n", message.c_str());
 }
 
 bool PendloApplication::notify(QObject* receiver, QEvent* event) {
@@ -64,6 +125,18 @@ void PendloApplication::AnswerTermination() {
   exitRequested_ = true;
   TerminationAnswered();
   exit(0);  // ends every running event loop, a modal box's included
+}
+
+void WarnWithoutFonts() {
+  if (QFontDatabase::families().isEmpty()) {
+    std::fprintf(stderr,
+                 "pendlo: no font is installed, every caption shows as boxes "
+                 "(install fonts-noto-cjk or fonts-ipafont)\n");
+  } else if (QFontDatabase::families(QFontDatabase::Japanese).isEmpty()) {
+    std::fprintf(stderr,
+                 "pendlo: no font has Japanese characters, the captions show as boxes "
+                 "(install fonts-noto-cjk or fonts-ipafont)\n");
+  }
 }
 
 void PreparePlatform() {

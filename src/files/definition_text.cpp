@@ -6,6 +6,25 @@
 
 namespace pendlo {
 
+namespace {
+
+// The size of the file loading bytes and saving the text would write: cut
+// at the first NUL, each lone CR or LF grown to CR LF.
+std::size_t WrittenBackSize(std::string_view bytes) {
+  bytes = bytes.substr(0, bytes.find('\0'));
+  std::size_t size = bytes.size();
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+      ++i;
+    } else if (bytes[i] == '\r' || bytes[i] == '\n') {
+      ++size;
+    }
+  }
+  return size;
+}
+
+}  // namespace
+
 std::string ReadDefinitionFile(const std::string& path, FileSystem& fs) {
   std::string bytes;
   bool tooLarge = false;
@@ -14,7 +33,7 @@ std::string ReadDefinitionFile(const std::string& path, FileSystem& fs) {
       r < 0) {
     throw EFOpenError(path, -r);
   }
-  if (tooLarge) throw EMemoLimitError();
+  if (tooLarge || WrittenBackSize(bytes) > kMemoLimitBytes) throw EMemoLimitError();
   return bytes;
 }
 
@@ -40,7 +59,9 @@ bool SavesAs(const std::string& text, std::string_view fileBytes) {
 }
 
 void SaveDefinitionText(const std::string& path, const std::string& text, FileSystem& fs) {
-  const WriteOutcome outcome = AtomicWrite(path, EncodeDefinitionText(text), fs);
+  const std::string bytes = EncodeDefinitionText(text);
+  if (bytes.size() > kMemoLimitBytes) throw EMemoLimitError();
+  const WriteOutcome outcome = AtomicWrite(path, bytes, fs);
   switch (outcome.stage) {
     case WriteStage::kNone:
       return;

@@ -11,16 +11,20 @@
 
 namespace pendlo {
 
-// The largest definition file the memo takes, in bytes.
+// The largest definition text the memo takes, in bytes of its file form
+// (Shift-JIS, CR LF): a text is refused before it could grow past it, so
+// every file the program writes is one it reads back.
 inline constexpr std::size_t kMemoLimitBytes = 1024 * 1024;
 
 // Reads a definition file's bytes. Throws EMemoLimitError for a file over
-// kMemoLimitBytes (decided from its size before it is read) and EFOpenError
+// kMemoLimitBytes (decided from its size before it is read) or one whose
+// lone CR or LF line breaks would take it past that limit once written back
+// with CR LF, and EFOpenError
 // (naming path) when it cannot be opened or read or is not a regular file (a
 // FIFO or a device is refused without waiting for it).
 std::string ReadDefinitionFile(const std::string& path, FileSystem& fs = RealFileSystem());
 
-// ReadDefinitionFile decoded as memo text.
+// ReadDefinitionFile decoded as memo text. Throws as ReadDefinitionFile.
 std::string LoadDefinitionText(const std::string& path, FileSystem& fs = RealFileSystem());
 
 // Whether saving text writes back the file's bytes, line breaks aside (a
@@ -29,7 +33,8 @@ std::string LoadDefinitionText(const std::string& path, FileSystem& fs = RealFil
 bool SavesAs(const std::string& text, std::string_view fileBytes);
 
 // Replaces the file at path with the text in its file form, as AtomicWrite
-// does. Throws EFCreateError (naming path) when the file cannot be created or
+// does. Throws EMemoLimitError, writing nothing, for a text over
+// kMemoLimitBytes in that form; EFCreateError (naming path) when the file cannot be created or
 // replaced (also a read-only file, a directory, FIFO or device), EWriteError
 // when its bytes cannot be written.
 void SaveDefinitionText(const std::string& path, const std::string& text,

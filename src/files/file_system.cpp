@@ -99,6 +99,10 @@ int FileSystem::MakeDir(const std::string& path, mode_t mode) {
   return Result(::mkdir(path.c_str(), mode));
 }
 
+int FileSystem::Link(const std::string& from, const std::string& to) {
+  return Result(::link(from.c_str(), to.c_str()));
+}
+
 int FileSystem::Access(const std::string& path, int mode) {
   return Result(::faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS));
 }

@@ -41,6 +41,9 @@ class FileSystem {
   virtual int Rename(const std::string& from, const std::string& to);
   virtual int Unlink(const std::string& path);
   virtual int MakeDir(const std::string& path, mode_t mode);
+  // link(2): a second name for the file at from (never following a link at
+  // from); 0 or -errno.
+  virtual int Link(const std::string& from, const std::string& to);
   // Whether the effective user may access path in mode (W_OK, ...): 0 or -errno.
   virtual int Access(const std::string& path, int mode);
 };

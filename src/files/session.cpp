@@ -37,21 +37,24 @@ void Session::LoadSettings(const SettingsTarget& target) {
   const int tempo = reader.ReadLine();
   if (tempo == kNoSettings) return;
   target.tempo(tempo);
-  target.meter(reader.ReadLine());
+  const int meter = reader.ReadLine();
+  target.meter(meter);
   const int left = reader.ReadLine();
   const int top = reader.ReadLine();
   target.position(left, top);
+  settingsOnDisk_ = Settings{tempo, meter, left, top};
 }
 
 void Session::LoadSavedText(const std::function<std::string(const std::string&)>& show) {
   if (dir_.empty()) return;
   savedTextRead_ = true;
   const std::string path = DataFile(dir_, kSavedTextFile);
+  // Taken before the read: a change during it then counts as a change.
+  savedTextStamp_ = StampOf(path, fs_);
   if (!FileExists(path, fs_)) return;
   try {
     const std::string bytes = ReadDefinitionFile(path, fs_);
-    // Saving what the memo kept would cut the file (at a NUL, say): it is
-    // left alone unless the user edits the text.
+    // Saving what the memo kept would cut the file (at a NUL, say).
     keepSavedText_ = !SavesAs(show(DecodeDefinitionText(bytes)), bytes);
   } catch (...) {
     // Likewise for a file that could not be read at all.
@@ -60,30 +63,93 @@ void Session::LoadSavedText(const std::function<std::string(const std::string&)>
   }
 }
 
-void Session::Save(const Settings& settings, const std::string& memoText, bool memoEdited) {
-  if (dir_.empty()) return;  // no data directory, as start-up said
+void Session::SettingsShown(const Settings& shown) {
+  // Values the window could not show as read (a tempo out of range) are
+  // written back in the form it shows them.
+  settingsShown_ = settingsOnDisk_.value_or(shown);
+}
+
+namespace {
+
+bool operator==(const Settings& a, const Settings& b) {
+  return a.tempo == b.tempo && a.meter == b.meter && a.left == b.left && a.top == b.top;
+}
+
+// A full disk reads alike for every file: the settings' own message, which
+// tells the user what to do about it.
+[[noreturn]] void ThrowNamed(const EFileError& e, const std::string& path) {
+  const int err = e.SystemError();
+  if (InOutCodeForErrno(err) == kInOutDiskFull) throw EInOutError::FromErrno(err, path);
+  if (const auto* created = dynamic_cast<const EFCreateError*>(&e)) throw *created;  // named
+  throw std::runtime_error(path + ": " + e.what());
+}
+
+}  // namespace
+
+bool Session::Holds(const std::string& path, const struct stat& st, const std::string& text) {
+  // The encoding is exact: a file of another size holds another text.
+  const std::string bytes = EncodeDefinitionText(text);
+  if (static_cast<unsigned long long>(st.st_size) != bytes.size()) return false;
+  std::string now;
+  bool tooLarge = false;
+  return ReadRegularFile(fs_, path, bytes.size(), OverLimit::kRefuse, &now, &tooLarge) == 0 &&
+         !tooLarge && now == bytes;
+}
+
+std::string Session::Save(const Settings& settings, const std::string& memoText, bool memoEdited) {
+  if (dir_.empty()) return {};  // no data directory, as start-up said
   std::string errors;
-  const auto attempt = [&errors](auto&& save) {
+  std::string kept;
+  std::exception_ptr only;  // the failure, while there is one
+  const auto attempt = [&errors, &only](auto&& save) {
     try {
       save();
     } catch (const std::exception& e) {
+      only = errors.empty() ? std::current_exception() : nullptr;
       errors += errors.empty() ? "" : "\n";
       errors += e.what();
     }
   };
-  if (settingsRead_) attempt([&] { SaveSettings(dir_, settings, fs_); });
-  if (savedTextRead_ && !(keepSavedText_ && !memoEdited)) {
+  if (settingsRead_ && !(settingsShown_ && *settingsShown_ == settings)) {
     attempt([&] {
-      const std::string path = DataFile(dir_, kSavedTextFile);
-      try {
-        SaveDefinitionText(path, memoText, fs_);
-      } catch (const EWriteError& e) {
-        throw std::runtime_error(path + ": " + e.what());  // its own text names no file
-      }
-      keepSavedText_ = false;
+      SaveSettings(dir_, settings, fs_);
+      settingsShown_ = settings;
     });
   }
-  if (!errors.empty()) throw std::runtime_error(errors);
+  if (savedTextRead_ && memoEdited) {
+    attempt([&] {
+      const std::string path = DataFile(dir_, kSavedTextFile);
+      const FileStamp now = StampOf(path, fs_);
+      const bool changed = now.exists && !(now == savedTextStamp_);
+      if ((keepSavedText_ || changed) && now.exists) {
+        struct stat st {};
+        // A FIFO or device is refused by the write itself; only a file's
+        // text can be lost.
+        if (fs_.Stat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+            !Holds(path, st, memoText)) {
+          const std::string name = KeepBeside(path, fs_);
+          kept += kept.empty() ? "" : "\n";
+          kept += "ﾌｧｲﾙ " + path +
+                  (keepSavedText_ ? " はﾒﾓに読み込めなかったので " : " は他で変更されていたので ") +
+                  name + " に残しました";
+        }
+        keepSavedText_ = false;
+        savedTextStamp_ = now;
+      }
+      try {
+        SaveDefinitionText(path, memoText, fs_);
+      } catch (const EFileError& e) {
+        ThrowNamed(e, path);  // the write's own text names no file
+      }
+      savedTextStamp_ = StampOf(path, fs_);
+    });
+  }
+  if (!errors.empty()) {
+    if (only && kept.empty()) std::rethrow_exception(only);  // keeps its type
+    if (!kept.empty()) errors += "\n" + kept;
+    throw std::runtime_error(errors);
+  }
+  return kept;
 }
 
 }  // namespace pendlo

@@ -5,9 +5,11 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "files/file_system.h"
+#include "files/keep_beside.h"
 #include "files/settings.h"
 
 namespace pendlo {
@@ -35,22 +37,39 @@ class Session {
   void LoadSettings(const SettingsTarget& target);
 
   // Reads "dtp.sav", if there is one: show puts its text in the memo and
-  // returns the text the memo kept. The file is kept byte for byte at close
-  // when it did not load exactly (unreadable, too large, a NUL, bytes the
-  // memo cannot keep) and the memo is not edited. Throws the read's error.
+  // returns the text the memo kept. A file that did not load exactly
+  // (unreadable, too large, a NUL, bytes the memo cannot keep) is kept whole:
+  // see Save. Throws the read's error.
   void LoadSavedText(const std::function<std::string(const std::string& text)>& show);
 
-  // Writes both files, each only if start-up read it; "dtp.sav" is left as
-  // it is when kept and memoEdited is false. Both are tried; throws one error
-  // naming each file that failed, one per line.
-  void Save(const Settings& settings, const std::string& memoText, bool memoEdited);
+  // The settings the window shows once start-up is through. "init.sav" is
+  // written at close only when the settings differ from those it held when
+  // read whole (from these when it was not), so a copy that changed nothing
+  // never puts back what another one saved meanwhile.
+  void SettingsShown(const Settings& shown);
+
+  // Writes both files, each only if start-up read it: "init.sav" when the
+  // settings differ from those shown (or last saved), "dtp.sav" only when
+  // the memo was edited. Before the edited text replaces a "dtp.sav" that
+  // did not load exactly or that changed on disk since it was read, that
+  // file is kept beside it (KeepBeside). Returns a line per file so kept,
+  // naming both, for the user; "" when none. Both files are tried; throws
+  // one error naming each file that failed, one per line (a full disk
+  // reads the same for both: "<file>: ﾃﾞｨｽｸがいっぱいです").
+  std::string Save(const Settings& settings, const std::string& memoText, bool memoEdited);
 
  private:
+  // Whether the regular file at path (st its stat) holds text's file form.
+  bool Holds(const std::string& path, const struct stat& st, const std::string& text);
+
   std::string dir_;
   FileSystem& fs_;
   bool settingsRead_ = false;
   bool savedTextRead_ = false;
-  bool keepSavedText_ = false;
+  bool keepSavedText_ = false;              // "dtp.sav" did not load exactly
+  FileStamp savedTextStamp_;                // "dtp.sav" as read or last written
+  std::optional<Settings> settingsOnDisk_;  // "init.sav" as read, all four values
+  std::optional<Settings> settingsShown_;
 };
 
 }  // namespace pendlo

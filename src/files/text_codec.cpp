@@ -349,4 +349,13 @@ std::string ToCp932Representable(std::string_view utf8) {
   return out;
 }
 
+int EncodedWidth(char32_t c) {
+  if (c == U'\n' || c == 0x2028 || c == 0x2029) return 2;
+  if (c < 0x80) return 1;
+  if (c >= 0xFF61 && c <= 0xFF9F) return 1;
+  if (c >= kInvalidByteMarkBase + 0x80 && c <= kInvalidByteMarkBase + 0xFF) return 1;
+  if (c == 0xFE00 || c == 0xFE01) return 0;
+  return 2;
+}
+
 }  // namespace pendlo

@@ -32,6 +32,13 @@ std::string DecodeDefinitionText(std::string_view bytes);
 // near equivalent (e.g. U+301C as 0x8160) is written as that code.
 std::string EncodeDefinitionText(std::string_view text);
 
+// How many bytes character c of a memo text takes in the file form:
+// a line break ("\n", U+2028, U+2029) 2 for its CR LF, ASCII, half-width
+// katakana and invalid-byte marks 1, a variation selector 0 (it is part of
+// the code before it), any other character 2. Exact for text the files can
+// hold; lets a caller check the file limit without encoding the text.
+int EncodedWidth(char32_t c);
+
 // The memo text as it will read after a save and a load, with its line
 // breaks untouched: what EncodeDefinitionText would write as "?" is "?", a
 // near equivalent becomes the character it is read back as. Lets the window

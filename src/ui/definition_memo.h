@@ -13,6 +13,7 @@
 
 #include <QPlainTextEdit>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,15 @@ class DefinitionMemo : public QPlainTextEdit {
 
   static constexpr int kLongRun = 1000;
 
-  // The lines as displayed, in UTF-8, top to bottom.
-  std::vector<std::string> DisplayLines() const;
+  // The lines as displayed, in UTF-8, top to bottom. Kept until the text,
+  // the width, the font or the wrap mode changes, so asking again costs
+  // nothing; a line too short to wrap is taken without laying it out.
+  const std::vector<std::string>& DisplayLines() const;
+
+  // The file limit in bytes of the file form (see files/text_codec.h): an
+  // insertion (typed, pasted, dropped or from an input method) that would
+  // take the text past it is refused and refused() is called. 0: no limit.
+  void SetLimit(std::size_t bytes, std::function<void()> refused);
 
   // The whole text with "\n" between lines, in UTF-8.
   std::string TextUtf8() const;
@@ -43,6 +51,8 @@ class DefinitionMemo : public QPlainTextEdit {
   void keyPressEvent(QKeyEvent* event) override;
   void insertFromMimeData(const QMimeData* source) override;
   void inputMethodEvent(QInputMethodEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   // The text as the files can hold it, with plain line breaks.
@@ -53,7 +63,26 @@ class DefinitionMemo : public QPlainTextEdit {
   void UpdateWrapMode(int from, int to);
   void SetWrapAnywhere(bool anywhere);
 
+  // Whether inserting text in place of the selection keeps the text within
+  // the limit; calls refused_ when not.
+  bool Fits(const QString& inserted);
+
+  // Keeps the display lines across an edit of short lines; drops them
+  // otherwise.
+  void UpdateLines(int position, int added);
+  // Lines of fewer characters than this (and no tab) cannot wrap at the
+  // memo's width, however wide their characters are drawn.
+  qsizetype ShortLineLength() const;
+
   StorableFn storable_;
+  std::size_t limit_ = 0;
+  std::function<void()> refused_;
+  std::size_t fileBytes_ = 0;  // the text's size in the file form, when valid
+  bool fileBytesValid_ = false;
+  std::optional<std::size_t> insertingBytes_;  // the size after the insertion under way
+  mutable std::vector<std::string> lines_;
+  mutable bool linesValid_ = false;
+  mutable bool linesOnePerBlock_ = false;  // every block was one short line
   bool wrapAnywhere_ = false;
   mutable int wholeTextReads_ = 0;
 };

@@ -13,6 +13,7 @@
 
 #include "files/data_dir.h"
 #include "files/definition_text.h"
+#include "files/errors.h"
 #include "files/session.h"
 #include "files/text_codec.h"
 #include "ui/controls.h"
@@ -164,10 +165,15 @@ void TMetronome::BuildControls() {
       case Kind::RadioGroup:
         w = new MeterRadioGroup(Qs(c.text), parent);
         break;
-      case Kind::Memo:
-        w = new DefinitionMemo(parent,
-                               [](const std::string& text) { return ToCp932Representable(text); });
+      case Kind::Memo: {
+        auto* memo = new DefinitionMemo(
+            parent, [](const std::string& text) { return ToCp932Representable(text); });
+        // Nothing may grow the text past what "dtp.sav" can hold and be read
+        // back from.
+        memo->SetLimit(kMemoLimitBytes, [this] { ReportError(EMemoLimitError().what()); });
+        w = memo;
         break;
+      }
       case Kind::Button: {
         auto* button = new QPushButton(Qs(c.text), parent);
         button->setAutoDefault(true);  // Enter presses a focused button
@@ -315,6 +321,8 @@ void TMetronome::FormCreate() {
   RunStartupSteps();
   // Always, so the readout, the timer's interval and the scroll bar agree.
   Guarded([this] { ChangeTempo(); });
+  // What the files hold now shows; only a change of it is saved at close.
+  if (session_) session_->SettingsShown(CurrentSettings());
   creating_ = false;
 }
 
@@ -384,7 +392,12 @@ void TMetronome::ChangeTempo() {
 }
 
 void TMetronome::ManageHyoushi() {
-  transport_->ManageHyoushi(memList->DisplayLines());
+  // Only irregular meters and tuplets read the text: a simple meter never
+  // asks the memo for its lines.
+  static const std::vector<std::string> kNoLines;
+  const int meter = rgHyoushi->ItemIndex();
+  const bool readsText = meter == kMeterIrregular || meter == kMeterTuplets;
+  transport_->ManageHyoushi(readsText ? memList->DisplayLines() : kNoLines);
 }
 
 void TMetronome::scrBarTempoChange() {
@@ -487,19 +500,25 @@ void TMetronome::keyPressEvent(QKeyEvent* event) {
 
 // --- Shutdown -------------------------------------------------------------------------
 
-void TMetronome::FormClose() {
+Settings TMetronome::CurrentSettings() const {
+  const QPoint at = PositionToSave();
+  return Settings{scrBarTempo->Position(), rgHyoushi->ItemIndex(), at.x(), at.y()};
+}
+
+std::string TMetronome::FormClose() {
   transport_->Stop();
   flashes_->Clear();
-  if (!session_) return;  // no data directory, as start-up said
-  const QPoint at = PositionToSave();
-  session_->Save(Settings{scrBarTempo->Position(), rgHyoushi->ItemIndex(), at.x(), at.y()},
-                 memList->TextUtf8(), memList->document()->isModified());
+  if (!session_) return {};  // no data directory, as start-up said
+  const std::string kept =
+      session_->Save(CurrentSettings(), memList->TextUtf8(), memList->document()->isModified());
+  // Saved: on disk now, not to be written again by a later close.
+  memList->document()->setModified(false);
+  return kept;
 }
 
 std::string TMetronome::SaveBeforeExit() {
   try {
-    FormClose();
-    return {};
+    return FormClose();
   } catch (const std::exception& e) {
     return e.what();
   }
@@ -507,8 +526,9 @@ std::string TMetronome::SaveBeforeExit() {
 
 void TMetronome::closeEvent(QCloseEvent* event) {
   try {
-    FormClose();
+    const std::string kept = FormClose();
     event->accept();
+    if (!kept.empty()) ReportError(kept);  // where the other version went
   } catch (const std::exception& e) {
     event->ignore();
     ReportError(e.what());

@@ -83,8 +83,9 @@ class TMetronome : public QWidget {
   void btnSaveClick();
   void btnHelpClick();
 
-  // The save at a signal or an ending session (see FormClose): never
-  // throws; returns the error's message, empty on success.
+  // The save at a signal, an ending session or a lost display (see
+  // FormClose): never throws; returns the error's message, or on success
+  // where a file was kept beside "dtp.sav"; empty otherwise.
   std::string SaveBeforeExit();
 
   Transport& Beat() { return *transport_; }
@@ -103,13 +104,15 @@ class TMetronome : public QWidget {
   void ChangeTempo();
   // Meter and the memo's display lines -> beat pattern.
   void ManageHyoushi();
-  // Timer off, then the settings and the memo's text saved: both are tried,
-  // each only if start-up read it, and "dtp.sav" is left as it is when it
-  // did not load exactly (unreadable, too large, holding a NUL, bytes the
-  // memo cannot keep) and the memo has not been edited since. Throws one
-  // error naming each file that failed, one per line; the window then stays
-  // open and the next close tries again.
-  void FormClose();
+  // Timer off, then the settings and the memo's text saved as
+  // Session::Save does: each only if start-up read it and it changed; a
+  // "dtp.sav" that did not load exactly or changed on disk meanwhile is kept
+  // beside before the edited text replaces it. Returns what was kept where
+  // ("" for nothing). Throws one error naming each file that failed, one per
+  // line; the window then stays open and the next close tries again.
+  std::string FormClose();
+  // Tempo, meter and window position as "init.sav" holds them.
+  Settings CurrentSettings() const;
 
   // The stored position: applied, or moved within reach of a screen when
   // its title bar would lie outside every screen; kept as it is where the

@@ -5,17 +5,20 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "app/termination.h"
 #include "support/desktop.h"
@@ -26,6 +29,7 @@ namespace pendlo {
 namespace {
 
 using testing::Environment;
+using testing::ListDir;
 using testing::NoSoundServer;
 using testing::Program;
 using testing::ReadFile;
@@ -43,20 +47,21 @@ TEST(StartupSignal, TerminationDuringStartupSavesWhatWasRead) {
     std::string settingsAfter, textAfter;
     std::string logged;  // in the program's error output
   } rows[] = {
+      // A tempo below the range shows as 20, a change the close writes; the
+      // text, not edited, is already on disk as it is.
       {"while the sound error box is open",
        [](const std::string& dir) {
-         // Values the program rewrites in its own form when it saves them.
-         WriteFile(dir + "init.sav", "+120\r\n9\r\n10\r\n20\r\n");
+         WriteFile(dir + "init.sav", "+5\r\n9\r\n10\r\n20\r\n");
          WriteFile(dir + "dtp.sav", "/ 7/8\n322");
        },
-       "120\r\n9\r\n10\r\n20\r\n", "/ 7/8\r\n322", ""},
-      {"init.sav read-only: dtp.sav is saved all the same",
+       "20\r\n9\r\n10\r\n20\r\n", "/ 7/8\n322", ""},
+      {"init.sav read-only",
        [](const std::string& dir) {
-         WriteFile(dir + "init.sav", "+120\r\n9\r\n10\r\n20\r\n");
+         WriteFile(dir + "init.sav", "+5\r\n9\r\n10\r\n20\r\n");
          chmod((dir + "init.sav").c_str(), 0444);
          WriteFile(dir + "dtp.sav", "/ 7/8\n322");
        },
-       "+120\r\n9\r\n10\r\n20\r\n", "/ 7/8\r\n322", "init.sav: ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
+       "+5\r\n9\r\n10\r\n20\r\n", "/ 7/8\n322", "init.sav: ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -206,6 +211,112 @@ TEST(CommandLine, AnswersOrRefusesWithoutAFileOrTheDisplay) {
     EXPECT_TRUE(testing::ListDir(data.path()).empty());
     EXPECT_FALSE(display.Connected());
   }
+}
+
+// Fonts: none at all (fontconfig given a configuration without a font
+// directory) is said once on standard error; the machine's own fonts are not.
+TEST(StartupSignal, NoFontIsSaidOnce) {
+  const std::string kSaid = "pendlo: no font";  // none at all, or none with Japanese
+  for (const bool fonts : {false, true}) {
+    SCOPED_TRACE(fonts ? "the machine's fonts" : "no font");
+    TempDir scratch, runtime;
+    const std::string dir = scratch.path();
+    std::filesystem::copy_file(PENDLO_BINARY, dir + "pendlo");
+    auto overrides = NoSoundServer(runtime.path());
+    if (!fonts) {
+      WriteFile(runtime.path() + "fonts.conf",
+                "<?xml version=\"1.0\"?><fontconfig></fontconfig>\n");
+      overrides.push_back("FONTCONFIG_FILE=" + runtime.path() + "fonts.conf");
+    }
+    Program program;
+    ASSERT_TRUE(program.Start(dir + "pendlo", Environment(overrides), runtime.path() + "stderr"));
+    ASSERT_TRUE(WaitFor([&] { return program.WaitsForEvents(); }, kPatience));
+    ASSERT_EQ(kill(program.pid(), SIGTERM), 0);
+    EXPECT_EQ(program.AwaitExit(kPatience), 0);
+    const std::string log = ReadFile(runtime.path() + "stderr");
+    const auto first = log.find(kSaid);
+    EXPECT_EQ(first != std::string::npos, !fonts) << log;
+    if (first != std::string::npos) {
+      EXPECT_EQ(log.find(kSaid, first + 1), std::string::npos) << "said twice";
+    }
+  }
+}
+
+// An Xvfb server of the test's own, on the first free display.
+class OwnDisplay {
+ public:
+  OwnDisplay() {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    const std::string fd = std::to_string(fds[1]);
+    const char* argv[] = {"Xvfb",    "-displayfd", fd.c_str(),   "-nolisten", "tcp",
+                          "-screen", "0",          "800x600x24", nullptr};
+    if (posix_spawnp(&pid_, "Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+      pid_ = -1;
+    }
+    close(fds[1]);
+    char number[16] = {};
+    if (pid_ > 0 && read(fds[0], number, sizeof number - 1) > 0) {
+      name_.assign(1, ':').append(std::to_string(std::atoi(number)));
+    }
+    close(fds[0]);
+  }
+  ~OwnDisplay() { Kill(); }
+  // ":<n>", or "" when Xvfb could not start.
+  const std::string& Name() const { return name_; }
+  // Runs an xdotool command on this display; the first line of its output.
+  std::string Tool(const std::string& args) const {
+    const std::string out =
+        testing::Shell("DISPLAY=" + name_ + " xdotool " + args + " 2>/dev/null");
+    return out.substr(0, out.find('\n'));
+  }
+  void Kill() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::string name_;
+};
+
+TEST(StartupSignal, TheDisplayKilledSavesAsAClose) {
+  OwnDisplay display;
+  if (display.Name().empty()) GTEST_SKIP() << "no Xvfb";
+  TempDir scratch, runtime;
+  const std::string dir = scratch.path();
+  std::filesystem::copy_file(PENDLO_BINARY, dir + "pendlo");
+  WriteFile(dir + "init.sav", "72\r\n9\r\n10\r\n20\r\n");
+  WriteFile(dir + "dtp.sav", "/ 7/8\r\n322\r\n");
+  auto overrides = NoSoundServer(runtime.path());
+  std::erase_if(overrides, [](const std::string& e) { return e.starts_with("QT_QPA_PLATFORM="); });
+  overrides.insert(overrides.end(), {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display.Name()});
+  Program program;
+  ASSERT_TRUE(program.Start(dir + "pendlo", Environment(overrides), runtime.path() + "stderr"));
+  // The window, and over it the sound error box (no server) once the
+  // output was tried, where no output opens; then the tempo one step up
+  // (the scroll bar has the focus) and "5" typed into the memo.
+  std::string box, window;
+  ASSERT_TRUE(WaitFor(
+      [&] { return !(window = display.Tool("search --onlyvisible --name '^ Pendlo$'")).empty(); },
+      kPatience));
+  if (WaitFor(
+          [&] { return !(box = display.Tool("search --onlyvisible --name '^pendlo$'")).empty(); },
+          std::chrono::seconds(5))) {
+    display.Tool("windowfocus --sync " + box + " key Return");
+  }
+  display.Tool("windowfocus --sync " + window + " key Right Tab Tab 5");
+  // Let the program take the keys before its display goes.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_TRUE(WaitFor([&] { return program.WaitsForEvents(); }, kPatience));
+  display.Kill();
+  EXPECT_NE(program.AwaitExit(kPatience), -1) << "still running without a display";
+  EXPECT_EQ(ReadFile(dir + "init.sav"), "73\r\n9\r\n10\r\n20\r\n");
+  EXPECT_EQ(ReadFile(dir + "dtp.sav"), "5/ 7/8\r\n322\r\n");
+  const std::set<std::string> names = {"dtp.sav", "init.sav", "pendlo", "pi.wav", "po.wav"};
+  EXPECT_EQ(ListDir(dir), names) << "a temporary was left";
 }
 
 }  // namespace

@@ -16,15 +16,16 @@ namespace pendlo::faults {
 namespace {
 
 TEST(FullDisk, EverySaveFailsWithItsMessageAndKeepsTheOldFile) {
-  // What each save says when the disk is full: the settings' code 101 (named
-  // "<dir>init.sav: ..."), and the write error of the definition texts (the
-  // temporary file could be created; its bytes could not be written).
+  // What each save says when the disk is full: the close's two files alike,
+  // code 101 named "<dir><file>: ..."; a ".dtp" file saved through the Save
+  // button the write error (its temporary file could be created, its bytes
+  // could not be written).
   const struct {
     const char* file;
     const char* message;
   } expected[] = {
       {"init.sav", "init.sav: ﾃﾞｨｽｸがいっぱいです"},
-      {"dtp.sav", "ｽﾄﾘｰﾑへの書き込みｴﾗｰ"},
+      {"dtp.sav", "dtp.sav: ﾃﾞｨｽｸがいっぱいです"},
       {"rhythm.dtp", "ｽﾄﾘｰﾑへの書き込みｴﾗｰ"},
   };
   Tmpfs disk;
@@ -52,8 +53,8 @@ TEST(FullDisk, EverySaveFailsWithItsMessageAndKeepsTheOldFile) {
     } catch (const std::exception& e) {
       message = std::string("unexpected error type: ") + e.what();
     }
-    EXPECT_EQ(message, c.file == std::string("init.sav") ? dir + expected[i].message
-                                                         : std::string(expected[i].message));
+    const bool named = std::string(c.file).ends_with(".sav");
+    EXPECT_EQ(message, named ? dir + expected[i].message : std::string(expected[i].message));
     EXPECT_EQ(ReadFile(dir + c.file), OldBytes(c));
     EXPECT_EQ(ListDir(dir), before) << "a temporary file was left behind";
   }

@@ -1,6 +1,7 @@
 #include "faults/save_cases.h"
 
 #include "files/definition_text.h"
+#include "files/session.h"
 #include "files/settings.h"
 
 namespace pendlo::faults {
@@ -27,8 +28,13 @@ std::vector<SaveCase> SaveCases() {
        [](const std::string& dir) {
          SaveSettings(dir, Settings{240, 9, 10, 20});
        }},
+      // As the close saves it: read at start-up, then edited.
       {"dtp.sav", "dtp.sav",
-       [](const std::string& dir) { SaveDefinitionText(dir + "dtp.sav", NewText()); }},
+       [](const std::string& dir) {
+         Session session(dir);
+         session.LoadSavedText([](const std::string& text) { return text; });
+         session.Save(Settings{}, NewText(), true);
+       }},
       {".dtp file", "rhythm.dtp",
        [](const std::string& dir) { SaveDefinitionText(dir + "rhythm.dtp", NewText()); }},
   };

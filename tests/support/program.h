@@ -44,8 +44,8 @@ class Program {
   pid_t pid_ = -1;
 };
 
-// Runs command through sh: its standard output without the trailing
-// newlines and blanks.
+// Runs command through the shell: its standard output, trailing blanks and
+// line breaks removed.
 std::string Shell(const std::string& command);
 
 // Polls cond every 10 ms until it is true or limit passes: its last value.

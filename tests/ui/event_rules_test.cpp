@@ -371,14 +371,15 @@ TEST(Memo, TypingIntoAHugeLineStaysCheapAndLeavesTheTextToTheNextRebuild) {
   EXPECT_LT(typing.elapsed(), 10000) << "ms for 30 keys";
   EXPECT_EQ(w->memList->WholeTextReads(), reads) << "the keys read the whole text";
 
-  // The display lines still cover the text exactly; Start reads it once.
+  // The display lines still cover the text exactly; they are read once, and
+  // Start then takes them as they are.
   const std::vector<std::string> lines = w->memList->DisplayLines();
   EXPECT_GT(lines.size(), 1000u);
   std::string joined;
   for (const std::string& line : lines) joined += line;
   EXPECT_EQ(joined, digits + typed);
   w->btnStartClick();
-  EXPECT_EQ(w->memList->WholeTextReads(), reads + 2);
+  EXPECT_EQ(w->memList->WholeTextReads(), reads + 1);
   w->btnStopClick();
 
   // Words wrap at their boundaries again once the long line is gone.
@@ -388,6 +389,46 @@ TEST(Memo, TypingIntoAHugeLineStaysCheapAndLeavesTheTextToTheNextRebuild) {
   const std::vector<std::string> wrapped = w->memList->DisplayLines();
   ASSERT_GT(wrapped.size(), 2u);
   for (std::size_t i = 0; i + 1 < wrapped.size(); ++i) EXPECT_EQ(wrapped[i].back(), ' ') << i;
+}
+
+TEST(Memo, DisplayLinesKeptAcrossEditsAreThoseOfTheText) {
+  TempDir dir;
+  auto w = MakeWindow(dir.path());
+  DefinitionMemo* memo = w->memList;
+  const auto typeAt = [memo](int position, auto... keys) {
+    QTextCursor at(memo->document());
+    at.setPosition(position);
+    memo->setTextCursor(at);
+    (QTest::keyClick(memo, keys), ...);
+  };
+  const struct {
+    const char* name;
+    std::function<void()> edit;
+  } rows[] = {
+      {"a digit inside a line", [&] { typeAt(3, Qt::Key_7); }},
+      {"a line broken in two", [&] { typeAt(2, Qt::Key_Return); }},
+      {"two lines joined", [&] { typeAt(3, Qt::Key_Backspace); }},
+      {"a line grown until it wraps", [&] { QTest::keyClicks(memo, QString(200, '5')); }},
+      {"undone", [&] { memo->undo(); }},
+      {"lines pasted", [&] { memo->insertPlainText("1\n/ 2\n3"); }},
+      {"a selection across lines deleted",
+       [&] {
+         QTextCursor across(memo->document());
+         across.setPosition(1);
+         across.setPosition(9, QTextCursor::KeepAnchor);
+         memo->setTextCursor(across);
+         QTest::keyClick(memo, Qt::Key_Delete);
+       }},
+  };
+  memo->SetTextUtf8("/ c\n35\n9");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    (void)memo->DisplayLines();  // kept from before the edit
+    row.edit();
+    const std::vector<std::string> kept = memo->DisplayLines();
+    memo->SetTextUtf8(memo->TextUtf8());  // read afresh
+    EXPECT_EQ(kept, memo->DisplayLines());
+  }
 }
 
 TEST(Memo, CharactersTheFilesCannotHoldBecomeQuestionMarks) {
