@@ -91,10 +91,10 @@ class GridCheck {
       const Micros first = c.base + period;
       // A grid point before the reading less kSilentAfter was called too late
       // to play; one after it was not.
-      const Micros silentBefore = t.timerRead - kSilentAfter;
-      const Micros skipped = t.timerRead != kNoReading && first < silentBefore
-                                 ? (silentBefore - first + period - 1) / period
-                                 : 0;
+      const bool read = t.timerRead != kNoReading;
+      const Micros silentBefore = read ? t.timerRead - kSilentAfter : first;
+      const Micros skipped =
+          read && first < silentBefore ? (silentBefore - first + period - 1) / period : 0;
       const Micros expected = first + skipped * period;
       error = std::min(error, std::abs(t.due - expected));
       if (t.due == expected) {
