@@ -212,7 +212,7 @@ class BenchLink final : public pendlo::SoundLink {
   }
   std::shared_ptr<pendlo::Clock> TimerClock() override { return clock_; }
   Micros LookaheadMicros() const override { return player_.LookaheadMicros(); }
-  void TakeBack(Micros from) override { player_.TakeBack(from); }
+  Micros TakeBack(Micros from) override { return player_.TakeBack(from); }
   void Play(const std::string& path, Micros due) override {
     player_.Play(path, due);
     std::lock_guard lock(mutex_);

@@ -194,6 +194,28 @@ std::int64_t AudioClock::FrameOnGrid(const Grid& g, Micros t) {
   return g.anchorFrame + static_cast<std::int64_t>(q);
 }
 
+Micros AudioClock::TimeOnGrid(const Grid& g, std::int64_t frame) {
+  // The inverse of FrameOnGrid's rounding: frame f begins half a frame
+  // before its own moment.
+  const __int128 num = static_cast<__int128>(2 * (frame - g.anchorFrame) - 1) * 500'000;
+  const __int128 den = g.rate;
+  __int128 q = num / den;
+  if (num % den != 0 && num > 0) ++q;  // ceiling division
+  return g.anchorTime + static_cast<Micros>(q);
+}
+
+Micros AudioClock::TimeAt_RT(std::int64_t frame) const {
+  if (rate_ <= 0) return 0;
+  return TimeOnGrid(Grid{anchorTime_, anchorFrame_, rate_}, frame);
+}
+
+bool AudioClock::TimeAt(std::int64_t frame, Micros& t) const {
+  const Grid g = grid_.Load();
+  if (g.rate <= 0) return false;
+  t = TimeOnGrid(g, frame);
+  return true;
+}
+
 std::int64_t AudioClock::FrameAt_RT(Micros t) const {
   if (rate_ <= 0) return nextFrame_;
   return FrameOnGrid(Grid{anchorTime_, anchorFrame_, rate_}, t);

@@ -60,6 +60,9 @@ class AudioClock final : public SteadyMappedClock {
   void OnLost_RT(Micros at);
   // Callback: the stream frame on which clock time t falls (rounded).
   std::int64_t FrameAt_RT(Micros t) const;
+  // Callback: the earliest clock time whose frame (FrameAt_RT) is `frame`
+  // or later; 0 while no stream runs.
+  Micros TimeAt_RT(std::int64_t frame) const;
 
   // For a stream the server keeps full from a deep queue, where clicks are
   // written ahead rather than rendered per callback: at steady time `at` the
@@ -72,6 +75,9 @@ class AudioClock final : public SteadyMappedClock {
   // Any thread, lock-free: the stream frame on which clock time t falls
   // (rounded), into `frame`; false while the grid is not yet known.
   bool FrameAt(Micros t, std::int64_t& frame) const;
+  // Any thread, lock-free: the earliest clock time whose frame (FrameAt) is
+  // `frame` or later, into `t`; false while the grid is not yet known.
+  bool TimeAt(std::int64_t frame, Micros& t) const;
 
   // The clock time up to which the stream has been rendered (the end of the
   // last buffer requested); with no stream, now(). Any thread, lock-free.
@@ -107,6 +113,7 @@ class AudioClock final : public SteadyMappedClock {
     int rate = 0;  // 0: no grid yet
   };
   static std::int64_t FrameOnGrid(const Grid& g, Micros t);
+  static Micros TimeOnGrid(const Grid& g, std::int64_t frame);
   void PublishGrid() { grid_.Store(Grid{anchorTime_, anchorFrame_, rate_}); }
 
   SteadySource steady_;

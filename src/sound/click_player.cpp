@@ -275,12 +275,8 @@ void ClickPlayer::NoteSlack(Micros slack) {
   }
 }
 
-void ClickPlayer::TakeBack(Micros from) {
-  if (writes_.Attached()) {
-    writes_.TakeBack(from);
-  } else {
-    mixer_.TakeBack(from);
-  }
+Micros ClickPlayer::TakeBack(Micros from) {
+  return writes_.Attached() ? writes_.TakeBack(from) : mixer_.TakeBack(from);
 }
 
 Micros ClickPlayer::LookaheadMicros() const {

@@ -127,9 +127,11 @@ class ClickPlayer final : private RenderTarget {
   // (Clicks()): until a new file is decoded, its previous version or the
   // fallback tone. Without a stream it does nothing.
   void Play(const std::string& path, Micros due);
-  // Any thread, returns at once: every click queued for `from` or later that
-  // has not begun to sound is never heard.
-  void TakeBack(Micros from);
+  // Any thread, returns at once: every click queued for the returned time
+  // or later is never heard: `from`, or later where the output has already
+  // rendered, or its server may have read, the clicks due from `from` on
+  // (those sound).
+  Micros TakeBack(Micros from);
   // How long before its due time a click must reach Play: what the output
   // renders ahead plus the timer's late wake-ups. Any thread.
   Micros LookaheadMicros() const;

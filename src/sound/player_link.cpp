@@ -12,7 +12,7 @@ class PlayerLink final : public SoundLink {
   std::shared_ptr<Clock> TimerClock() override { return player_->clock(); }
   Micros LookaheadMicros() const override { return player_->LookaheadMicros(); }
   void Play(const std::string& path, Micros due) override { player_->Play(path, due); }
-  void TakeBack(Micros from) override { player_->TakeBack(from); }
+  Micros TakeBack(Micros from) override { return player_->TakeBack(from); }
   Micros HeardAt(Micros due) override { return player_->HeardAtSteady(due); }
   void Prepare(const std::string& path) override { player_->Clicks().Request(path); }
   void Rest(bool resting) override { player_->Rest(resting); }

@@ -325,24 +325,31 @@ TEST(ClickPlayerOffline, StartNeverWaitsForARestingOutput) {
   EXPECT_TRUE(testing::WaitFor([&] { return device.active.load(); }, std::chrono::seconds(5)));
 }
 
-// Three clicks queued at once, due 10, 40 and 50 ms on; the first lasts
-// 20 ms and has begun when the take-back comes, 15 ms on. Rendered by the
-// callback or written into the server's queue, the stream must hold the
-// clicks heard and nothing of those taken back.
+// Three clicks queued at once, due 10, 40 (or 18) and 50 ms on; the first
+// lasts 20 ms and has begun when the take-back comes, 15 ms on, when the
+// frames up to 20 ms are beyond reach (rendered and the next buffer, or the
+// sink's read and the write margin). Rendered by the callback or written
+// into the server's queue, the stream must hold the clicks heard and nothing
+// of those taken back, and the take-back says from when it held.
 TEST(ClickPlayerTakeBack, OnlyClicksNotYetBegunAreTakenBack) {
   struct Case {
     const char* name;
     bool writes;
     int from;                // take back from this click's due time; 3: after all
     std::vector<int> heard;  // onset frames
+    Micros taken;            // from when all were taken back, after t0
+    Micros secondDue = 40000;
   };
+  // Frame 960 begins half a frame before 20 ms.
   const Case cases[] = {
-      {"rendered, from the sounding one: it plays out, no other", false, 0, {480}},
-      {"rendered, from the last", false, 2, {480, 1920}},
-      {"rendered, from after all: nothing taken back", false, 3, {480, 1920, 2400}},
-      {"written, from the sounding one: it plays out, no other", true, 0, {480}},
-      {"written, from the last", true, 2, {480, 1920}},
-      {"written, from after all: nothing taken back", true, 3, {480, 1920, 2400}},
+      {"rendered, from the sounding one: it plays out, no other", false, 0, {480}, 19990},
+      {"rendered, from the last", false, 2, {480, 1920}, 50000},
+      {"rendered, from after all: nothing taken back", false, 3, {480, 1920, 2400}, 50001},
+      {"rendered, from one beyond reach: it plays", false, 1, {480, 864}, 19990, 18000},
+      {"written, from the sounding one: it plays out, no other", true, 0, {480}, 19990},
+      {"written, from the last", true, 2, {480, 1920}, 50000},
+      {"written, from after all: nothing taken back", true, 3, {480, 1920, 2400}, 50001},
+      {"written, from one beyond reach: it plays", true, 1, {480, 864}, 19990, 18000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -361,10 +368,10 @@ TEST(ClickPlayerTakeBack, OnlyClicksNotYetBegunAreTakenBack) {
       }
     };
     c.writes ? rig.device.Report(0, t0) : render(1);
-    const Micros dues[] = {t0 + 10000, t0 + 40000, t0 + 50000, t0 + 50001};
+    const Micros dues[] = {t0 + 10000, t0 + c.secondDue, t0 + 50000, t0 + 50001};
     for (int k = 0; k < 3; ++k) rig.player->Play(k ? rig.marker : longClick, dues[k]);
     c.writes ? rig.device.Report(720, t0 + 15000) : render(2);
-    rig.player->TakeBack(dues[c.from]);
+    EXPECT_EQ(rig.player->TakeBack(dues[c.from]) - t0, c.taken);
     if (c.writes) {
       // What the sink plays: every write in order over silence.
       out.assign(4800, 0.0f);
@@ -377,7 +384,8 @@ TEST(ClickPlayerTakeBack, OnlyClicksNotYetBegunAreTakenBack) {
     for (std::size_t i = 0; i < out.size(); ++i)
       if (out[i] == 1.0f) heard.push_back(static_cast<int>(i));
     EXPECT_EQ(heard, c.heard);
-    EXPECT_TRUE(std::all_of(out.begin() + 481, out.begin() + 1440, [](float v) {
+    const int cut = c.heard.size() > 1 ? std::min(1440, c.heard[1]) : 1440;
+    EXPECT_TRUE(std::all_of(out.begin() + 481, out.begin() + cut, [](float v) {
       return v == 0.25f;
     })) << "the sounding click was cut";
     EXPECT_EQ(rig.player->Stats().takenBack, 3 - c.heard.size());
