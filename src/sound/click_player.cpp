@@ -142,7 +142,8 @@ bool ClickPlayer::OpenOutput(bool reconnecting) {
     channels_ = format.channels;
     queue_ = queue;
     writes_.Attach(queue, format.rate, format.channels);
-    clock_->BeginStream(format.rate, options_.serverBufferMicros);
+    clock_->BeginStream(format.rate);
+    callbacks_.Begin(options_.serverBufferMicros);
     // A graph's output sets its lookahead from its first cycle (Cycle_RT).
     lookahead_ = options_.wakeMarginMicros +
                  (queue ? options_.writeAheadMicros : options_.callbackAheadMicros);
@@ -284,17 +285,17 @@ Micros ClickPlayer::LookaheadMicros() const {
 }
 
 void ClickPlayer::Position_RT(double frame, Micros at) {
-  clock_->OnPosition_RT(frame, at);
+  positions_.OnPosition_RT(frame, at);
 }
 
 void ClickPlayer::Underrun_RT() {
-  clock_->OnUnderrun_RT();
+  positions_.OnUnderrun_RT();
 }
 
 void ClickPlayer::Render_RT(float* out, int frames, Micros at) {
   buffers_.fetch_add(1, std::memory_order_relaxed);
   const std::uint64_t anchors = clock_->Anchors();
-  const std::int64_t first = clock_->OnBuffer_RT(frames, at);
+  const std::int64_t first = callbacks_.OnBuffer_RT(frames, at);
   if (clock_->Anchors() != anchors) mixer_.SkipBefore_RT(first, *clock_);
   mixer_.Render_RT(out, frames, channels_.load(std::memory_order_relaxed), first, *clock_);
 }
@@ -302,7 +303,7 @@ void ClickPlayer::Render_RT(float* out, int frames, Micros at) {
 void ClickPlayer::Cycle_RT(float* out, int frames, const GraphCycle& cycle) {
   buffers_.fetch_add(1, std::memory_order_relaxed);
   const std::uint64_t anchors = clock_->Anchors();
-  const std::int64_t first = clock_->OnCycle_RT(cycle.frame, frames, cycle.at);
+  const std::int64_t first = cycles_.OnCycle_RT(cycle.frame, frames, cycle.at);
   // After a new timeline the clicks due meanwhile are stale: dropped, not
   // started in a heap. After cycles that passed us by, only those more than
   // kStaleMicros late are; the rest start at once.

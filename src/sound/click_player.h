@@ -29,6 +29,7 @@
 #include "sound/click_loader.h"
 #include "sound/click_mixer.h"
 #include "sound/queue_feeder.h"
+#include "sound/timeline_follower.h"
 
 namespace pendlo {
 
@@ -170,6 +171,9 @@ class ClickPlayer final : private RenderTarget {
   const std::unique_ptr<AudioBackend> backend_;
   const PlayerOptions options_;
   const std::shared_ptr<AudioClock> clock_;
+  CallbackFollower callbacks_{*clock_};
+  GraphFollower cycles_{*clock_};
+  PositionFollower positions_{*clock_};
 
   // Requests to the supervisor.
   std::mutex state_;
