@@ -55,11 +55,13 @@ struct Rig {
   TempDir dir;
   std::string marker;
 
-  Rig(StreamFormat format, int frames, Micros serverMicros = 0) {
+  Rig(StreamFormat format, int frames, Micros serverMicros = 0, Micros wakeMargin = 16000) {
     device.format = format;
     gFakeSteady = 1'000'000'000;
-    player = std::make_unique<ClickPlayer>(std::make_unique<FakeBackend>(device),
-                                           Offline(frames, serverMicros), &testing::FakeSteady);
+    PlayerOptions options = Offline(frames, serverMicros);
+    options.wakeMarginMicros = wakeMargin;
+    player = std::make_unique<ClickPlayer>(std::make_unique<FakeBackend>(device), options,
+                                           &testing::FakeSteady);
     marker = dir.Write("marker.wav",
                        FloatWav({1.0f, 0.5f, 0.25f}, static_cast<std::uint32_t>(format.rate)));
   }
@@ -419,19 +421,15 @@ TEST(ClickPlayerGraph, ClicksStayOnTheGridThroughTheGraphsJumps) {
   constexpr Micros kMargin = 3000;
   for (const GraphCase& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeDevice device;
-    device.format = {kRate, 1};
-    gFakeSteady = 1'000'000'000;
-    PlayerOptions options = Offline(c.quantum);
-    options.wakeMarginMicros = kMargin;
-    ClickPlayer player(std::make_unique<FakeBackend>(device), options, &testing::FakeSteady);
-    AudioClock& clock = *player.Feed().clock();
+    Rig rig({kRate, 1}, c.quantum, 0, kMargin);
+    FakeDevice& device = rig.device;
+    ClickPlayer& player = *rig.player;
+    AudioClock& clock = rig.clock();
     // Eight markers told apart by their first sample: click k plays k % 8.
-    TempDir dir;
     std::vector<std::string> markers;
     for (int i = 0; i < 8; ++i) {
       const std::string name = std::string(1, static_cast<char>('a' + i)) + ".wav";
-      markers.push_back(dir.Write(name, FloatWav({1.0f - 0.0625f * i, 0.0f}, kRate)));
+      markers.push_back(rig.dir.Write(name, FloatWav({1.0f - 0.0625f * i, 0.0f}, kRate)));
     }
     ASSERT_TRUE(player.EnsureOpen());
     for (const std::string& marker : markers) ASSERT_TRUE(Loaded(player, {marker}));

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -16,6 +17,7 @@
 #include "sound/click_player.h"
 #include "support/click_onsets.h"
 #include "support/files.h"
+#include "support/program.h"
 #include "support/sound_server.h"
 
 namespace pendlo {
@@ -241,14 +243,8 @@ void ExpectOnTheGrid(const std::vector<testing::FoundClick>& clicks) {
 }
 
 // True once `ready`, within 5 s.
-template <class Ready>
-bool Within5s(Ready ready) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
+bool Within5s(const std::function<bool()>& ready) {
+  return testing::WaitFor(ready, std::chrono::seconds(5));
 }
 
 TEST_P(Playback, AServerKilledIsReportedOnceAndTheClicksReturnOnTheGrid) {
