@@ -205,22 +205,22 @@ class BenchLink final : public pendlo::SoundLink {
  public:
   BenchLink(pendlo::ClickPlayer& player, int lateEvery, Micros late)
       : player_(player),
-        clock_(lateEvery > 0 ? std::shared_ptr<pendlo::Clock>(
-                                   std::make_shared<LateClock>(player.clock(), lateEvery, late))
-                             : std::shared_ptr<pendlo::Clock>(player.clock())) {
+        clock_(lateEvery > 0 ? std::shared_ptr<pendlo::Clock>(std::make_shared<LateClock>(
+                                   player.Feed().clock(), lateEvery, late))
+                             : std::shared_ptr<pendlo::Clock>(player.Feed().clock())) {
     ticks_.reserve(100000);
   }
   std::shared_ptr<pendlo::Clock> TimerClock() override { return clock_; }
-  Micros LookaheadMicros() const override { return player_.LookaheadMicros(); }
-  void TakeBack(Micros from) override { player_.TakeBack(from); }
+  Micros LookaheadMicros() const override { return player_.Feed().LookaheadMicros(); }
+  Micros TakeBack(Micros from) override { return player_.Feed().TakeBack(from); }
   void Play(const std::string& path, Micros due) override {
-    player_.Play(path, due);
+    player_.Feed().Play(path, due);
     std::lock_guard lock(mutex_);
     const Click click = path.ends_with("pi.wav") ? Click::Accent : Click::Plain;
     if (ticks_.size() < ticks_.capacity()) ticks_.push_back({click, due});
   }
-  Micros HeardAt(Micros due) override { return player_.HeardAtSteady(due); }
-  void Prepare(const std::string& path) override { player_.Clicks().Request(path); }
+  Micros HeardAt(Micros due) override { return player_.Feed().HeardAtSteady(due); }
+  void Prepare(const std::string& path) override { player_.Feed().Clicks().Request(path); }
   void Rest(bool resting) override { player_.Rest(resting); }
   void EnsureOpen() override {}  // opened before the beat, as at start-up
 
@@ -309,16 +309,16 @@ int main(int argc, char** argv) {
                              : o.backend == "pipewire" ? pendlo::MakePipeWireBackend()
                                                        : pendlo::MakeDefaultBackend(),
                              playerOptions);
-  if (!player.EnsureOpen() || !pendlo::testing::WaitUntilStreaming(*player.clock())) {
+  if (!player.EnsureOpen() || !pendlo::testing::WaitUntilStreaming(*player.Feed().clock())) {
     std::fprintf(stderr, "click_timing: no stream: %s\n", player.TakeError().c_str());
     return 1;
   }
   // PipeWire's graph reports its own delay; its pulse service does not.
   const bool pipewire = player.Stats().output == "pipewire";
   // Read ahead of the first tick, as the window does at start-up.
-  player.Clicks().Request(pi);
-  player.Clicks().Request(po);
-  player.Clicks().Settle();
+  player.Feed().Clicks().Request(pi);
+  player.Feed().Clicks().Request(po);
+  player.Feed().Clicks().Settle();
 
   // The beat as the window drives it: stopped (the output may rest) until
   // Start.

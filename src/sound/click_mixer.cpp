@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace pendlo {
 
@@ -16,12 +17,17 @@ std::uint64_t ClickMixer::Schedule(const SoundClip* clip, Micros due) {
   return seq;
 }
 
-void ClickMixer::TakeBack(Micros from) {
+Micros ClickMixer::TakeBack(Micros from) {
   std::lock_guard lock(producers_);
+  const Micros horizon = std::max(from, committed_.load(std::memory_order_acquire));
   // The ring holds far more than the few lookaheads of clicks queued at a
   // time; waiting here for the callback to make room would be worse than
-  // counting the take-back as lost.
-  if (!ring_.Push(Command{nullptr, from, 0})) dropped_.fetch_add(1, std::memory_order_relaxed);
+  // keeping every click.
+  if (!ring_.Push(Command{nullptr, horizon, 0})) {
+    dropped_.fetch_add(1, std::memory_order_relaxed);
+    return std::numeric_limits<Micros>::max();
+  }
+  return horizon;
 }
 
 void ClickMixer::Reset(int leadFrames) {
@@ -31,6 +37,7 @@ void ClickMixer::Reset(int leadFrames) {
   voice_ = Voice{};
   seen_ = nextSeq_ - 1;
   lead_.store(leadFrames, std::memory_order_relaxed);
+  committed_.store(0, std::memory_order_relaxed);
   doneBefore_.store(nextSeq_, std::memory_order_release);
 }
 
@@ -117,6 +124,9 @@ void ClickMixer::Render_RT(float* out, int frames, int channels, std::int64_t fi
   RemoveFront_RT(started);
   Play_RT(out, pos, frames, channels);
   Publish_RT();
+  // The next buffer, as long as this one, may be under way before a
+  // take-back queued now is seen.
+  committed_.store(clock.TimeAt_RT(end + frames - lead), std::memory_order_release);
 }
 
 void ClickMixer::SkipBefore_RT(std::int64_t first, const AudioClock& clock) {

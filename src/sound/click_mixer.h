@@ -26,9 +26,11 @@ class ClickMixer {
   // The clip must stay alive until DoneBefore() passes the returned sequence
   // number. Returns 0 (nothing queued) when full.
   std::uint64_t Schedule(const SoundClip* clip, Micros due);
-  // Any thread: every onset queued before this call, due at or after `from`
-  // and not yet begun, is never heard. A sound already begun plays on.
-  void TakeBack(Micros from);
+  // Any thread: every onset queued before this call and due at or after the
+  // returned time is never heard: `from`, or later when the callback has
+  // rendered (or may be rendering) the frames of clicks due from `from` on;
+  // those play. No time at all when the queue is full.
+  Micros TakeBack(Micros from);
 
   // Any thread: every scheduled onset with a sequence number below this has
   // finished sounding (or was taken back) and will not be touched again.
@@ -89,6 +91,9 @@ class ClickMixer {
   std::uint64_t seen_ = 0;  // the last sequence number taken from the ring
 
   std::atomic<int> lead_{0};
+  // Callback: the earliest due time whose frame lies beyond the buffer last
+  // rendered and the one that may be rendering before it sees a take-back.
+  std::atomic<Micros> committed_{0};
   std::atomic<std::uint64_t> doneBefore_{1};
   std::atomic<std::uint64_t> late_{0};
   std::atomic<std::uint64_t> dropped_{0};

@@ -1,15 +1,13 @@
 // Plays the metronome's clicks: one output stream opened at start-up and
 // kept open, WAV files decoded once and cached, each click queued ahead of
 // its due time and started on the exact frame of it. The stream's frame
-// count is the clock (clock()) that the beat timer runs on.
+// count is the clock that the beat timer runs on.
 //
 // The player is the output's supervisor: its own thread makes every call
 // that opens, closes, pauses or resumes the output, so no other thread ever
 // waits on a sound server, and no lock of the player is held across a call
-// into an audio library. The clicks reach the output through one of two
-// feeders: the mixer (ClickMixer) that the output's callback renders from,
-// or the writes into a server's queue (QueueFeeder). The clock (AudioClock)
-// follows whichever timeline the output gives.
+// into an audio library. It opens, reconnects, rests and reports; the
+// clicks and the stream's time go through its feed (StreamFeed).
 #pragma once
 
 #include <atomic>
@@ -27,8 +25,7 @@
 #include "sound/audio_backend.h"
 #include "sound/audio_clock.h"
 #include "sound/click_loader.h"
-#include "sound/click_mixer.h"
-#include "sound/queue_feeder.h"
+#include "sound/stream_feed.h"
 
 namespace pendlo {
 
@@ -69,28 +66,16 @@ struct PlayerOptions {
   DecodeLimits limits;
 };
 
-struct PlayerStats {
-  std::uint64_t plays = 0;      // Play calls that reached a stream
-  std::uint64_t late = 0;       // onsets that missed their frame
-  std::uint64_t dropped = 0;    // onsets lost to a full queue
-  std::uint64_t takenBack = 0;  // onsets taken back before they began
-  std::uint64_t anchors = 0;    // times the clock joined the stream
-  std::uint64_t buffers = 0;    // buffers the output's callbacks asked for
-  Micros minSlackMicros = 0;    // least margin between queueing and rendering
-  int bufferFrames = 0;
-  StreamFormat format;
-  bool writesIntoQueue = false;  // clicks are written into the server's queue
-  std::string output;            // the output that plays ("pipewire", ...); "" none
-  Micros lookaheadMicros = 0;    // how long before its due time a click is queued
-  Micros deviceMicros = 0;       // from the stream to the listener
+struct PlayerStats : FeedStats {
+  std::string output;  // the output that plays ("pipewire", ...); "" none
 };
 
-class ClickPlayer final : private RenderTarget {
+class ClickPlayer final {
  public:
   explicit ClickPlayer(std::unique_ptr<AudioBackend> backend = MakeDefaultBackend(),
                        PlayerOptions options = {},
                        AudioClock::SteadySource steady = &steadyNowMicros);
-  ~ClickPlayer() override;
+  ~ClickPlayer();
   ClickPlayer(const ClickPlayer&) = delete;
   ClickPlayer& operator=(const ClickPlayer&) = delete;
 
@@ -121,40 +106,13 @@ class ClickPlayer final : private RenderTarget {
   // clock runs on meanwhile and re-joins the stream when it plays again.
   void Rest(bool resting);
 
-  // Timer thread: queues the WAV file `path` to start on the frame of `due`
-  // (a time on clock(), up to a few lookaheads ahead), cutting off the click
-  // before it. Returns at once with the clip the loader has ready
-  // (Clicks()): until a new file is decoded, its previous version or the
-  // fallback tone. Without a stream it does nothing.
-  void Play(const std::string& path, Micros due);
-  // Any thread, returns at once: every click queued for `from` or later that
-  // has not begun to sound is never heard.
-  void TakeBack(Micros from);
-  // How long before its due time a click must reach Play: what the output
-  // renders ahead plus the timer's late wake-ups. Any thread.
-  Micros LookaheadMicros() const;
-
-  // The click files, read off the timer thread.
-  ClickLoader& Clicks() { return clicks_; }
-
-  // The clock to give TMMTimer: the stream's frames, or monotonic time.
-  std::shared_ptr<AudioClock> clock() const { return clock_; }
-
-  // The steady-clock microsecond (steadyNowMicros) at which the click due at
-  // `due` reaches the listener; with no stream, the moment `due` falls on.
-  Micros HeardAtSteady(Micros due) const;
+  // Where the clicks are queued and taken back, and the clock is.
+  StreamFeed& Feed() { return feed_; }
 
   PlayerStats Stats() const;
 
  private:
-  void Render_RT(float* out, int frames, Micros at) override;
-  void Cycle_RT(float* out, int frames, const GraphCycle& cycle) override;
-  void Lost_RT(float* out, int frames, Micros at) override;
-  void Position_RT(double frame, Micros at) override;
-  void Underrun_RT() override;
-  void HoldClip(std::shared_ptr<const SoundClip> clip, std::uint64_t seq);
-  void NoteSlack(Micros slack);
-  Micros DeviceMicros() const;
+  bool Lost() const { return lost_.load(std::memory_order_acquire) || feed_.Lost(); }
 
   // The supervisor's thread and what it does; only it calls the backend.
   void Supervise();
@@ -167,7 +125,7 @@ class ClickPlayer final : private RenderTarget {
 
   const std::unique_ptr<AudioBackend> backend_;
   const PlayerOptions options_;
-  const std::shared_ptr<AudioClock> clock_;
+  StreamFeed feed_;
 
   // Requests to the supervisor.
   std::mutex state_;
@@ -193,29 +151,8 @@ class ClickPlayer final : private RenderTarget {
   std::atomic<Micros> restingSince_{0};  // steady time of the last Rest(true)
   bool paused_ = false;                  // supervisor: the stream is paused
 
-  // Play against (re)opening; never held across a call into the audio
-  // library or taken by a callback.
-  mutable std::mutex producer_;
-  ClickLoader clicks_;
-  ClickMixer mixer_;
-  std::vector<std::pair<std::shared_ptr<const SoundClip>, std::uint64_t>> held_;
-  std::atomic<int> channels_{2};  // set while no callback runs
-  // The output's queue when it is fed by writes (writes_ then feeds it);
-  // null when the callbacks render the clicks (mixer_).
-  std::atomic<ClickQueue*> queue_{nullptr};
-  QueueFeeder writes_;
-
   std::atomic<bool> open_{false};
-  std::atomic<bool> lost_{false};
-  std::atomic<Micros> lookahead_{0};
-  std::atomic<Micros> deviceMicros_{0};
-  int graphQuantum_ = 0;        // callback: the cycle the lookahead was set for
-  std::int64_t graphNext_ = 0;  // callback: the graph's frame the next cycle should begin at
-  std::atomic<int> bufferFrames_{0};
-  std::atomic<int> rate_{0};
-  std::atomic<std::uint64_t> plays_{0};
-  std::atomic<std::uint64_t> buffers_{0};
-  std::atomic<Micros> minSlack_{INT64_MAX};
+  std::atomic<bool> lost_{false};  // the supervisor is replacing a lost stream
   std::thread supervisor_;
 };
 

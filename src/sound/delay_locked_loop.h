@@ -3,7 +3,7 @@
 // moves the predicted phase part of the way to the measurement and lets the
 // rate follow the error that persists. The bandwidth sets how much of a
 // measurement's jitter gets through against how fast the loop settles.
-// A value type: the clock keeps one per way a stream reports its time.
+// A value type: each follower of a stream's timeline keeps its own.
 #pragma once
 
 #include <algorithm>

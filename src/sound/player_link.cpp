@@ -9,12 +9,12 @@ class PlayerLink final : public SoundLink {
  public:
   explicit PlayerLink(std::unique_ptr<ClickPlayer> player) : player_(std::move(player)) {}
 
-  std::shared_ptr<Clock> TimerClock() override { return player_->clock(); }
-  Micros LookaheadMicros() const override { return player_->LookaheadMicros(); }
-  void Play(const std::string& path, Micros due) override { player_->Play(path, due); }
-  void TakeBack(Micros from) override { player_->TakeBack(from); }
-  Micros HeardAt(Micros due) override { return player_->HeardAtSteady(due); }
-  void Prepare(const std::string& path) override { player_->Clicks().Request(path); }
+  std::shared_ptr<Clock> TimerClock() override { return player_->Feed().clock(); }
+  Micros LookaheadMicros() const override { return player_->Feed().LookaheadMicros(); }
+  void Play(const std::string& path, Micros due) override { player_->Feed().Play(path, due); }
+  Micros TakeBack(Micros from) override { return player_->Feed().TakeBack(from); }
+  Micros HeardAt(Micros due) override { return player_->Feed().HeardAtSteady(due); }
+  void Prepare(const std::string& path) override { player_->Feed().Clicks().Request(path); }
   void Rest(bool resting) override { player_->Rest(resting); }
   void EnsureOpen() override {
     player_->EnsureOpen();

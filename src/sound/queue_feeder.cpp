@@ -82,24 +82,28 @@ Micros QueueFeeder::Write(const SoundClip& clip, Micros due) {
   return due - now;
 }
 
-void QueueFeeder::TakeBack(Micros from) {
+Micros QueueFeeder::TakeBack(Micros from) {
   std::int64_t reading = 0;
-  if (!clock_->FrameAt(clock_->now(), reading)) return;
+  if (!clock_->FrameAt(clock_->now(), reading)) return from;
   std::vector<Written> erase;
   ClickQueue* queue = nullptr;
   int channels = 0;
+  Micros horizon = from;
   {
     std::lock_guard lock(mutex_);
-    const std::int64_t safe = SafeFrame(reading);
+    Micros safe = 0;
+    if (clock_->TimeAt(SafeFrame(reading), safe)) horizon = std::max(from, safe);
+    // A click due from there on lies at or after the safe frame: it was
+    // written on its own frame, never moved forward as a late one.
     std::erase_if(written_, [&](const Written& w) {
-      if (w.due < from || w.first < safe) return false;
+      if (w.due < horizon) return false;
       erase.push_back(w);
       return true;
     });
-    if (erase.empty()) return;
+    if (erase.empty()) return horizon;
     soundingUntil_ = std::min(soundingUntil_, erase.front().first);
     queue = BeginWrite();
-    if (queue == nullptr) return;
+    if (queue == nullptr) return horizon;
     channels = channels_;
   }
   for (const Written& w : erase) {
@@ -108,6 +112,7 @@ void QueueFeeder::TakeBack(Micros from) {
   }
   takenBack_.fetch_add(erase.size(), std::memory_order_relaxed);
   EndWrite();
+  return horizon;
 }
 
 }  // namespace pendlo

@@ -34,9 +34,11 @@ class QueueFeeder {
   // cutting off the click before it; a click too late for that starts at the
   // earliest frame still safe. Returns the time from now to `due`.
   Micros Write(const SoundClip& clip, Micros due);
-  // Any thread: silence over every click written for `from` or later that
-  // the sink has not reached yet.
-  void TakeBack(Micros from);
+  // Any thread: silence over every click written for the returned time or
+  // later: `from`, or the first due time still safe to write over when the
+  // sink may already have read the frames of clicks due from `from` on
+  // (those play).
+  Micros TakeBack(Micros from);
 
   std::uint64_t Late() const { return late_.load(std::memory_order_relaxed); }
   std::uint64_t TakenBack() const { return takenBack_.load(std::memory_order_relaxed); }

@@ -31,10 +31,12 @@ class SoundLink {
   // A click cuts off the one sounding before it. Timer thread.
   virtual void Play(const std::string& path, Micros due) = 0;
 
-  // Takes back every queued click due at or after `from` (TimerClock() time)
-  // that has not begun to sound: it is never heard. Returns at once. Any
-  // thread.
-  virtual void TakeBack(Micros from) { (void)from; }
+  // Takes back the queued clicks due from `from` (TimerClock() time) on, as
+  // far as the output still can: returns the due time (>= from) from which
+  // every queued click was taken back and is never heard; a click due before
+  // it may already be rendered or read by the server and will sound. Returns
+  // at once. Any thread.
+  virtual Micros TakeBack(Micros from) { return from; }
 
   // The steady-clock microsecond (std::chrono::steady_clock) at which a
   // click due at `due` reaches the listener. Timer thread.

@@ -126,15 +126,20 @@ void Transport::PrepareClicks() {
 void Transport::TakeBack() {
   // A click due by now has begun to sound.
   const Micros from = timer_->clock().now() + 1;
-  const auto first = std::find_if(decided_.begin(), decided_.end(),
-                                  [&](const Decided& d) { return d.due >= from; });
+  const auto after = [&](Micros t) {
+    return std::find_if(decided_.begin(), decided_.end(),
+                        [&](const Decided& d) { return d.due >= t; });
+  };
+  if (after(from) == decided_.end()) return;
+  // The output may already hold the first clicks beyond its reach: they
+  // sound, so their ticks stand and the beat goes on from after them.
+  const auto first = after(std::max(from, sound_->TakeBack(from)));
   if (first == decided_.end()) return;
   engine_.SetPosition(first->beat, first->group);
   timer_->Rewind(first->due, first->intervalBefore);
   Micros heardFrom = first->heardAt;
   for (auto it = first; it != decided_.end(); ++it) heardFrom = std::min(heardFrom, it->heardAt);
   decided_.erase(first, decided_.end());
-  sound_->TakeBack(from);
   if (onTakeBack_) onTakeBack_(heardFrom);
 }
 

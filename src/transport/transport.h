@@ -5,8 +5,9 @@
 // then the click queued on its due time, then one hand-off of the bar to
 // light and when its click is heard to whoever listens (the window's flash).
 // Every change the GUI thread makes (tempo, meter, pattern, Start, Stop)
-// first takes back the ticks decided but not yet heard, so the beat goes on
-// as if the change had come before they were decided. No lock is held
+// first takes back the ticks decided but not yet heard, as far as the output
+// can still take their clicks back, so the beat goes on as if the change had
+// come before they were decided. No lock is held
 // across a call into the timer or the sound output.
 #pragma once
 
@@ -98,8 +99,9 @@ class Transport {
   };
 
   void OnTick(TMMTimer& sender);
-  // Takes back every decided tick due from now on: its click, its flash,
-  // what it did to the position and the period. No tick may run meanwhile.
+  // Takes back every decided tick due from now on whose click the output
+  // could still take back: its click, its flash, what it did to the
+  // position and the period. No tick may run meanwhile.
   void TakeBack();
 
   std::unique_ptr<SoundLink> sound_;

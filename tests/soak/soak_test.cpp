@@ -107,20 +107,20 @@ class SoakLink final : public SoundLink {
     g.timerRead = spy_->TimerRead();
     // The transport has just given the timer this tick's period, if any.
     g.note = timer_->Interval();
-    g.noteSetBy = player_.clock()->now();
+    g.noteSetBy = player_.Feed().clock()->now();
     ++clicks_;
     call_.click = path == accent_ ? Click::Accent : Click::Plain;
     clickDue_ = due;
     const std::uint64_t before = player_.Stats().plays;
-    player_.Play(path, due);
+    player_.Feed().Play(path, due);
     call_.heard = player_.Stats().plays == before + 1;
   }
   Micros HeardAt(Micros due) override {
     heardDue_ = due;
-    return heardAt_ = player_.HeardAtSteady(due);
+    return heardAt_ = player_.Feed().HeardAtSteady(due);
   }
   void Prepare(const std::string& path) override {
-    if (sound_) player_.Clicks().Request(path);
+    if (sound_) player_.Feed().Clicks().Request(path);
   }
   // A failure stays in the player for the test to take.
   void EnsureOpen() override {
@@ -253,7 +253,7 @@ class Window {
 // finished ticks checked against the grid.
 struct Rig {
   Rig(ClickPlayer& player, bool sound, const std::string& pi, const std::string& po)
-      : spy(std::make_shared<ClockSpy>(player.clock())),
+      : spy(std::make_shared<ClockSpy>(player.Feed().clock())),
         link(new SoakLink(player, sound, spy, pi)),
         transport(std::unique_ptr<SoundLink>(link)),
         window(transport, *spy, check) {
@@ -463,7 +463,7 @@ TEST(Soak, FastTupletsKeepEveryNoteOnItsDueTime) {
   const std::string pi = dir.Write("pi.wav", PiWave), po = dir.Write("po.wav", PoWave);
   ClickPlayer player;
   if (haveServer) {
-    ASSERT_TRUE(player.EnsureOpen() && testing::WaitUntilStreaming(*player.clock()))
+    ASSERT_TRUE(player.EnsureOpen() && testing::WaitUntilStreaming(*player.Feed().clock()))
         << player.TakeError();
   }
   const int seconds = std::max(2, SoakSeconds() / 5);
@@ -530,7 +530,7 @@ TEST_P(SoakOnServer, TheBeatKeepsItsGridAndMemoryWhileTheWindowChangesEverySecon
   ClickPlayer player;
   bool sound = false;
   if (haveServer) {
-    sound = player.EnsureOpen() && testing::WaitUntilStreaming(*player.clock());
+    sound = player.EnsureOpen() && testing::WaitUntilStreaming(*player.Feed().clock());
     ASSERT_TRUE(sound) << "no stream from the private server: " << player.TakeError();
   }
 

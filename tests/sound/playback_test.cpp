@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -16,6 +17,7 @@
 #include "sound/click_player.h"
 #include "support/click_onsets.h"
 #include "support/files.h"
+#include "support/program.h"
 #include "support/sound_server.h"
 
 namespace pendlo {
@@ -85,17 +87,17 @@ class Playback : public ::testing::TestWithParam<ServerAndOutput> {
   // clock, as the beat timer would; returns their due times.
   std::vector<Micros> PlayTicks(ClickPlayer& player, const std::vector<std::pair<int, bool>>& ticks,
                                 Micros firstAfter = 100000) {
-    AudioClock& clock = *player.clock();
-    player.Clicks().Request(pi_);  // read before the first tick, as the window asks
-    player.Clicks().Request(po_);
-    EXPECT_TRUE(player.Clicks().Settle());
+    AudioClock& clock = *player.Feed().clock();
+    player.Feed().Clicks().Request(pi_);  // read before the first tick, as the window asks
+    player.Feed().Clicks().Request(po_);
+    EXPECT_TRUE(player.Feed().Clicks().Settle());
     const Micros first = clock.now() + firstAfter;
     std::vector<Micros> dues;
     for (const auto& [ms, accent] : ticks) {
       const Micros due = first + ms * 1000;
       while (!clock.waitUntil(due - kAhead)) {
       }
-      player.Play(accent ? pi_ : po_, due);
+      player.Feed().Play(accent ? pi_ : po_, due);
       dues.push_back(due);
     }
     return dues;
@@ -117,7 +119,7 @@ TEST_P(Playback, ClicksAreSpacedToTheSampleAndAccentsDiffer) {
   ASSERT_TRUE(player.EnsureOpen()) << player.TakeError();
   EXPECT_EQ(player.Stats().output, GetParam().output);
   EXPECT_EQ(player.Stats().format.rate, 48000);
-  ASSERT_TRUE(testing::WaitUntilStreaming(*player.clock()));
+  ASSERT_TRUE(testing::WaitUntilStreaming(*player.Feed().clock()));
   // Stopped for 3 s, the output rests (PipeWire's own: its callbacks
   // cease). Start wakes it without waiting, and the first click, 833 ms
   // later (72 BPM), is as exact as the rest.
@@ -190,13 +192,13 @@ TEST_P(Playback, ClicksAreSpacedToTheSampleAndAccentsDiffer) {
 class Ticking {
  public:
   Ticking(ClickPlayer& player, const std::string& path) {
-    AudioClock& clock = *player.clock();
+    AudioClock& clock = *player.Feed().clock();
     const Micros first = clock.now() + 100000;
     thread_ = std::thread([this, &player, &clock, path, first] {
       for (Micros due = first; running_; due += 100000) {
         while (!clock.waitUntil(due - kAhead)) {
         }
-        player.Play(path, due);
+        player.Feed().Play(path, due);
       }
     });
   }
@@ -241,14 +243,8 @@ void ExpectOnTheGrid(const std::vector<testing::FoundClick>& clicks) {
 }
 
 // True once `ready`, within 5 s.
-template <class Ready>
-bool Within5s(Ready ready) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
+bool Within5s(const std::function<bool()>& ready) {
+  return testing::WaitFor(ready, std::chrono::seconds(5));
 }
 
 TEST_P(Playback, AServerKilledIsReportedOnceAndTheClicksReturnOnTheGrid) {
@@ -256,9 +252,9 @@ TEST_P(Playback, AServerKilledIsReportedOnceAndTheClicksReturnOnTheGrid) {
   std::atomic<int> failures{0};
   player.SetOnFailure([&] { ++failures; });
   ASSERT_TRUE(player.EnsureOpen()) << player.TakeError();
-  player.Clicks().Request(pi_);
-  ASSERT_TRUE(player.Clicks().Settle());
-  AudioClock& clock = *player.clock();
+  player.Feed().Clicks().Request(pi_);
+  ASSERT_TRUE(player.Feed().Clicks().Settle());
+  AudioClock& clock = *player.Feed().clock();
   ASSERT_TRUE(testing::WaitUntilStreaming(clock));
   const Ticking ticking(player, pi_);  // all through the outage
 
@@ -354,8 +350,8 @@ TEST(SinklessServer, OneMessageAndTheClicksComeBackWithASink) {
   player.SetOnFailure([&] { ++failures; });
   EXPECT_FALSE(player.EnsureOpen());
   EXPECT_TRUE(player.TakeError().starts_with(kNoSoundMessage));
-  player.Clicks().Request(pi);
-  ASSERT_TRUE(player.Clicks().Settle());
+  player.Feed().Clicks().Request(pi);
+  ASSERT_TRUE(player.Feed().Clicks().Settle());
   const Ticking ticking(player, pi);
   std::this_thread::sleep_for(std::chrono::milliseconds(600));  // tried again meanwhile
   EXPECT_EQ(player.TakeError(), "");
@@ -363,7 +359,7 @@ TEST(SinklessServer, OneMessageAndTheClicksComeBackWithASink) {
   const auto backOnTheGrid = [&] {
     loadSink();
     ASSERT_TRUE(Within5s([&] { return player.IsOpen() && player.Stats().output == "pulse"; }));
-    ASSERT_TRUE(testing::WaitUntilStreaming(*player.clock()));
+    ASSERT_TRUE(testing::WaitUntilStreaming(*player.Feed().clock()));
     ExpectOnTheGrid(RecordTicking(server));
   };
   backOnTheGrid();

@@ -2,7 +2,8 @@
 // a click of "pi.wav", 'p' for one of "po.wav", '!' for one played while
 // the beat lock was held (a slow output would then hold up every change the
 // window makes). Like a real output it keeps what was played minus what was
-// taken back, and it asks for the lookahead it is given.
+// taken back, takes back nothing it has committed, and it asks for the
+// lookahead it is given.
 #pragma once
 
 #include <algorithm>
@@ -43,12 +44,14 @@ class RecordingLink final : public SoundLink {
                                                     : '?',
                          due);
   }
-  void TakeBack(Micros from) override {
+  Micros TakeBack(Micros from) override {
     const Micros now = clock_->now();
     std::lock_guard lock(mutex_);
     // A click already begun cannot be taken back: it counts as heard.
     if (from <= now) ++begunTakenBack_;
-    std::erase_if(played_, [&](const auto& p) { return p.second >= std::max(from, now + 1); });
+    const Micros horizon = std::max({from, now + 1, now + committed.load()});
+    std::erase_if(played_, [&](const auto& p) { return p.second >= horizon; });
+    return horizon;
   }
   Micros HeardAt(Micros due) override { return due + kHeardAfter + heardShift; }
   void EnsureOpen() override {}
@@ -79,6 +82,9 @@ class RecordingLink final : public SoundLink {
   std::atomic<bool> resting{false};  // as the transport last said
   // Added to when a click is heard: puts the window's flash in the future.
   std::atomic<Micros> heardShift{0};
+  // How far past now the output has committed its clicks: those due before
+  // then stay when taken back, as in a buffer already rendered.
+  std::atomic<Micros> committed{0};
 
  private:
   std::shared_ptr<FakeClock> clock_;

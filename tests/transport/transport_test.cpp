@@ -97,6 +97,7 @@ TEST(Transport, EveryClickOnItsFrameThroughLateWakeUpsStallsAndChanges) {
     std::vector<Event> events;
     Micros untilMs;
     const char* heard;
+    Micros committedMs = 0;  // how far past now the output keeps its clicks
   } rows[] = {
       // clang-format off
       {"four at 600", 3, 600, {}, 20, {}, 850,
@@ -123,6 +124,12 @@ TEST(Transport, EveryClickOnItsFrameThroughLateWakeUpsStallsAndChanges) {
       // A new interval starts from the moment of the change.
       {"600 to 300", 3, 600, {}, 20, {{E::Tempo, 390, 300}}, 1000,
        "A@100 p@200 p@300 p@590 A@790 p@990"},
+      // The output has already rendered the note due at 400: it is heard
+      // once, and the beat goes on from after it.
+      {"stop, the next click rendered", 3, 600, {}, 50, {{E::Stop, 390, 0}}, 700,
+       "A@100 p@200 p@300 p@400", 15},
+      {"600 to 300, the next click rendered", 3, 600, {}, 50, {{E::Tempo, 390, 300}}, 1000,
+       "A@100 p@200 p@300 p@400 A@590 p@790 p@990", 15},
       {"meter 3", 3, 600, {}, 20, {{E::Meter, 390, 2}}, 750,
        "A@100 p@200 p@300 A@400 p@500 p@600 A@700"},
       {"start while running", 3, 600, {}, 20, {{E::Start, 390, 0}}, 850,
@@ -137,6 +144,7 @@ TEST(Transport, EveryClickOnItsFrameThroughLateWakeUpsStallsAndChanges) {
     SCOPED_TRACE(row.name);
     const Micros lookahead = row.lookaheadMs * kMs;
     Rig rig(lookahead);
+    rig.link->committed = row.committedMs * kMs;
     rig.beat->SetMeterSelection(row.meter);
     rig.Tempo(row.tempo, row.lines);
     const Micros t0 = rig.clock->now();

@@ -1,0 +1,190 @@
+#include "sound/stream_feed.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace pendlo {
+namespace {
+
+// A click this late after cycles of the graph that passed the stream by is
+// dropped rather than started off its beat.
+constexpr Micros kStaleMicros = 20000;
+
+}  // namespace
+
+StreamFeed::StreamFeed(FeedOptions options, AudioClock::SteadySource steady)
+    : options_(options),
+      clock_(std::make_shared<AudioClock>(steady)),
+      clicks_(options.limits),
+      writes_(clock_) {}
+
+void StreamFeed::Begin(const StreamFormat& format, int frames, ClickQueue* queue,
+                       Micros knownLatency) {
+  std::lock_guard producer(producer_);
+  clicks_.SetFormat(format);
+  mixer_.Reset(0);
+  graphQuantum_ = 0;
+  held_.clear();
+  channels_ = format.channels;
+  queue_ = queue;
+  writes_.Attach(queue, format.rate, format.channels);
+  clock_->BeginStream(format.rate);
+  callbacks_.Begin(options_.serverBufferMicros);
+  // A graph's output sets its lookahead from its first cycle (Cycle_RT).
+  lookahead_ = options_.wakeMarginMicros +
+               (queue ? options_.writeAheadMicros : options_.callbackAheadMicros);
+  // Not visible through SDL: PulseAudio reports three quarters of the
+  // stream's target buffer for such streams, plus about 1 ms in the sink.
+  const double target = options_.serverBufferMicros > 0
+                            ? static_cast<double>(options_.serverBufferMicros)
+                            : frames * 1e6 / format.rate;
+  deviceMicros_ =
+      knownLatency > 0 ? knownLatency : static_cast<Micros>(std::llround(0.75 * target)) + 1000;
+  bufferFrames_ = frames;
+  rate_ = format.rate;
+  lost_ = false;
+  live_ = true;
+}
+
+void StreamFeed::Stop() {
+  {
+    std::lock_guard producer(producer_);
+    live_ = false;
+  }
+  writes_.Detach();  // the writes under way end first
+}
+
+void StreamFeed::End() {
+  std::lock_guard producer(producer_);
+  queue_ = nullptr;
+  mixer_.Reset(0);
+  held_.clear();
+  clock_->EndStream();
+  rate_ = 0;
+}
+
+void StreamFeed::HoldClip(std::shared_ptr<const SoundClip> clip, std::uint64_t seq) {
+  // Keep every clip the callback may still read; release the rest here, on
+  // this thread, never in the callback.
+  const std::uint64_t done = mixer_.DoneBefore();
+  std::erase_if(held_, [&](const auto& h) { return h.second < done && h.first != clip; });
+  if (seq == 0) return;
+  auto it = std::find_if(held_.begin(), held_.end(), [&](auto& h) { return h.first == clip; });
+  if (it == held_.end()) {
+    held_.emplace_back(std::move(clip), seq);
+  } else {
+    it->second = seq;
+  }
+}
+
+void StreamFeed::Play(const std::string& path, Micros due) {
+  if (!live_.load(std::memory_order_acquire) || lost_.load(std::memory_order_relaxed)) return;
+  std::unique_lock producer(producer_);
+  if (!live_.load(std::memory_order_relaxed)) return;
+  std::shared_ptr<const SoundClip> clip = clicks_.Get(path);
+  plays_.fetch_add(1, std::memory_order_relaxed);
+  if (writes_.Attached()) {
+    producer.unlock();
+    NoteSlack(writes_.Write(*clip, due));
+    return;
+  }
+  HoldClip(clip, mixer_.Schedule(clip.get(), due));
+  producer.unlock();
+  NoteSlack(due - clock_->RenderedUpTo());
+}
+
+void StreamFeed::NoteSlack(Micros slack) {
+  Micros least = minSlack_.load(std::memory_order_relaxed);
+  while (slack < least && !minSlack_.compare_exchange_weak(least, slack)) {
+  }
+}
+
+Micros StreamFeed::TakeBack(Micros from) {
+  return writes_.Attached() ? writes_.TakeBack(from) : mixer_.TakeBack(from);
+}
+
+void StreamFeed::Position_RT(double frame, Micros at) {
+  positions_.OnPosition_RT(frame, at);
+}
+
+void StreamFeed::Underrun_RT() {
+  positions_.OnUnderrun_RT();
+}
+
+void StreamFeed::Render_RT(float* out, int frames, Micros at) {
+  buffers_.fetch_add(1, std::memory_order_relaxed);
+  const std::uint64_t anchors = clock_->Anchors();
+  const std::int64_t first = callbacks_.OnBuffer_RT(frames, at);
+  if (clock_->Anchors() != anchors) mixer_.SkipBefore_RT(first, *clock_);
+  mixer_.Render_RT(out, frames, channels_.load(std::memory_order_relaxed), first, *clock_);
+}
+
+void StreamFeed::Cycle_RT(float* out, int frames, const GraphCycle& cycle) {
+  buffers_.fetch_add(1, std::memory_order_relaxed);
+  const std::uint64_t anchors = clock_->Anchors();
+  const std::int64_t first = cycles_.OnCycle_RT(cycle.frame, frames, cycle.at);
+  // After a new timeline the clicks due meanwhile are stale: dropped, not
+  // started in a heap. After cycles that passed us by, only those more than
+  // kStaleMicros late are; the rest start at once.
+  if (clock_->Anchors() != anchors) {
+    mixer_.SkipBefore_RT(first, *clock_);
+  } else if (first != graphNext_) {
+    const int rate = rate_.load(std::memory_order_relaxed);
+    mixer_.SkipBefore_RT(first - kStaleMicros * rate / 1'000'000, *clock_);
+  }
+  graphNext_ = first + frames;
+  // The lookahead covers one cycle, whatever size the server gives; it
+  // moves only when the cycle really changes, not when a resampled stream's
+  // cycles differ by a frame.
+  if (std::abs(frames - graphQuantum_) > graphQuantum_ / 8) {
+    graphQuantum_ = frames;
+    const int rate = rate_.load(std::memory_order_relaxed);
+    lookahead_.store(options_.wakeMarginMicros + static_cast<Micros>(frames * 1'000'000LL / rate),
+                     std::memory_order_relaxed);
+  }
+  deviceMicros_.store(cycle.delayMicros, std::memory_order_relaxed);
+  mixer_.Render_RT(out, frames, channels_.load(std::memory_order_relaxed), first, *clock_);
+}
+
+void StreamFeed::Lost_RT(float* out, int frames, Micros at) {
+  std::memset(
+      out, 0,
+      static_cast<std::size_t>(frames) * channels_.load(std::memory_order_relaxed) * sizeof(float));
+  clock_->OnLost_RT(at);
+  mixer_.Discard_RT();
+  lost_.store(true, std::memory_order_release);
+  // The supervisor reopens the output at its next look.
+}
+
+Micros StreamFeed::DeviceMicros() const {
+  // A queue knows its sink's latency as it changes.
+  const ClickQueue* queue = queue_.load(std::memory_order_relaxed);
+  return queue ? queue->LatencyMicros() : deviceMicros_.load();
+}
+
+Micros StreamFeed::HeardAtSteady(Micros due) const {
+  if (!clock_->Streaming()) return clock_->SteadyAt(due);
+  return clock_->SteadyAt(due) + DeviceMicros();
+}
+
+FeedStats StreamFeed::Stats() const {
+  FeedStats s;
+  s.plays = plays_.load();
+  s.late = mixer_.LateOnsets() + writes_.Late();
+  s.dropped = mixer_.Dropped();
+  s.takenBack = mixer_.TakenBack() + writes_.TakenBack();
+  s.anchors = clock_->Anchors();
+  s.buffers = buffers_.load();
+  const Micros least = minSlack_.load();
+  s.minSlackMicros = least == INT64_MAX ? 0 : least;
+  s.bufferFrames = bufferFrames_.load();
+  s.format = StreamFormat{rate_.load(), channels_.load()};
+  s.writesIntoQueue = queue_.load() != nullptr;
+  s.lookaheadMicros = lookahead_.load();
+  s.deviceMicros = DeviceMicros();
+  return s;
+}
+
+}  // namespace pendlo
