@@ -238,7 +238,10 @@ one() { # one NAME: launch, time the map, rest, read memory, end
   rss[$name]+="$(awk '/^VmRSS/ { print $2 }' "/proc/$pid/status") "
   pss[$name]+="$(awk '/^Pss:/ { print $2 }' "/proc/$pid/smaps_rollup") "
   threads[$name]+="$(ls "/proc/$pid/task" | wc -l) "
-  ((n == 0)) && cp "/proc/$pid/smaps" "$work/$name.smaps" 2>/dev/null
+  if ((n == 0)); then
+    cp "/proc/$pid/smaps" "$work/$name.smaps" 2>/dev/null
+    cat /proc/"$pid"/task/*/comm >"$work/$name.threads" 2>/dev/null
+  fi
   stop_pid "$pid"
 }
 
@@ -271,5 +274,5 @@ $(row Pendlo pendlo)
 $(row "bare Qt window" bare)
 $(row GTick gtick)
 EOF
-((keep)) && log "smaps of the first launch of each: $work/*.smaps"
+((keep)) && log "smaps and thread names of the first launch of each: $work/*.smaps, *.threads"
 exit 0
