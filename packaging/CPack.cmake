@@ -1,6 +1,7 @@
 # Debian package of the installed program (`cpack -G DEB` in the build
 # directory). Library dependencies come from dpkg-shlibdeps; the fonts the
-# window asks for by name and SDL2 (loaded at run time, the fallback sound
+# window asks for by name, libpulse (loaded at run time, the output on a
+# PulseAudio desktop) and SDL2 (loaded at run time, the fallback sound
 # output) are added by hand, since nothing links them.
 set(PENDLO_PACKAGE_CONTACT "Pendlo developers <pendlo@example.org>"
     CACHE STRING "Maintainer field of the Debian package")
@@ -18,7 +19,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic, fonts-liberation2, libsdl2-2.0-0")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic, fonts-liberation2, libpulse0, libsdl2-2.0-0")
 # Loaded at run time, so shlibdeps cannot see them: libpipewire, for
 # PipeWire's own output on a PipeWire desktop, and Qt's Japanese texts for
 # the dialogs (without them they show English).

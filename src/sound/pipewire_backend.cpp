@@ -41,7 +41,13 @@ class PipeWireBackend final : public AudioBackend {
             std::string& error) override {
     (void)request;  // the graph sets the cycle; see kQuantum
     Close();
-    pw_ = LoadPipeWire(&error);
+    // Without a daemon's socket there is nothing to ask: the library is not
+    // loaded just to be refused.
+    if (!PipeWireSocketPresent()) {
+      error = std::string("no PipeWire daemon: ") + std::strerror(ENOENT);
+      return false;
+    }
+    pw_ = AcquirePipeWire(&error);
     if (pw_ == nullptr) return false;
     target_ = &target;
     started_ = false;
@@ -54,7 +60,11 @@ class PipeWireBackend final : public AudioBackend {
     counted_ = 0;
     raised_ = false;
     loop_ = pw_->ThreadLoopNew("pendlo-pipewire", nullptr);
-    if (loop_ == nullptr) return Fail(error, "no PipeWire loop");
+    if (loop_ == nullptr) {
+      Release();
+      error = "no PipeWire loop";
+      return false;
+    }
     context_ = pw_->ContextNew(pw_->ThreadLoopGetLoop(loop_), nullptr, 0);
     if (context_ == nullptr || pw_->ThreadLoopStart(loop_) < 0) {
       return Fail(error, "no PipeWire context");
@@ -90,6 +100,7 @@ class PipeWireBackend final : public AudioBackend {
     pw_->ThreadLoopDestroy(loop_);
     loop_ = nullptr;
     started_ = false;
+    Release();
   }
 
   void SetActive(bool active) override {
@@ -107,6 +118,14 @@ class PipeWireBackend final : public AudioBackend {
   bool ServerAnswered() const override { return answered_; }
 
  private:
+  // Lets the library go once nothing made with it is left; a refused or
+  // closed output does not keep it mapped.
+  void Release() {
+    if (pw_ == nullptr) return;
+    pw_ = nullptr;
+    ReleasePipeWire();
+  }
+
   bool Fail(std::string& error, const char* why) {
     error = why;
     Close();

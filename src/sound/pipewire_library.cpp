@@ -3,14 +3,18 @@
 #include <dlfcn.h>
 #include <spa/param/audio/format-utils.h>
 #include <spa/pod/builder.h>
+#include <sys/stat.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <mutex>
 #include <optional>
 
 namespace pendlo {
 namespace {
 
 struct Loaded {
+  void* handle = nullptr;
   std::optional<PipeWireLibrary> library;
   std::string error;
 };
@@ -24,7 +28,6 @@ bool Find(void* handle, const char* name, F& function, std::string& error) {
 
 Loaded Load() {
   Loaded loaded;
-  // Never unloaded: its data-loop thread may outlive any one output.
   void* handle = dlopen("libpipewire-0.3.so.0", RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* why = dlerror();
@@ -33,7 +36,7 @@ Loaded Load() {
   }
   PipeWireLibrary l{};
   std::string& e = loaded.error;
-  if (Find(handle, "pw_init", l.Init, e) &&
+  if (Find(handle, "pw_init", l.Init, e) && Find(handle, "pw_deinit", l.Deinit, e) &&
       Find(handle, "pw_thread_loop_new", l.ThreadLoopNew, e) &&
       Find(handle, "pw_thread_loop_destroy", l.ThreadLoopDestroy, e) &&
       Find(handle, "pw_thread_loop_start", l.ThreadLoopStart, e) &&
@@ -60,16 +63,81 @@ Loaded Load() {
       Find(handle, "pw_stream_set_active", l.StreamSetActive, e)) {
     l.Init(nullptr, nullptr);
     loaded.library = l;
+    loaded.handle = handle;
+  } else {
+    dlclose(handle);
   }
   return loaded;
 }
 
+// The library while held; every field under the mutex.
+struct Holds {
+  std::mutex mutex;
+  Loaded loaded;
+  int count = 0;
+};
+
+Holds& TheHolds() {
+  static Holds holds;
+  return holds;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0;
+}
+
 }  // namespace
 
+const PipeWireLibrary* AcquirePipeWire(std::string* why) {
+  Holds& h = TheHolds();
+  std::lock_guard lock(h.mutex);
+  if (h.count == 0) h.loaded = Load();
+  if (!h.loaded.library) {
+    if (why != nullptr) *why = h.loaded.error;
+    return nullptr;
+  }
+  ++h.count;
+  // The library is not moved while held: the pointer stays valid.
+  return &*h.loaded.library;
+}
+
+void ReleasePipeWire() {
+  Holds& h = TheHolds();
+  std::lock_guard lock(h.mutex);
+  if (h.count == 0 || --h.count > 0) return;
+  h.loaded.library->Deinit();
+  dlclose(h.loaded.handle);
+  h.loaded = Loaded{};
+}
+
 const PipeWireLibrary* LoadPipeWire(std::string* why) {
-  static const Loaded loaded = Load();
-  if (!loaded.library && why != nullptr) *why = loaded.error;
-  return loaded.library ? &*loaded.library : nullptr;
+  // One hold never released: the caller keeps the library for good.
+  struct Kept {
+    const PipeWireLibrary* library = nullptr;
+    std::string error;
+  };
+  static const Kept kept = [] {
+    Kept k;
+    k.library = AcquirePipeWire(&k.error);
+    return k;
+  }();
+  if (kept.library == nullptr && why != nullptr) *why = kept.error;
+  return kept.library;
+}
+
+bool PipeWireSocketPresent() {
+  const char* remote = std::getenv("PIPEWIRE_REMOTE");
+  if (remote != nullptr && *remote != '\0') return true;
+  bool looked = false;
+  for (const char* variable : {"PIPEWIRE_RUNTIME_DIR", "XDG_RUNTIME_DIR", "USERPROFILE"}) {
+    const char* dir = std::getenv(variable);
+    if (dir == nullptr || *dir == '\0') continue;
+    looked = true;
+    if (Exists(std::string(dir) + "/pipewire-0")) return true;
+  }
+  // With none of them set, only the library knows where to look.
+  return !looked;
 }
 
 bool ConnectFloatStream(const PipeWireLibrary& pw, pw_stream* stream, pw_direction direction,

@@ -1,6 +1,7 @@
-// libpipewire-0.3, loaded when the first PipeWire output opens, so that a
-// machine without PipeWire still starts the program (it then plays through
-// PulseAudio or SDL2).
+// libpipewire-0.3, loaded when a PipeWire output opens, so that a machine
+// without PipeWire still starts the program (it then plays through
+// PulseAudio or SDL2), and unloaded when the output closes or is refused, so
+// that a program playing through another output does not keep it mapped.
 #pragma once
 
 #include <pipewire/pipewire.h>
@@ -11,6 +12,7 @@ namespace pendlo {
 
 struct PipeWireLibrary {
   decltype(&pw_init) Init;
+  decltype(&pw_deinit) Deinit;
   decltype(&pw_thread_loop_new) ThreadLoopNew;
   decltype(&pw_thread_loop_destroy) ThreadLoopDestroy;
   decltype(&pw_thread_loop_start) ThreadLoopStart;
@@ -38,9 +40,23 @@ struct PipeWireLibrary {
 };
 
 // The library's functions, loaded and initialised on the first call (from
-// any thread) and kept; nullptr when it cannot be loaded, the reason then in
-// *why.
+// any thread) and kept for the rest of the process; nullptr when it cannot be
+// loaded, the reason then in *why.
 const PipeWireLibrary* LoadPipeWire(std::string* why);
+
+// A hold on the library: the first loads and initialises it, and when every
+// hold is released (and LoadPipeWire was never called) it is deinitialised
+// and unloaded. nullptr, the reason in *why, when it cannot be loaded; that
+// is no hold. Any thread; a hold must be released only once nothing made
+// with the library (loop, context, stream) is left.
+const PipeWireLibrary* AcquirePipeWire(std::string* why);
+void ReleasePipeWire();
+
+// False when no PipeWire daemon can answer because no socket of one is
+// where a client looks ($PIPEWIRE_RUNTIME_DIR, $XDG_RUNTIME_DIR or
+// $USERPROFILE, then "pipewire-0"), so the library need not be loaded to
+// find out; true otherwise, also whenever $PIPEWIRE_REMOTE names another.
+bool PipeWireSocketPresent();
 
 // Connects `stream` to whatever the session manager links it to, as 32-bit
 // float at `rate`: mono, or front left and right for 2 channels; its process

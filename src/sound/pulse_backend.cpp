@@ -6,8 +6,6 @@
 // moment, and the beat cannot shift), the process wakes a few dozen times a
 // second instead of a few hundred, and a tempo change or Stop is still
 // heard within the lead: the queued silence delays nothing.
-#include <pulse/pulseaudio.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -19,6 +17,7 @@
 
 #include "sound/audio_backend.h"
 #include "sound/audio_thread.h"
+#include "sound/pulse_library.h"
 
 namespace pendlo {
 namespace {
@@ -42,6 +41,8 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
   bool Open(RenderTarget& target, const StreamRequest& request, StreamFormat& format,
             std::string& error) override {
     Close();
+    pa_ = AcquirePulse(&error);
+    if (pa_ == nullptr) return false;
     target_ = &target;
     raised_ = false;
     lost_ = false;
@@ -49,64 +50,69 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
     started_ = false;
     queueEnd_ = 0;
     readAt_ = 0;
-    loop_ = pa_threaded_mainloop_new();
+    loop_ = pa_->ThreadedMainloopNew();
     if (!loop_) return Fail(error, "no main loop");
-    pa_proplist* props = pa_proplist_new();
-    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Pendlo");
-    pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "io.github.pendlo.Pendlo");
-    pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
-    context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "Pendlo", props);
-    pa_proplist_free(props);
+    pa_proplist* props = pa_->ProplistNew();
+    pa_->ProplistSets(props, PA_PROP_APPLICATION_NAME, "Pendlo");
+    pa_->ProplistSets(props, PA_PROP_APPLICATION_ID, "io.github.pendlo.Pendlo");
+    pa_->ProplistSets(props, PA_PROP_MEDIA_ROLE, "music");
+    context_ = pa_->ContextNewWithProplist(pa_->ThreadedMainloopGetApi(loop_), "Pendlo", props);
+    pa_->ProplistFree(props);
     if (!context_) return Fail(error, "no context");
-    pa_context_set_state_callback(context_, &PulseBackend::OnContextState, this);
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-        pa_threaded_mainloop_start(loop_) < 0) {
-      return Fail(error, pa_strerror(pa_context_errno(context_)));
+    pa_->ContextSetStateCallback(context_, &PulseBackend::OnContextState, this);
+    if (pa_->ContextConnect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        pa_->ThreadedMainloopStart(loop_) < 0) {
+      return Fail(error, pa_->Strerror(pa_->ContextErrno(context_)));
     }
 
-    pa_threaded_mainloop_lock(loop_);
+    pa_->ThreadedMainloopLock(loop_);
     const bool ok = Connect(request, format, error);
-    pa_threaded_mainloop_unlock(loop_);
+    pa_->ThreadedMainloopUnlock(loop_);
     if (!ok) Close();
     return ok;
   }
 
   void Start() override {
     if (!stream_) return;
-    pa_threaded_mainloop_lock(loop_);
+    pa_->ThreadedMainloopLock(loop_);
     started_ = true;
     Refill(stream_);
-    pa_operation* op = pa_stream_cork(stream_, 0, nullptr, nullptr);
-    if (op) pa_operation_unref(op);
-    op = pa_stream_update_timing_info(stream_, &PulseBackend::OnTiming, this);
-    if (op) pa_operation_unref(op);
-    pa_threaded_mainloop_unlock(loop_);
+    pa_operation* op = pa_->StreamCork(stream_, 0, nullptr, nullptr);
+    if (op) pa_->OperationUnref(op);
+    op = pa_->StreamUpdateTimingInfo(stream_, &PulseBackend::OnTiming, this);
+    if (op) pa_->OperationUnref(op);
+    pa_->ThreadedMainloopUnlock(loop_);
   }
 
   void Close() override {
-    if (loop_) pa_threaded_mainloop_stop(loop_);  // no callback runs after this
+    if (loop_) pa_->ThreadedMainloopStop(loop_);  // no callback runs after this
     if (tick_) {
-      pa_threaded_mainloop_get_api(loop_)->time_free(tick_);
+      pa_->ThreadedMainloopGetApi(loop_)->time_free(tick_);
       tick_ = nullptr;
     }
     if (stream_) {
-      pa_stream_set_write_callback(stream_, nullptr, nullptr);
-      pa_stream_set_state_callback(stream_, nullptr, nullptr);
-      pa_stream_disconnect(stream_);
-      pa_stream_unref(stream_);
+      pa_->StreamSetWriteCallback(stream_, nullptr, nullptr);
+      pa_->StreamSetStateCallback(stream_, nullptr, nullptr);
+      pa_->StreamDisconnect(stream_);
+      pa_->StreamUnref(stream_);
       stream_ = nullptr;
     }
     if (context_) {
-      pa_context_set_state_callback(context_, nullptr, nullptr);
-      pa_context_disconnect(context_);
-      pa_context_unref(context_);
+      pa_->ContextSetStateCallback(context_, nullptr, nullptr);
+      pa_->ContextDisconnect(context_);
+      pa_->ContextUnref(context_);
       context_ = nullptr;
     }
     if (loop_) {
-      pa_threaded_mainloop_free(loop_);
+      pa_->ThreadedMainloopFree(loop_);
       loop_ = nullptr;
     }
     frames_ = 0;
+    // A refused or closed output does not keep the library mapped.
+    if (pa_) {
+      pa_ = nullptr;
+      ReleasePulse();
+    }
   }
 
   int BufferFrames() const override { return frames_; }
@@ -120,8 +126,8 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
   // place of the silence queued there.
   void WriteAt(std::int64_t first, const float* data, int frames) override {
     if (!loop_ || frames <= 0) return;
-    pa_threaded_mainloop_lock(loop_);
-    if (stream_ && !lost_ && pa_stream_get_state(stream_) == PA_STREAM_READY) {
+    pa_->ThreadedMainloopLock(loop_);
+    if (stream_ && !lost_ && pa_->StreamGetState(stream_) == PA_STREAM_READY) {
       // A write into the queue leaves the server's write index at its end,
       // and the sink reads only up to there until the next write puts it
       // back at the queue's end. On a busy machine the server can take tens
@@ -138,20 +144,20 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
         std::copy_n(data, static_cast<std::size_t>(frames) * kChannels, guarded_.begin());
         out = guarded_.data();
       }
-      pa_stream_write(stream_, out, static_cast<std::size_t>(count) * kFrameBytes, nullptr,
-                      first * kFrameBytes, PA_SEEK_ABSOLUTE);
+      pa_->StreamWrite(stream_, out, static_cast<std::size_t>(count) * kFrameBytes, nullptr,
+                       first * kFrameBytes, PA_SEEK_ABSOLUTE);
       if (first + count >= queueEnd_) {
         queueEnd_ = first + count;
       } else {
         // The server counts its queue up to the last write: one silent frame
         // at the end puts the write index back there.
         static constexpr float kSilentFrame[kChannels] = {};
-        pa_stream_write(stream_, kSilentFrame, kFrameBytes, nullptr, queueEnd_ * kFrameBytes,
-                        PA_SEEK_ABSOLUTE);
+        pa_->StreamWrite(stream_, kSilentFrame, kFrameBytes, nullptr, queueEnd_ * kFrameBytes,
+                         PA_SEEK_ABSOLUTE);
         ++queueEnd_;
       }
     }
-    pa_threaded_mainloop_unlock(loop_);
+    pa_->ThreadedMainloopUnlock(loop_);
   }
 
  private:
@@ -166,53 +172,54 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
   template <class Ready>
   bool Await(Ready ready) {
     timedOut_ = false;
-    pa_time_event* timeout = pa_context_rttime_new(
-        context_, pa_rtclock_now() + kConnectMicros,
+    pa_time_event* timeout = pa_->ContextRttimeNew(
+        context_, pa_->RtclockNow() + kConnectMicros,
         [](pa_mainloop_api*, pa_time_event*, const timeval*, void* user) {
           auto* self = static_cast<PulseBackend*>(user);
           self->timedOut_ = true;
-          pa_threaded_mainloop_signal(self->loop_, 0);
+          self->pa_->ThreadedMainloopSignal(self->loop_, 0);
         },
         this);
     bool ok = true;
     while (!ready()) {
-      const pa_context_state_t state = pa_context_get_state(context_);
-      const bool streamFailed = stream_ && (pa_stream_get_state(stream_) == PA_STREAM_FAILED ||
-                                            pa_stream_get_state(stream_) == PA_STREAM_TERMINATED);
+      const pa_context_state_t state = pa_->ContextGetState(context_);
+      const bool streamFailed = stream_ && (pa_->StreamGetState(stream_) == PA_STREAM_FAILED ||
+                                            pa_->StreamGetState(stream_) == PA_STREAM_TERMINATED);
       if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED || streamFailed ||
           timedOut_) {
         ok = false;
         break;
       }
-      pa_threaded_mainloop_wait(loop_);
+      pa_->ThreadedMainloopWait(loop_);
     }
-    if (timeout) pa_threaded_mainloop_get_api(loop_)->time_free(timeout);
+    if (timeout) pa_->ThreadedMainloopGetApi(loop_)->time_free(timeout);
     return ok;
   }
 
   bool Connect(const StreamRequest& request, StreamFormat& format, std::string& error) {
-    if (!Await([&] { return pa_context_get_state(context_) == PA_CONTEXT_READY; })) {
-      error = pa_strerror(pa_context_errno(context_));
+    if (!Await([&] { return pa_->ContextGetState(context_) == PA_CONTEXT_READY; })) {
+      error = pa_->Strerror(pa_->ContextErrno(context_));
       return false;
     }
     answered_ = true;
     // Whose server this is (PipeWire's pulse server names itself).
     serverName_.clear();
-    pa_operation* info = pa_context_get_server_info(context_, &PulseBackend::OnServerInfo, this);
+    pa_operation* info = pa_->ContextGetServerInfo(context_, &PulseBackend::OnServerInfo, this);
     if (info) {
-      Await([&] { return pa_operation_get_state(info) != PA_OPERATION_RUNNING; });
-      pa_operation_cancel(info);
-      pa_operation_unref(info);
+      Await([&] { return pa_->OperationGetState(info) != PA_OPERATION_RUNNING; });
+      pa_->OperationCancel(info);
+      pa_->OperationUnref(info);
     }
     // The default sink's own rate spares the server a resampler.
     SinkInfo sink;
+    sink.pa = pa_;
     sink.loop = loop_;
-    pa_operation* op = pa_context_get_sink_info_by_name(context_, "@DEFAULT_SINK@",
-                                                        &PulseBackend::OnSinkInfo, &sink);
+    pa_operation* op =
+        pa_->ContextGetSinkInfoByName(context_, "@DEFAULT_SINK@", &PulseBackend::OnSinkInfo, &sink);
     if (op) {
-      Await([&] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
-      pa_operation_cancel(op);
-      pa_operation_unref(op);
+      Await([&] { return pa_->OperationGetState(op) != PA_OPERATION_RUNNING; });
+      pa_->OperationCancel(op);
+      pa_->OperationUnref(op);
     }
     if (!sink.found) {
       error = "the PulseAudio server has no sink";
@@ -221,14 +228,14 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
     const int rate = sink.rate >= 8000 && sink.rate <= 384000 ? static_cast<int>(sink.rate) : 48000;
 
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(rate), kChannels};
-    stream_ = pa_stream_new(context_, "Clicks", &spec, nullptr);
+    stream_ = pa_->StreamNew(context_, "Clicks", &spec, nullptr);
     if (!stream_) {
-      error = pa_strerror(pa_context_errno(context_));
+      error = pa_->Strerror(pa_->ContextErrno(context_));
       return false;
     }
-    pa_stream_set_state_callback(stream_, &PulseBackend::OnStreamState, this);
-    pa_stream_set_write_callback(stream_, &PulseBackend::OnWrite, this);
-    pa_stream_set_underflow_callback(stream_, &PulseBackend::OnUnderflow, this);
+    pa_->StreamSetStateCallback(stream_, &PulseBackend::OnStreamState, this);
+    pa_->StreamSetWriteCallback(stream_, &PulseBackend::OnWrite, this);
+    pa_->StreamSetUnderflowCallback(stream_, &PulseBackend::OnUnderflow, this);
 
     const auto bytes = [&](Micros micros) {
       return static_cast<std::uint32_t>(micros * rate / 1'000'000 * kFrameBytes);
@@ -240,15 +247,15 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
     attr.minreq = bytes(kRequestMicros);
     attr.fragsize = static_cast<std::uint32_t>(-1);
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED);
-    if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0 ||
-        !Await([&] { return pa_stream_get_state(stream_) == PA_STREAM_READY; })) {
-      error = pa_strerror(pa_context_errno(context_));
+    if (pa_->StreamConnectPlayback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0 ||
+        !Await([&] { return pa_->StreamGetState(stream_) == PA_STREAM_READY; })) {
+      error = pa_->Strerror(pa_->ContextErrno(context_));
       return false;
     }
     (void)request;  // the queue's depth is this backend's own
-    tick_ = pa_context_rttime_new(context_, pa_rtclock_now() + kTickMicros, &PulseBackend::OnTick,
+    tick_ = pa_->ContextRttimeNew(context_, pa_->RtclockNow() + kTickMicros, &PulseBackend::OnTick,
                                   this);
-    frames_ = static_cast<int>(pa_stream_get_buffer_attr(stream_)->minreq / kFrameBytes);
+    frames_ = static_cast<int>(pa_->StreamGetBufferAttr(stream_)->minreq / kFrameBytes);
     rate_ = rate;
     guardFrames_ = kGuardMicros * rate / 1'000'000;
     guarded_.reserve(static_cast<std::size_t>(guardFrames_) * kChannels);
@@ -257,6 +264,7 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
   }
 
   struct SinkInfo {
+    const PulseLibrary* pa = nullptr;
     pa_threaded_mainloop* loop = nullptr;
     bool found = false;
     std::uint32_t rate = 0;
@@ -275,27 +283,27 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
       sink->found = true;
       sink->rate = info->sample_spec.rate;
     }
-    pa_threaded_mainloop_signal(sink->loop, 0);
+    sink->pa->ThreadedMainloopSignal(sink->loop, 0);
   }
 
   static void OnServerInfo(pa_context*, const pa_server_info* info, void* user) {
     auto* self = static_cast<PulseBackend*>(user);
     if (info && info->server_name) self->serverName_ = info->server_name;
-    pa_threaded_mainloop_signal(self->loop_, 0);
+    self->pa_->ThreadedMainloopSignal(self->loop_, 0);
   }
 
   static void OnContextState(pa_context* context, void* user) {
     auto* self = static_cast<PulseBackend*>(user);
-    const pa_context_state_t state = pa_context_get_state(context);
+    const pa_context_state_t state = self->pa_->ContextGetState(context);
     if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) self->Lost();
-    pa_threaded_mainloop_signal(self->loop_, 0);
+    self->pa_->ThreadedMainloopSignal(self->loop_, 0);
   }
 
   static void OnStreamState(pa_stream* stream, void* user) {
     auto* self = static_cast<PulseBackend*>(user);
-    const pa_stream_state_t state = pa_stream_get_state(stream);
+    const pa_stream_state_t state = self->pa_->StreamGetState(stream);
     if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) self->Lost();
-    pa_threaded_mainloop_signal(self->loop_, 0);
+    self->pa_->ThreadedMainloopSignal(self->loop_, 0);
   }
 
   // The server went away: tell the player once; no more write requests come.
@@ -323,12 +331,13 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
       self->raised_ = true;
       RaiseAudioThreadToRealtime();
     }
-    if (self->stream_ && pa_stream_get_state(self->stream_) == PA_STREAM_READY) {
+    if (self->stream_ && self->pa_->StreamGetState(self->stream_) == PA_STREAM_READY) {
       self->Refill(self->stream_);
-      pa_operation* op = pa_stream_update_timing_info(self->stream_, &PulseBackend::OnTiming, self);
-      if (op) pa_operation_unref(op);
+      pa_operation* op =
+          self->pa_->StreamUpdateTimingInfo(self->stream_, &PulseBackend::OnTiming, self);
+      if (op) self->pa_->OperationUnref(op);
     }
-    pa_context_rttime_restart(self->context_, event, pa_rtclock_now() + kTickMicros);
+    self->pa_->ContextRttimeRestart(self->context_, event, self->pa_->RtclockNow() + kTickMicros);
   }
 
   // Silence from the end of the queue up to a full queue ahead of the sink.
@@ -340,11 +349,11 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
     while (missing > 0) {
       void* data = nullptr;
       std::size_t size = static_cast<std::size_t>(missing) * kFrameBytes;
-      if (pa_stream_begin_write(stream, &data, &size) < 0 || !data) return;
+      if (pa_->StreamBeginWrite(stream, &data, &size) < 0 || !data) return;
       const auto frames = std::min<std::int64_t>(missing, size / kFrameBytes);
       std::memset(data, 0, frames * kFrameBytes);
-      pa_stream_write(stream, data, frames * kFrameBytes, nullptr, queueEnd_ * kFrameBytes,
-                      PA_SEEK_ABSOLUTE);
+      pa_->StreamWrite(stream, data, frames * kFrameBytes, nullptr, queueEnd_ * kFrameBytes,
+                       PA_SEEK_ABSOLUTE);
       queueEnd_ += frames;
       missing -= frames;
     }
@@ -353,7 +362,7 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
   // On the main loop's thread: where the listener is, in stream frames.
   static void OnTiming(pa_stream* stream, int success, void* user) {
     auto* self = static_cast<PulseBackend*>(user);
-    const pa_timing_info* info = success ? pa_stream_get_timing_info(stream) : nullptr;
+    const pa_timing_info* info = success ? self->pa_->StreamGetTimingInfo(stream) : nullptr;
     if (!info || info->read_index_corrupt || !info->playing) return;
     // The read index is where the sink stood half a round trip ago: what it
     // has taken, to be heard sink_usec later. Clicks are written ahead of
@@ -371,11 +380,12 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
   static void OnUnderflow(pa_stream* stream, void* user) {
     auto* self = static_cast<PulseBackend*>(user);
     self->target_->Underrun_RT();
-    pa_operation* op = pa_stream_update_timing_info(stream, &PulseBackend::OnTiming, self);
-    if (op) pa_operation_unref(op);
+    pa_operation* op = self->pa_->StreamUpdateTimingInfo(stream, &PulseBackend::OnTiming, self);
+    if (op) self->pa_->OperationUnref(op);
   }
 
   RenderTarget* target_ = nullptr;
+  const PulseLibrary* pa_ = nullptr;  // held from Open to Close
   pa_threaded_mainloop* loop_ = nullptr;
   pa_context* context_ = nullptr;
   pa_stream* stream_ = nullptr;

@@ -28,7 +28,8 @@ std::unique_ptr<TMetronome> MakeWindow(const std::string& dir, std::unique_ptr<S
   auto window = std::make_unique<TMetronome>(std::move(options));
   window->show();
   window->activateWindow();
-  EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  // A window manager on a busy machine may take a while to map it.
+  EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get(), 20000));
   QTest::qWait(0);  // the rest of start-up, which waits for the event loop
   return window;
 }
