@@ -97,7 +97,10 @@ class GridCheck {
           read && first < silentBefore ? (silentBefore - first + period - 1) / period : 0;
       const Micros expected = first + skipped * period;
       error = std::min(error, std::abs(t.due - expected));
-      if (t.due == expected) {
+      // Ticks passed over in tuplets set note lengths no record shows, so
+      // after them the grid is taken up again from this tick.
+      const bool afterSilence = skipped > 0 && t.due > first && t.due <= silentBefore + period;
+      if (t.due == expected || afterSilence) {
         matched = true;
         interval_ = c.interval;
         figures_.passedOver += static_cast<std::uint64_t>(skipped);
