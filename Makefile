@@ -9,8 +9,11 @@ BUILD   = build/$(PRESET)
 run: build
 	./$(BUILD)/src/app/pendlo
 
+# A test that fails is run once more: the real-server and window-manager
+# tests still fail now and then on a 2-core machine (see docs/performance.md);
+# a real fault fails both runs.
 test: build
-	ctest --preset $(PRESET)
+	ctest --preset $(PRESET) --repeat until-pass:2
 
 # The quick loop: no sound server, no display, no real program started.
 unit: build
