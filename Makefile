@@ -10,7 +10,7 @@ run: build
 	./$(BUILD)/src/app/pendlo
 
 # A test that fails is run once more: the real-server and window-manager
-# tests still fail now and then on a 2-core machine (see docs/performance.md);
+# tests still fail now and then on a 2-core machine (a cause not yet found);
 # a real fault fails both runs.
 test: build
 	ctest --preset $(PRESET) --repeat until-pass:2
