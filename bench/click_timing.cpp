@@ -8,7 +8,7 @@
 //                [--seconds 40] [--buffer 256] [--ahead-ms 25] [--server-ms 13]
 //                [--csv errors.csv] [--server pulse|pipewire]
 //                [--backend default|pulse|sdl|pipewire] [--margin-ms 3]
-//                [--rest 10] [--late-every 50 --late-ms 15]
+//                [--rest 10] [--late-every 50 --late-ms 15] [--changes 20]
 //
 // --server picks the private server (a PulseAudio daemon or a PipeWire
 // session, null sink at 48 kHz); --backend the program's output, by default
@@ -19,6 +19,10 @@
 // after two seconds); the beat then starts as Start starts it. --late-every
 // makes every Nth wait of the beat timer return --late-ms late, as a thread
 // woken late would: late wake-ups up to the output's lookahead move no click.
+// --changes N makes N decisions while playing, at uneven moments, in turn a
+// Stop (Start again 0.4 s later) and a tempo change (to three quarters of
+// --tempo and back), and reports how long after each decision clicks
+// decided before it were still heard: how soon the decision is heard.
 //
 // Prints the interval error (mean, sd, p99, max in samples and ms), clicks
 // that are missing, extra or of the wrong kind, the stream latency the
@@ -36,6 +40,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -70,6 +75,7 @@ struct Options {
   double restSeconds = 0;
   int lateEvery = 0;  // 0: the timer wakes as the system wakes it
   double lateMs = 15;
+  int changes = 0;  // decisions made while playing
 };
 
 [[noreturn]] void Usage() {
@@ -79,7 +85,7 @@ struct Options {
       "                    [--seconds S] [--buffer FRAMES] [--ahead-ms MS] [--server-ms MS]\n"
       "                    [--csv FILE] [--backend default|pulse|sdl|pipewire]\n"
       "                    [--server pulse|pipewire] [--margin-ms MS] [--rest S]\n"
-      "                    [--late-every N] [--late-ms MS]\n");
+      "                    [--late-every N] [--late-ms MS] [--changes N]\n");
   std::exit(2);
 }
 
@@ -126,6 +132,8 @@ Options Parse(int argc, char** argv) {
       o.lateEvery = std::atoi(value.c_str());
     } else if (arg == "--late-ms") {
       o.lateMs = std::atof(value.c_str());
+    } else if (arg == "--changes") {
+      o.changes = std::atoi(value.c_str());
     } else {
       Usage();
     }
@@ -178,6 +186,13 @@ std::map<int, ThreadCpu> ThreadCpuSeconds() {
 struct Tick {
   Click click;
   Micros due;
+  Micros decidedAt;  // on the player's clock
+};
+
+// A Stop or a tempo change made while playing, at `at` on the player's clock.
+struct Decision {
+  Micros at;
+  bool stop;
 };
 
 // The beat timer's clock with late wake-ups: every `every`th wait returns
@@ -212,12 +227,19 @@ class BenchLink final : public pendlo::SoundLink {
   }
   std::shared_ptr<pendlo::Clock> TimerClock() override { return clock_; }
   Micros LookaheadMicros() const override { return player_.Feed().LookaheadMicros(); }
-  Micros TakeBack(Micros from) override { return player_.Feed().TakeBack(from); }
+  // The ticks taken back are kept no more: they must not sound.
+  Micros TakeBack(Micros from) override {
+    const Micros back = player_.Feed().TakeBack(from);
+    std::lock_guard lock(mutex_);
+    std::erase_if(ticks_, [&](const Tick& t) { return t.due >= std::max(from, back); });
+    return back;
+  }
   void Play(const std::string& path, Micros due) override {
+    const Micros now = player_.Feed().clock()->now();
     player_.Feed().Play(path, due);
     std::lock_guard lock(mutex_);
     const Click click = path.ends_with("pi.wav") ? Click::Accent : Click::Plain;
-    if (ticks_.size() < ticks_.capacity()) ticks_.push_back({click, due});
+    if (ticks_.size() < ticks_.capacity()) ticks_.push_back({click, due, now});
   }
   Micros HeardAt(Micros due) override { return player_.Feed().HeardAtSteady(due); }
   void Prepare(const std::string& path) override { player_.Feed().Clicks().Request(path); }
@@ -358,13 +380,37 @@ int main(int argc, char** argv) {
   const double startMs =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
   std::vector<ServerLatency> latencies;
-  const auto end = t0 + std::chrono::duration<double>(o.seconds);
-  const auto step = std::chrono::duration<double>(std::max(1.0, o.seconds / 5));
-  for (auto next = t0 + step / 2; next < end; next += step) {
-    std::this_thread::sleep_until(next);
-    if (!pipewire) latencies.push_back(QueryLatency(server));
+  std::vector<Decision> decisions;
+  if (o.changes > 0) {
+    std::mt19937 random(20261209);
+    std::uniform_real_distribution<double> pause(0.6, 1.4);
+    for (int i = 0; i < o.changes; ++i) {
+      std::this_thread::sleep_for(std::chrono::duration<double>(pause(random)));
+      const Decision d{player.Feed().clock()->now(), i % 2 == 0};
+      if (d.stop) {
+        beat.Stop();
+      } else {
+        beat.ChangeTempo(i % 4 == 1 ? o.tempo * 3 / 4 : o.tempo);
+      }
+      decisions.push_back(d);
+      if (std::getenv("CLICK_TIMING_TRACE"))
+        std::fprintf(stderr, "decision %s at %lld\n", d.stop ? "stop" : "tempo",
+                     static_cast<long long>(d.at));
+      if (!pipewire) latencies.push_back(QueryLatency(server));
+      if (d.stop) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        beat.Start();
+      }
+    }
+  } else {
+    const auto end = t0 + std::chrono::duration<double>(o.seconds);
+    const auto step = std::chrono::duration<double>(std::max(1.0, o.seconds / 5));
+    for (auto next = t0 + step / 2; next < end; next += step) {
+      std::this_thread::sleep_until(next);
+      if (!pipewire) latencies.push_back(QueryLatency(server));
+    }
+    std::this_thread::sleep_until(end);
   }
-  std::this_thread::sleep_until(end);
   beat.Stop();
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   const auto threads1 = ThreadCpuSeconds();
@@ -400,6 +446,15 @@ int main(int argc, char** argv) {
   }
   int missing = 0;
   for (int m : match) missing += m < 0;
+  if (std::getenv("CLICK_TIMING_TRACE")) {
+    std::vector<bool> used(clicks.size());
+    for (int m : match)
+      if (m >= 0) used[static_cast<std::size_t>(m)] = true;
+    for (std::size_t c = 0; c < clicks.size(); ++c)
+      if (!used[c])
+        std::fprintf(stderr, "extra click at frame %lld\n",
+                     static_cast<long long>(clicks[c].frame));
+  }
   const int extra = static_cast<int>(clicks.size()) - (static_cast<int>(ticks.size()) - missing);
 
   std::vector<double> errors;
@@ -466,6 +521,24 @@ int main(int argc, char** argv) {
       "  (mean %+.4f  sd %.4f  p99 %.4f  max %.4f ms)\n",
       mean, sd, p99, worst, ms(mean), ms(sd), ms(p99), ms(worst));
   std::printf("  intervals off by more than 1 sample: %d\n", glitches);
+  if (!decisions.empty()) {
+    // Clicks decided before a decision and due after it were kept (they had
+    // begun or were beyond reach); every click found matches a kept tick, so
+    // none taken back sounded. The last kept one is when the decision is heard.
+    double latest[2] = {0, 0};  // after a tempo change, after a Stop
+    for (const Decision& d : decisions) {
+      for (std::size_t k = 0; k < ticks.size(); ++k) {
+        if (ticks[k].decidedAt < d.at && ticks[k].due > d.at && match[k] >= 0)
+          latest[d.stop] = std::max(latest[d.stop], (ticks[k].due - d.at) / 1000.0);
+      }
+    }
+    char delay[64] = ", the sink's below";
+    if (pipewire) std::snprintf(delay, sizeof delay, ", %.1f ms", stats.deviceMicros / 1000.0);
+    std::printf(
+        "  decisions: %zu; clicks decided before them heard up to %.1f ms after a Stop, %.1f ms"
+        " after a tempo change (+ the output's delay%s)\n",
+        decisions.size(), latest[1], latest[0], delay);
+  }
   if (pipewire) {
     // Each click is rendered into the graph's cycle that holds its frame;
     // PipeWire reports the delay from there to the device.

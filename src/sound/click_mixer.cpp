@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <thread>
 
 namespace pendlo {
 
@@ -19,15 +20,30 @@ std::uint64_t ClickMixer::Schedule(const SoundClip* clip, Micros due) {
 
 Micros ClickMixer::TakeBack(Micros from) {
   std::lock_guard lock(producers_);
-  const Micros horizon = std::max(from, committed_.load(std::memory_order_acquire));
+  const std::uint64_t seq = ++takeBacks_;
   // The ring holds far more than the few lookaheads of clicks queued at a
   // time; waiting here for the callback to make room would be worse than
   // keeping every click.
-  if (!ring_.Push(Command{nullptr, horizon, 0})) {
+  if (!ring_.Push(Command{nullptr, from, seq})) {
     dropped_.fetch_add(1, std::memory_order_relaxed);
     return std::numeric_limits<Micros>::max();
   }
-  return horizon;
+  // Pairs with the fence at the start of each take-up: either that take-up
+  // sees this command, or the reads below see its mark (and wait for it).
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  for (;;) {
+    const std::uint64_t mark = drains_.load(std::memory_order_acquire);
+    if (mark % 2 == 0) {
+      // Taken up already: it held from where that take-up said. Not yet:
+      // the next take-up holds it from where the last one's buffers end.
+      const Micros reach = honouredSeq_.load(std::memory_order_relaxed) == seq
+                               ? honouredFrom_.load(std::memory_order_relaxed)
+                               : std::max(from, renderedTo_.load(std::memory_order_relaxed));
+      std::atomic_thread_fence(std::memory_order_acquire);
+      if (drains_.load(std::memory_order_relaxed) == mark) return reach;
+    }
+    std::this_thread::yield();
+  }
 }
 
 void ClickMixer::Reset(int leadFrames) {
@@ -37,20 +53,33 @@ void ClickMixer::Reset(int leadFrames) {
   voice_ = Voice{};
   seen_ = nextSeq_ - 1;
   lead_.store(leadFrames, std::memory_order_relaxed);
-  committed_.store(0, std::memory_order_relaxed);
+  renderedTo_.store(0, std::memory_order_relaxed);
+  honouredSeq_.store(0, std::memory_order_relaxed);
   doneBefore_.store(nextSeq_, std::memory_order_release);
 }
 
-void ClickMixer::Drain_RT() {
+void ClickMixer::Drain_RT(Micros renderedTo) {
+  drains_.fetch_add(1, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  DrainCommands_RT();
+  renderedTo_.store(renderedTo, std::memory_order_relaxed);
+  drains_.fetch_add(1, std::memory_order_release);
+}
+
+void ClickMixer::DrainCommands_RT() {
   Command c;
   while (ring_.Peek(c)) {
     ring_.Pop();
     if (c.clip == nullptr) {
+      // The buffers taken up before keep their clicks.
+      const Micros from = std::max(c.due, renderedTo_.load(std::memory_order_relaxed));
       // Onsets are kept in order of due time: the taken-back ones are a tail.
       int keep = count_;
-      while (keep > 0 && pending_[static_cast<std::size_t>(keep - 1)].due >= c.due) --keep;
+      while (keep > 0 && pending_[static_cast<std::size_t>(keep - 1)].due >= from) --keep;
       takenBack_.fetch_add(static_cast<std::uint64_t>(count_ - keep), std::memory_order_relaxed);
       count_ = keep;
+      honouredSeq_.store(c.seq, std::memory_order_relaxed);
+      honouredFrom_.store(from, std::memory_order_relaxed);
       continue;
     }
     seen_ = c.seq;
@@ -99,9 +128,10 @@ void ClickMixer::Play_RT(float* out, int from, int to, int channels) {
 
 void ClickMixer::Render_RT(float* out, int frames, int channels, std::int64_t first,
                            const AudioClock& clock) {
-  Drain_RT();
   const std::int64_t end = first + frames;
   const int lead = lead_.load(std::memory_order_relaxed);
+  // This buffer's clicks are the last a take-back not yet seen cannot reach.
+  Drain_RT(clock.TimeAt_RT(end - lead));
   int pos = 0;
   int started = 0;
   for (; started < count_; ++started) {
@@ -124,13 +154,10 @@ void ClickMixer::Render_RT(float* out, int frames, int channels, std::int64_t fi
   RemoveFront_RT(started);
   Play_RT(out, pos, frames, channels);
   Publish_RT();
-  // The next buffer, as long as this one, may be under way before a
-  // take-back queued now is seen.
-  committed_.store(clock.TimeAt_RT(end + frames - lead), std::memory_order_release);
 }
 
 void ClickMixer::SkipBefore_RT(std::int64_t first, const AudioClock& clock) {
-  Drain_RT();
+  Drain_RT(renderedTo_.load(std::memory_order_relaxed));
   const int lead = lead_.load(std::memory_order_relaxed);
   int stale = 0;
   while (stale < count_ &&
@@ -146,7 +173,7 @@ void ClickMixer::SkipBefore_RT(std::int64_t first, const AudioClock& clock) {
 }
 
 void ClickMixer::Discard_RT() {
-  Drain_RT();
+  Drain_RT(renderedTo_.load(std::memory_order_relaxed));
   count_ = 0;
   voice_ = Voice{};
   Publish_RT();

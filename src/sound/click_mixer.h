@@ -28,8 +28,12 @@ class ClickMixer {
   std::uint64_t Schedule(const SoundClip* clip, Micros due);
   // Any thread: every onset queued before this call and due at or after the
   // returned time is never heard: `from`, or later when the callback has
-  // rendered (or may be rendering) the frames of clicks due from `from` on;
-  // those play. No time at all when the queue is full.
+  // already rendered the frames of clicks due from `from` on, or took them
+  // up before it could see this take-back; those play. Exact, so nothing
+  // taken back sounds and nothing kept is lost: the reach is the buffer in
+  // the callback's hands, not one more. May wait while the callback takes
+  // up the queue (microseconds), never for a buffer. No time at all when
+  // the queue is full.
   Micros TakeBack(Micros from);
 
   // Any thread: every scheduled onset with a sequence number below this has
@@ -64,7 +68,8 @@ class ClickMixer {
   static constexpr int kPending = 64;
 
  private:
-  // A click to start (clip set), or a take-back from `due` on (clip null).
+  // A click to start (clip set), or a take-back from `due` on (clip null,
+  // `seq` counting take-backs).
   struct Command {
     const SoundClip* clip = nullptr;
     Micros due = 0;
@@ -75,13 +80,16 @@ class ClickMixer {
     std::size_t pos = 0;  // next frame of the clip
     std::uint64_t seq = 0;
   };
-  void Drain_RT();
+  // Takes up the ring's commands, between marks a take-back can see.
+  void Drain_RT(Micros renderedTo);
+  void DrainCommands_RT();
   void Play_RT(float* out, int from, int to, int channels);
   void RemoveFront_RT(int n);
   void Publish_RT();
 
   std::mutex producers_;  // orders the commands; never taken by the callback
   std::uint64_t nextSeq_ = 1;
+  std::uint64_t takeBacks_ = 0;
   SpscRing<Command, 256> ring_;
 
   // Callback side: onsets not yet begun, in order of due time.
@@ -91,9 +99,14 @@ class ClickMixer {
   std::uint64_t seen_ = 0;  // the last sequence number taken from the ring
 
   std::atomic<int> lead_{0};
-  // Callback: the earliest due time whose frame lies beyond the buffer last
-  // rendered and the one that may be rendering before it sees a take-back.
-  std::atomic<Micros> committed_{0};
+  // Published by each take-up of the ring, read by TakeBack as a sequence
+  // lock: odd while the callback takes up commands; the earliest due time
+  // whose frame lies beyond the buffers taken up so far; the last take-back
+  // taken up and the due time from which it held.
+  std::atomic<std::uint64_t> drains_{0};
+  std::atomic<Micros> renderedTo_{0};
+  std::atomic<std::uint64_t> honouredSeq_{0};
+  std::atomic<Micros> honouredFrom_{0};
   std::atomic<std::uint64_t> doneBefore_{1};
   std::atomic<std::uint64_t> late_{0};
   std::atomic<std::uint64_t> dropped_{0};

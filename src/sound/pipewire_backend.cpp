@@ -27,9 +27,11 @@ namespace {
 constexpr int kChannels = 1;
 constexpr int kStride = kChannels * static_cast<int>(sizeof(float));
 constexpr int kDefaultRate = 48000;
-// The quantum asked for: the lead needs a cycle plus the timer's margin, so
-// a small quantum is what lets a decided click be heard soon.
-constexpr int kQuantum = 256;
+// The quantum asked for. A decision is heard once the buffer in the
+// callback's hands has played (a take-back reaches every later one), so a
+// cycle of 21.3 ms keeps that under 25 ms while the node, and the graph
+// with it, wakes 47 times a second instead of 187.
+constexpr int kQuantum = 1024;
 // A daemon that hangs must not hold up start-up (or a reconnect) for long.
 constexpr std::int64_t kConnectTimeoutNanos = 1'500'000'000;
 

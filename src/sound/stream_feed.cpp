@@ -131,6 +131,7 @@ void StreamFeed::Cycle_RT(float* out, int frames, const GraphCycle& cycle) {
   if (clock_->Anchors() != anchors) {
     mixer_.SkipBefore_RT(first, *clock_);
   } else if (first != graphNext_) {
+    passedBy_.fetch_add(1, std::memory_order_relaxed);
     const int rate = rate_.load(std::memory_order_relaxed);
     mixer_.SkipBefore_RT(first - kStaleMicros * rate / 1'000'000, *clock_);
   }
@@ -177,6 +178,7 @@ FeedStats StreamFeed::Stats() const {
   s.takenBack = mixer_.TakenBack() + writes_.TakenBack();
   s.anchors = clock_->Anchors();
   s.buffers = buffers_.load();
+  s.passedBy = passedBy_.load();
   const Micros least = minSlack_.load();
   s.minSlackMicros = least == INT64_MAX ? 0 : least;
   s.bufferFrames = bufferFrames_.load();

@@ -39,6 +39,7 @@ struct FeedStats {
   std::uint64_t takenBack = 0;  // onsets taken back before they began
   std::uint64_t anchors = 0;    // times the clock joined the stream
   std::uint64_t buffers = 0;    // buffers the output's callbacks asked for
+  std::uint64_t passedBy = 0;   // graph cycles run without this output (a stalled thread)
   Micros minSlackMicros = 0;    // least margin between queueing and rendering
   int bufferFrames = 0;
   StreamFormat format;
@@ -129,6 +130,7 @@ class StreamFeed final : public RenderTarget {
   std::atomic<int> rate_{0};
   std::atomic<std::uint64_t> plays_{0};
   std::atomic<std::uint64_t> buffers_{0};
+  std::atomic<std::uint64_t> passedBy_{0};
   std::atomic<Micros> minSlack_{INT64_MAX};
 };
 

@@ -157,8 +157,13 @@ void TMMTimer::UpdateTimer(std::unique_lock<std::mutex>& lock) {
     EnsureThread(lock);
     // A re-arm from inside a call keeps the grid: the new period starts at
     // that call's due time, so tuplet notes are exactly their length.
-    const Micros start = s.inCall && OnTimerThread() ? s.currentDue.load() : s.clock->now();
-    s.nextDue = start + static_cast<Micros>(s.interval) * 1000;
+    const bool fromCall = s.inCall && OnTimerThread();
+    const Micros start = fromCall ? s.currentDue.load() : s.clock->now();
+    // Armed from outside (Start, a new tempo), the first call is due no
+    // sooner than the lookahead: a click due sooner, after a short tuplet
+    // note, could not reach the output in time and would sound late.
+    s.nextDue =
+        start + std::max(static_cast<Micros>(s.interval) * 1000, fromCall ? 0 : s.lookahead);
     s.armed = true;
   }
   s.changed.notify_all();

@@ -71,8 +71,9 @@ class TMMTimer {
   void SetClock(std::shared_ptr<Clock> clock);
   Clock& clock() const;
 
-  // Each call comes this long before its due time (0 after construction).
-  // Only while disabled; a negative value counts as 0.
+  // Each call comes this long before its due time (0 after construction),
+  // and once armed from outside a call, the first is due no sooner than
+  // that. Only while disabled; a negative value counts as 0.
   void SetLookahead(Micros lookahead);
 
   // While held no call starts and the grid stays where it is: a call that

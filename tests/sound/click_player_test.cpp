@@ -327,12 +327,13 @@ TEST(ClickPlayerOffline, StartNeverWaitsForARestingOutput) {
   EXPECT_TRUE(testing::WaitFor([&] { return device.active.load(); }, std::chrono::seconds(5)));
 }
 
-// Three clicks queued at once, due 10, 40 (or 18) and 50 ms on; the first
-// lasts 20 ms and has begun when the take-back comes, 15 ms on, when the
-// frames up to 20 ms are beyond reach (rendered and the next buffer, or the
-// sink's read and the write margin). Rendered by the callback or written
-// into the server's queue, the stream must hold the clicks heard and nothing
-// of those taken back, and the take-back says from when it held.
+// Three clicks queued at once, due 10, 40 (or nearer) and 50 ms on; the
+// first lasts 20 ms and has begun when the take-back comes, 15 ms on. Beyond
+// reach then: rendered, the buffers up to 15 ms and no more; written, the
+// frames up to 20 ms (the sink's read and the write margin). Rendered by
+// the callback or written into the server's queue, the stream must hold the
+// clicks heard and nothing of those taken back, and the take-back says from
+// when it held.
 TEST(ClickPlayerTakeBack, OnlyClicksNotYetBegunAreTakenBack) {
   struct Case {
     const char* name;
@@ -344,10 +345,11 @@ TEST(ClickPlayerTakeBack, OnlyClicksNotYetBegunAreTakenBack) {
   };
   // Frame 960 begins half a frame before 20 ms.
   const Case cases[] = {
-      {"rendered, from the sounding one: it plays out, no other", false, 0, {480}, 19990},
+      {"rendered, from the sounding one: it plays out, no other", false, 0, {480}, 14990},
       {"rendered, from the last", false, 2, {480, 1920}, 50000},
       {"rendered, from after all: nothing taken back", false, 3, {480, 1920, 2400}, 50001},
-      {"rendered, from one beyond reach: it plays", false, 1, {480, 864}, 19990, 18000},
+      {"rendered, from one beyond reach: it plays", false, 1, {480, 576}, 14990, 12000},
+      {"rendered, from one just within reach", false, 1, {480}, 15000, 15000},
       {"written, from the sounding one: it plays out, no other", true, 0, {480}, 19990},
       {"written, from the last", true, 2, {480, 1920}, 50000},
       {"written, from after all: nothing taken back", true, 3, {480, 1920, 2400}, 50001},

@@ -31,14 +31,19 @@ std::vector<FoundClick> FindClicks(std::span<const float> x,
                                    int gap) {
   std::vector<FoundClick> found;
   int quiet = gap;
+  // Where the last click a template matched ends: notes shorter than a
+  // click's gap (tuplets at high tempi) follow it with hardly a quiet frame.
+  std::int64_t matchedEnd = -1;
   for (std::size_t i = 0; i < x.size(); ++i) {
     if (std::abs(x[i]) <= threshold) {
       ++quiet;
       continue;
     }
-    const bool onset = quiet >= gap;
+    const bool onset =
+        quiet >= gap || (matchedEnd >= 0 && static_cast<std::int64_t>(i) >= matchedEnd);
     quiet = 0;
     if (!onset) continue;
+    matchedEnd = -1;
 
     FoundClick click{static_cast<std::int64_t>(i), -1, 0.0f};
     double bestFit = 0.9;  // share of the template's energy explained, at least
@@ -67,6 +72,8 @@ std::vector<FoundClick> FindClicks(std::span<const float> x,
         }
       }
     }
+    if (click.kind >= 0)
+      matchedEnd = click.frame + static_cast<std::int64_t>(templates[click.kind].samples.size());
     const std::size_t end = std::min(x.size(), i + 2 * static_cast<std::size_t>(gap));
     for (std::size_t n = i; n < end; ++n) click.peak = std::max(click.peak, std::abs(x[n]));
     found.push_back(click);

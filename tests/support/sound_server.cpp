@@ -403,4 +403,8 @@ std::vector<float> MonitorRecorder::Stop() {
   return samples;
 }
 
+int MonitorRecorder::Gaps() const {
+  return graph_ ? graph_->Gaps() : 0;
+}
+
 }  // namespace pendlo::testing

@@ -92,6 +92,9 @@ class MonitorRecorder {
   bool Start(std::string* error = nullptr);
   // Stops; every sample recorded.
   std::vector<float> Stop();
+  // Cycles the graph ran without the recorder (PipeWire): silence on the
+  // recording that the output did not play.
+  int Gaps() const;
 
  private:
   const SoundServer& server_;

@@ -118,9 +118,10 @@ TEST(Transport, EveryClickOnItsFrameThroughLateWakeUpsStallsAndChanges) {
       // The note due at 400 was decided at 380: Stop takes it back.
       {"stop", 3, 600, {}, 20, {{E::Stop, 390, 0}}, 700, "A@100 p@200 p@300"},
       // The same interval: the three notes decided ahead are decided again on
-      // the same grid with the rebuilt pattern.
-      {"599 to 600, a new pattern", 9, 599, {"4"}, 250, {{E::Tempo, 190, 600, {"2"}}}, 650,
-       "A@100 p@200 A@300 p@400 A@500 p@600 A@700"},
+      // the same grid with the rebuilt pattern. The first tick waits for the
+      // lookahead, longer than a beat here.
+      {"599 to 600, a new pattern", 9, 599, {"4"}, 250, {{E::Tempo, 300, 600, {"2"}}}, 750,
+       "A@250 p@350 A@450 p@550 A@650 p@750 A@850"},
       // A new interval starts from the moment of the change.
       {"600 to 300", 3, 600, {}, 20, {{E::Tempo, 390, 300}}, 1000,
        "A@100 p@200 p@300 p@590 A@790 p@990"},
@@ -138,6 +139,11 @@ TEST(Transport, EveryClickOnItsFrameThroughLateWakeUpsStallsAndChanges) {
       // next Start runs the last note heard, 278 ms, before the first tick.
       {"triplets, stop and start", 10, 72, {"3"}, 100,
        {{E::Stop, 1380, 0}, {E::Start, 2000, 0}}, 3150, "A@833 p@1111 A@2278 p@2556 p@2834 A@3111"},
+      // Stopped inside a beat of 11 ms notes: Start runs that note, which
+      // could not reach the output in time, so the first tick waits the
+      // lookahead.
+      {"tuplets 9, stop and start", 10, 600, {"9"}, 20, {{E::Stop, 130, 0}, {E::Start, 500, 0}},
+       550, "A@100 p@112 p@123 A@520 p@532 p@543"},
       // clang-format on
   };
   for (const auto& row : rows) {
