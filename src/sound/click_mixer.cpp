@@ -28,21 +28,20 @@ Micros ClickMixer::TakeBack(Micros from) {
     dropped_.fetch_add(1, std::memory_order_relaxed);
     return std::numeric_limits<Micros>::max();
   }
-  // Pairs with the fence at the start of each take-up: either that take-up
-  // sees this command, or the reads below see its mark (and wait for it).
-  std::atomic_thread_fence(std::memory_order_seq_cst);
+  // Updates of one atomic are totally ordered: either this one comes before
+  // a take-up's mark, which then sees the command, or it reads that mark.
+  std::uint64_t mark = drains_.fetch_add(0, std::memory_order_acq_rel);
   for (;;) {
-    const std::uint64_t mark = drains_.load(std::memory_order_acquire);
     if (mark % 2 == 0) {
       // Taken up already: it held from where that take-up said. Not yet:
       // the next take-up holds it from where the last one's buffers end.
-      const Micros reach = honouredSeq_.load(std::memory_order_relaxed) == seq
-                               ? honouredFrom_.load(std::memory_order_relaxed)
-                               : std::max(from, renderedTo_.load(std::memory_order_relaxed));
-      std::atomic_thread_fence(std::memory_order_acquire);
-      if (drains_.load(std::memory_order_relaxed) == mark) return reach;
+      const Micros reach = honouredSeq_.load(std::memory_order_acquire) == seq
+                               ? honouredFrom_.load(std::memory_order_acquire)
+                               : std::max(from, renderedTo_.load(std::memory_order_acquire));
+      if (drains_.load(std::memory_order_acquire) == mark) return reach;
     }
     std::this_thread::yield();
+    mark = drains_.load(std::memory_order_acquire);
   }
 }
 
@@ -59,10 +58,9 @@ void ClickMixer::Reset(int leadFrames) {
 }
 
 void ClickMixer::Drain_RT(Micros renderedTo) {
-  drains_.fetch_add(1, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_seq_cst);
+  drains_.fetch_add(1, std::memory_order_acq_rel);
   DrainCommands_RT();
-  renderedTo_.store(renderedTo, std::memory_order_relaxed);
+  renderedTo_.store(renderedTo, std::memory_order_release);
   drains_.fetch_add(1, std::memory_order_release);
 }
 
@@ -78,8 +76,8 @@ void ClickMixer::DrainCommands_RT() {
       while (keep > 0 && pending_[static_cast<std::size_t>(keep - 1)].due >= from) --keep;
       takenBack_.fetch_add(static_cast<std::uint64_t>(count_ - keep), std::memory_order_relaxed);
       count_ = keep;
-      honouredSeq_.store(c.seq, std::memory_order_relaxed);
-      honouredFrom_.store(from, std::memory_order_relaxed);
+      honouredSeq_.store(c.seq, std::memory_order_release);
+      honouredFrom_.store(from, std::memory_order_release);
       continue;
     }
     seen_ = c.seq;

@@ -396,6 +396,44 @@ TEST(ClickPlayerTakeBack, OnlyClicksNotYetBegunAreTakenBack) {
   }
 }
 
+// The callback renders on its own thread while a take-back races it: the
+// take-back may be seen by the buffer being rendered or only by the next,
+// and either way it says exactly from when it held. Clicks due 1 and 3 ms
+// into the racing buffer and 2 ms into the next; taken back from the second.
+TEST(ClickPlayerTakeBack, RacingTheCallbackItSaysExactlyWhatSounds) {
+  Rig rig({48000, 1}, 240);  // 5 ms buffers
+  ASSERT_TRUE(rig.Open());
+  const Micros t0 = gFakeSteady.load();
+  std::atomic<int> allowed{1}, rendered{0};
+  std::vector<int> heard;
+  std::thread callback([&] {
+    for (int b = 0; b < 600; ++b) {
+      while (allowed.load() <= b) std::this_thread::yield();
+      const auto& out = rig.device.Render(t0 + b * 5000);
+      for (int i : Markers(out, 1)) heard.push_back(b * 240 + i);
+      rendered = b + 1;
+    }
+  });
+  std::vector<int> kept;
+  for (int b = 1; b + 2 < 600; b += 3) {
+    while (rendered.load() < b) std::this_thread::yield();
+    const Micros start = t0 + b * 5000;
+    const Micros dues[] = {start + 1000, start + 3000, start + 7000};
+    for (Micros due : dues) rig.player->Feed().Play(rig.marker, due);
+    allowed = b + 1;  // buffer b renders meanwhile, begun a varying while ago
+    for (std::atomic<int> spin{b * 7919 % 2000}; spin > 0; --spin) {
+    }
+    const Micros reach = rig.player->Feed().TakeBack(dues[1]);
+    for (Micros due : dues)
+      if (due < reach) kept.push_back(static_cast<int>((due - t0) * 48 / 1000));
+    allowed = b + 3;
+  }
+  allowed = 600;
+  callback.join();
+  EXPECT_EQ(heard, kept);
+  EXPECT_EQ(rig.player->Stats().late, 0u);
+}
+
 struct GraphCase {
   const char* name;
   int quantum;
