@@ -5,12 +5,16 @@
 #
 #   bench/timing_matrix.sh [--server pulse|pipewire] [--seconds 60] [--runs 3]
 #                          [--load quiet|hogs|both] [--late-every N]
+#                          [--changes N]
 #
 # --late-every N makes the timer see every Nth deadline 15 ms late.
+# --changes N adds a table per load: each case once more with N decisions
+# (Stop and Start, tempo changes) while playing, and how long after them
+# clicks decided before them were still heard.
 set -uo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 timing="$repo/build/default/bench/click_timing"
-server=pulse seconds=60 runs=3 load=both late_every=0
+server=pulse seconds=60 runs=3 load=both late_every=0 changes=0
 while (($#)); do
   case "$1" in
     --server) server=${2:?}; shift 2 ;;
@@ -18,7 +22,8 @@ while (($#)); do
     --runs) runs=${2:?}; shift 2 ;;
     --load) load=${2:?}; shift 2 ;;
     --late-every) late_every=${2:?}; shift 2 ;;
-    *) sed -n '2,10p' "$0" >&2; exit 2 ;;
+    --changes) changes=${2:?}; shift 2 ;;
+    *) sed -n '2,14p' "$0" >&2; exit 2 ;;
   esac
 done
 [[ -x $timing ]] || { echo "build first: cmake --build --preset default --target click_timing" >&2; exit 1; }
@@ -32,7 +37,7 @@ table() { # table LOAD
   ((late_every > 0)) && hook=", the timer 15 ms late every ${late_every}th tick"
   echo "### $server, $1$hook ($runs × ${seconds} s per case, $(date -u +%Y-%m-%dT%H:%MZ))"
   echo
-  echo "| case | intervals | off > 1 sample | largest error (samples) | late onsets | decided click heard after (ms) | CPU % |"
+  echo "| case | intervals | off > 1 sample | largest error (samples) | late onsets | lookahead (ms) | CPU % |"
   echo "|---|---|---|---|---|---|---|"
   for c in "${cases[@]}"; do
     read -r tempo meter text <<<"$c"
@@ -48,10 +53,32 @@ table() { # table LOAD
       late=$((late + $(sed -n 's/.*late onsets \([0-9]*\).*/\1/p' <<<"$out")))
       w=$(sed -n 's/.*interval error:.* max \([0-9.]*\) samples.*/\1/p' <<<"$out")
       worst=$(awk -v a="$worst" -v b="${w:-0}" 'BEGIN { print (b > a ? b : a) }')
-      heard+="$(sed -n 's/.*lookahead + [a-z]* = \([0-9.]*\) ms.*/\1/p' <<<"$out" | head -1) "
+      heard+="$(sed -n 's/.*lookahead \([0-9.]*\) ms.*/\1/p' <<<"$out" | head -1) "
       cpu+="$(sed -n 's/.*CPU \([0-9.]*\) % of one core.*/\1/p' <<<"$out") "
     done
     echo "| $label | $n | $off | $worst | $late | ${heard% } | ${cpu% } |"
+  done
+  echo
+  ((changes > 0)) && decisions "$1"
+}
+
+decisions() { # decisions LOAD
+  echo "#### $server, $1: $changes decisions per case"
+  echo
+  echo "| case | ticks | missing | extra | off > 1 sample | clicks decided before a Stop heard up to (ms) | ...before a tempo change (ms) | the output's delay |"
+  echo "|---|---|---|---|---|---|---|---|"
+  for c in "${cases[@]}"; do
+    read -r tempo meter text <<<"$c"
+    local args=(--tempo "$tempo" --meter "$meter" --server "$server" --changes "$changes")
+    [[ $text != - ]] && args+=(--text "$text")
+    local label="$tempo/$meter"
+    [[ $text != - ]] && label="'$text'@$tempo"
+    out=$("$timing" "${args[@]}" 2>&1)
+    read -r ticks missing extra <<<"$(sed -n 's/.*ticks \([0-9]*\), clicks found [0-9]*: missing \([0-9]*\), extra \([0-9]*\).*/\1 \2 \3/p' <<<"$out")"
+    off=$(sed -n 's/.*intervals off by more than 1 sample: \([0-9]*\).*/\1/p' <<<"$out")
+    read -r stop tempo_change <<<"$(sed -n 's/.*heard up to \([0-9.]*\) ms after a Stop, \([0-9.]*\) ms.*/\1 \2/p' <<<"$out")"
+    delay=$(sed -n 's/.*sink \([0-9.]*\) ms (max \([0-9.]*\)).*/\1 ms (max \2)/p; s/.*graph: cycle [0-9]* frames, delay \([0-9.]*\) ms.*/\1 ms/p' <<<"$out" | head -1)
+    echo "| $label | $ticks | $missing | $extra | $off | $stop | $tempo_change | $delay |"
   done
   echo
 }

@@ -44,9 +44,12 @@ struct PlayerOptions {
   Micros serverBufferMicros = 13000;  // 0: the audio library's choice
   // The timer's late wake-ups: up to 7.3 ms measured on an idle virtual
   // machine (bench/timer_jitter, 30 s at 11 ms), and a wake-up 15 ms late
-  // is still absorbed (bench/click_timing --late-every). Every output's
-  // lookahead holds it.
-  Micros wakeMarginMicros = 16000;
+  // is still absorbed (bench/click_timing --late-every) with that much more
+  // to spare. Every output's lookahead holds it. A longer lookahead delays
+  // no decision: a take-back reaches every click not yet begun, so only
+  // the first tick after Start or a new tempo waits for it, after a note
+  // shorter than it.
+  Micros wakeMarginMicros = 24000;
   // An output whose callbacks a server asks for (SDL): how long before its
   // due time a click must be queued to be rendered on its frame: one
   // callback and the server's uneven requests.
