@@ -142,13 +142,15 @@ bool PipeWireSocketPresent() {
   return !looked;
 }
 
-pw_context* NewPlaybackContext(const PipeWireLibrary& pw, pw_loop* loop) {
+namespace {
+
+pw_context* MinimalContext(const PipeWireLibrary& pw, pw_loop* loop) {
   // "null" reads no file; the properties are the default client
   // configuration's own, without its D-Bus plugin (no module here uses it).
   pw_properties* props = pw.PropertiesNew(PW_KEY_CONFIG_NAME, "null", "log.level", "0",
                                           "support.dbus", "false", nullptr);
   if (props == nullptr) return nullptr;
-  pw_context* context = pw.ContextNew(loop, props, 0);
+  pw_context* context = pw.ContextNew(loop, props, 0);  // takes props, also on failure
   if (context == nullptr) return nullptr;
   bool ok =
       pw.ContextAddSpaLib(context, "audio.convert.*", "audioconvert/libspa-audioconvert") >= 0 &&
@@ -162,6 +164,14 @@ pw_context* NewPlaybackContext(const PipeWireLibrary& pw, pw_loop* loop) {
     return nullptr;
   }
   return context;
+}
+
+}  // namespace
+
+pw_context* NewPlaybackContext(const PipeWireLibrary& pw, pw_loop* loop) {
+  // A library that knows no "null" configuration gets the default one.
+  if (pw_context* context = MinimalContext(pw, loop)) return context;
+  return pw.ContextNew(loop, nullptr, 0);
 }
 
 bool ConnectFloatStream(const PipeWireLibrary& pw, pw_stream* stream, pw_direction direction,

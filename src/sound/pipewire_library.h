@@ -66,7 +66,9 @@ bool PipeWireSocketPresent();
 // loaded: the native protocol, the client node a stream is exported as and
 // the adapter that converts its format, where the default client
 // configuration also loads the metadata, session-manager and client-device
-// modules and the D-Bus support plugin. nullptr when one cannot be loaded.
+// modules and the D-Bus support plugin. Where that cannot be made (a
+// library without the "null" configuration), the default client context;
+// nullptr when neither can.
 pw_context* NewPlaybackContext(const PipeWireLibrary& pw, pw_loop* loop);
 
 // Connects `stream` to whatever the session manager links it to, as 32-bit
