@@ -4,10 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <utility>
-#include <vector>
 
 namespace pendlo {
 
@@ -22,7 +21,7 @@ constexpr char32_t kNotUtf8 = 0xFFFFFFFF;
 // A code: one byte (< 0x100) or a lead byte and a trail byte (lead << 8 | trail).
 using Code = std::uint16_t;
 
-bool IsLead(unsigned char b) {
+constexpr bool IsLead(unsigned char b) {
   return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }
 bool IsMark(char32_t c) {
@@ -73,31 +72,86 @@ class Iconv {
   iconv_t cd_;
 };
 
-struct CharCodes {
-  char32_t c;
-  std::array<Code, kMaxCodes> byVariant;  // the canonical code first, 0 where none
-};
+// Where a code's entry sits in the tables: a byte at its own value, a pair
+// after the 256 bytes, by lead byte (60 of them) and trail byte
+// (0x40..0xFC). Code page 932 has no pair outside that square, so the
+// tables hold 11,596 entries where a table by code would hold 65,536.
+constexpr int kTrailFirst = 0x40;
+constexpr int kTrailLast = 0xFC;
+constexpr int kTrails = kTrailLast - kTrailFirst + 1;
+constexpr std::size_t kSlots = 0x100 + 60 * kTrails;
+constexpr std::size_t kNoSlot = kSlots;
 
+// Lead byte -> its row among the pairs' (0xFF when not a lead byte).
+constexpr std::array<std::uint8_t, 0x100> kLeadRows = [] {
+  std::array<std::uint8_t, 0x100> rows{};
+  int row = 0;
+  for (int b = 0; b < 0x100; ++b) {
+    rows[b] = IsLead(static_cast<unsigned char>(b)) ? static_cast<std::uint8_t>(row++) : 0xFF;
+  }
+  return rows;
+}();
+
+std::size_t SlotOf(Code code) {
+  if (code < 0x100) return code;
+  const std::size_t row = kLeadRows[code >> 8];
+  const int trail = code & 0xFF;
+  if (row == 0xFF || trail < kTrailFirst || trail > kTrailLast) return kNoSlot;
+  return 0x100 + row * kTrails + static_cast<std::size_t>(trail - kTrailFirst);
+}
+
+// Every character code page 932 holds is in the Basic Multilingual Plane, so
+// a table entry is 16 bits. The tables live in static storage and are filled
+// once: no heap, and only the pages written become resident.
 struct Tables {
-  std::array<char32_t, 256> single{};  // byte -> character, 0 when not one on its own
-  std::vector<char32_t> pair;          // lead << 8 | trail -> character, 0 when invalid
-  std::vector<std::uint8_t> variant;   // code -> 0 for the canonical code, 1 or 2
-  std::vector<CharCodes> codes;        // ascending by character
+  std::array<char16_t, kSlots> chars;        // slot -> character, 0 when the code reads as none
+  std::array<std::uint8_t, kSlots> variant;  // slot -> 0 for the canonical code, 1 or 2
+  // Ascending, one per character: character << 16 | its canonical code.
+  std::array<std::uint32_t, kSlots> byChar;
+  // Where in byChar the characters with high byte h begin: a search within
+  // one block of 256 characters.
+  std::array<std::uint16_t, 0x101> blockStart;
+  struct Others {
+    char16_t c;
+    std::array<Code, kMaxCodes - 1> codes;  // the second and third code, 0 where none
+  };
+  std::array<Others, kSlots / 2> others;  // ascending; characters with more than one code
+  std::size_t othersCount;
 
-  const CharCodes* Find(char32_t c) const {
-    const auto it = std::lower_bound(codes.begin(), codes.end(), c,
-                                     [](const CharCodes& e, char32_t key) { return e.c < key; });
-    return it != codes.end() && it->c == c ? &*it : nullptr;
+  char32_t CharOf(Code code) const {
+    const std::size_t slot = SlotOf(code);
+    return slot == kNoSlot ? 0 : chars[slot];
+  }
+  std::uint8_t VariantOf(Code code) const {
+    const std::size_t slot = SlotOf(code);
+    return slot == kNoSlot ? 0 : variant[slot];
+  }
+  // The canonical code of c, or 0 when code page 932 does not hold it.
+  Code Canonical(char32_t c) const {
+    if (c > 0xFFFF) return 0;
+    const auto begin = byChar.begin() + blockStart[c >> 8];
+    const auto end = byChar.begin() + blockStart[(c >> 8) + 1];
+    const auto it = std::lower_bound(begin, end, c << 16);
+    return it != end && (*it >> 16) == c ? static_cast<Code>(*it & 0xFFFF) : 0;
+  }
+  // The code c's variation selector v (1 or 2) picks, or 0 when it has none.
+  Code Other(char32_t c, char32_t v) const {
+    const auto end = others.begin() + static_cast<std::ptrdiff_t>(othersCount);
+    const auto it = std::lower_bound(others.begin(), end, c,
+                                     [](const Others& e, char32_t key) { return e.c < key; });
+    return it != end && it->c == c ? it->codes[v - 1] : 0;
   }
 };
 
-// A flat list sorted once: a map of lists took twice as long.
-Tables BuildTables() {
-  Tables t;
-  t.pair.assign(0x10000, 0);
-  t.variant.assign(0x10000, 0);
-  std::vector<std::pair<char32_t, Code>> found;  // (character, a code that reads as it)
-  found.reserve(8192);
+// Sorted once as 32-bit keys in the table that then holds the encoder's
+// index: a map of lists took twice as long, and a list of pairs on the heap
+// stayed resident after start-up.
+void BuildTables(Tables& t) {
+  std::size_t found = 0;  // keys in t.byChar: character << 16 | a code that reads as it
+  const auto add = [&](Code code, char32_t c) {
+    t.chars[SlotOf(code)] = static_cast<char16_t>(c);
+    t.byChar[found++] = c << 16 | code;
+  };
   Iconv decoder("UTF-32LE", "CP932");
   Iconv encoder("CP932", "UTF-32LE");
   // Without the converters (a libc without gconv modules) ASCII still reads
@@ -106,60 +160,69 @@ Tables BuildTables() {
   for (int b = 1; b < 0x100; ++b) {
     const auto byte = static_cast<unsigned char>(b);
     const char32_t c = b < 0x80 ? b : (ok && !IsLead(byte) ? decoder.DecodeOne(&byte, 1) : 0);
-    if (c != 0 && !IsMark(c)) {
-      t.single[b] = c;
-      found.emplace_back(c, static_cast<Code>(b));
-    }
+    if (c != 0 && c <= 0xFFFF && !IsMark(c)) add(static_cast<Code>(b), c);
   }
   if (ok) {
     for (int lead = 0x81; lead <= 0xFC; ++lead) {
       if (!IsLead(static_cast<unsigned char>(lead))) continue;
-      for (int trail = 0x40; trail <= 0xFC; ++trail) {
+      for (int trail = kTrailFirst; trail <= kTrailLast; ++trail) {
         const unsigned char bytes[2] = {static_cast<unsigned char>(lead),
                                         static_cast<unsigned char>(trail)};
         const char32_t c = decoder.DecodeOne(bytes, 2);
         // Characters the text form uses for itself are never taken from a file.
-        if (c == 0 || c == '\r' || c == '\n' || IsMark(c) ||
+        if (c == 0 || c > 0xFFFF || c == '\r' || c == '\n' || IsMark(c) ||
             (c >= kVariantSelector1 && c < kVariantSelector1 + kMaxCodes - 1)) {
           continue;
         }
-        const Code code = static_cast<Code>(lead << 8 | trail);
-        t.pair[code] = c;
-        found.emplace_back(c, code);
+        add(static_cast<Code>(lead << 8 | trail), c);
       }
     }
   }
-  std::sort(found.begin(), found.end());
-  for (auto first = found.begin(); first != found.end();) {
-    const char32_t c = first->first;
-    const auto last = std::find_if(first, found.end(), [c](const auto& e) { return e.first != c; });
+  const auto keys = t.byChar.begin();
+  std::sort(keys, keys + static_cast<std::ptrdiff_t>(found));
+  std::size_t written = 0;
+  for (std::size_t first = 0; first < found;) {
+    const char32_t c = t.byChar[first] >> 16;
+    std::size_t last = first + 1;
+    while (last < found && (t.byChar[last] >> 16) == c) ++last;
     // The canonical code is the one the converter writes for the character;
     // the others follow in ascending order.
     if (last - first > 1 && encoder.ok()) {
-      const Code preferred = encoder.EncodeOne(c);
-      const auto it =
-          std::find_if(first, last, [&](const auto& e) { return e.second == preferred; });
-      if (it != last) std::rotate(first, it, it + 1);
+      const std::uint32_t preferred = c << 16 | encoder.EncodeOne(c);
+      const auto begin = keys + static_cast<std::ptrdiff_t>(first);
+      const auto end = keys + static_cast<std::ptrdiff_t>(last);
+      const auto it = std::find(begin, end, preferred);
+      if (it != end) std::rotate(begin, it, it + 1);
     }
-    CharCodes entry{c, {}};
-    for (auto e = first; e != last; ++e) {
-      const auto i = static_cast<std::size_t>(e - first);
+    Tables::Others others{static_cast<char16_t>(c), {}};
+    for (std::size_t i = 0; i < last - first; ++i) {
+      const Code code = static_cast<Code>(t.byChar[first + i] & 0xFFFF);
       if (i < kMaxCodes) {
-        entry.byVariant[i] = e->second;
-        t.variant[e->second] = static_cast<std::uint8_t>(i);
-      } else if (e->second >= 0x100) {
-        t.pair[e->second] = 0;  // no selector left for it: keep its bytes as marks
+        t.variant[SlotOf(code)] = static_cast<std::uint8_t>(i);
+        if (i > 0) others.codes[i - 1] = code;
+      } else if (code >= 0x100) {
+        t.chars[SlotOf(code)] = 0;  // no selector left for it: keep its bytes as marks
       }
     }
-    t.codes.push_back(entry);
+    // The group is read before its first key is overwritten: written <= first.
+    t.byChar[written++] = t.byChar[first];
+    if (last - first > 1) t.others[t.othersCount++] = others;
     first = last;
   }
-  return t;
+  std::size_t i = 0;
+  for (std::size_t block = 0; block < t.blockStart.size(); ++block) {
+    while (i < written && (t.byChar[i] >> 24) < block) ++i;
+    t.blockStart[block] = static_cast<std::uint16_t>(i);
+  }
 }
 
 const Tables& GetTables() {
-  static const Tables tables = BuildTables();
-  return tables;
+  static const Tables* const tables = [] {
+    static Tables storage;  // zero-initialised, in static storage
+    BuildTables(storage);
+    return &storage;
+  }();
+  return *tables;
 }
 
 void AppendUtf8(std::string& out, char32_t c) {
@@ -239,24 +302,26 @@ Unit NextUnit(const Tables& t, std::string_view text, std::size_t* pos,
   if (c == '\n' || c == 0x2028 || c == 0x2029) return {Unit::kLineBreak};
   if (IsMark(c)) return {Unit::kMark, static_cast<Code>(c - kInvalidByteMarkBase)};
   if (c == 0 || c == kNotUtf8) return {Unit::kUnrepresentable};
-  if (const CharCodes* codes = t.Find(c)) {
+  if (const Code canonical = t.Canonical(c)) {
     if (*pos < text.size()) {
       std::size_t next = *pos;
       const char32_t selector = NextChar(text, &next);
       const char32_t v = selector - kVariantSelector1 + 1;
-      if (selector >= kVariantSelector1 && v < kMaxCodes && codes->byVariant[v] != 0) {
-        *pos = next;
-        return {Unit::kCode, codes->byVariant[v]};
+      if (selector >= kVariantSelector1 && v < kMaxCodes) {
+        if (const Code other = t.Other(c, v)) {
+          *pos = next;
+          return {Unit::kCode, other};
+        }
       }
     }
-    return {Unit::kCode, codes->byVariant[0]};
+    return {Unit::kCode, canonical};
   }
   // A near equivalent the converter knows (U+301C as 0x8160), taken only
   // when that code reads back as a character of its own.
   if (!fallback) fallback.emplace("CP932", "UTF-32LE");  // opened only when needed
   if (fallback->ok()) {
     const Code code = fallback->EncodeOne(c);
-    if (code != 0 && (code < 0x100 ? t.single[code] != 0 : t.pair[code] != 0)) {
+    if (code != 0 && t.CharOf(code) != 0) {
       return {Unit::kCode, code};
     }
   }
@@ -284,16 +349,17 @@ std::string DecodeDefinitionText(std::string_view bytes) {
     }
     if (IsLead(b) && i + 1 < bytes.size()) {
       const Code code = static_cast<Code>(b << 8 | static_cast<unsigned char>(bytes[i + 1]));
-      if (t.pair[code] != 0) {
-        AppendUtf8(out, t.pair[code]);
-        if (t.variant[code] != 0) AppendUtf8(out, kVariantSelector1 + t.variant[code] - 1);
+      const std::size_t slot = SlotOf(code);
+      if (slot != kNoSlot && t.chars[slot] != 0) {
+        AppendUtf8(out, t.chars[slot]);
+        if (t.variant[slot] != 0) AppendUtf8(out, kVariantSelector1 + t.variant[slot] - 1);
         i += 2;
         continue;
       }
     }
     // Not a pair: the byte alone, and the next one is read afresh.
-    AppendUtf8(out, t.single[b] != 0 ? t.single[b] : kInvalidByteMarkBase + b);
-    if (t.single[b] != 0 && t.variant[b] != 0) {
+    AppendUtf8(out, t.chars[b] != 0 ? t.chars[b] : kInvalidByteMarkBase + b);
+    if (t.chars[b] != 0 && t.variant[b] != 0) {
       AppendUtf8(out, kVariantSelector1 + t.variant[b] - 1);
     }
     ++i;
@@ -339,9 +405,8 @@ std::string ToCp932Representable(std::string_view utf8) {
       out += '?';
     } else if (u.kind == Unit::kCode) {
       // What the code reads back as: the same text, or the near equivalent.
-      const char32_t c = u.code < 0x100 ? t.single[u.code] : t.pair[u.code];
-      AppendUtf8(out, c);
-      if (t.variant[u.code] != 0) AppendUtf8(out, kVariantSelector1 + t.variant[u.code] - 1);
+      AppendUtf8(out, t.CharOf(u.code));
+      if (const std::uint8_t v = t.VariantOf(u.code)) AppendUtf8(out, kVariantSelector1 + v - 1);
     } else {
       out.append(utf8.substr(start, i - start));
     }

@@ -67,7 +67,7 @@ class PipeWireBackend final : public AudioBackend {
       error = "no PipeWire loop";
       return false;
     }
-    context_ = pw_->ContextNew(pw_->ThreadLoopGetLoop(loop_), nullptr, 0);
+    context_ = NewPlaybackContext(*pw_, pw_->ThreadLoopGetLoop(loop_));
     if (context_ == nullptr || pw_->ThreadLoopStart(loop_) < 0) {
       return Fail(error, "no PipeWire context");
     }

@@ -49,6 +49,8 @@ Loaded Load() {
       Find(handle, "pw_thread_loop_timed_wait_full", l.ThreadLoopTimedWaitFull, e) &&
       Find(handle, "pw_context_new", l.ContextNew, e) &&
       Find(handle, "pw_context_destroy", l.ContextDestroy, e) &&
+      Find(handle, "pw_context_add_spa_lib", l.ContextAddSpaLib, e) &&
+      Find(handle, "pw_context_load_module", l.ContextLoadModule, e) &&
       Find(handle, "pw_context_connect", l.ContextConnect, e) &&
       Find(handle, "pw_core_disconnect", l.CoreDisconnect, e) &&
       Find(handle, "pw_properties_new", l.PropertiesNew, e) &&
@@ -138,6 +140,38 @@ bool PipeWireSocketPresent() {
   }
   // With none of them set, only the library knows where to look.
   return !looked;
+}
+
+namespace {
+
+pw_context* MinimalContext(const PipeWireLibrary& pw, pw_loop* loop) {
+  // "null" reads no file; the properties are the default client
+  // configuration's own, without its D-Bus plugin (no module here uses it).
+  pw_properties* props = pw.PropertiesNew(PW_KEY_CONFIG_NAME, "null", "log.level", "0",
+                                          "support.dbus", "false", nullptr);
+  if (props == nullptr) return nullptr;
+  pw_context* context = pw.ContextNew(loop, props, 0);  // takes props, also on failure
+  if (context == nullptr) return nullptr;
+  bool ok =
+      pw.ContextAddSpaLib(context, "audio.convert.*", "audioconvert/libspa-audioconvert") >= 0 &&
+      pw.ContextAddSpaLib(context, "support.*", "support/libspa-support") >= 0;
+  for (const char* module : {"libpipewire-module-protocol-native", "libpipewire-module-client-node",
+                             "libpipewire-module-adapter"}) {
+    ok = ok && pw.ContextLoadModule(context, module, nullptr, nullptr) != nullptr;
+  }
+  if (!ok) {
+    pw.ContextDestroy(context);
+    return nullptr;
+  }
+  return context;
+}
+
+}  // namespace
+
+pw_context* NewPlaybackContext(const PipeWireLibrary& pw, pw_loop* loop) {
+  // A library that knows no "null" configuration gets the default one.
+  if (pw_context* context = MinimalContext(pw, loop)) return context;
+  return pw.ContextNew(loop, nullptr, 0);
 }
 
 bool ConnectFloatStream(const PipeWireLibrary& pw, pw_stream* stream, pw_direction direction,

@@ -4,6 +4,7 @@
 // that a program playing through another output does not keep it mapped.
 #pragma once
 
+#include <pipewire/impl-module.h>
 #include <pipewire/pipewire.h>
 
 #include <string>
@@ -25,6 +26,8 @@ struct PipeWireLibrary {
   decltype(&pw_thread_loop_timed_wait_full) ThreadLoopTimedWaitFull;
   decltype(&pw_context_new) ContextNew;
   decltype(&pw_context_destroy) ContextDestroy;
+  decltype(&pw_context_add_spa_lib) ContextAddSpaLib;
+  decltype(&pw_context_load_module) ContextLoadModule;
   decltype(&pw_context_connect) ContextConnect;
   decltype(&pw_core_disconnect) CoreDisconnect;
   decltype(&pw_properties_new) PropertiesNew;
@@ -57,6 +60,16 @@ void ReleasePipeWire();
 // $USERPROFILE, then "pipewire-0"), so the library need not be loaded to
 // find out; true otherwise, also whenever $PIPEWIRE_REMOTE names another.
 bool PipeWireSocketPresent();
+
+// A context on `loop` for playback streams: no configuration file is read
+// (unless $PIPEWIRE_CONFIG_NAME names one) and only what a stream needs is
+// loaded: the native protocol, the client node a stream is exported as and
+// the adapter that converts its format, where the default client
+// configuration also loads the metadata, session-manager and client-device
+// modules and the D-Bus support plugin. Where that cannot be made (a
+// library without the "null" configuration), the default client context;
+// nullptr when neither can.
+pw_context* NewPlaybackContext(const PipeWireLibrary& pw, pw_loop* loop);
 
 // Connects `stream` to whatever the session manager links it to, as 32-bit
 // float at `rate`: mono, or front left and right for 2 channels; its process
