@@ -510,29 +510,33 @@ le() { awk -v a="${1:-nan}" -v b="${2:-nan}" 'BEGIN { exit !(a == a + 0 && b == 
 verdict() { if "$@"; then echo "met"; else echo "**not met**"; fi; }
 
 mkdir -p "$docs"
-# How long a click the program has decided on takes to be heard. GTick appends
+# How long a decision (Stop, a new tempo) takes to be heard. GTick appends
 # its sound to its stream, so it waits behind the whole buffer. Pendlo queues
-# each click its lookahead before it is due (a margin for the timer's late
-# wake-ups plus what its output renders ahead) and places it on its frame.
-# On PulseAudio it keeps its stream's queue full of silence and writes each
-# click into it ahead of where the sink reads, so the queued silence delays
-# nothing: lookahead + sink. On PipeWire it renders into the graph's cycles
-# through PipeWire's own protocol: the lookahead is one cycle (the quantum it
-# asks for, which the graph of this private session gives) plus the margin,
-# and the null sink reports no delay. PipeWire's pulse service reports no
-# latency for GTick's stream.
+# each click its lookahead before it is due and places it on its frame, and
+# a decision takes back every click the output has not yet begun: it is
+# heard once what the output already holds has played. On PulseAudio it
+# keeps its stream's queue full of silence and writes each click into it
+# ahead of where the sink reads; a take-back rewrites the queue from a write
+# margin beyond that: margin + sink. On PipeWire it renders into the graph's
+# cycles through PipeWire's own protocol; a take-back reaches every cycle not
+# yet taken up: one cycle (the quantum it asks for, which the graph of this
+# private session gives), and the null sink reports no delay.
+# bench/click_timing --changes measures it. PipeWire's pulse service reports
+# no latency for GTick's stream.
 constant() { sed -n "s/.*Micros $1 = \([0-9]*\);.*/\1/p" "$repo/src/sound/click_player.h" | head -1; }
 margin=$(constant wakeMarginMicros)
 if [[ $server == pipewire ]]; then
   quantum=$(sed -n 's/.*constexpr int kQuantum = \([0-9]*\);.*/\1/p' "$repo/src/sound/pipewire_backend.cpp" | head -1)
   P_lead_ms=$(awk -v q="${quantum:-0}" -v m="${margin:-0}" -v r=$rate 'BEGIN { printf "%.1f", q * 1000 / r + m / 1000 }')
+  P_reach_ms=$(awk -v q="${quantum:-0}" -v r=$rate 'BEGIN { printf "%.1f", q * 1000 / r }')
   P_sink_ms=0 G_buffer_ms=nan G_sink_ms=nan
   heard_limit=25
 else
   P_lead_ms=$(awk -v m="${margin:-0}" -v w="$(constant writeAheadMicros)" 'BEGIN { printf "%.1f", (m + w) / 1000 }')
+  P_reach_ms=$(sed -n 's/.*constexpr Micros kWriteMarginMicros = \([0-9]*\);.*/\1/p' "$repo/src/sound/queue_feeder.cpp" | awk '{ printf "%.1f", $1 / 1000 }')
   heard_limit=35
 fi
-P_click_ms=$(awk -v a="$P_lead_ms" -v b="${P_sink_ms:-0}" 'BEGIN { printf "%.1f", a + b }')
+P_click_ms=$(awk -v a="${P_reach_ms:-0}" -v b="${P_sink_ms:-0}" 'BEGIN { printf "%.1f", a + b }')
 G_click_ms=$(f "$(awk -v a="${G_buffer_ms:-0}" -v b="${G_sink_ms:-0}" 'BEGIN { print a + b }')" 1)
 printf '%s %s %s\n' Pendlo "$P_lead_ms" "${P_sink_ms:-0}" GTick "${G_buffer_ms:-0}" "${G_sink_ms:-0}" \
   >"$work/latency.dat"
@@ -617,7 +621,7 @@ $(row_resources GTick G)
 | target | Pendlo | GTick | verdict |
 | --- | ---: | ---: | --- |
 | every interval within 1 sample | max $(f "${P_max_samples:-}" 1) samples | max $(f "${G_max_samples:-}" 1) samples | $(verdict le "${P_max_samples:-nan}" 1) |
-| a decided click heard within $heard_limit ms (Pendlo: lookahead + Sink Latency; GTick: Buffer + Sink Latency$([[ $server == pipewire ]] && echo ", not reported by PipeWire's pulse service")) | $P_click_ms ms | $G_click_ms ms | $(verdict le "$P_click_ms" $heard_limit) |
+| a decision heard within $heard_limit ms (Pendlo: the take-back's reach + Sink Latency; GTick: Buffer + Sink Latency$([[ $server == pipewire ]] && echo ", not reported by PipeWire's pulse service")) | $P_click_ms ms | $G_click_ms ms | $(verdict le "$P_click_ms" $heard_limit) |
 $(if [[ $server == pipewire ]]; then
   echo "| stream latency ≤ 10 ms (Pendlo: the graph's cycle it renders into; GTick: not reported) | $(awk -v q="$quantum" -v r=$rate 'BEGIN { printf "%.1f", q * 1000 / r }') ms | — | $(verdict le "$(awk -v q="$quantum" -v r=$rate 'BEGIN { print q * 1000 / r }')" 10) |"
 else
@@ -663,8 +667,9 @@ fi)
   Buffer Latency and the Sink Latency. Pendlo keeps about 0.7 s of silence queued in
   the server and writes each click into that queue on its own frame, ahead of where the sink
   reads; a click is handed over its lookahead ($P_lead_ms ms, a constant of the program)
-  before it is due, so a click, a tempo change or Stop is heard after the lookahead and the
-  Sink Latency; its Buffer Latency is that silence, which delays nothing.
+  before it is due, and a tempo change or Stop takes back every click not yet begun, so it
+  is heard after the take-back's reach ($P_reach_ms ms) and the Sink Latency; its Buffer
+  Latency is that silence, which delays nothing.
 - **CPU.** utime + stime from \`/proc/PID/stat\` (all threads of the process) over the measured
   window (${seconds} s, starting 2 s after Start), as % of one core; the schedstat column sums
   \`/proc/PID/task/*/schedstat\` run times (nanosecond resolution) over the same window. The

@@ -389,7 +389,11 @@ bool MonitorRecorder::Start(std::string* error) {
 }
 
 std::vector<float> MonitorRecorder::Stop() {
-  if (graph_) return graph_->Stop();
+  if (graph_) {
+    std::vector<float> samples = graph_->Stop();
+    if (graph_->Gaps() > 0) std::fprintf(stderr, "recorder: %d cycles missed\n", graph_->Gaps());
+    return samples;
+  }
   if (pid_ <= 0) return {};
   End({pid_}, SIGINT, std::chrono::milliseconds(2000), false);
   pid_ = -1;
@@ -401,10 +405,6 @@ std::vector<float> MonitorRecorder::Stop() {
     samples[i] = 0.5F * (stereo[2 * i] + stereo[2 * i + 1]);
   std::filesystem::remove(file_);
   return samples;
-}
-
-int MonitorRecorder::Gaps() const {
-  return graph_ ? graph_->Gaps() : 0;
 }
 
 }  // namespace pendlo::testing

@@ -90,11 +90,10 @@ class MonitorRecorder {
   // Starts recording and waits until it has begun; false with the reason
   // in `error`.
   bool Start(std::string* error = nullptr);
-  // Stops; every sample recorded.
+  // Stops; every sample recorded. On PipeWire, cycles the graph ran
+  // without the recorder (silence on the recording the output did not play)
+  // are told on standard error.
   std::vector<float> Stop();
-  // Cycles the graph ran without the recorder (PipeWire): silence on the
-  // recording that the output did not play.
-  int Gaps() const;
 
  private:
   const SoundServer& server_;
