@@ -186,8 +186,19 @@ std::map<int, ThreadCpu> ThreadCpuSeconds() {
 struct Tick {
   Click click;
   Micros due;
-  Micros decidedAt;  // on the player's clock
+  Micros decidedAt;   // on the player's clock
+  Micros renderedTo;  // where the output had rendered then (the slack is due - renderedTo)
+  Micros waited = 0;  // traced: the timer thread's time on the run queue so far
 };
+
+// The calling thread's time spent runnable but not running, so far (the
+// scheduler's own count; a virtual CPU the host took away is not in it).
+Micros RunQueueMicros() {
+  std::ifstream in("/proc/thread-self/schedstat");
+  long long running = 0, waiting = 0;
+  in >> running >> waiting;
+  return waiting / 1000;
+}
 
 // A Stop or a tempo change made while playing, at `at` on the player's clock.
 struct Decision {
@@ -236,10 +247,12 @@ class BenchLink final : public pendlo::SoundLink {
   }
   void Play(const std::string& path, Micros due) override {
     const Micros now = player_.Feed().clock()->now();
+    const Micros rendered = player_.Feed().clock()->RenderedUpTo();
     player_.Feed().Play(path, due);
+    const Micros waited = trace_ ? RunQueueMicros() : 0;
     std::lock_guard lock(mutex_);
     const Click click = path.ends_with("pi.wav") ? Click::Accent : Click::Plain;
-    if (ticks_.size() < ticks_.capacity()) ticks_.push_back({click, due, now});
+    if (ticks_.size() < ticks_.capacity()) ticks_.push_back({click, due, now, rendered, waited});
   }
   Micros HeardAt(Micros due) override { return player_.Feed().HeardAtSteady(due); }
   void Prepare(const std::string& path) override { player_.Feed().Clicks().Request(path); }
@@ -254,6 +267,7 @@ class BenchLink final : public pendlo::SoundLink {
  private:
   pendlo::ClickPlayer& player_;
   const std::shared_ptr<pendlo::Clock> clock_;
+  const bool trace_ = std::getenv("CLICK_TIMING_TRACE") != nullptr;
   std::mutex mutex_;
   std::vector<Tick> ticks_;
 };
@@ -447,6 +461,21 @@ int main(int argc, char** argv) {
   int missing = 0;
   for (int m : match) missing += m < 0;
   if (std::getenv("CLICK_TIMING_TRACE")) {
+    // Each tick queued after the output had rendered past its due time: how
+    // late the timer called it (against due - lookahead) and how far ahead
+    // the output had rendered.
+    const Micros lead = player.Feed().LookaheadMicros();
+    for (std::size_t k = 0; k < ticks.size(); ++k) {
+      const Tick& t = ticks[k];
+      if (t.due - t.renderedTo >= 2000) continue;
+      std::fprintf(stderr,
+                   "tick %zu due %lld: slack %.1f ms, called %.1f ms after due - lookahead,"
+                   " rendered %.1f ms ahead of now, %.1f ms on the run queue since the tick"
+                   " before\n",
+                   k, static_cast<long long>(t.due), (t.due - t.renderedTo) / 1000.0,
+                   (t.decidedAt - (t.due - lead)) / 1000.0, (t.renderedTo - t.decidedAt) / 1000.0,
+                   k ? (t.waited - ticks[k - 1].waited) / 1000.0 : 0.0);
+    }
     std::vector<bool> used(clicks.size());
     for (int m : match)
       if (m >= 0) used[static_cast<std::size_t>(m)] = true;
@@ -561,9 +590,20 @@ int main(int argc, char** argv) {
         leadMs + (bufMax + sinkMax) / 1000);
   }
   std::printf(
-      "  player: late onsets %llu, dropped %llu, clock re-joins %llu, least slack %.1f ms\n",
+      "  player: late onsets %llu, dropped %llu, clock re-joins %llu, cycles passed by %llu,"
+      " least slack %.1f ms\n",
       static_cast<unsigned long long>(stats.late), static_cast<unsigned long long>(stats.dropped),
-      static_cast<unsigned long long>(stats.anchors - 1), stats.minSlackMicros / 1000.0);
+      static_cast<unsigned long long>(stats.anchors - 1),
+      static_cast<unsigned long long>(stats.passedBy), stats.minSlackMicros / 1000.0);
+  if (decisions.empty()) {
+    // Without decisions every tick is called by the timer on its own, so
+    // this is its latest wake-up; the lookahead's margin must hold it.
+    Micros latest = 0;
+    for (const Tick& t : ticks)
+      latest = std::max(latest, t.decidedAt - (t.due - stats.lookaheadMicros));
+    std::printf("  timer: latest call %.1f ms after due - lookahead (margin %.1f ms)\n",
+                latest / 1000.0, o.marginMs);
+  }
   std::printf("  CPU %.3f %% of one core (%.3f s over %.1f s); by thread:", 100 * cpu / wall, cpu,
               wall);
   for (const auto& [tid, t] : threads1) {

@@ -6,8 +6,10 @@
 namespace pendlo {
 namespace {
 
-// While the output asks for no lookahead, a click a little late (a timer
-// wake-up) still sounds; one later than this belongs to a stall.
+// A click called a little after its due time (a wake-up later than the
+// lookahead allows for) still sounds, just late; one later than this belongs
+// to a stall and is counted, not heard, whatever the lookahead: a stall of
+// the lookahead's length must not end in a burst of clicks.
 constexpr Micros kLateGraceMicros = 10000;
 
 }  // namespace
@@ -97,8 +99,7 @@ void Transport::Start() {
     } catch (const std::exception& e) {
       soundError = e.what();
     }
-    lookahead_ = std::max<Micros>(0, sound_->LookaheadMicros());
-    timer_->SetLookahead(lookahead_);
+    timer_->SetLookahead(sound_->LookaheadMicros());
   }
   PrepareClicks();
   timer_->StartTimer();
@@ -155,7 +156,7 @@ void Transport::OnTick(TMMTimer& sender) {
     while (!decided_.empty() && decided_.front().due <= now) decided_.pop_front();  // begun
     // After a stall the ticks missed are counted but not heard: no burst,
     // and the next click on time is where the beat would be anyway.
-    if (now - due > std::max(lookahead_, kLateGraceMicros)) return;
+    if (now - due > kLateGraceMicros) return;
     sound_->Play(d.click == Click::Accent ? accentFile_ : plainFile_, due);
     const Micros heardAt = sound_->HeardAt(due);
     decided_.push_back({due, d.beat, d.group, intervalBefore, heardAt});

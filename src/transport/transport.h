@@ -111,8 +111,6 @@ class Transport {
   ErrorListener onError_;
   TakeBackListener onTakeBack_;
   int changes_ = 0;  // Changes open; GUI thread
-  // Read at Start while stopped; ticks read it.
-  Micros lookahead_ = 0;
   // Ticks write it in their calls; the GUI thread touches it only while the
   // timer is held or disabled.
   std::deque<Decided> decided_;

@@ -2,7 +2,8 @@
 // time must be the base of the period in force plus whole periods, where the
 // base is the previous tick's due time (the grid runs on, also when a tick
 // re-arms for a new note length) or the moment the window re-armed the timer
-// (a tempo or meter change starts a fresh period). Every grid point gets a
+// (a tempo or meter change starts a fresh period, no shorter than the
+// lookahead). Ticks taken back never reach the check. Every grid point gets a
 // call, but one that came more than kSilentAfter after its due time played
 // nothing: those are passed over, as many as the clock reading in the next
 // call that played says; any other gap, any doubled tick and any shift of
@@ -23,12 +24,12 @@
 namespace pendlo::soak {
 
 inline constexpr Micros kNoReading = std::numeric_limits<Micros>::min();
-// How late a tick may be called and still play, with no lookahead.
+// How late after its due time a tick may be called and still play.
 inline constexpr Micros kSilentAfter = 10000;
 
 struct TickRecord {
   Micros due = 0;                 // the call's DueTime
-  Micros started = 0;             // clock when the timer woke for the call
+  Micros started = 0;             // clock when the timer woke for the call (and decided it)
   Micros timerRead = kNoReading;  // the clock reading in this tick's call
   std::uint32_t note = 0;         // timer's interval read after the tick set its own; 0: unread
   Micros noteSetBy = 0;           // clock right after that reading
@@ -40,16 +41,17 @@ struct GridFigures {
   std::uint64_t rearms = 0;      // re-arms made by the window
   std::uint64_t faults = 0;
   Micros maxErrorMicros = 0;  // largest distance of a faulty tick from its expected due time
-  Micros maxLateMicros = 0;   // largest wake-up after due, over ticks played
+  Micros maxLateMicros = 0;   // latest call after its due time, over ticks played
   std::string firstFault;
 };
 
 class GridCheck {
  public:
   // Window thread: the timer was re-armed by the window when its clock read
-  // `at`, with period `interval` ms. In the order made.
-  void Rearmed(Micros at, std::uint32_t interval) {
-    rearms_.push_back({at, interval});
+  // `at`, with period `interval` ms and calls `lookahead` ahead of their due
+  // times. In the order made.
+  void Rearmed(Micros at, std::uint32_t interval, Micros lookahead = 0) {
+    rearms_.push_back({at, interval, lookahead});
     ++figures_.rearms;
   }
 
@@ -57,22 +59,24 @@ class GridCheck {
   // call started must have been reported.
   void Tick(const TickRecord& t) {
     ++figures_.ticks;
-    // Re-arms at or after the previous due time belong to this period; a
-    // re-arm before the previous call would have cancelled that call.
-    const Micros from = prev_ ? prev_->due : std::numeric_limits<Micros>::min();
+    // Re-arms between the previous call and this one belong to this period;
+    // a tick called before a re-arm and kept (its click was beyond the
+    // take-back's reach) stays on the old grid, even when due after it.
+    const Micros from = prev_ ? prev_->started : std::numeric_limits<Micros>::min();
     const Rearm* last = nullptr;
     for (const Rearm& r : rearms_) {
-      if (r.at >= from && r.at < t.due) last = &r;
+      if (r.at >= from && r.at < t.started) last = &r;
     }
     // Where the period may have started, and its length.
     struct Candidate {
       Micros base;
       std::uint32_t interval;
+      Micros lookahead = 0;  // a re-arm's first period lasts at least this
     };
     std::array<Candidate, 2> candidates{};
     std::size_t count = 0;
     if (last) {
-      candidates[count++] = {last->at, last->interval};
+      candidates[count++] = {last->at, last->interval, last->lookahead};
       // The previous tick's own setting may have come after the window's;
       // one equal to the window's changed nothing.
       if (prev_ && prev_->note != 0 && prev_->note != last->interval &&
@@ -88,7 +92,7 @@ class GridCheck {
       const Candidate& c = candidates[i];
       const Micros period = static_cast<Micros>(c.interval) * 1000;
       if (period <= 0) continue;
-      const Micros first = c.base + period;
+      const Micros first = c.base + std::max(period, c.lookahead);
       // A grid point before the reading less kSilentAfter was called too late
       // to play; one after it was not.
       const bool read = t.timerRead != kNoReading;
@@ -118,7 +122,7 @@ class GridCheck {
       }
     }
     figures_.maxLateMicros = std::max(figures_.maxLateMicros, t.started - t.due);
-    std::erase_if(rearms_, [&](const Rearm& r) { return r.at < t.due; });
+    std::erase_if(rearms_, [&](const Rearm& r) { return r.at < t.started; });
     prev_ = t;
   }
 
@@ -128,6 +132,7 @@ class GridCheck {
   struct Rearm {
     Micros at;
     std::uint32_t interval;
+    Micros lookahead;
   };
   std::vector<Rearm> rearms_;
   std::optional<TickRecord> prev_;

@@ -109,9 +109,9 @@ TEST(Transport, EveryClickOnItsFrameThroughLateWakeUpsStallsAndChanges) {
       {"irregular 322, a stall", 9, 600, {"322"}, 20, {{E::Stall, 250, 350}}, 1150,
        "A@100 p@200 p@700 A@800 p@900 p@1000 A@1100"},
       // Notes of 12 and 11 ms; the wake-up for 178 comes at 258: the notes
-      // up to 234 are overdue by more than the lookahead, 245 is not.
+      // up to 245 are more than 10 ms overdue, 256 is not.
       {"tuplets 9, a stall", 10, 600, {"9"}, 20, {{E::Stall, 150, 100}}, 300,
-       "A@100 p@112 p@123 p@134 p@145 p@156 p@167 p@245 p@256 p@267 p@278 p@289 A@300 p@312"},
+       "A@100 p@112 p@123 p@134 p@145 p@156 p@167 p@256 p@267 p@278 p@289 A@300 p@312"},
       // A triplet and a quintuplet: the stall skips whole notes of both.
       {"tuplets 35, a stall", 10, 60, {"35"}, 20, {{E::Stall, 1900, 700}}, 4050,
        "A@1000 p@1334 p@1667 p@2800 A@3000 p@3334 p@3667 A@4000"},
