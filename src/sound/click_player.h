@@ -42,14 +42,16 @@ struct PlayerOptions {
   // reported latency (9.8 ms). Measured with bench/click_timing.
   int bufferFrames = 256;
   Micros serverBufferMicros = 13000;  // 0: the audio library's choice
-  // The timer's late wake-ups: up to 7.3 ms measured on an idle virtual
-  // machine (bench/timer_jitter, 30 s at 11 ms), and a wake-up 15 ms late
-  // is still absorbed (bench/click_timing --late-every) with that much more
-  // to spare. Every output's lookahead holds it. A longer lookahead delays
-  // no decision: a take-back reaches every click not yet begun, so only
-  // the first tick after Start or a new tempo waits for it, after a note
-  // shorter than it.
-  Micros wakeMarginMicros = 24000;
+  // The timer's late wake-ups: up to 7.3 ms on an idle virtual machine
+  // (bench/timer_jitter) and beside two CPU hogs and two compilers, but 26
+  // to 74 ms at moments when other developers' builds and tests shared the
+  // machine as well (bench/click_timing, traced).
+  // Every output's lookahead holds this margin. A longer lookahead delays
+  // no decision: a take-back reaches every click not yet begun, so only the
+  // first tick after Start or a new tempo waits for it, after a note shorter
+  // than it. 75 ms keeps every lookahead within 600 BPM's 100 ms beat, so
+  // only tuplet notes wait.
+  Micros wakeMarginMicros = 75000;
   // An output whose callbacks a server asks for (SDL): how long before its
   // due time a click must be queued to be rendered on its frame: one
   // callback and the server's uneven requests.
