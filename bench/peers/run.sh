@@ -533,7 +533,7 @@ if [[ $server == pipewire ]]; then
   heard_limit=25
 else
   P_lead_ms=$(awk -v m="${margin:-0}" -v w="$(constant writeAheadMicros)" 'BEGIN { printf "%.1f", (m + w) / 1000 }')
-  P_reach_ms=$(sed -n 's/.*constexpr Micros kWriteMarginMicros = \([0-9]*\);.*/\1/p' "$repo/src/sound/queue_feeder.cpp" | awk '{ printf "%.1f", $1 / 1000 }')
+  P_reach_ms=$(awk -v q="$(constant queueMarginMicros)" 'BEGIN { printf "%.1f", q / 1000 }')
   heard_limit=35
 fi
 P_click_ms=$(awk -v a="${P_reach_ms:-0}" -v b="${P_sink_ms:-0}" 'BEGIN { printf "%.1f", a + b }')

@@ -57,11 +57,18 @@ struct PlayerOptions {
   // callback and the server's uneven requests.
   Micros callbackAheadMicros = 25000;
   // An output fed by writes into the server's queue (PulseAudio): how far
-  // ahead of where the sink reads a click is written at the latest, so that
-  // the server never has to rewind for it: the sink's reads are known only
-  // to a block, and a write within 10 ms of them was heard off its frame
-  // (bench/click_timing --late-every 50).
-  Micros writeAheadMicros = 9000;
+  // beyond where the clock says the sink reads a write, or a take-back,
+  // must land. The sink takes the queue in blocks (10 ms on a null sink) and
+  // the clock is a line through its reports, so the sink may have taken a
+  // block beyond the clock's reading; not every sink can rewind what it
+  // took, so a click there would still be heard. With 5 ms, clicks 6 to 7 ms
+  // beyond the reading sounded after their take-back (bench/click_timing
+  // --changes, traced).
+  Micros queueMarginMicros = 15000;
+  // ...and how far ahead of where the sink reads a click is written at the
+  // latest, so that the server never has to rewind for it: that margin and
+  // 2 ms for the write itself.
+  Micros writeAheadMicros = 17000;
   // How often a lost output is tried again; 0: only by EnsureOpen (and the
   // output never rests).
   Micros reconnectMicros = 250000;

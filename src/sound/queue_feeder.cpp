@@ -5,9 +5,6 @@
 namespace pendlo {
 namespace {
 
-// How far ahead of where the clock says the sink reads a write must land:
-// the clock's idea of it may lag by a block of the sink's.
-constexpr Micros kWriteMarginMicros = 5000;
 // Written clicks kept for taking back: more than a few lookaheads hold.
 constexpr std::size_t kWrittenKept = 32;
 
@@ -42,7 +39,7 @@ void QueueFeeder::EndWrite() {
 }
 
 std::int64_t QueueFeeder::SafeFrame(std::int64_t reading) const {
-  return reading + rate_ * kWriteMarginMicros / 1'000'000;
+  return reading + rate_ * margin_ / 1'000'000;
 }
 
 Micros QueueFeeder::Write(const SoundClip& clip, Micros due) {

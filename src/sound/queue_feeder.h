@@ -20,7 +20,10 @@ namespace pendlo {
 
 class QueueFeeder {
  public:
-  explicit QueueFeeder(std::shared_ptr<AudioClock> clock) : clock_(std::move(clock)) {}
+  // Writes and take-backs land `margin` or more beyond where the clock says
+  // the sink reads.
+  QueueFeeder(std::shared_ptr<AudioClock> clock, Micros margin)
+      : clock_(std::move(clock)), margin_(margin) {}
 
   // Supervisor: writes go to `queue` (a stream of `rate` frames per second
   // and `channels` channels) from now on.
@@ -56,6 +59,7 @@ class QueueFeeder {
   std::int64_t SafeFrame(std::int64_t reading) const;
 
   const std::shared_ptr<AudioClock> clock_;
+  const Micros margin_;
   std::mutex mutex_;
   std::condition_variable writesDone_;
   ClickQueue* queue_ = nullptr;

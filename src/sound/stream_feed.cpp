@@ -18,7 +18,7 @@ StreamFeed::StreamFeed(FeedOptions options, AudioClock::SteadySource steady)
     : options_(options),
       clock_(std::make_shared<AudioClock>(steady)),
       clicks_(options.limits),
-      writes_(clock_) {}
+      writes_(clock_, options.queueMarginMicros) {}
 
 void StreamFeed::Begin(const StreamFormat& format, int frames, ClickQueue* queue,
                        Micros knownLatency) {

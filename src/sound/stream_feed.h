@@ -29,6 +29,7 @@ struct FeedOptions {
   Micros wakeMarginMicros = 0;
   Micros callbackAheadMicros = 0;
   Micros writeAheadMicros = 0;
+  Micros queueMarginMicros = 0;
   DecodeLimits limits;
 };
 

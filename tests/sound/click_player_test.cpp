@@ -44,6 +44,7 @@ PlayerOptions Offline(int frames, Micros serverMicros = 0) {
   o.bufferFrames = frames;
   o.serverBufferMicros = serverMicros;
   o.reconnectMicros = 0;
+  o.queueMarginMicros = 5000;
   return o;
 }
 
@@ -330,7 +331,7 @@ TEST(ClickPlayerOffline, StartNeverWaitsForARestingOutput) {
 // Three clicks queued at once, due 10, 40 (or nearer) and 50 ms on; the
 // first lasts 20 ms and has begun when the take-back comes, 15 ms on. Beyond
 // reach then: rendered, the buffers up to 15 ms and no more; written, the
-// frames up to 20 ms (the sink's read and the write margin). Rendered by
+// frames up to 20 ms (the sink's read and a write margin of 5 ms). Rendered by
 // the callback or written into the server's queue, the stream must hold the
 // clicks heard and nothing of those taken back, and the take-back says from
 // when it held.
