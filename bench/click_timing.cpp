@@ -245,14 +245,16 @@ class BenchLink final : public pendlo::SoundLink {
     std::erase_if(ticks_, [&](const Tick& t) { return t.due >= std::max(from, back); });
     return back;
   }
-  void Play(const std::string& path, Micros due) override {
+  // A click too late to start near its frame is not kept: it is not heard.
+  bool Play(const std::string& path, Micros due) override {
     const Micros now = player_.Feed().clock()->now();
     const Micros rendered = player_.Feed().clock()->RenderedUpTo();
-    player_.Feed().Play(path, due);
+    if (!player_.Feed().Play(path, due)) return false;
     const Micros waited = trace_ ? RunQueueMicros() : 0;
     std::lock_guard lock(mutex_);
     const Click click = path.ends_with("pi.wav") ? Click::Accent : Click::Plain;
     if (ticks_.size() < ticks_.capacity()) ticks_.push_back({click, due, now, rendered, waited});
+    return true;
   }
   Micros HeardAt(Micros due) override { return player_.Feed().HeardAtSteady(due); }
   void Prepare(const std::string& path) override { player_.Feed().Clicks().Request(path); }

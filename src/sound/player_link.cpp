@@ -11,7 +11,9 @@ class PlayerLink final : public SoundLink {
 
   std::shared_ptr<Clock> TimerClock() override { return player_->Feed().clock(); }
   Micros LookaheadMicros() const override { return player_->Feed().LookaheadMicros(); }
-  void Play(const std::string& path, Micros due) override { player_->Feed().Play(path, due); }
+  bool Play(const std::string& path, Micros due) override {
+    return player_->Feed().Play(path, due);
+  }
   Micros TakeBack(Micros from) override { return player_->Feed().TakeBack(from); }
   Micros HeardAt(Micros due) override { return player_->Feed().HeardAtSteady(due); }
   void Prepare(const std::string& path) override { player_->Feed().Clicks().Request(path); }

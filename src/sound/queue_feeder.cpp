@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "sound/sound_link.h"
+
 namespace pendlo {
 namespace {
 
@@ -42,7 +44,7 @@ std::int64_t QueueFeeder::SafeFrame(std::int64_t reading) const {
   return reading + rate_ * margin_ / 1'000'000;
 }
 
-Micros QueueFeeder::Write(const SoundClip& clip, Micros due) {
+std::optional<Micros> QueueFeeder::Write(const SoundClip& clip, Micros due) {
   const Micros now = clock_->now();
   std::int64_t first = 0, reading = 0;
   if (!clock_->FrameAt(due, first) || !clock_->FrameAt(now, reading)) return due - now;
@@ -51,18 +53,20 @@ Micros QueueFeeder::Write(const SoundClip& clip, Micros due) {
   int channels = 0;
   {
     std::lock_guard lock(mutex_);
+    if (queue_ == nullptr) return due - now;
+    // Never where the sink may already have read: the server would count
+    // the stream as run dry and shift it, and the beat with it.
+    if (first < SafeFrame(reading)) {
+      if (SafeFrame(reading) - first > rate_ * kLateClickGraceMicros / 1'000'000)
+        return std::nullopt;
+      late_.fetch_add(1, std::memory_order_relaxed);
+      first = SafeFrame(reading);
+    }
     queue = BeginWrite();
-    if (queue == nullptr) return due - now;
     // A click longer than the slowest beat (3 s at 20 BPM) would be cut off
     // by the next one anyway; writing all of a long file every beat would not.
     length = std::min(static_cast<std::int64_t>(clip.frames()),
                       static_cast<std::int64_t>(rate_) * 7 / 2);
-    // Never where the sink may already have read: the server would count
-    // the stream as run dry and shift it, and the beat with it.
-    if (first < SafeFrame(reading)) {
-      late_.fetch_add(1, std::memory_order_relaxed);
-      first = SafeFrame(reading);
-    }
     // Silence over what is left of the click before, so that it is cut off
     // at this click's onset and not heard again after this one ends.
     frames = std::max(length, soundingUntil_ - first);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "sound/audio_backend.h"
@@ -35,8 +36,10 @@ class QueueFeeder {
 
   // Timer thread: writes `clip` on the frame of `due` (a time on the clock),
   // cutting off the click before it; a click too late for that starts at the
-  // earliest frame still safe. Returns the time from now to `due`.
-  Micros Write(const SoundClip& clip, Micros due);
+  // earliest frame still safe, unless that is more than
+  // kLateClickGraceMicros after its own: then nothing is written and the
+  // result is empty. Returns the time from now to `due`.
+  std::optional<Micros> Write(const SoundClip& clip, Micros due);
   // Any thread: silence over every click written for the returned time or
   // later: `from`, or the first due time still safe to write over when the
   // sink may already have read the frames of clicks due from `from` on

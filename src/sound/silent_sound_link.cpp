@@ -12,7 +12,7 @@ class SilentLink final : public SoundLink {
       : clock_(clock ? std::move(clock) : std::make_shared<MonotonicClock>()) {}
 
   std::shared_ptr<Clock> TimerClock() override { return clock_; }
-  void Play(const std::string&, Micros) override {}
+  bool Play(const std::string&, Micros) override { return true; }
   Micros HeardAt(Micros due) override {
     // Map the clock's time to the steady clock through the present moment.
     return steadyNowMicros() + (due - clock_->now());

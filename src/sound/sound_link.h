@@ -12,6 +12,11 @@
 
 namespace pendlo {
 
+// A click that can no longer start within this of its frame (a tick called
+// late: the timer woke after a stall) is counted but not heard: a slightly
+// late click is better than none, a burst of late ones after a stall is not.
+inline constexpr Micros kLateClickGraceMicros = 10000;
+
 class SoundLink {
  public:
   virtual ~SoundLink() = default;
@@ -28,8 +33,10 @@ class SoundLink {
 
   // Queues the click file at `path` to start on the frame of `due`
   // (TimerClock() time, up to a few lookaheads ahead) and returns at once.
-  // A click cuts off the one sounding before it. Timer thread.
-  virtual void Play(const std::string& path, Micros due) = 0;
+  // A click cuts off the one sounding before it. False when the output can
+  // no longer start it within kLateClickGraceMicros of its frame: nothing
+  // was queued. Timer thread.
+  virtual bool Play(const std::string& path, Micros due) = 0;
 
   // Takes back the queued clicks due from `from` (TimerClock() time) on, as
   // far as the output still can: returns the due time (>= from) from which

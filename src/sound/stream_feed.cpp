@@ -4,15 +4,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+
+#include "sound/sound_link.h"
 
 namespace pendlo {
-namespace {
-
-// A click this late after cycles of the graph that passed the stream by is
-// dropped rather than started off its beat.
-constexpr Micros kStaleMicros = 20000;
-
-}  // namespace
 
 StreamFeed::StreamFeed(FeedOptions options, AudioClock::SteadySource steady)
     : options_(options),
@@ -79,20 +75,26 @@ void StreamFeed::HoldClip(std::shared_ptr<const SoundClip> clip, std::uint64_t s
   }
 }
 
-void StreamFeed::Play(const std::string& path, Micros due) {
-  if (!live_.load(std::memory_order_acquire) || lost_.load(std::memory_order_relaxed)) return;
+bool StreamFeed::Play(const std::string& path, Micros due) {
+  if (!live_.load(std::memory_order_acquire) || lost_.load(std::memory_order_relaxed)) return true;
   std::unique_lock producer(producer_);
-  if (!live_.load(std::memory_order_relaxed)) return;
+  if (!live_.load(std::memory_order_relaxed)) return true;
   std::shared_ptr<const SoundClip> clip = clicks_.Get(path);
-  plays_.fetch_add(1, std::memory_order_relaxed);
   if (writes_.Attached()) {
     producer.unlock();
-    NoteSlack(writes_.Write(*clip, due));
-    return;
+    const std::optional<Micros> slack = writes_.Write(*clip, due);
+    if (!slack) return false;
+    plays_.fetch_add(1, std::memory_order_relaxed);
+    NoteSlack(*slack);
+    return true;
   }
+  const Micros slack = due - clock_->RenderedUpTo();
+  if (slack < -kLateClickGraceMicros) return false;
+  plays_.fetch_add(1, std::memory_order_relaxed);
   HoldClip(clip, mixer_.Schedule(clip.get(), due));
   producer.unlock();
-  NoteSlack(due - clock_->RenderedUpTo());
+  NoteSlack(slack);
+  return true;
 }
 
 void StreamFeed::NoteSlack(Micros slack) {
@@ -127,13 +129,13 @@ void StreamFeed::Cycle_RT(float* out, int frames, const GraphCycle& cycle) {
   const std::int64_t first = cycles_.OnCycle_RT(cycle.frame, frames, cycle.at);
   // After a new timeline the clicks due meanwhile are stale: dropped, not
   // started in a heap. After cycles that passed us by, only those more than
-  // kStaleMicros late are; the rest start at once.
+  // kLateClickGraceMicros late are; the rest start at once.
   if (clock_->Anchors() != anchors) {
     mixer_.SkipBefore_RT(first, *clock_);
   } else if (first != graphNext_) {
     passedBy_.fetch_add(1, std::memory_order_relaxed);
     const int rate = rate_.load(std::memory_order_relaxed);
-    mixer_.SkipBefore_RT(first - kStaleMicros * rate / 1'000'000, *clock_);
+    mixer_.SkipBefore_RT(first - kLateClickGraceMicros * rate / 1'000'000, *clock_);
   }
   graphNext_ = first + frames;
   // The lookahead covers one cycle, whatever size the server gives; it

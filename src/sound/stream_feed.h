@@ -71,8 +71,10 @@ class StreamFeed final : public RenderTarget {
   // (a time on clock(), up to a few lookaheads ahead), cutting off the click
   // before it. Returns at once with the clip the loader has ready
   // (Clicks()): until a new file is decoded, its previous version or the
-  // fallback tone. Without a stream it does nothing.
-  void Play(const std::string& path, Micros due);
+  // fallback tone. Without a stream it does nothing. False when the output
+  // has rendered, or its sink may have read, more than kLateClickGraceMicros
+  // beyond the frame of `due`: the click is not queued.
+  bool Play(const std::string& path, Micros due);
   // Any thread, returns at once: every click queued for the returned time
   // or later is never heard: `from`, or later where the output has already
   // rendered, or its server may have read, the clicks due from `from` on

@@ -4,15 +4,7 @@
 #include <stdexcept>
 
 namespace pendlo {
-namespace {
-
-// A click called a little after its due time (a wake-up later than the
-// lookahead allows for) still sounds, just late; one later than this belongs
-// to a stall and is counted, not heard, whatever the lookahead: a stall of
-// the lookahead's length must not end in a burst of clicks.
-constexpr Micros kLateGraceMicros = 10000;
-
-}  // namespace
+namespace {}  // namespace
 
 Transport::Transport(std::unique_ptr<SoundLink> sound)
     : sound_(sound ? std::move(sound) : SilentSoundLink()),
@@ -155,9 +147,11 @@ void Transport::OnTick(TMMTimer& sender) {
     const Micros now = sender.clock().now();
     while (!decided_.empty() && decided_.front().due <= now) decided_.pop_front();  // begun
     // After a stall the ticks missed are counted but not heard: no burst,
-    // and the next click on time is where the beat would be anyway.
-    if (now - due > kLateGraceMicros) return;
-    sound_->Play(d.click == Click::Accent ? accentFile_ : plainFile_, due);
+    // and the next click on time is where the beat would be anyway. The
+    // output knows best whether a click called late can still start near
+    // its frame; a link without one goes by the due time.
+    if (now - due > kLateClickGraceMicros) return;
+    if (!sound_->Play(d.click == Click::Accent ? accentFile_ : plainFile_, due)) return;
     const Micros heardAt = sound_->HeardAt(due);
     decided_.push_back({due, d.beat, d.group, intervalBefore, heardAt});
     // No hold here: a 16 ms wait on this thread would stretch every shorter

@@ -127,7 +127,7 @@ class SoakLink final : public SoundLink {
     std::lock_guard lock(mutex_);
     return takenBack_;
   }
-  void Play(const std::string& path, Micros due) override {
+  bool Play(const std::string& path, Micros due) override {
     TickRecord& g = call_.grid;
     g.due = timer_->DueTime();
     g.started = spy_->Woke();
@@ -139,8 +139,14 @@ class SoakLink final : public SoundLink {
     call_.click = path == accent_ ? Click::Accent : Click::Plain;
     clickDue_ = due;
     const std::uint64_t before = player_.Stats().plays;
-    player_.Feed().Play(path, due);
+    const bool queued = player_.Feed().Play(path, due);
     call_.heard = player_.Stats().plays == before + 1;
+    // Too late to start near its frame: no bar follows; the grid goes on.
+    if (!queued) {
+      call_.oneEach = true;
+      Finish();
+    }
+    return queued;
   }
   Micros HeardAt(Micros due) override {
     heardDue_ = due;
@@ -158,16 +164,7 @@ class SoakLink final : public SoundLink {
   void Bar(int bar, Micros heardAt) {
     call_.oneEach = clicks_ == 1 && (bar == 0) == (call_.click == Click::Accent) &&
                     clickDue_ == call_.grid.due && heardDue_ == clickDue_ && heardAt == heardAt_;
-    {
-      std::lock_guard lock(mutex_);
-      if (finished_.size() < kRing) {
-        finished_.push_back(call_);
-      } else {
-        ++overflows_;
-      }
-    }
-    call_ = {};
-    clicks_ = 0;
+    Finish();
   }
 
   // Window thread: hands every finished tick due by `until` to `take`,
@@ -190,6 +187,20 @@ class SoakLink final : public SoundLink {
   }
 
  private:
+  // Timer thread: hands the tick's record over.
+  void Finish() {
+    {
+      std::lock_guard lock(mutex_);
+      if (finished_.size() < kRing) {
+        finished_.push_back(call_);
+      } else {
+        ++overflows_;
+      }
+    }
+    call_ = {};
+    clicks_ = 0;
+  }
+
   ClickPlayer& player_;
   const bool sound_;
   const std::shared_ptr<ClockSpy> spy_;

@@ -662,23 +662,27 @@ TEST(ClickPlayerWrites, ANewClickSilencesWhatIsLeftOfTheOneBefore) {
   EXPECT_EQ(rig.device.written[2].second.size(), 3u);  // nothing left to silence
 }
 
-TEST(ClickPlayerWrites, ALateClickStartsWhereTheSinkHasNotReadYet) {
+TEST(ClickPlayerWrites, ALateClickStartsWhereTheSinkHasNotReadYetOrNotAtAll) {
   Rig rig({48000, 2}, 512);
   rig.device.takesWrites = true;
   ASSERT_TRUE(rig.Open());
   rig.device.Report(0, gFakeSteady.load());
   const Micros now = rig.clock().now();
-  // Due in 3 ms: inside the 5 ms margin that keeps writes clear of where the
-  // sink may already read.
-  rig.player->Feed().Play(rig.marker, now + 3000);
-  // Due 100 ms ago: long behind the sink.
-  rig.player->Feed().Play(rig.marker, now - 100000);
+  // Due in 3 ms, or 4 ms ago: inside the 5 ms margin that keeps writes clear
+  // of where the sink may already read, and within 10 ms of it.
+  EXPECT_TRUE(rig.player->Feed().Play(rig.marker, now + 3000));
+  EXPECT_TRUE(rig.player->Feed().Play(rig.marker, now - 4000));
+  // Due 6 ms ago, or long behind the sink: it would start more than 10 ms
+  // after its frame, a stall's leftover; it is not written.
+  EXPECT_FALSE(rig.player->Feed().Play(rig.marker, now - 6000));
+  EXPECT_FALSE(rig.player->Feed().Play(rig.marker, now - 100000));
   ASSERT_EQ(rig.device.written.size(), 2u);
   for (const auto& [first, samples] : rig.device.written) {
     EXPECT_EQ(first, 240);             // 5 ms after the frame the sink reads
     EXPECT_EQ(samples.front(), 1.0f);  // the whole click
   }
   EXPECT_EQ(rig.player->Stats().late, 2u);
+  EXPECT_EQ(rig.player->Stats().plays, 2u);
 }
 
 TEST(ClickPlayerWrites, AReportFarOffMovesTheClockButAnUnderrunAlsoMovesTheGrid) {

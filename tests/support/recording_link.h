@@ -29,7 +29,7 @@ class RecordingLink final : public SoundLink {
       : clock_(std::move(clock)), lookahead_(lookahead) {}
   std::shared_ptr<Clock> TimerClock() override { return clock_; }
   Micros LookaheadMicros() const override { return lookahead_; }
-  void Play(const std::string& path, Micros due) override {
+  bool Play(const std::string& path, Micros due) override {
     bool lockFree = true;
     if (engine != nullptr) {
       std::thread([&] {
@@ -43,6 +43,7 @@ class RecordingLink final : public SoundLink {
                          : path.ends_with("po.wav") ? 'p'
                                                     : '?',
                          due);
+    return true;
   }
   Micros TakeBack(Micros from) override {
     const Micros now = clock_->now();

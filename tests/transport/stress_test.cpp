@@ -19,7 +19,10 @@ class CountingLink final : public SoundLink {
  public:
   std::shared_ptr<Clock> TimerClock() override { return clock_; }
   Micros LookaheadMicros() const override { return 30000; }
-  void Play(const std::string&, Micros) override { clicks.fetch_add(1); }
+  bool Play(const std::string&, Micros) override {
+    clicks.fetch_add(1);
+    return true;
+  }
   Micros HeardAt(Micros due) override { return due; }
   void EnsureOpen() override {}
   std::atomic<int> clicks{0};

@@ -143,7 +143,7 @@ class FailingLink final : public SoundLink {
  public:
   explicit FailingLink(std::shared_ptr<FakeClock> clock) : clock_(std::move(clock)) {}
   std::shared_ptr<Clock> TimerClock() override { return clock_; }
-  void Play(const std::string&, Micros) override { throw std::runtime_error("No timer available"); }
+  bool Play(const std::string&, Micros) override { throw std::runtime_error("No timer available"); }
   Micros HeardAt(Micros) override { return steadyNowMicros(); }
   void EnsureOpen() override {}
 
@@ -174,7 +174,7 @@ TEST(Beat, AnErrorOnTheTimerThreadIsShownOnTheGuiThreadOnce) {
 class UnopenableLink final : public SoundLink {
  public:
   std::shared_ptr<Clock> TimerClock() override { return clock_; }
-  void Play(const std::string&, Micros) override {}
+  bool Play(const std::string&, Micros) override { return true; }
   Micros HeardAt(Micros due) override { return due; }
   void EnsureOpen() override {
     if (++opens == 2) throw std::runtime_error("ｻｳﾝﾄﾞを出力できません");

@@ -141,7 +141,10 @@ class CountingLink final : public SoundLink {
   explicit CountingLink(std::shared_ptr<pendlo::testing::FakeClock> clock)
       : clock_(std::move(clock)) {}
   std::shared_ptr<Clock> TimerClock() override { return clock_; }
-  void Play(const std::string&, Micros) override { ++plays; }
+  bool Play(const std::string&, Micros) override {
+    ++plays;
+    return true;
+  }
   Micros HeardAt(Micros) override { return steadyNowMicros(); }
   void EnsureOpen() override {}
   std::atomic<int> plays{0};
