@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace pendlo {
 namespace {
@@ -11,6 +12,8 @@ namespace {
 // A click this late after cycles of the graph that passed the stream by is
 // dropped rather than started off its beat.
 constexpr Micros kStaleMicros = 20000;
+// Clicks kept while a rested output reopens.
+constexpr std::size_t kWaitingKept = 16;
 
 }  // namespace
 
@@ -46,6 +49,20 @@ void StreamFeed::Begin(const StreamFormat& format, int frames, ClickQueue* queue
   rate_ = format.rate;
   lost_ = false;
   live_ = true;
+  parked_ = false;
+  // Clicks queued while the output reopened: into the new stream now,
+  // before its first callback. Only an output whose callbacks render the
+  // clicks is closed at rest (AudioBackend::ReleasableAtRest).
+  for (const auto& [path, due] : std::exchange(waiting_, {})) {
+    std::shared_ptr<const SoundClip> clip = clicks_.Get(path);
+    if (queue == nullptr) HoldClip(clip, mixer_.Schedule(clip.get(), due));
+  }
+}
+
+void StreamFeed::Park(bool keep) {
+  std::lock_guard producer(producer_);
+  parked_ = keep;
+  waiting_.clear();
 }
 
 void StreamFeed::Stop() {
@@ -80,9 +97,13 @@ void StreamFeed::HoldClip(std::shared_ptr<const SoundClip> clip, std::uint64_t s
 }
 
 void StreamFeed::Play(const std::string& path, Micros due) {
-  if (!live_.load(std::memory_order_acquire) || lost_.load(std::memory_order_relaxed)) return;
   std::unique_lock producer(producer_);
-  if (!live_.load(std::memory_order_relaxed)) return;
+  if (!live_.load(std::memory_order_relaxed)) {
+    // A few beats at most pass while a rested output opens again.
+    if (parked_ && waiting_.size() < kWaitingKept) waiting_.emplace_back(path, due);
+    return;
+  }
+  if (lost_.load(std::memory_order_relaxed)) return;
   std::shared_ptr<const SoundClip> clip = clicks_.Get(path);
   plays_.fetch_add(1, std::memory_order_relaxed);
   if (writes_.Attached()) {
@@ -102,6 +123,10 @@ void StreamFeed::NoteSlack(Micros slack) {
 }
 
 Micros StreamFeed::TakeBack(Micros from) {
+  {
+    std::lock_guard producer(producer_);
+    std::erase_if(waiting_, [&](const auto& w) { return w.second >= from; });
+  }
   return writes_.Attached() ? writes_.TakeBack(from) : mixer_.TakeBack(from);
 }
 
