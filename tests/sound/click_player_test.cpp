@@ -352,6 +352,32 @@ TEST(ClickPlayerOffline, StartNeverWaitsForARestingOutput) {
   }
 }
 
+// An output closed at rest that cannot open at Start is a lost output: said
+// once, over the window, and opened again by itself when it comes back.
+TEST(ClickPlayerOffline, AnOutputGoneWhileClosedAtRestIsSaidLostOnce) {
+  FakeDevice device;
+  device.releasable = true;
+  PlayerOptions options = Offline(480);
+  options.reconnectMicros = 20000;
+  options.restAfterMicros = 0;
+  options.releaseAfterMicros = 1;
+  ClickPlayer player(std::make_unique<FakeBackend>(device), options, &testing::FakeSteady);
+  std::atomic<int> failures{0};
+  player.SetOnFailure([&] { ++failures; });
+  ASSERT_TRUE(player.EnsureOpen());
+  player.Rest(true);
+  ASSERT_TRUE(testing::WaitFor([&] { return !device.started; }, std::chrono::seconds(5)));
+  device.available = false;
+  player.Rest(false);
+  player.EnsureOpen();
+  ASSERT_TRUE(testing::WaitFor([&] { return failures > 0; }, std::chrono::seconds(5)));
+  EXPECT_EQ(player.TakeError(), kSoundLostMessage);
+  device.available = true;
+  EXPECT_TRUE(testing::WaitFor([&] { return device.started.load(); }, std::chrono::seconds(5)));
+  EXPECT_EQ(failures, 1);
+  EXPECT_EQ(player.TakeError(), "");
+}
+
 // Three clicks queued at once, due 10, 40 (or nearer) and 50 ms on; the
 // first lasts 20 ms and has begun when the take-back comes, 15 ms on. Beyond
 // reach then: rendered, the buffers up to 15 ms and no more; written, the

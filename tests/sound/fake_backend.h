@@ -19,7 +19,7 @@ inline Micros FakeSteady() {
 }
 
 struct FakeDevice {
-  bool available = true;
+  std::atomic<bool> available{true};
   std::string reason = "no device";
   StreamFormat format{48000, 2};
   int frames = 512;
