@@ -8,7 +8,8 @@
 //                [--seconds 40] [--buffer 256] [--ahead-ms 25] [--server-ms 13]
 //                [--csv errors.csv] [--server pulse|pipewire]
 //                [--backend default|pulse|sdl|pipewire] [--margin-ms 3]
-//                [--rest 10] [--late-every 50 --late-ms 15] [--changes 20]
+//                [--rest 10] [--release 2] [--late-every 50 --late-ms 15]
+//                [--changes 20]
 //
 // --server picks the private server (a PulseAudio daemon or a PipeWire
 // session, null sink at 48 kHz); --backend the program's output, by default
@@ -16,7 +17,10 @@
 // for the timer's late wake-ups in the lookahead; --rest keeps the beat
 // stopped that many seconds first, as a user leaves the window open, and
 // reports the CPU and the output's callbacks meanwhile (the output rests
-// after two seconds); the beat then starts as Start starts it. --late-every
+// after two seconds); the beat then starts as Start starts it, and the first
+// click's place against the second is reported; --release is how long the
+// beat rests before the output is closed (0: never; by default the
+// program's own). --late-every
 // makes every Nth wait of the beat timer return --late-ms late, as a thread
 // woken late would: late wake-ups up to the output's lookahead move no click.
 // --changes N makes N decisions while playing, at uneven moments, in turn a
@@ -73,6 +77,7 @@ struct Options {
   std::string server = "pulse";     // pulse | pipewire
   double marginMs = pendlo::PlayerOptions{}.wakeMarginMicros / 1000.0;
   double restSeconds = 0;
+  double releaseSeconds = pendlo::PlayerOptions{}.releaseAfterMicros / 1e6;
   int lateEvery = 0;  // 0: the timer wakes as the system wakes it
   double lateMs = 15;
   int changes = 0;  // decisions made while playing
@@ -85,7 +90,7 @@ struct Options {
       "                    [--seconds S] [--buffer FRAMES] [--ahead-ms MS] [--server-ms MS]\n"
       "                    [--csv FILE] [--backend default|pulse|sdl|pipewire]\n"
       "                    [--server pulse|pipewire] [--margin-ms MS] [--rest S]\n"
-      "                    [--late-every N] [--late-ms MS] [--changes N]\n");
+      "                    [--release S] [--late-every N] [--late-ms MS] [--changes N]\n");
   std::exit(2);
 }
 
@@ -128,6 +133,8 @@ Options Parse(int argc, char** argv) {
       o.marginMs = std::atof(value.c_str());
     } else if (arg == "--rest") {
       o.restSeconds = std::atof(value.c_str());
+    } else if (arg == "--release") {
+      o.releaseSeconds = std::atof(value.c_str());
     } else if (arg == "--late-every") {
       o.lateEvery = std::atoi(value.c_str());
     } else if (arg == "--late-ms") {
@@ -342,6 +349,7 @@ int main(int argc, char** argv) {
   playerOptions.callbackAheadMicros = static_cast<Micros>(o.aheadMs * 1000);
   playerOptions.serverBufferMicros = static_cast<Micros>(o.serverMs * 1000);
   playerOptions.wakeMarginMicros = static_cast<Micros>(o.marginMs * 1000);
+  playerOptions.releaseAfterMicros = static_cast<Micros>(o.releaseSeconds * 1e6);
   pendlo::ClickPlayer player(o.backend == "sdl"        ? pendlo::MakeSdlBackend()
                              : o.backend == "pulse"    ? pendlo::MakePulseBackend()
                              : o.backend == "pipewire" ? pendlo::MakePipeWireBackend()
@@ -542,7 +550,24 @@ int main(int argc, char** argv) {
       : o.serverMs > 0           ? (std::to_string(static_cast<int>(o.serverMs)) + " ms").c_str()
                                  : "SDL's");
   std::printf("  server: %s (--server %s)\n", ServerName(server).c_str(), server.Name().c_str());
-  if (o.restSeconds > 0) std::printf("  Start took %.1f ms, waking the output\n", startMs);
+  if (o.restSeconds > 0) {
+    std::printf("  Start took %.1f ms, waking the output\n", startMs);
+    // Against the second, which the output placed on the stream's grid.
+    if (missing > 0) {
+      std::printf(
+          "  first click after Start: %d clicks missing (the matching starts at the"
+          " first heard)\n",
+          missing);
+    } else if (ticks.size() > 1 && match[0] >= 0 && match[1] >= 0) {
+      const double late = (ticks[1].due - ticks[0].due) * kRate / 1e6 -
+                          static_cast<double>(clicks[static_cast<std::size_t>(match[1])].frame -
+                                              clicks[static_cast<std::size_t>(match[0])].frame);
+      std::printf("  first click after Start: %.2f ms late against the second\n", ms(late));
+    } else {
+      std::printf("  first click after Start: %s\n",
+                  match.empty() || match[0] < 0 ? "missing" : "alone");
+    }
+  }
   std::printf(
       "  ticks %zu, clicks found %zu: missing %d, extra %d, wrong kind %d; intervals measured "
       "%zu\n",

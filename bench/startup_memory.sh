@@ -45,27 +45,10 @@ done
 [[ $rest =~ ^[0-9]+$ ]] && ((rest >= 1)) || { echo "--rest: whole seconds, at least 1" >&2; exit 2; }
 [[ $server == pulse || $server == pipewire ]] || { echo "--server: pulse or pipewire" >&2; exit 2; }
 
-log() { printf '[startup %(%H:%M:%S)T] %s\n' -1 "$*" >&2; }
-die() { log "error: $*"; exit 1; }
-
-need() { # need COMMAND PACKAGE
-  command -v "$1" >/dev/null 2>&1 && return 0
-  log "installing $2 (for $1)"
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$2" >/dev/null 2>&1
-  command -v "$1" >/dev/null 2>&1 || die "cannot install $2"
-}
-if [[ $server == pulse ]]; then
-  need pulseaudio pulseaudio
-else
-  need pipewire pipewire
-  need wireplumber wireplumber
-  need pipewire-pulse pipewire-pulse
-fi
-need pactl pulseaudio-utils
-need Xvfb xvfb
-need xdotool xdotool
-need xev x11-utils
-need dbus-daemon dbus-daemon
+log_tag=startup
+# shellcheck source=session.sh
+source "$here/session.sh"
+need_session "$server"
 need gtick gtick
 
 if [[ ! -x $binary || ! -x $bare ]]; then
@@ -76,108 +59,10 @@ fi
 [[ -x $binary ]] || die "no pendlo binary at $binary"
 [[ -x $bare ]] || die "no bare_window at $bare"
 
-work=$(mktemp -d /tmp/pendlo-startup-XXXXXX)
-pids=()
-stop_pid() { # stop_pid PID: TERM, wait up to 3 s, then KILL
-  local pid=$1 i
-  kill -0 "$pid" 2>/dev/null || return 0
-  kill -TERM "$pid" 2>/dev/null
-  for ((i = 0; i < 60; i++)); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.05
-  done
-  kill -KILL "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  return 0
-}
-cleanup() {
-  local i
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop_pid "${pids[i]}"; done
-  if ((keep)); then log "kept $work"; else rm -rf "$work"; fi
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM HUP
-mkdir -p "$work/runtime" && chmod 700 "$work/runtime"
-
-wait_for_file() { # wait_for_file FILE WHAT: until a daemon writes FILE, up to 10 s
-  local i
-  for ((i = 0; ; i++)); do
-    [[ -s $1 ]] && return 0
-    ((i < 200)) || die "$2 did not start"
-    sleep 0.05
-  done
-}
-
-# A desktop session has a session bus; without one Qt tries to start a bus.
-dbus-daemon --session --nofork --print-address=3 3>"$work/bus" </dev/null >/dev/null 2>&1 &
-pids+=($!)
-wait_for_file "$work/bus" dbus-daemon
-export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus")
-
-sink=startup
-if [[ $server == pulse ]]; then
-  socket="$work/runtime/native"
-  log "starting PulseAudio (null sink, $rate Hz)"
-  XDG_RUNTIME_DIR="$work/runtime" HOME="$work" XDG_CONFIG_HOME="$work/pulse-config" PULSE_SERVER= \
-    pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --system=false \
-    --use-pid-file=false --no-cpu-limit=true --log-target="file:$work/server.log" \
-    "--load=module-native-protocol-unix auth-anonymous=1 socket=$socket" \
-    "--load=module-null-sink sink_name=$sink rate=$rate sink_properties=device.description=Startup" \
-    </dev/null >/dev/null 2>&1 &
-  pids+=($!)
-  server_version=$(pulseaudio --version 2>/dev/null | head -1)
-else
-  socket="$work/runtime/pulse/native"
-  log "starting PipeWire, WirePlumber and pipewire-pulse (null sink, $rate Hz)"
-  mkdir -p "$work/pw-config/wireplumber/main.lua.d" "$work/pw-config/wireplumber/bluetooth.lua.d"
-  printf 'alsa_monitor.enabled = false\nv4l2_monitor.enabled = false\nlibcamera_monitor.enabled = false\n' \
-    >"$work/pw-config/wireplumber/main.lua.d/60-no-devices.lua"
-  echo 'bluez_monitor.enabled = false' >"$work/pw-config/wireplumber/bluetooth.lua.d/60-no-devices.lua"
-  for daemon in pipewire wireplumber pipewire-pulse; do
-    XDG_RUNTIME_DIR="$work/runtime" PIPEWIRE_RUNTIME_DIR="$work/runtime" HOME="$work" \
-      XDG_CONFIG_HOME="$work/pw-config" XDG_STATE_HOME="$work/pw-state" PULSE_SERVER= \
-      "$daemon" </dev/null >>"$work/server.log" 2>&1 &
-    pids+=($!)
-    if [[ $daemon == pipewire ]]; then
-      for ((i = 0; ; i++)); do
-        [[ -S $work/runtime/pipewire-0 ]] && break
-        ((i < 200)) || die "pipewire did not start: $(tail -3 "$work/server.log")"
-        sleep 0.05
-      done
-    fi
-  done
-  server_version="PipeWire $(pipewire --version 2>/dev/null | sed -n 's/^Compiled with libpipewire //p') with WirePlumber and pipewire-pulse"
-  export PIPEWIRE_RUNTIME_DIR="$work/runtime"
-fi
-export PULSE_SERVER="unix:$socket"
-for ((i = 0; ; i++)); do
-  pactl info >/dev/null 2>&1 && break
-  ((i < 200)) || die "the sound server did not start: $(tail -3 "$work/server.log")"
-  sleep 0.05
-done
-[[ $server == pipewire ]] &&
-  pactl load-module module-null-sink sink_name=$sink rate=$rate channels=2 \
-    sink_properties=device.description=Startup >/dev/null
-for ((i = 0; ; i++)); do
-  pactl set-default-sink "$sink" 2>/dev/null && pactl info | grep -q "^Default Sink: $sink$" && break
-  ((i < 200)) || die "no null sink $sink: $(tail -3 "$work/server.log")"
-  sleep 0.05
-done
-
-log "starting Xvfb"
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" </dev/null >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for_file "$work/display" Xvfb
-export DISPLAY=":$(head -1 "$work/display")"
-
-# Every window mapped on the screen, stamped on arrival (see bench/peers/run.sh).
-xev_log="$work/xev.log"
-mkfifo "$work/xev.fifo"
-while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done <"$work/xev.fifo" >"$xev_log" &
-pids+=($!)
-stdbuf -oL xev -root -event substructure >"$work/xev.fifo" 2>/dev/null &
-pids+=($!)
-sleep 0.5
+session_begin startup
+start_session_bus
+start_sound_server "$server" startup Startup
+start_screen
 
 # Pendlo runs from a copy of its binary whose data files a first start made.
 mkdir -p "$work/pendlo"
@@ -203,36 +88,14 @@ launch() { # launch NAME
   launched_pid=$!
   pids+=("$launched_pid")
 }
-window_of() { # window_of PID: its visible window, waiting up to 20 s
-  local id i
-  for ((i = 0; i < 400; i++)); do
-    id=$(xdotool search --onlyvisible --pid "$1" 2>/dev/null | head -1)
-    [[ -n $id ]] && { echo "$id"; return 0; }
-    kill -0 "$1" 2>/dev/null || return 1
-    sleep 0.05
-  done
-  return 1
-}
-mapped_at() { # mapped_at WINDOW SINCE: the stamp of its first MapNotify after SINCE
-  local hex
-  hex=$(printf '0x%x' "$1")
-  awk -v w=", window $hex," -v since="$2" \
-    '$1 >= since && prev && index($0, w) { print $1; exit } { prev = /MapNotify/ }' "$xev_log"
-}
 median() { tr ' ' '\n' | grep . | sort -n | awk '{ v[NR] = $1 } END { if (NR) print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 range() { tr ' ' '\n' | grep . | sort -n | awk 'NR == 1 { a = $1 } { b = $1 } END { print a "–" b }'; }
 
 one() { # one NAME: launch, time the map, rest, read memory, end
-  local name=$1 window at i pid
+  local name=$1 at pid
   launch "$name"
   pid=$launched_pid
-  window=$(window_of "$pid") || die "$name showed no window (see $work/$name.log)"
-  at=""
-  for ((i = 0; i < 40 && ${#at} == 0; i++)); do
-    at=$(mapped_at "$window" "$launched_at")
-    [[ -n $at ]] || sleep 0.05
-  done
-  [[ -n $at ]] || die "no MapNotify seen for $name's window"
+  at=$(map_stamp "$pid" "$launched_at") || die "$name mapped no window (see $work/$name.log)"
   ms[$name]+="$(awk -v a="$launched_at" -v b="$at" 'BEGIN { printf "%.0f", (b - a) * 1000 }') "
   sleep "$rest"
   rss[$name]+="$(awk '/^VmRSS/ { print $2 }' "/proc/$pid/status") "

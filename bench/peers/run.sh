@@ -57,37 +57,14 @@ done
 [[ $launches =~ ^[0-9]+$ ]] && ((launches >= 1)) || { echo "--launches: at least 1" >&2; exit 2; }
 [[ $server == pulse || $server == pipewire ]] || { echo "--server: pulse or pipewire" >&2; exit 2; }
 
-log() { printf '[peers %(%H:%M:%S)T] %s\n' -1 "$*" >&2; }
-die() { log "error: $*"; exit 1; }
+log_tag=peers
+# shellcheck source=../session.sh
+source "$here/../session.sh"
 
 # --- tools --------------------------------------------------------------
 
-apt_updated=0
-need() { # need COMMAND PACKAGE
-  command -v "$1" >/dev/null 2>&1 && return 0
-  log "installing $2 (for $1)"
-  if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$2" >/dev/null 2>&1; then
-    if ((apt_updated == 0)); then
-      apt_updated=1
-      apt-get update -qq >/dev/null 2>&1
-      DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$2" >/dev/null 2>&1
-    fi
-  fi
-  command -v "$1" >/dev/null 2>&1 || die "cannot install $2"
-}
-if [[ $server == pulse ]]; then
-  need pulseaudio pulseaudio
-else
-  need pipewire pipewire
-  need wireplumber wireplumber
-  need pipewire-pulse pipewire-pulse
-fi
-need pactl pulseaudio-utils
+need_session "$server"
 need parec pulseaudio-utils
-need Xvfb xvfb
-need xdotool xdotool
-need xev x11-utils
-need dbus-daemon dbus-daemon
 need gnuplot gnuplot-nox
 need gtick gtick
 need python3 python3
@@ -119,103 +96,11 @@ gtick_start_y=254
 
 # --- processes ----------------------------------------------------------
 
-work=$(mktemp -d /tmp/pendlo-peers-XXXXXX)
-pids=()
-server_pids=() # the sound server's daemons, whose CPU is measured too
-
-stop_pid() { # stop_pid PID [SIGNAL]: signal, wait up to 3 s, then SIGKILL
-  local pid=$1 signal=${2:-TERM} i
-  kill -0 "$pid" 2>/dev/null || return 0
-  kill -"$signal" "$pid" 2>/dev/null
-  for ((i = 0; i < 60; i++)); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.05
-  done
-  kill -KILL "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  return 0
-}
-
-cleanup() {
-  local i
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop_pid "${pids[i]}"; done
-  if ((keep)); then log "kept $work"; else rm -rf "$work"; fi
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM HUP
-
-mkdir -p "$work/runtime" && chmod 700 "$work/runtime"
+session_begin peers
 sink=peers
+start_session_bus
 
-# A desktop session has a session bus, and toolkits use it at start-up (Qt's
-# accessibility bridge connects to it): without one, Qt tries to launch a
-# bus and start-up takes ~15 ms longer than on any desktop. PipeWire's
-# session manager uses it too, so it comes first.
-wait_for_file() { # wait_for_file FILE WHAT: until a daemon writes FILE, up to 10 s
-  local i
-  for ((i = 0; ; i++)); do
-    [[ -s $1 ]] && return 0
-    ((i < 200)) || die "$2 did not start"
-    sleep 0.05
-  done
-}
-
-log "starting a session bus"
-dbus-daemon --session --nofork --print-address=3 3>"$work/bus" </dev/null >/dev/null 2>&1 &
-pids+=($!)
-wait_for_file "$work/bus" dbus-daemon
-export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus")
-
-if [[ $server == pulse ]]; then
-  socket="$work/runtime/native"
-  log "starting PulseAudio (null sink, $rate Hz)"
-  XDG_RUNTIME_DIR="$work/runtime" HOME="$work" XDG_CONFIG_HOME="$work/pulse-config" PULSE_SERVER= \
-    pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --system=false \
-    --use-pid-file=false --no-cpu-limit=true --log-target="file:$work/server.log" \
-    "--load=module-native-protocol-unix auth-anonymous=1 socket=$socket" \
-    "--load=module-null-sink sink_name=$sink rate=$rate sink_properties=device.description=Peers" \
-    </dev/null >/dev/null 2>&1 &
-  pids+=($!) server_pids+=($!)
-  server_version=$(pulseaudio --version 2>/dev/null | head -1)
-else
-  socket="$work/runtime/pulse/native"
-  log "starting PipeWire, WirePlumber and pipewire-pulse (null sink, $rate Hz)"
-  # WirePlumber leaves the machine's sound cards, cameras and headsets alone.
-  mkdir -p "$work/pw-config/wireplumber/main.lua.d" "$work/pw-config/wireplumber/bluetooth.lua.d"
-  printf 'alsa_monitor.enabled = false\nv4l2_monitor.enabled = false\nlibcamera_monitor.enabled = false\n' \
-    >"$work/pw-config/wireplumber/main.lua.d/60-no-devices.lua"
-  echo 'bluez_monitor.enabled = false' >"$work/pw-config/wireplumber/bluetooth.lua.d/60-no-devices.lua"
-  for daemon in pipewire wireplumber pipewire-pulse; do
-    XDG_RUNTIME_DIR="$work/runtime" PIPEWIRE_RUNTIME_DIR="$work/runtime" HOME="$work" \
-      XDG_CONFIG_HOME="$work/pw-config" XDG_STATE_HOME="$work/pw-state" PULSE_SERVER= \
-      "$daemon" </dev/null >>"$work/server.log" 2>&1 &
-    pids+=($!) server_pids+=($!)
-    if [[ $daemon == pipewire ]]; then
-      for ((i = 0; ; i++)); do
-        [[ -S $work/runtime/pipewire-0 ]] && break
-        ((i < 200)) || die "pipewire did not start: $(tail -3 "$work/server.log")"
-        sleep 0.05
-      done
-    fi
-  done
-  server_version="PipeWire $(pipewire --version 2>/dev/null | sed -n 's/^Compiled with libpipewire //p'), WirePlumber and pipewire-pulse"
-  export PIPEWIRE_RUNTIME_DIR="$work/runtime"
-fi
-export PULSE_SERVER="unix:$socket"
-for ((i = 0; ; i++)); do
-  pactl info >/dev/null 2>&1 && break
-  ((i < 200)) || die "the sound server did not start: $(tail -3 "$work/server.log")"
-  sleep 0.05
-done
-[[ $server == pipewire ]] &&
-  pactl load-module module-null-sink sink_name=$sink rate=$rate channels=2 \
-    sink_properties=device.description=Peers >/dev/null
-for ((i = 0; ; i++)); do
-  pactl list short sources 2>/dev/null | grep -q "$sink.monitor" &&
-    pactl set-default-sink "$sink" && pactl info | grep -q "^Default Sink: $sink$" && break
-  ((i < 200)) || die "no null sink $sink: $(tail -3 "$work/server.log")"
-  sleep 0.05
-done
+start_sound_server "$server" "$sink" Peers
 server_name=$(pactl info | sed -n 's/^Server Name: //p')
 pipewire_note=""
 [[ $server == pipewire ]] && pipewire_note="- **On PipeWire.** Pendlo plays through PipeWire's own protocol, rendering each click into
@@ -233,23 +118,7 @@ else
   server_setup='`pipewire`, `wireplumber` (with its device monitors off) and `pipewire-pulse`'
 fi
 
-log "starting Xvfb"
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" </dev/null >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for_file "$work/display" Xvfb
-export DISPLAY=":$(head -1 "$work/display")"
-
-# Every window mapped on the screen, stamped on arrival: the map time of a
-# program's window, without polling the X server while the program starts.
-# Two jobs joined by a fifo rather than one pipeline, so each has a pid of
-# its own to end: ending xev gives the stamping loop its end of file.
-xev_log="$work/xev.log"
-mkfifo "$work/xev.fifo"
-while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done <"$work/xev.fifo" >"$xev_log" &
-pids+=($!)
-stdbuf -oL xev -root -event substructure >"$work/xev.fifo" 2>/dev/null &
-pids+=($!)
-sleep 0.5
+start_screen
 
 # --- the two programs ---------------------------------------------------
 
@@ -299,26 +168,6 @@ launch() { # launch NAME DIR: sets launched_pid and launched_at
   pids+=("$launched_pid")
 }
 
-window_of() { # window_of PID: the decimal id of its visible window, waiting up to 20 s
-  local id i
-  for ((i = 0; i < 200; i++)); do
-    id=$(xdotool search --onlyvisible --pid "$1" 2>/dev/null | head -1)
-    [[ -n $id ]] && { echo "$id"; return 0; }
-    kill -0 "$1" 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
-
-mapped_at() { # mapped_at WINDOW SINCE: the stamp of the window's first MapNotify after SINCE
-  local hex
-  hex=$(printf '0x%x' "$1")
-  # The server hands the same ids to the next client, so only events after
-  # this launch count.
-  awk -v w=", window $hex," -v since="$2" \
-    '$1 >= since && prev && index($0, w) { print $1; exit } { prev = /MapNotify/ }' "$xev_log"
-}
-
 ms_between() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.0f", (b - a) * 1000 }'; }
 
 # Start-up: launch, wait for the mapped window, end. Alternating the programs
@@ -328,15 +177,9 @@ ms_between() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.0f", (b - a) * 1000 }'
 # start (which writes the click images and syncs them to disk) is timed too.
 measured_ms=0
 measure_start() { # measure_start NAME DIR: sets measured_ms, from exec to MapNotify
-  local window at i
+  local at
   launch "$1" "$2"
-  window=$(window_of "$launched_pid") || die "$1 showed no window (see $2/out.log)"
-  at=""
-  for ((i = 0; i < 40 && ${#at} == 0; i++)); do
-    at=$(mapped_at "$window" "$launched_at")
-    [[ -n $at ]] || sleep 0.05
-  done
-  [[ -n $at ]] || die "no MapNotify seen for $1's window"
+  at=$(map_stamp "$launched_pid" "$launched_at") || die "$1 mapped no window (see $2/out.log)"
   stop_pid "$launched_pid"
   measured_ms=$(ms_between "$launched_at" "$at")
 }

@@ -85,6 +85,12 @@ class AudioBackend {
   // re-joins the stream when it resumes. An output without such a cost
   // ignores it.
   virtual void SetActive(bool active) { (void)active; }
+  // Whether the open output may be closed while the beat rests and opened
+  // again at Start without moving the first click: a new stream that plays
+  // its first clicks on their frames (the clock joins it at its first
+  // callback). An output whose clock needs a position report first, or
+  // whose library stays loaded anyway, keeps its stream.
+  virtual bool ReleasableAtRest() const { return false; }
   // Whether the last Open reached a sound server, also when it then failed
   // (no sink): SDL must not be handed that server.
   virtual bool ServerAnswered() const { return false; }

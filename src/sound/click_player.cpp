@@ -1,5 +1,7 @@
 #include "sound/click_player.h"
 
+#include <malloc.h>
+
 #include <chrono>
 #include <utility>
 
@@ -42,8 +44,9 @@ bool ClickPlayer::EnsureOpen() {
   wanted_ = true;
   if (open_.load() && !Lost()) return true;
   // Reopening a lost output can take a second with a server that hangs:
-  // never wait for it.
-  if (busy_) return false;
+  // never wait for it, nor for an output closed at rest, which the
+  // supervisor opens again as the beat starts.
+  if (busy_ || released_.load()) return false;
   openAsked_ = true;
   const std::uint64_t ask = served_;
   wake_.notify_all();
@@ -85,12 +88,14 @@ void ClickPlayer::Supervise() {
     restChanged_ = false;
     // Reopening a lost output may take a second: EnsureOpen does not wait
     // for that.
-    busy_ = !open && !close && wanted_ && options_.reconnectMicros > 0 && (!open_.load() || Lost());
+    busy_ = !open && !close && wanted_ && options_.reconnectMicros > 0 && !released_.load() &&
+            (!open_.load() || Lost());
     lock.unlock();
 
     bool opened = false;
     if (close) {
       if (open_.load()) CloseOutput();
+      released_ = false;
     } else if (open) {
       if (open_.load() && Lost()) CloseOutput();
       opened = open_.load() || OpenOutput(false);
@@ -117,12 +122,14 @@ void ClickPlayer::Supervise() {
   done_.notify_all();
 }
 
-bool ClickPlayer::OpenOutput(bool reconnecting) {
+bool ClickPlayer::OpenOutput(bool reconnecting, bool failureIsLoss) {
   StreamFormat format;
   std::string error;
   const StreamRequest request{options_.bufferFrames, options_.serverBufferMicros};
   if (!backend_ || !backend_->Open(feed_, request, format, error)) {
-    Report(std::string(kNoSoundMessage) + (error.empty() ? "" : " (" + error + ")"));
+    Report(failureIsLoss
+               ? std::string(kSoundLostMessage)
+               : std::string(kNoSoundMessage) + (error.empty() ? "" : " (" + error + ")"));
     return false;
   }
   feed_.Begin(format, backend_->BufferFrames(), backend_->Queue(), backend_->DeviceLatencyMicros());
@@ -171,13 +178,47 @@ std::string ClickPlayer::TakeError() {
 }
 
 void ClickPlayer::ApplyRest() {
+  const bool resting = options_.reconnectMicros > 0 && resting_.load(std::memory_order_acquire);
+  if (released_.load()) {
+    if (!resting) Wake();
+    return;
+  }
   if (!open_.load() || Lost()) return;
-  const bool rest =
-      options_.reconnectMicros > 0 && resting_.load(std::memory_order_acquire) &&
-      steadyNowMicros() - restingSince_.load(std::memory_order_relaxed) >= options_.restAfterMicros;
+  const Micros rested = steadyNowMicros() - restingSince_.load(std::memory_order_relaxed);
+  if (resting && options_.releaseAfterMicros > 0 && rested >= options_.releaseAfterMicros &&
+      backend_->ReleasableAtRest()) {
+    // Everything the output holds goes until Start: the stream, the
+    // connection, the library and the threads serving them. Released
+    // first, so that a Start meanwhile does not wait for an open.
+    released_ = true;
+    feed_.Park(true);
+    CloseOutput();
+    // The memory the output's threads took from malloc stays in their
+    // arenas after they end, freed but resident: given back here.
+    malloc_trim(0);
+    return;
+  }
+  const bool rest = resting && rested >= options_.restAfterMicros;
   if (rest == paused_) return;
   paused_ = rest;
   backend_->SetActive(!rest);
+}
+
+void ClickPlayer::Wake() {
+  // Still released while it opens: EnsureOpen does not wait for this.
+  const bool opened = OpenOutput(false, true);
+  released_ = false;
+  if (opened) return;
+  // Said once, as a loss; it is tried again as a lost output is, and the
+  // beat goes on silently meanwhile.
+  feed_.Park(false);
+  lost_ = true;
+  std::function<void()> notify;
+  {
+    std::lock_guard lock(report_);
+    if (!pending_.empty()) notify = onFailure_;
+  }
+  if (notify) notify();
 }
 
 void ClickPlayer::ReopenLost() {

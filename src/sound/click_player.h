@@ -75,6 +75,10 @@ struct PlayerOptions {
   // How long the beat is stopped before the output pauses its stream (Rest):
   // long enough for the last click to play out.
   Micros restAfterMicros = 2000000;
+  // How long the beat is stopped before the output is closed instead
+  // (Release): the stream, the connection and the audio library let go,
+  // and opened again on the supervisor's thread at Start. 0: never.
+  Micros releaseAfterMicros = 2000000;
   DecodeLimits limits;
 };
 
@@ -114,8 +118,10 @@ class ClickPlayer final {
   // GUI thread, returns at once: the beat stopped (true) or is about to
   // start (false). Once it has rested for restAfterMicros the supervisor
   // pauses the stream, so that a stopped metronome does not wake the machine
-  // every cycle (and its sink may sleep); Rest(false) has it resumed. The
-  // clock runs on meanwhile and re-joins the stream when it plays again.
+  // every cycle (and its sink may sleep), and after releaseAfterMicros it
+  // closes the output and unloads its library; Rest(false) has it resumed or
+  // opened again, and EnsureOpen does not wait for that. The clock runs on
+  // meanwhile and re-joins the stream when it plays again.
   void Rest(bool resting);
 
   // Where the clicks are queued and taken back, and the clock is.
@@ -128,10 +134,12 @@ class ClickPlayer final {
 
   // The supervisor's thread and what it does; only it calls the backend.
   void Supervise();
-  bool OpenOutput(bool reconnecting);
+  bool OpenOutput(bool reconnecting, bool failureIsLoss = false);
   void CloseOutput();
   void ReopenLost();
   void ApplyRest();
+  // Opens again the output closed at rest; a failure is said as a loss.
+  void Wake();
   // Whether a new message became pending.
   bool Report(std::string message);
 
@@ -162,6 +170,8 @@ class ClickPlayer final {
   std::atomic<bool> resting_{false};
   std::atomic<Micros> restingSince_{0};  // steady time of the last Rest(true)
   bool paused_ = false;                  // supervisor: the stream is paused
+  // The output was closed at rest and opens again at Start.
+  std::atomic<bool> released_{false};
 
   std::atomic<bool> open_{false};
   std::atomic<bool> lost_{false};  // the supervisor is replacing a lost stream

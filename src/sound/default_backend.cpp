@@ -94,6 +94,10 @@ class FirstThatOpens final : public AudioBackend {
     AudioBackend* b = open_.load();
     return b ? b->Queue() : nullptr;
   }
+  bool ReleasableAtRest() const override {
+    const AudioBackend* b = open_.load();
+    return b && b->ReleasableAtRest();
+  }
   void SetActive(bool active) override {
     if (AudioBackend* b = open_.load()) b->SetActive(active);
   }

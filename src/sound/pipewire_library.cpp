@@ -1,87 +1,54 @@
 #include "sound/pipewire_library.h"
 
-#include <dlfcn.h>
 #include <spa/param/audio/format-utils.h>
 #include <spa/pod/builder.h>
 #include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <mutex>
-#include <optional>
+
+#include "sound/shared_library.h"
 
 namespace pendlo {
 namespace {
 
-struct Loaded {
-  void* handle = nullptr;
-  std::optional<PipeWireLibrary> library;
-  std::string error;
-};
-
-template <typename F>
-bool Find(void* handle, const char* name, F& function, std::string& error) {
-  function = reinterpret_cast<F>(dlsym(handle, name));
-  if (function == nullptr) error = std::string("libpipewire lacks ") + name;
-  return function != nullptr;
-}
-
-Loaded Load() {
-  Loaded loaded;
-  void* handle = dlopen("libpipewire-0.3.so.0", RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
-    const char* why = dlerror();
-    loaded.error = why != nullptr ? why : "libpipewire-0.3.so.0 cannot be loaded";
-    return loaded;
-  }
-  PipeWireLibrary l{};
-  std::string& e = loaded.error;
-  if (Find(handle, "pw_init", l.Init, e) && Find(handle, "pw_deinit", l.Deinit, e) &&
-      Find(handle, "pw_thread_loop_new", l.ThreadLoopNew, e) &&
-      Find(handle, "pw_thread_loop_destroy", l.ThreadLoopDestroy, e) &&
-      Find(handle, "pw_thread_loop_start", l.ThreadLoopStart, e) &&
-      Find(handle, "pw_thread_loop_stop", l.ThreadLoopStop, e) &&
-      Find(handle, "pw_thread_loop_lock", l.ThreadLoopLock, e) &&
-      Find(handle, "pw_thread_loop_unlock", l.ThreadLoopUnlock, e) &&
-      Find(handle, "pw_thread_loop_get_loop", l.ThreadLoopGetLoop, e) &&
-      Find(handle, "pw_thread_loop_signal", l.ThreadLoopSignal, e) &&
-      Find(handle, "pw_thread_loop_get_time", l.ThreadLoopGetTime, e) &&
-      Find(handle, "pw_thread_loop_timed_wait_full", l.ThreadLoopTimedWaitFull, e) &&
-      Find(handle, "pw_context_new", l.ContextNew, e) &&
-      Find(handle, "pw_context_destroy", l.ContextDestroy, e) &&
-      Find(handle, "pw_context_add_spa_lib", l.ContextAddSpaLib, e) &&
-      Find(handle, "pw_context_load_module", l.ContextLoadModule, e) &&
-      Find(handle, "pw_context_connect", l.ContextConnect, e) &&
-      Find(handle, "pw_core_disconnect", l.CoreDisconnect, e) &&
-      Find(handle, "pw_properties_new", l.PropertiesNew, e) &&
-      Find(handle, "pw_stream_new", l.StreamNew, e) &&
-      Find(handle, "pw_stream_destroy", l.StreamDestroy, e) &&
-      Find(handle, "pw_stream_add_listener", l.StreamAddListener, e) &&
-      Find(handle, "pw_stream_connect", l.StreamConnect, e) &&
-      Find(handle, "pw_stream_get_state", l.StreamGetState, e) &&
-      Find(handle, "pw_stream_dequeue_buffer", l.StreamDequeueBuffer, e) &&
-      Find(handle, "pw_stream_queue_buffer", l.StreamQueueBuffer, e) &&
-      Find(handle, "pw_stream_get_time_n", l.StreamGetTimeN, e) &&
-      Find(handle, "pw_stream_set_active", l.StreamSetActive, e)) {
-    l.Init(nullptr, nullptr);
-    loaded.library = l;
-    loaded.handle = handle;
-  } else {
-    dlclose(handle);
-  }
+LoadedLibrary<PipeWireLibrary> Load() {
+  LoadedLibrary<PipeWireLibrary> loaded = LoadLibrary<PipeWireLibrary>(
+      "libpipewire-0.3.so.0", "libpipewire", [](SymbolFinder& find, PipeWireLibrary& l) {
+        return find("pw_init", l.Init) && find("pw_deinit", l.Deinit) &&
+               find("pw_thread_loop_new", l.ThreadLoopNew) &&
+               find("pw_thread_loop_destroy", l.ThreadLoopDestroy) &&
+               find("pw_thread_loop_start", l.ThreadLoopStart) &&
+               find("pw_thread_loop_stop", l.ThreadLoopStop) &&
+               find("pw_thread_loop_lock", l.ThreadLoopLock) &&
+               find("pw_thread_loop_unlock", l.ThreadLoopUnlock) &&
+               find("pw_thread_loop_get_loop", l.ThreadLoopGetLoop) &&
+               find("pw_thread_loop_signal", l.ThreadLoopSignal) &&
+               find("pw_thread_loop_get_time", l.ThreadLoopGetTime) &&
+               find("pw_thread_loop_timed_wait_full", l.ThreadLoopTimedWaitFull) &&
+               find("pw_context_new", l.ContextNew) &&
+               find("pw_context_destroy", l.ContextDestroy) &&
+               find("pw_context_add_spa_lib", l.ContextAddSpaLib) &&
+               find("pw_context_load_module", l.ContextLoadModule) &&
+               find("pw_context_connect", l.ContextConnect) &&
+               find("pw_core_disconnect", l.CoreDisconnect) &&
+               find("pw_properties_new", l.PropertiesNew) && find("pw_stream_new", l.StreamNew) &&
+               find("pw_stream_destroy", l.StreamDestroy) &&
+               find("pw_stream_add_listener", l.StreamAddListener) &&
+               find("pw_stream_connect", l.StreamConnect) &&
+               find("pw_stream_get_state", l.StreamGetState) &&
+               find("pw_stream_dequeue_buffer", l.StreamDequeueBuffer) &&
+               find("pw_stream_queue_buffer", l.StreamQueueBuffer) &&
+               find("pw_stream_get_time_n", l.StreamGetTimeN) &&
+               find("pw_stream_set_active", l.StreamSetActive);
+      });
+  if (loaded.table) loaded.table->Init(nullptr, nullptr);
   return loaded;
 }
 
-// The library while held; every field under the mutex.
-struct Holds {
-  std::mutex mutex;
-  Loaded loaded;
-  int count = 0;
-};
-
-Holds& TheHolds() {
-  static Holds holds;
-  return holds;
+HeldLibrary<PipeWireLibrary>& Held() {
+  static HeldLibrary<PipeWireLibrary> held(&Load, [](const PipeWireLibrary& pw) { pw.Deinit(); });
+  return held;
 }
 
 bool Exists(const std::string& path) {
@@ -92,25 +59,11 @@ bool Exists(const std::string& path) {
 }  // namespace
 
 const PipeWireLibrary* AcquirePipeWire(std::string* why) {
-  Holds& h = TheHolds();
-  std::lock_guard lock(h.mutex);
-  if (h.count == 0) h.loaded = Load();
-  if (!h.loaded.library) {
-    if (why != nullptr) *why = h.loaded.error;
-    return nullptr;
-  }
-  ++h.count;
-  // The library is not moved while held: the pointer stays valid.
-  return &*h.loaded.library;
+  return Held().Acquire(why);
 }
 
 void ReleasePipeWire() {
-  Holds& h = TheHolds();
-  std::lock_guard lock(h.mutex);
-  if (h.count == 0 || --h.count > 0) return;
-  h.loaded.library->Deinit();
-  dlclose(h.loaded.handle);
-  h.loaded = Loaded{};
+  Held().Release();
 }
 
 const PipeWireLibrary* LoadPipeWire(std::string* why) {

@@ -5,10 +5,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include "sound/sound_link.h"
 
 namespace pendlo {
+namespace {
+
+// Clicks kept while a rested output reopens.
+constexpr std::size_t kWaitingKept = 16;
+
+}  // namespace
 
 StreamFeed::StreamFeed(FeedOptions options, AudioClock::SteadySource steady)
     : options_(options),
@@ -42,6 +49,20 @@ void StreamFeed::Begin(const StreamFormat& format, int frames, ClickQueue* queue
   rate_ = format.rate;
   lost_ = false;
   live_ = true;
+  parked_ = false;
+  // Clicks queued while the output reopened: into the new stream now,
+  // before its first callback. Only an output whose callbacks render the
+  // clicks is closed at rest (AudioBackend::ReleasableAtRest).
+  for (const auto& [path, due] : std::exchange(waiting_, {})) {
+    std::shared_ptr<const SoundClip> clip = clicks_.Get(path);
+    if (queue == nullptr) HoldClip(clip, mixer_.Schedule(clip.get(), due));
+  }
+}
+
+void StreamFeed::Park(bool keep) {
+  std::lock_guard producer(producer_);
+  parked_ = keep;
+  waiting_.clear();
 }
 
 void StreamFeed::Stop() {
@@ -76,9 +97,13 @@ void StreamFeed::HoldClip(std::shared_ptr<const SoundClip> clip, std::uint64_t s
 }
 
 bool StreamFeed::Play(const std::string& path, Micros due) {
-  if (!live_.load(std::memory_order_acquire) || lost_.load(std::memory_order_relaxed)) return true;
   std::unique_lock producer(producer_);
-  if (!live_.load(std::memory_order_relaxed)) return true;
+  if (!live_.load(std::memory_order_relaxed)) {
+    // A few beats at most pass while a rested output opens again.
+    if (parked_ && waiting_.size() < kWaitingKept) waiting_.emplace_back(path, due);
+    return true;
+  }
+  if (lost_.load(std::memory_order_relaxed)) return true;
   std::shared_ptr<const SoundClip> clip = clicks_.Get(path);
   if (writes_.Attached()) {
     producer.unlock();
@@ -104,6 +129,10 @@ void StreamFeed::NoteSlack(Micros slack) {
 }
 
 Micros StreamFeed::TakeBack(Micros from) {
+  {
+    std::lock_guard producer(producer_);
+    std::erase_if(waiting_, [&](const auto& w) { return w.second >= from; });
+  }
   return writes_.Attached() ? writes_.TakeBack(from) : mixer_.TakeBack(from);
 }
 

@@ -64,6 +64,11 @@ class StreamFeed final : public RenderTarget {
   // Supervisor, once no callback runs: the clock runs on at the monotonic
   // pace.
   void End();
+  // Supervisor, when the output is closed only for as long as the beat
+  // rests (true): the clicks queued after the stream ends and until the next
+  // Begin are kept and queued on the new stream then, so that the first
+  // clicks after Start are not lost while it opens; false drops them.
+  void Park(bool keep);
   // Any thread: the stream failed by itself (Lost_RT) since Begin.
   bool Lost() const { return lost_.load(std::memory_order_acquire); }
 
@@ -117,6 +122,9 @@ class StreamFeed final : public RenderTarget {
   ClickLoader clicks_;
   ClickMixer mixer_;
   std::vector<std::pair<std::shared_ptr<const SoundClip>, std::uint64_t>> held_;
+  // Parked: clicks queued while the output reopens (path, due time).
+  bool parked_ = false;
+  std::vector<std::pair<std::string, Micros>> waiting_;
   std::atomic<int> channels_{2};  // set while no callback runs
   // The output's queue when it is fed by writes (writes_ then feeds it);
   // null when the callbacks render the clicks (mixer_).

@@ -311,21 +311,72 @@ TEST(ClickPlayerOffline, WithoutADeviceTheClockRunsAndTheFailureIsReportedOnce) 
 // runs (a suspended sink), or the cycle grows. Every click must be heard at
 // its due time on one unbroken grid, except those whose frames were never
 // rendered; nothing bursts.
+// Stopped, the output rests: paused, or closed with its library when a new
+// stream plays its first clicks on their frames. Start returns at once
+// either way (no callback comes meanwhile: a sink that sleeps) and the
+// supervisor has the output play again; clicks queued before it does are
+// heard on their frames.
 TEST(ClickPlayerOffline, StartNeverWaitsForARestingOutput) {
+  for (const bool releasable : {false, true}) {
+    SCOPED_TRACE(releasable ? "closed at rest" : "paused at rest");
+    FakeDevice device;
+    device.releasable = releasable;
+    PlayerOptions options = Offline(480);
+    options.reconnectMicros = 250000;  // the supervisor rests and wakes the output
+    options.restAfterMicros = 0;
+    options.releaseAfterMicros = 1;
+    ClickPlayer player(std::make_unique<FakeBackend>(device), options, &testing::FakeSteady);
+    TempDir dir;
+    const std::string marker = dir.Write("m.wav", FloatWav({1.0f, 0.5f}, 48000));
+    ASSERT_TRUE(player.EnsureOpen());
+    ASSERT_TRUE(Loaded(player, {marker}));
+    player.Rest(true);
+    ASSERT_TRUE(testing::WaitFor([&] { return releasable ? !device.started : !device.active; },
+                                 std::chrono::seconds(5)));
+    const std::uint64_t buffers = player.Stats().buffers;
+    const Micros due = player.Feed().clock()->now() + 100000;
+    player.Feed().Play(marker, due);
+    player.Feed().Play(marker, due + 20000);
+    player.Rest(false);
+    player.EnsureOpen();
+    EXPECT_EQ(player.Stats().buffers, buffers);
+    ASSERT_TRUE(
+        testing::WaitFor([&] { return device.active && device.started; }, std::chrono::seconds(5)));
+    EXPECT_EQ(device.opens, releasable ? 2 : 1);
+    std::vector<std::int64_t> onsets;
+    Micros at = gFakeSteady.load();
+    for (int i = 0; i < 20; ++i) {
+      for (int f : Markers(device.Render(at += 10000), 2)) onsets.push_back(i * 480 + f);
+    }
+    ASSERT_EQ(onsets.size(), 2u);
+    EXPECT_EQ(onsets[1] - onsets[0], 960);
+  }
+}
+
+// An output closed at rest that cannot open at Start is a lost output: said
+// once, over the window, and opened again by itself when it comes back.
+TEST(ClickPlayerOffline, AnOutputGoneWhileClosedAtRestIsSaidLostOnce) {
   FakeDevice device;
-  PlayerOptions options = Offline(256);
-  options.reconnectMicros = 250000;  // the supervisor rests and wakes the output
+  device.releasable = true;
+  PlayerOptions options = Offline(480);
+  options.reconnectMicros = 20000;
   options.restAfterMicros = 0;
+  options.releaseAfterMicros = 1;
   ClickPlayer player(std::make_unique<FakeBackend>(device), options, &testing::FakeSteady);
+  std::atomic<int> failures{0};
+  player.SetOnFailure([&] { ++failures; });
   ASSERT_TRUE(player.EnsureOpen());
   player.Rest(true);
-  ASSERT_TRUE(testing::WaitFor([&] { return !device.active; }, std::chrono::seconds(5)));
-  // No callback comes (a sink that sleeps): Start returns all the same, and
-  // the supervisor has the stream resumed.
-  const std::uint64_t buffers = player.Stats().buffers;
+  ASSERT_TRUE(testing::WaitFor([&] { return !device.started; }, std::chrono::seconds(5)));
+  device.available = false;
   player.Rest(false);
-  EXPECT_EQ(player.Stats().buffers, buffers);
-  EXPECT_TRUE(testing::WaitFor([&] { return device.active.load(); }, std::chrono::seconds(5)));
+  player.EnsureOpen();
+  ASSERT_TRUE(testing::WaitFor([&] { return failures > 0; }, std::chrono::seconds(5)));
+  EXPECT_EQ(player.TakeError(), kSoundLostMessage);
+  device.available = true;
+  EXPECT_TRUE(testing::WaitFor([&] { return device.started.load(); }, std::chrono::seconds(5)));
+  EXPECT_EQ(failures, 1);
+  EXPECT_EQ(player.TakeError(), "");
 }
 
 // Three clicks queued at once, due 10, 40 (or nearer) and 50 ms on; the

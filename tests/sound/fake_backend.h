@@ -19,13 +19,14 @@ inline Micros FakeSteady() {
 }
 
 struct FakeDevice {
-  bool available = true;
+  std::atomic<bool> available{true};
   std::string reason = "no device";
   StreamFormat format{48000, 2};
   int frames = 512;
   int opens = 0;
   RenderTarget* target = nullptr;  // set while open
-  bool started = false;
+  std::atomic<bool> started{false};
+  bool releasable = false;         // may be closed at rest
   std::atomic<bool> active{true};  // false while the player rests it
   std::vector<float> buffer;
   // A device that takes writes: keeps what was written, frame by frame of
@@ -80,6 +81,7 @@ class FakeBackend final : public AudioBackend, private ClickQueue {
   }
   void Start() override { d_.started = true; }
   void SetActive(bool active) override { d_.active = active; }
+  bool ReleasableAtRest() const override { return d_.releasable; }
   void Close() override {
     d_.target = nullptr;
     d_.started = false;

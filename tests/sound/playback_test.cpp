@@ -120,9 +120,10 @@ TEST_P(Playback, ClicksAreSpacedToTheSampleAndAccentsDiffer) {
   EXPECT_EQ(player.Stats().output, GetParam().output);
   EXPECT_EQ(player.Stats().format.rate, 48000);
   ASSERT_TRUE(testing::WaitUntilStreaming(*player.Feed().clock()));
-  // Stopped for 3 s, the output rests (PipeWire's own: its callbacks
-  // cease). Start wakes it without waiting, and the first click, 833 ms
-  // later (72 BPM), is as exact as the rest.
+  // Stopped for 3 s, the output rests (PipeWire's own is closed and its
+  // library unloaded: its callbacks cease). Start wakes or opens it again
+  // without waiting, and the first click, 833 ms later (72 BPM), is as
+  // exact as the rest.
   player.Rest(true);
   const auto rested = std::chrono::steady_clock::now();
   if (player.Stats().output == "pipewire") {
