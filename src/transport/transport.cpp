@@ -4,7 +4,6 @@
 #include <stdexcept>
 
 namespace pendlo {
-namespace {}  // namespace
 
 Transport::Transport(std::unique_ptr<SoundLink> sound)
     : sound_(sound ? std::move(sound) : SilentSoundLink()),
