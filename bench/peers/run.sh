@@ -375,7 +375,7 @@ if [[ $server == pipewire ]]; then
   P_sink_ms=0 G_buffer_ms=nan G_sink_ms=nan
   heard_limit=25
 else
-  P_lead_ms=$(awk -v m="${margin:-0}" -v w="$(constant writeAheadMicros)" 'BEGIN { printf "%.1f", (m + w) / 1000 }')
+  P_lead_ms=$(awk -v m="${margin:-0}" -v w="$(constant queueMarginMicros)" 'BEGIN { printf "%.1f", (m + w + 2000) / 1000 }')
   P_reach_ms=$(awk -v q="$(constant queueMarginMicros)" 'BEGIN { printf "%.1f", q / 1000 }')
   heard_limit=35
 fi

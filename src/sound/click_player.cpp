@@ -12,8 +12,8 @@ namespace {
 constexpr auto kSettle = std::chrono::seconds(2);
 
 FeedOptions ForFeed(const PlayerOptions& o) {
-  return FeedOptions{o.serverBufferMicros, o.wakeMarginMicros,  o.callbackAheadMicros,
-                     o.writeAheadMicros,   o.queueMarginMicros, o.limits};
+  return FeedOptions{o.serverBufferMicros, o.wakeMarginMicros, o.callbackAheadMicros,
+                     o.queueMarginMicros, o.limits};
 }
 
 }  // namespace

@@ -64,11 +64,9 @@ struct PlayerOptions {
   // took, so a click there would still be heard. With 5 ms, clicks 6 to 7 ms
   // beyond the reading sounded after their take-back (bench/click_timing
   // --changes, traced).
+  // A click is written that margin and 2 ms for the write itself ahead of
+  // where the sink reads, so the server never has to rewind for it.
   Micros queueMarginMicros = 15000;
-  // ...and how far ahead of where the sink reads a click is written at the
-  // latest, so that the server never has to rewind for it: that margin and
-  // 2 ms for the write itself.
-  Micros writeAheadMicros = 17000;
   // How often a lost output is tried again; 0: only by EnsureOpen (and the
   // output never rests).
   Micros reconnectMicros = 250000;

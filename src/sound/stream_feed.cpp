@@ -14,6 +14,8 @@ namespace {
 
 // Clicks kept while a rested output reopens.
 constexpr std::size_t kWaitingKept = 16;
+// How long a write into a server's queue may take, beyond its margin.
+constexpr Micros kQueueWriteMicros = 2000;
 
 }  // namespace
 
@@ -36,8 +38,8 @@ void StreamFeed::Begin(const StreamFormat& format, int frames, ClickQueue* queue
   clock_->BeginStream(format.rate);
   callbacks_.Begin(options_.serverBufferMicros);
   // A graph's output sets its lookahead from its first cycle (Cycle_RT).
-  lookahead_ = options_.wakeMarginMicros +
-               (queue ? options_.writeAheadMicros : options_.callbackAheadMicros);
+  lookahead_ = options_.wakeMarginMicros + (queue ? options_.queueMarginMicros + kQueueWriteMicros
+                                                  : options_.callbackAheadMicros);
   // Not visible through SDL: PulseAudio reports three quarters of the
   // stream's target buffer for such streams, plus about 1 ms in the sink.
   const double target = options_.serverBufferMicros > 0

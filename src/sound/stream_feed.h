@@ -28,7 +28,6 @@ struct FeedOptions {
   Micros serverBufferMicros = 0;
   Micros wakeMarginMicros = 0;
   Micros callbackAheadMicros = 0;
-  Micros writeAheadMicros = 0;
   Micros queueMarginMicros = 0;
   DecodeLimits limits;
 };

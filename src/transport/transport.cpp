@@ -4,7 +4,6 @@
 #include <stdexcept>
 
 namespace pendlo {
-namespace {}  // namespace
 
 Transport::Transport(std::unique_ptr<SoundLink> sound)
     : sound_(sound ? std::move(sound) : SilentSoundLink()),
@@ -24,19 +23,28 @@ Transport::~Transport() {
 }
 
 Transport::Change::Change(Transport& transport) : transport_(transport) {
-  if (transport_.changes_++ > 0) return;
-  transport_.timer_->Hold();
-  try {
-    transport_.TakeBack();
-  } catch (...) {
-    --transport_.changes_;
-    transport_.timer_->Release();
-    throw;
-  }
+  if (transport_.changes_++ == 0) transport_.timer_->Hold();
 }
 
 Transport::Change::~Change() {
-  if (--transport_.changes_ == 0) transport_.timer_->Release();
+  if (--transport_.changes_ == 0) transport_.EndChange();
+}
+
+void Transport::EndChange() {
+  // The take-back comes last, just before the timer runs again: a tick
+  // decided again is then queued a moment after its click was taken back,
+  // however long the change took. Ticks that fell due meanwhile have begun
+  // to sound and stand.
+  try {
+    TakeBack();
+    if (restartBar_) engine_.ResetPosition();
+    if (newInterval_ != 0) timer_->SetInterval(newInterval_);
+  } catch (const std::exception& e) {
+    if (onError_) onError_(e.what());
+  }
+  restartBar_ = false;
+  newInterval_ = 0;
+  timer_->Release();
 }
 
 void Transport::SetBarListener(BarListener listener) {
@@ -59,7 +67,7 @@ void Transport::SetClickFiles(std::string accent, std::string plain) {
 int Transport::ChangeTempo(int tempo) {
   Change change(*this);
   const int interval = engine_.ChangeTempo(tempo);
-  timer_->SetInterval(static_cast<std::uint32_t>(interval));
+  newInterval_ = static_cast<std::uint32_t>(interval);
   return interval;
 }
 
@@ -76,6 +84,7 @@ void Transport::ManageHyoushi(const std::vector<std::string>& displayLines) {
 void Transport::ResetPosition() {
   Change change(*this);
   engine_.ResetPosition();
+  restartBar_ = true;
 }
 
 void Transport::Start() {
@@ -83,7 +92,7 @@ void Transport::Start() {
   // again from the first beat.
   Change change(*this);
   sound_->Rest(false);
-  engine_.ResetPosition();
+  ResetPosition();
   std::string soundError;
   if (!timer_->Enabled()) {
     try {

@@ -5,9 +5,9 @@
 // then the click queued on its due time, then one hand-off of the bar to
 // light and when its click is heard to whoever listens (the window's flash).
 // Every change the GUI thread makes (tempo, meter, pattern, Start, Stop)
-// first takes back the ticks decided but not yet heard, as far as the output
-// can still take their clicks back, so the beat goes on as if the change had
-// come before they were decided. No lock is held
+// ends by taking back the ticks decided but not yet heard, as far as the
+// output can still take their clicks back, so the beat goes on as if the
+// change had come before they were decided. No lock is held
 // across a call into the timer or the sound output.
 #pragma once
 
@@ -49,10 +49,10 @@ class Transport {
   void SetClickFiles(std::string accent, std::string plain);
 
   // Holds the beat while the GUI thread makes one change of several calls
-  // (a tempo change rebuilds the pattern too): the ticks decided ahead are
-  // taken back once, at the start, and decided again with everything changed
-  // once the outermost Change ends. Every call below that changes the beat
-  // opens one of its own. GUI thread.
+  // (a tempo change rebuilds the pattern too): once the outermost Change
+  // ends, the ticks decided ahead are taken back once and decided again with
+  // everything changed. Every call below that changes the beat opens one of
+  // its own. GUI thread.
   class Change {
    public:
     explicit Change(Transport& transport);
@@ -64,7 +64,8 @@ class Transport {
     Transport& transport_;
   };
 
-  // Tempo -> Tempo and BaseInterval; the timer takes the new interval.
+  // Tempo -> Tempo and BaseInterval; the timer takes the new interval when
+  // the change ends.
   // Returns the interval in ms.
   int ChangeTempo(int tempo);
   void SetMeterSelection(int index);
@@ -99,6 +100,9 @@ class Transport {
   };
 
   void OnTick(TMMTimer& sender);
+  // The end of the outermost Change: the take-back, then what the change
+  // asked of the position and the period, which the take-back would undo.
+  void EndChange();
   // Takes back every decided tick due from now on whose click the output
   // could still take back: its click, its flash, what it did to the
   // position and the period. No tick may run meanwhile.
@@ -111,6 +115,9 @@ class Transport {
   ErrorListener onError_;
   TakeBackListener onTakeBack_;
   int changes_ = 0;  // Changes open; GUI thread
+  // What the open Change asked for that its end applies; GUI thread.
+  bool restartBar_ = false;
+  std::uint32_t newInterval_ = 0;
   // Ticks write it in their calls; the GUI thread touches it only while the
   // timer is held or disabled.
   std::deque<Decided> decided_;

@@ -37,8 +37,9 @@ namespace {
 
 // Passes the timer's clock through and keeps what the timer read from it:
 // on the window's thread a change reads it once to take back what was
-// decided ahead, and once more if it re-arms the timer (the moment the fresh
-// period starts); on the timer's thread it is the one reading each tick
+// decided ahead, when it ends, and once more if it re-arms the timer (the
+// moment the fresh period starts): a new tempo re-arms after the take-back,
+// a Start from stopped before it; on the timer's thread it is the one reading each tick
 // makes before it plays, which says whether it was called too late.
 class ClockSpy final : public Clock {
  public:
@@ -49,8 +50,8 @@ class ClockSpy final : public Clock {
   Micros now() override {
     const Micros t = inner_->now();
     if (std::this_thread::get_id() == window_) {
+      if (windowReads_++ == 0) windowFirst_ = t;
       windowRead_ = t;
-      ++windowReads_;
     } else {
       timerRead_ = t;
     }
@@ -66,11 +67,12 @@ class ClockSpy final : public Clock {
   void interrupt() override { inner_->interrupt(); }
 
   // Window thread: the re-arm made by the one change since the last call,
-  // if any: the reading after the take-back's.
-  std::optional<Micros> TakeRearm() {
+  // if any: the reading beside the take-back's.
+  std::optional<Micros> TakeRearm(bool beforeTakeBack = false) {
     const int reads = std::exchange(windowReads_, 0);
     const std::optional<Micros> last = std::exchange(windowRead_, std::nullopt);
-    return reads >= 2 ? last : std::nullopt;
+    if (reads < 2) return std::nullopt;
+    return beforeTakeBack ? windowFirst_ : *last;
   }
   // Timer thread: the reading of the tick in progress.
   Micros TimerRead() const { return timerRead_; }
@@ -81,6 +83,7 @@ class ClockSpy final : public Clock {
   const std::shared_ptr<Clock> inner_;
   const std::thread::id window_;
   std::optional<Micros> windowRead_;  // window thread only
+  Micros windowFirst_ = 0;            // window thread only
   int windowReads_ = 0;               // window thread only
   Micros timerRead_ = kNoReading;     // timer thread only
   Micros woke_ = 0;                   // timer thread only
@@ -262,8 +265,9 @@ class Window {
   void PressStart() {
     transport_.ManageHyoushi(lines_);
     spy_.TakeRearm();
+    const bool fromStopped = !transport_.Running();
     transport_.Start();
-    Report();
+    Report(fromStopped);
   }
   void PressStop() { transport_.Stop(); }
 
@@ -274,8 +278,8 @@ class Window {
     Report();
   }
   // No tick changes the interval meanwhile: the timer is held or stopped.
-  void Report() {
-    if (const auto at = spy_.TakeRearm())
+  void Report(bool rearmedFirst = false) {
+    if (const auto at = spy_.TakeRearm(rearmedFirst))
       check_.Rearmed(*at, transport_.Timer().Interval(), link_.LastLookahead());
   }
 

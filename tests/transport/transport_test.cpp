@@ -28,6 +28,7 @@ struct Event {
   Micros atMs;  // after Start; a stall: the first wake-up at or after it
   int value;    // a stall's length in ms, the tempo or the meter index
   std::vector<std::string> lines = {};
+  Micros lastsMs = 0;  // how long the window takes over a tempo change
 };
 
 struct Rig {
@@ -53,10 +54,11 @@ struct Rig {
     });
   }
   // What the window's handlers call.
-  void Tempo(int tempo, const std::vector<std::string>& lines) {
+  void Tempo(int tempo, const std::vector<std::string>& lines, Micros lasts = 0) {
     const Transport::Change change(*beat);
     beat->ChangeTempo(tempo);
     beat->ManageHyoushi(lines);
+    clock->set(clock->now() + lasts);
   }
   void Meter(int index, const std::vector<std::string>& lines) {
     const Transport::Change change(*beat);
@@ -122,6 +124,10 @@ TEST(Transport, EveryClickOnItsFrameThroughLateWakeUpsStallsAndChanges) {
       // lookahead, longer than a beat here.
       {"599 to 600, a new pattern", 9, 599, {"4"}, 250, {{E::Tempo, 300, 600, {"2"}}}, 750,
        "A@250 p@350 A@450 p@550 A@650 p@750 A@850"},
+      // A change outlasting the next due time: that click has begun and
+      // stands, the notes after it are decided again when the change ends.
+      {"599 to 600, a slow change", 9, 599, {"4"}, 250,
+       {{E::Tempo, 300, 600, {"2"}, 80}}, 750, "A@250 p@350 p@450 A@550 p@650 A@750 p@850"},
       // A new interval starts from the moment of the change.
       {"600 to 300", 3, 600, {}, 20, {{E::Tempo, 390, 300}}, 1000,
        "A@100 p@200 p@300 p@590 A@790 p@990"},
@@ -173,7 +179,7 @@ TEST(Transport, EveryClickOnItsFrameThroughLateWakeUpsStallsAndChanges) {
           rig.clock->set(t0 + e.atMs * kMs);
           if (e.kind == E::Stop) rig.beat->Stop();
           if (e.kind == E::Start) rig.Start(row.lines);
-          if (e.kind == E::Tempo) rig.Tempo(e.value, e.lines);
+          if (e.kind == E::Tempo) rig.Tempo(e.value, e.lines, e.lastsMs * kMs);
           if (e.kind == E::Meter) rig.Meter(e.value, row.lines);
           ++next;
           continue;
