@@ -37,11 +37,12 @@ void Transport::EndChange() {
   // to sound and stand.
   try {
     TakeBack();
-    if (restartBar_) engine_.ResetPosition();
-    if (newInterval_ != 0) timer_->SetInterval(newInterval_);
   } catch (const std::exception& e) {
     if (onError_) onError_(e.what());
   }
+  // Applied whatever the output said: the user's change stands.
+  if (restartBar_) engine_.ResetPosition();
+  if (newInterval_ != 0) timer_->SetInterval(newInterval_);
   restartBar_ = false;
   newInterval_ = 0;
   timer_->Release();
