@@ -88,8 +88,8 @@ class AudioBackend {
   // Whether the open output may be closed while the beat rests and opened
   // again at Start without moving the first click: a new stream that plays
   // its first clicks on their frames (the clock joins it at its first
-  // callback or position report). An output whose library stays loaded
-  // anyway keeps its stream.
+  // callback). An output whose clock needs a position report first, or
+  // whose library stays loaded anyway, keeps its stream.
   virtual bool ReleasableAtRest() const { return false; }
   // Whether the last Open reached a sound server, also when it then failed
   // (no sink): SDL must not be handed that server.

@@ -10,8 +10,6 @@ namespace {
 
 // A reopened output that plays this long without failing has come back.
 constexpr auto kSettle = std::chrono::seconds(2);
-// How long clicks wait for the clock to join a reopened queue's stream.
-constexpr Micros kJoinLimitMicros = 500000;
 
 FeedOptions ForFeed(const PlayerOptions& o) {
   return FeedOptions{o.serverBufferMicros, o.wakeMarginMicros, o.callbackAheadMicros,
@@ -210,11 +208,7 @@ void ClickPlayer::Wake() {
   // Still released while it opens: EnsureOpen does not wait for this.
   const bool opened = OpenOutput(false, true);
   released_ = false;
-  if (opened) {
-    // A queue's first position report comes within a round trip or two.
-    feed_.Unpark(kJoinLimitMicros);
-    return;
-  }
+  if (opened) return;
   // Said once, as a loss; it is tried again as a lost output is, and the
   // beat goes on silently meanwhile.
   feed_.Park(false);

@@ -31,10 +31,6 @@ constexpr Micros kQueueMicros = 700'000;
 constexpr Micros kRequestMicros = 345'000;
 // How often the queue is topped up and the sink's position asked for.
 constexpr Micros kTickMicros = 400'000;
-// Until the first report that the stream plays: the clock joins the stream
-// there, and clicks wait for it.
-constexpr Micros kFirstReportMicros = 5'000;
-constexpr int kFirstReportTries = 100;
 // Silence sent on with every click written into the queue (see WriteAt).
 constexpr Micros kGuardMicros = 100'000;
 
@@ -85,14 +81,8 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
     if (op) pa_->OperationUnref(op);
     op = pa_->StreamUpdateTimingInfo(stream_, &PulseBackend::OnTiming, this);
     if (op) pa_->OperationUnref(op);
-    firstReportTries_ = kFirstReportTries;
-    if (tick_) pa_->ContextRttimeRestart(context_, tick_, pa_->RtclockNow() + kFirstReportMicros);
     pa_->ThreadedMainloopUnlock(loop_);
   }
-
-  // The clock joins a new stream at its first report (a round trip after
-  // Start), and the clicks decided meanwhile wait for it (StreamFeed::Unpark).
-  bool ReleasableAtRest() const override { return true; }
 
   void Close() override {
     if (loop_) pa_->ThreadedMainloopStop(loop_);  // no callback runs after this
@@ -347,10 +337,7 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
           self->pa_->StreamUpdateTimingInfo(self->stream_, &PulseBackend::OnTiming, self);
       if (op) self->pa_->OperationUnref(op);
     }
-    const bool first = self->readAt_ == 0 && self->firstReportTries_ > 0;
-    if (first) --self->firstReportTries_;
-    const Micros next = first ? kFirstReportMicros : kTickMicros;
-    self->pa_->ContextRttimeRestart(self->context_, event, self->pa_->RtclockNow() + next);
+    self->pa_->ContextRttimeRestart(self->context_, event, self->pa_->RtclockNow() + kTickMicros);
   }
 
   // Silence from the end of the queue up to a full queue ahead of the sink.
@@ -408,7 +395,6 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
   bool answered_ = false;   // the last Open reached a server
   bool started_ = false;    // Start was called on the open stream
   bool timedOut_ = false;   // Await's time ran out
-  int firstReportTries_ = 0;  // quick position requests left after Start
   std::string serverName_;  // set while opening
   int frames_ = 0;
   int rate_ = 48000;

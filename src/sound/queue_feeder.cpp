@@ -9,9 +9,6 @@ namespace {
 
 // Written clicks kept for taking back: more than a few lookaheads hold.
 constexpr std::size_t kWrittenKept = 32;
-// Take-backs remembered for clicks written late (WriteDecided); a click
-// older than all of them is not written.
-constexpr std::size_t kCutsKept = 8;
 
 }  // namespace
 
@@ -48,29 +45,6 @@ std::int64_t QueueFeeder::SafeFrame(std::int64_t reading) const {
 }
 
 std::optional<Micros> QueueFeeder::Write(const SoundClip& clip, Micros due) {
-  return WriteAt(clip, due, scratch_, nullptr);
-}
-
-std::optional<Micros> QueueFeeder::WriteDecided(const SoundClip& clip, Micros due,
-                                                std::uint64_t epoch, std::vector<float>& scratch) {
-  return WriteAt(clip, due, scratch, &epoch);
-}
-
-std::uint64_t QueueFeeder::Epoch() {
-  std::lock_guard lock(mutex_);
-  return epoch_;
-}
-
-bool QueueFeeder::TakenBackSince(std::uint64_t epoch, Micros due) const {
-  if (epoch_ == epoch) return false;
-  if (epoch_ - epoch > cuts_.size()) return true;  // beyond what is remembered
-  return std::any_of(cuts_.begin(), cuts_.end(),
-                     [&](const auto& cut) { return cut.first > epoch && due >= cut.second; });
-}
-
-std::optional<Micros> QueueFeeder::WriteAt(const SoundClip& clip, Micros due,
-                                           std::vector<float>& scratch,
-                                           const std::uint64_t* epoch) {
   const Micros now = clock_->now();
   std::int64_t first = 0, reading = 0;
   if (!clock_->FrameAt(due, first) || !clock_->FrameAt(now, reading)) return due - now;
@@ -80,7 +54,6 @@ std::optional<Micros> QueueFeeder::WriteAt(const SoundClip& clip, Micros due,
   {
     std::lock_guard lock(mutex_);
     if (queue_ == nullptr) return due - now;
-    if (epoch != nullptr && TakenBackSince(*epoch, due)) return due - now;
     // Never where the sink may already have read: the server would count
     // the stream as run dry and shift it, and the beat with it.
     if (first < SafeFrame(reading)) {
@@ -103,21 +76,14 @@ std::optional<Micros> QueueFeeder::WriteAt(const SoundClip& clip, Micros due,
     written_.push_back(Written{due, first, length});
     channels = channels_;
   }
-  scratch.assign(static_cast<std::size_t>(frames * channels), 0.0f);
-  std::copy_n(clip.samples.begin(), length * channels, scratch.begin());
-  queue->WriteAt(first, scratch.data(), static_cast<int>(frames));
+  scratch_.assign(static_cast<std::size_t>(frames * channels), 0.0f);
+  std::copy_n(clip.samples.begin(), length * channels, scratch_.begin());
+  queue->WriteAt(first, scratch_.data(), static_cast<int>(frames));
   EndWrite();
   return due - now;
 }
 
 Micros QueueFeeder::TakeBack(Micros from) {
-  {
-    // Clicks decided before this and written after it must not sound.
-    std::lock_guard lock(mutex_);
-    ++epoch_;
-    if (cuts_.size() == kCutsKept) cuts_.erase(cuts_.begin());
-    cuts_.emplace_back(epoch_, from);
-  }
   std::int64_t reading = 0;
   if (!clock_->FrameAt(clock_->now(), reading)) return from;
   std::vector<Written> erase;

@@ -11,7 +11,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <utility>
 #include <vector>
 
 #include "sound/audio_backend.h"
@@ -41,12 +40,6 @@ class QueueFeeder {
   // kLateClickGraceMicros after its own: then nothing is written and the
   // result is empty. Returns the time from now to `due`.
   std::optional<Micros> Write(const SoundClip& clip, Micros due);
-  // Another thread, for clicks decided earlier (Epoch() read then): as
-  // Write, but a click that a take-back since then reached is not written.
-  std::optional<Micros> WriteDecided(const SoundClip& clip, Micros due, std::uint64_t epoch,
-                                     std::vector<float>& scratch);
-  // Take-backs so far.
-  std::uint64_t Epoch();
   // Any thread: silence over every click written for the returned time or
   // later: `from`, or the first due time still safe to write over when the
   // sink may already have read the frames of clicks due from `from` on
@@ -67,10 +60,6 @@ class QueueFeeder {
   ClickQueue* BeginWrite();
   void EndWrite();
   std::int64_t SafeFrame(std::int64_t reading) const;
-  std::optional<Micros> WriteAt(const SoundClip& clip, Micros due, std::vector<float>& scratch,
-                                const std::uint64_t* epoch);
-  // Whether a take-back after `epoch` reached a click due at `due`.
-  bool TakenBackSince(std::uint64_t epoch, Micros due) const;
 
   const std::shared_ptr<AudioClock> clock_;
   const Micros margin_;
@@ -83,9 +72,6 @@ class QueueFeeder {
   std::vector<Written> written_;    // oldest first
   std::int64_t soundingUntil_ = 0;  // end frame of the click last written
   std::vector<float> scratch_;      // timer thread: the click being written
-  // The latest take-backs: (epoch after it, the due time it reached from).
-  std::vector<std::pair<std::uint64_t, Micros>> cuts_;
-  std::uint64_t epoch_ = 0;
   std::atomic<bool> attached_{false};
   std::atomic<std::uint64_t> late_{0};
   std::atomic<std::uint64_t> takenBack_{0};

@@ -51,53 +51,13 @@ void StreamFeed::Begin(const StreamFormat& format, int frames, ClickQueue* queue
   rate_ = format.rate;
   lost_ = false;
   live_ = true;
-  // Clicks queued while the output reopened go into the new stream: a
-  // stream that renders them, now, before its first callback; a queue's,
-  // once the clock has joined it (Unpark).
-  if (queue != nullptr && parked_) {
-    awaitingJoin_ = true;
-    return;
-  }
   parked_ = false;
+  // Clicks queued while the output reopened: into the new stream now,
+  // before its first callback. Only an output whose callbacks render the
+  // clicks is closed at rest (AudioBackend::ReleasableAtRest).
   for (const auto& [path, due] : std::exchange(waiting_, {})) {
     std::shared_ptr<const SoundClip> clip = clicks_.Get(path);
-    HoldClip(clip, mixer_.Schedule(clip.get(), due));
-  }
-}
-
-void StreamFeed::Unpark(Micros limit) {
-  if (!awaitingJoin_.load(std::memory_order_acquire)) return;
-  std::int64_t frame = 0;
-  {
-    std::unique_lock lock(joinMutex_);
-    joined_.wait_for(lock, std::chrono::microseconds(limit),
-                     [&] { return clock_->FrameAt(clock_->now(), frame); });
-    awaitingJoin_ = false;
-  }
-  // In batches, in the order decided: the timer thread parks more clicks
-  // meanwhile, and never waits for these writes.
-  std::vector<float> scratch;
-  for (;;) {
-    std::vector<std::pair<std::shared_ptr<const SoundClip>, Micros>> batch;
-    std::uint64_t epoch = 0;
-    {
-      std::lock_guard producer(producer_);
-      if (waiting_.empty() || !live_.load(std::memory_order_relaxed)) {
-        parked_ = false;
-        waiting_.clear();
-        return;
-      }
-      for (const auto& [path, due] : std::exchange(waiting_, {})) {
-        batch.emplace_back(clicks_.Get(path), due);
-      }
-      epoch = writes_.Epoch();  // a take-back after this reaches the batch too
-    }
-    for (const auto& [clip, due] : batch) {
-      const std::optional<Micros> slack = writes_.WriteDecided(*clip, due, epoch, scratch);
-      if (!slack) continue;
-      plays_.fetch_add(1, std::memory_order_relaxed);
-      NoteSlack(*slack);
-    }
+    if (queue == nullptr) HoldClip(clip, mixer_.Schedule(clip.get(), due));
   }
 }
 
@@ -140,7 +100,7 @@ void StreamFeed::HoldClip(std::shared_ptr<const SoundClip> clip, std::uint64_t s
 
 bool StreamFeed::Play(const std::string& path, Micros due) {
   std::unique_lock producer(producer_);
-  if (!live_.load(std::memory_order_relaxed) || parked_) {
+  if (!live_.load(std::memory_order_relaxed)) {
     // A few beats at most pass while a rested output opens again.
     if (parked_ && waiting_.size() < kWaitingKept) waiting_.emplace_back(path, due);
     return true;
@@ -180,11 +140,6 @@ Micros StreamFeed::TakeBack(Micros from) {
 
 void StreamFeed::Position_RT(double frame, Micros at) {
   positions_.OnPosition_RT(frame, at);
-  if (awaitingJoin_.load(std::memory_order_acquire)) {
-    // Not a real-time thread: the queue's reports come on its main loop.
-    std::lock_guard lock(joinMutex_);
-    joined_.notify_all();
-  }
 }
 
 void StreamFeed::Underrun_RT() {

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -69,11 +68,6 @@ class StreamFeed final : public RenderTarget {
   // Begin are kept and queued on the new stream then, so that the first
   // clicks after Start are not lost while it opens; false drops them.
   void Park(bool keep);
-  // Supervisor, after Begin: a stream fed by writes into its server's queue
-  // places no click until the clock has joined it (its first position
-  // report), so its clicks stay parked until then. Waits for that, up to
-  // `limit`, and writes them; from then on they go straight to the queue.
-  void Unpark(Micros limit);
   // Any thread: the stream failed by itself (Lost_RT) since Begin.
   bool Lost() const { return lost_.load(std::memory_order_acquire); }
 
@@ -130,10 +124,6 @@ class StreamFeed final : public RenderTarget {
   // Parked: clicks queued while the output reopens (path, due time).
   bool parked_ = false;
   std::vector<std::pair<std::string, Micros>> waiting_;
-  // Unpark waits on it for the clock to join a queue's stream.
-  std::mutex joinMutex_;
-  std::condition_variable joined_;
-  std::atomic<bool> awaitingJoin_{false};
   std::atomic<int> channels_{2};  // set while no callback runs
   // The output's queue when it is fed by writes (writes_ then feeds it);
   // null when the callbacks render the clicks (mixer_).

@@ -353,36 +353,6 @@ TEST(ClickPlayerOffline, StartNeverWaitsForARestingOutput) {
   }
 }
 
-// A queue's stream closed at rest places no click before its first
-// position report: the clicks decided before it, bar the one taken back,
-// are written on their frames when it comes.
-TEST(ClickPlayerOffline, ClicksDecidedBeforeAReopenedQueueJoinsWaitForIt) {
-  FakeDevice device;
-  device.releasable = true;
-  device.takesWrites = true;
-  PlayerOptions options = Offline(480);
-  options.reconnectMicros = 250000;  // the supervisor rests and wakes the output
-  options.restAfterMicros = 0;
-  options.releaseAfterMicros = 1;
-  ClickPlayer player(std::make_unique<FakeBackend>(device), options, &testing::FakeSteady);
-  TempDir dir;
-  const std::string marker = dir.Write("m.wav", FloatWav({1.0f, 0.5f}, 48000));
-  ASSERT_TRUE(player.EnsureOpen());
-  ASSERT_TRUE(Loaded(player, {marker}));
-  player.Rest(true);
-  ASSERT_TRUE(testing::WaitFor([&] { return !device.started; }, std::chrono::seconds(5)));
-  const Micros due = player.Feed().clock()->now() + 100000;
-  for (int k = 0; k < 3; ++k) player.Feed().Play(marker, due + k * 20000);
-  player.Rest(false);
-  ASSERT_TRUE(testing::WaitFor([&] { return device.started.load(); }, std::chrono::seconds(5)));
-  player.Feed().TakeBack(due + 40000);
-  EXPECT_EQ(device.writes, 0);
-  device.Report(0, gFakeSteady.load());  // frame 0 is heard now
-  ASSERT_TRUE(testing::WaitFor([&] { return device.writes == 2; }, std::chrono::seconds(5)));
-  EXPECT_EQ(device.written[0].first, 4800);
-  EXPECT_EQ(device.written[1].first, 5760);
-}
-
 // An output closed at rest that cannot open at Start is a lost output: said
 // once, over the window, and opened again by itself when it comes back.
 TEST(ClickPlayerOffline, AnOutputGoneWhileClosedAtRestIsSaidLostOnce) {

@@ -33,7 +33,6 @@ struct FakeDevice {
   // channel 0, and the test reports the sink's position itself.
   bool takesWrites = false;
   std::vector<std::pair<std::int64_t, std::vector<float>>> written;
-  std::atomic<int> writes{0};  // counted after each entry of `written`
   Micros latency = 0;
 
   // The sink takes stream frame `frame` at steady time `at`.
@@ -96,7 +95,6 @@ class FakeBackend final : public AudioBackend, private ClickQueue {
     std::vector<float> channel0(static_cast<std::size_t>(frames));
     for (int i = 0; i < frames; ++i) channel0[i] = data[i * d_.format.channels];
     d_.written.emplace_back(first, std::move(channel0));
-    ++d_.writes;
   }
 
  private:
