@@ -39,8 +39,9 @@ class FirstThatOpens final : public AudioBackend {
     for (const std::string& name : order_) {
       // A server that answers but cannot play (no sink) is not handed to
       // SDL, whose own drivers fail badly on it: SDL is for machines with
-      // no sound server.
-      if (name == "sdl" && answered) continue;
+      // no sound server. Nor is a machine whose server played and has gone
+      // (restarting): SDL's ALSA could take the sound card it comes back to.
+      if (name == "sdl" && (answered || hadServer_)) continue;
       AudioBackend& b = Backend(name);
       std::string why;
       if (!b.Open(target, request, format, why)) {
@@ -50,6 +51,7 @@ class FirstThatOpens final : public AudioBackend {
         continue;
       }
       open_.store(&b);
+      hadServer_ = hadServer_ || (name != "sdl" && forced_ != "sdl");
       if (name != announced_) {
         announced_ = name;
         if (!forced_.empty() && name != forced_) {
@@ -117,6 +119,7 @@ class FirstThatOpens final : public AudioBackend {
   // Read by other threads (the latency, while the timer plays) as it changes.
   std::atomic<AudioBackend*> open_{nullptr};
   std::string announced_;
+  bool hadServer_ = false;  // PipeWire or PulseAudio has played
 };
 
 }  // namespace

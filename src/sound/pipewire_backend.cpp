@@ -43,6 +43,7 @@ class PipeWireBackend final : public AudioBackend {
             std::string& error) override {
     (void)request;  // the graph sets the cycle; see kQuantum
     Close();
+    answered_ = false;
     // Without a daemon's socket there is nothing to ask: the library is not
     // loaded just to be refused.
     if (!PipeWireSocketPresent()) {
@@ -56,7 +57,6 @@ class PipeWireBackend final : public AudioBackend {
     lost_ = false;
     synced_ = false;
     failed_ = false;
-    answered_ = false;
     graphRate_ = 0;
     frames_ = 0;
     counted_ = 0;

@@ -41,12 +41,12 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
   bool Open(RenderTarget& target, const StreamRequest& request, StreamFormat& format,
             std::string& error) override {
     Close();
+    answered_ = false;
     pa_ = AcquirePulse(&error);
     if (pa_ == nullptr) return false;
     target_ = &target;
     raised_ = false;
     lost_ = false;
-    answered_ = false;
     started_ = false;
     queueEnd_ = 0;
     readAt_ = 0;

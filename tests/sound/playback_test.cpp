@@ -334,6 +334,22 @@ TEST(OutputChoice, ByWhatAnswersAndPendloAudio) {
   }
   ::unsetenv("PENDLO_AUDIO");
   ::setenv("PIPEWIRE_RUNTIME_DIR", runtime.c_str(), 1);
+  // The server played, then went away (restarting): SDL is not tried, so
+  // its ALSA cannot take the card the server comes back to.
+  ::setenv("PENDLO_AUDIO", "pulse", 1);
+  ClickPlayer player(MakeDefaultBackend(), Roomy());
+  ::unsetenv("PENDLO_AUDIO");
+  ASSERT_TRUE(player.EnsureOpen());
+  player.Close();
+  const std::string pulse = std::getenv("PULSE_SERVER");
+  ::setenv("PIPEWIRE_RUNTIME_DIR", nowhere.path().c_str(), 1);
+  ::setenv("PULSE_SERVER", ("unix:" + nowhere.path() + "/none").c_str(), 1);
+  EXPECT_FALSE(player.EnsureOpen());
+  const std::string said = player.TakeError();
+  EXPECT_NE(said.find("pulse: "), std::string::npos) << said;
+  EXPECT_EQ(said.find("sdl: "), std::string::npos) << said;
+  ::setenv("PULSE_SERVER", pulse.c_str(), 1);
+  ::setenv("PIPEWIRE_RUNTIME_DIR", runtime.c_str(), 1);
 }
 
 // A PulseAudio server with no sink, then with one, then without it again
