@@ -2,6 +2,7 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -10,6 +11,9 @@ namespace {
 
 // A reopened output that plays this long without failing has come back.
 constexpr auto kSettle = std::chrono::seconds(2);
+// How far tries to open an output that stays away are spaced out: 16 s at
+// the program's 0.25 s.
+constexpr Micros kRetryLimit = 64;
 
 FeedOptions ForFeed(const PlayerOptions& o) {
   return FeedOptions{o.serverBufferMicros, o.wakeMarginMicros, o.callbackAheadMicros,
@@ -78,7 +82,7 @@ void ClickPlayer::Supervise() {
   while (!stop_) {
     const auto asked = [this] { return stop_ || openAsked_ || closeAsked_ || restChanged_; };
     if (options_.reconnectMicros > 0) {
-      wake_.wait_for(lock, std::chrono::microseconds(options_.reconnectMicros), asked);
+      wake_.wait_for(lock, std::chrono::microseconds(retryMicros_), asked);
     } else {
       wake_.wait(lock, asked);
     }
@@ -101,7 +105,13 @@ void ClickPlayer::Supervise() {
       opened = open_.load() || OpenOutput(false);
     } else if (busy_) {
       ReopenLost();
+      // An output that stays away is tried ever less often: on a machine
+      // without sound each try costs a few milliseconds of loading and
+      // probing. A Start still tries at once.
+      if (!open_.load())
+        retryMicros_ = std::min(retryMicros_ * 2, kRetryLimit * options_.reconnectMicros);
     }
+    if (open_.load() && !Lost()) retryMicros_ = options_.reconnectMicros;
     ApplyRest();
     if (!Lost()) {
       std::lock_guard report(report_);

@@ -67,7 +67,8 @@ struct PlayerOptions {
   // A click is written that margin and 2 ms for the write itself ahead of
   // where the sink reads, so the server never has to rewind for it.
   Micros queueMarginMicros = 15000;
-  // How often a lost output is tried again; 0: only by EnsureOpen (and the
+  // How often a lost output is tried again at first (each try that fails
+  // doubles the wait, up to 64 times this); 0: only by EnsureOpen (and the
   // output never rests).
   Micros reconnectMicros = 250000;
   // How long the beat is stopped before the output pauses its stream (Rest):
@@ -157,6 +158,9 @@ class ClickPlayer final {
   bool opened_ = false;       // the answer to the last open request
   bool wanted_ = false;       // EnsureOpen asked and no Close since
   bool restChanged_ = false;  // Rest was called since the supervisor looked
+
+  // Supervisor: how long until it tries again to open an output that is away.
+  Micros retryMicros_ = options_.reconnectMicros;
 
   mutable std::mutex report_;  // never held across a call into another module
   bool failing_ = false;
