@@ -353,22 +353,6 @@ TEST(ClickPlayerOffline, StartNeverWaitsForARestingOutput) {
   }
 }
 
-// An output that stays away is tried ever less often (up to 64 times the
-// first wait apart), and at once at each Start.
-TEST(ClickPlayerOffline, AnOutputThatStaysAwayIsTriedEverLessOften) {
-  FakeDevice device;
-  device.available = false;
-  PlayerOptions options = Offline(480);
-  options.reconnectMicros = 1000;
-  {
-    ClickPlayer player(std::make_unique<FakeBackend>(device), options, &testing::FakeSteady);
-    EXPECT_FALSE(player.EnsureOpen());
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-  }
-  EXPECT_GE(device.opens, 3);
-  EXPECT_LT(device.opens, 20);  // 400 a millisecond apart
-}
-
 // An output closed at rest that cannot open at Start is a lost output: said
 // once, over the window, and opened again by itself when it comes back.
 TEST(ClickPlayerOffline, AnOutputGoneWhileClosedAtRestIsSaidLostOnce) {
