@@ -30,10 +30,10 @@ int main(int argc, char** argv) {
   }
   pendlo::app::InstallTerminationHandlers();
   // A fixed threshold: freeing a large block would otherwise raise it, and
-  // the sound library's buffers (8 MiB of them on PipeWire, allocated zeroed
-  // and mostly never written) would come from the heap the next time the
-  // output opens, zeroed by hand and so resident: 4.4 MiB more while playing
-  // after every rest than after start-up.
+  // the sound library's buffers (8 MiB of them on PipeWire, mostly never
+  // touched in fresh mappings) would come from the heap the next time the
+  // output opens, 4.4 MiB of them resident: more while playing after every
+  // rest than after start-up.
   mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   // One copy per data directory: a later one shows the running window and
   // ends before it has read anything. (No data directory: the window says so.)
