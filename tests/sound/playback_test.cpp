@@ -120,12 +120,6 @@ TEST_P(Playback, ClicksAreSpacedToTheSampleAndAccentsDiffer) {
   EXPECT_EQ(player.Stats().output, GetParam().output);
   EXPECT_EQ(player.Stats().format.rate, 48000);
   ASSERT_TRUE(testing::WaitUntilStreaming(*player.Feed().clock()));
-  // Stopped for 3 s, the output rests (PipeWire's own is closed and its
-  // library unloaded: its callbacks cease). Start wakes or opens it again
-  // without waiting, and the first click, 100 ms later (600 BPM) and
-  // decided before the output is back, is as exact as the rest. Each
-  // attempt rests first, so that a second one cannot pass on an output
-  // that never rested.
   // A bar of 4 at 240 BPM, then tuplet-like uneven notes.
   const std::vector<std::pair<int, bool>> ticks = {
       {0, true},     {250, false},  {500, false},  {750, false},  {1000, true},
@@ -140,6 +134,11 @@ TEST_P(Playback, ClicksAreSpacedToTheSampleAndAccentsDiffer) {
   // protocol opens), or the recording to miss part of a click; such a run is
   // played again, up to three times, and the checks hold for the last one.
   for (int attempt = 0; attempt < 3; ++attempt) {
+    // Stopped for 3 s, the output rests (PipeWire's own is closed and its
+    // library unloaded: its callbacks cease). Start wakes or opens it again
+    // without waiting, and the first click, 100 ms later (600 BPM) and
+    // decided before the output is back, is as exact as the rest. Every
+    // attempt rests, so that none passes on an output that never rested.
     player.Rest(true);
     const auto rested = std::chrono::steady_clock::now();
     if (player.Stats().output == "pipewire") {
