@@ -51,8 +51,8 @@
 #include <vector>
 
 #include "cpu_seconds.h"
-#include "files/click_images.h"
-#include "sound/click_player.h"
+#include "files/formats/click_images.h"
+#include "sound/player/click_player.h"
 #include "support/click_onsets.h"
 #include "support/sound_server.h"
 #include "transport/transport.h"
@@ -69,15 +69,15 @@ struct Options {
   int meter = 3;  // index: "4"
   std::string text;
   double seconds = 40;
-  int buffer = pendlo::PlayerOptions{}.bufferFrames;
-  double aheadMs = pendlo::PlayerOptions{}.callbackAheadMicros / 1000.0;
-  double serverMs = pendlo::PlayerOptions{}.serverBufferMicros / 1000.0;
+  int buffer = pendlo::sound::player::PlayerOptions{}.bufferFrames;
+  double aheadMs = pendlo::sound::player::PlayerOptions{}.callbackAheadMicros / 1000.0;
+  double serverMs = pendlo::sound::player::PlayerOptions{}.serverBufferMicros / 1000.0;
   std::string csv;
   std::string backend = "default";  // default | pulse | sdl | pipewire
   std::string server = "pulse";     // pulse | pipewire
-  double marginMs = pendlo::PlayerOptions{}.wakeMarginMicros / 1000.0;
+  double marginMs = pendlo::sound::player::PlayerOptions{}.wakeMarginMicros / 1000.0;
   double restSeconds = 0;
-  double releaseSeconds = pendlo::PlayerOptions{}.releaseAfterMicros / 1e6;
+  double releaseSeconds = pendlo::sound::player::PlayerOptions{}.releaseAfterMicros / 1e6;
   int lateEvery = 0;  // 0: the timer wakes as the system wakes it
   double lateMs = 15;
   int changes = 0;  // decisions made while playing
@@ -234,9 +234,9 @@ class LateClock final : public pendlo::Clock {
 
 // The program's sound output over the bench's player, keeping each click
 // the transport plays.
-class BenchLink final : public pendlo::SoundLink {
+class BenchLink final : public pendlo::sound::link::SoundLink {
  public:
-  BenchLink(pendlo::ClickPlayer& player, int lateEvery, Micros late)
+  BenchLink(pendlo::sound::player::ClickPlayer& player, int lateEvery, Micros late)
       : player_(player),
         clock_(lateEvery > 0 ? std::shared_ptr<pendlo::Clock>(std::make_shared<LateClock>(
                                    player.Feed().clock(), lateEvery, late))
@@ -274,7 +274,7 @@ class BenchLink final : public pendlo::SoundLink {
   }
 
  private:
-  pendlo::ClickPlayer& player_;
+  pendlo::sound::player::ClickPlayer& player_;
   const std::shared_ptr<pendlo::Clock> clock_;
   const bool trace_ = std::getenv("CLICK_TIMING_TRACE") != nullptr;
   std::mutex mutex_;
@@ -344,17 +344,18 @@ int main(int argc, char** argv) {
   std::ofstream(po, std::ios::binary)
       .write(reinterpret_cast<const char*>(pendlo::PoWave.data()), pendlo::PoWave.size());
 
-  pendlo::PlayerOptions playerOptions;
+  pendlo::sound::player::PlayerOptions playerOptions;
   playerOptions.bufferFrames = o.buffer;
   playerOptions.callbackAheadMicros = static_cast<Micros>(o.aheadMs * 1000);
   playerOptions.serverBufferMicros = static_cast<Micros>(o.serverMs * 1000);
   playerOptions.wakeMarginMicros = static_cast<Micros>(o.marginMs * 1000);
   playerOptions.releaseAfterMicros = static_cast<Micros>(o.releaseSeconds * 1e6);
-  pendlo::ClickPlayer player(o.backend == "sdl"        ? pendlo::MakeSdlBackend()
-                             : o.backend == "pulse"    ? pendlo::MakePulseBackend()
-                             : o.backend == "pipewire" ? pendlo::MakePipeWireBackend()
-                                                       : pendlo::MakeDefaultBackend(),
-                             playerOptions);
+  pendlo::sound::player::ClickPlayer player(
+      o.backend == "sdl"        ? pendlo::sound::output::MakeSdlBackend()
+      : o.backend == "pulse"    ? pendlo::sound::output::MakePulseBackend()
+      : o.backend == "pipewire" ? pendlo::sound::output::MakePipeWireBackend()
+                                : pendlo::sound::output::MakeDefaultBackend(),
+      playerOptions);
   if (!player.EnsureOpen() || !pendlo::testing::WaitUntilStreaming(*player.Feed().clock())) {
     std::fprintf(stderr, "click_timing: no stream: %s\n", player.TakeError().c_str());
     return 1;
@@ -446,7 +447,7 @@ int main(int argc, char** argv) {
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the last click's tail
   const std::vector<float> recording = recorder.Stop();
-  const pendlo::PlayerStats stats = player.Stats();
+  const pendlo::sound::player::PlayerStats stats = player.Stats();
 
   const std::vector<Tick> ticks = played.Ticks();
   const auto clicks =

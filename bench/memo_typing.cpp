@@ -18,12 +18,12 @@
 #include <vector>
 
 #include "cpu_seconds.h"
-#include "files/definition_text.h"
+#include "files/formats/definition_text.h"
 #include "support/files.h"
-#include "ui/definition_memo.h"
-#include "ui/error_box.h"
-#include "ui/meter_radio_group.h"
-#include "ui/metronome.h"
+#include "ui/dialogs/error_box.h"
+#include "ui/widgets/definition_memo.h"
+#include "ui/widgets/meter_radio_group.h"
+#include "ui/window/metronome.h"
 
 namespace {
 

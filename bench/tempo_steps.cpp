@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "support/files.h"
-#include "ui/definition_memo.h"
-#include "ui/error_box.h"
-#include "ui/meter_radio_group.h"
-#include "ui/metronome.h"
-#include "ui/tempo_scroll_bar.h"
+#include "ui/dialogs/error_box.h"
+#include "ui/widgets/definition_memo.h"
+#include "ui/widgets/meter_radio_group.h"
+#include "ui/widgets/tempo_scroll_bar.h"
+#include "ui/window/metronome.h"
 
 namespace {
 

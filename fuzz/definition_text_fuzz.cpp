@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "files/text_codec.h"
+#include "files/formats/text_codec.h"
 
 using pendlo::DecodeDefinitionText;
 using pendlo::EncodeDefinitionText;

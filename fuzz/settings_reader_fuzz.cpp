@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "files/errors.h"
-#include "files/settings.h"
+#include "files/formats/settings.h"
+#include "files/store/errors.h"
 
 using pendlo::EInOutError;
 using pendlo::Settings;

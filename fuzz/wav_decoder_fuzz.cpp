@@ -15,14 +15,14 @@
 #include <span>
 #include <vector>
 
-#include "sound/resample.h"
-#include "sound/wav_decoder.h"
+#include "sound/clips/resample.h"
+#include "sound/clips/wav_decoder.h"
 
 namespace {
 
-using pendlo::DecodeLimits;
-using pendlo::DecodeResult;
-using pendlo::StreamFormat;
+using pendlo::sound::clips::DecodeLimits;
+using pendlo::sound::clips::DecodeResult;
+using pendlo::sound::clips::StreamFormat;
 
 constexpr std::array<int, 6> kStreamRates = {22050, 44100, 48000, 88200, 96000, 192000};
 constexpr std::array<int, 4> kStreamChannels = {1, 2, 4, 6};
@@ -30,7 +30,7 @@ constexpr std::array<int, 13> kFileRates = {1000,  8000,  11025, 16000,  22050, 
                                             48000, 88200, 96000, 176400, 192000, 384000};
 // 5 ms keeps each run short (a click lasts about 11 ms); the
 // limit's arithmetic is the same at any length.
-constexpr DecodeLimits kLimits{10u << 20, 0.005};
+constexpr pendlo::sound::clips::DecodeLimits kLimits{10u << 20, 0.005};
 
 void Check(bool ok) {
   if (!ok) std::abort();
@@ -42,13 +42,14 @@ bool InRange(const std::vector<float>& samples) {
 }
 
 void FuzzDecoder(std::uint8_t choice, std::span<const std::uint8_t> file) {
-  const StreamFormat out{kStreamRates[choice % kStreamRates.size()],
-                         kStreamChannels[(choice / kStreamRates.size()) % kStreamChannels.size()]};
-  const DecodeResult r = pendlo::DecodeWav(file, out, kLimits);
+  const pendlo::sound::clips::StreamFormat out{
+      kStreamRates[choice % kStreamRates.size()],
+      kStreamChannels[(choice / kStreamRates.size()) % kStreamChannels.size()]};
+  const pendlo::sound::clips::DecodeResult r = pendlo::sound::clips::DecodeWav(file, out, kLimits);
   if (!r.clip) {
     Check(!r.error.empty());
   } else {
-    const pendlo::SoundClip& clip = *r.clip;
+    const pendlo::sound::clips::SoundClip& clip = *r.clip;
     Check(clip.format == out);
     Check(clip.samples.size() % static_cast<std::size_t>(out.channels) == 0);
     Check(clip.frames() >= 1);
@@ -57,10 +58,12 @@ void FuzzDecoder(std::uint8_t choice, std::span<const std::uint8_t> file) {
   }
   // A byte limit is the same as a file cut at that length.
   const std::size_t cut = file.size() / 2;
-  DecodeLimits shorter = kLimits;
+  pendlo::sound::clips::DecodeLimits shorter = kLimits;
   shorter.maxBytes = cut;
-  const DecodeResult limited = pendlo::DecodeWav(file, out, shorter);
-  const DecodeResult truncated = pendlo::DecodeWav(file.first(cut), out, kLimits);
+  const pendlo::sound::clips::DecodeResult limited =
+      pendlo::sound::clips::DecodeWav(file, out, shorter);
+  const pendlo::sound::clips::DecodeResult truncated =
+      pendlo::sound::clips::DecodeWav(file.first(cut), out, kLimits);
   Check(limited.error == truncated.error);
   Check(limited.clip.has_value() == truncated.clip.has_value());
   if (limited.clip) Check(limited.clip->samples == truncated.clip->samples);
@@ -77,7 +80,7 @@ void FuzzResampler(std::span<const std::uint8_t> data) {
   std::vector<float> in(frames * static_cast<std::size_t>(channels));
   for (std::size_t i = 0; i < in.size(); ++i) in[i] = (data[i] - 128) / 128.0f;
 
-  const std::vector<float> out = pendlo::Resample(in, channels, from, to);
+  const std::vector<float> out = pendlo::sound::clips::Resample(in, channels, from, to);
   const auto expected = static_cast<std::size_t>(
       (static_cast<std::int64_t>(frames) * to + from - 1) / from * channels);
   Check(out.size() == expected);
@@ -87,7 +90,7 @@ void FuzzResampler(std::span<const std::uint8_t> data) {
   for (int c = 0; c < channels && channels > 1; ++c) {
     std::vector<float> alone(frames);
     for (std::size_t i = 0; i < frames; ++i) alone[i] = in[i * channels + c];
-    const std::vector<float> single = pendlo::Resample(alone, 1, from, to);
+    const std::vector<float> single = pendlo::sound::clips::Resample(alone, 1, from, to);
     for (std::size_t i = 0; i < single.size(); ++i) Check(single[i] == out[i * channels + c]);
   }
 }

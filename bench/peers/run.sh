@@ -85,7 +85,7 @@ fi
 
 # Where Start lies in Pendlo's window, from the fixed layout.
 read -r start_left start_top start_width start_height < <(
-  grep '{"btnStart",' "$repo/src/ui/window_description.h" | tr -d '{}' |
+  grep '{"btnStart",' "$repo/src/ui/window/window_description.h" | tr -d '{}' |
     awk -F, '{print $4+0, $5+0, $6+0, $7+0}')
 ((start_width > 0)) || { start_left=368 start_top=96 start_width=80 start_height=30; }
 pendlo_start_x=$((start_left + start_width / 2))
@@ -366,10 +366,10 @@ mkdir -p "$docs"
 # private session gives), and the null sink reports no delay.
 # bench/click_timing --changes measures it. PipeWire's pulse service reports
 # no latency for GTick's stream.
-constant() { sed -n "s/.*Micros $1 = \([0-9]*\);.*/\1/p" "$repo/src/sound/click_player.h" | head -1; }
+constant() { sed -n "s/.*Micros $1 = \([0-9]*\);.*/\1/p" "$repo/src/sound/player/click_player.h" | head -1; }
 margin=$(constant wakeMarginMicros)
 if [[ $server == pipewire ]]; then
-  quantum=$(sed -n 's/.*constexpr int kQuantum = \([0-9]*\);.*/\1/p' "$repo/src/sound/pipewire_backend.cpp" | head -1)
+  quantum=$(sed -n 's/.*constexpr int kQuantum = \([0-9]*\);.*/\1/p' "$repo/src/sound/output/pipewire/pipewire_backend.cpp" | head -1)
   P_lead_ms=$(awk -v q="${quantum:-0}" -v m="${margin:-0}" -v r=$rate 'BEGIN { printf "%.1f", q * 1000 / r + m / 1000 }')
   P_reach_ms=$(awk -v q="${quantum:-0}" -v r=$rate 'BEGIN { printf "%.1f", q * 1000 / r }')
   P_sink_ms=0 G_buffer_ms=nan G_sink_ms=nan

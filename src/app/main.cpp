@@ -14,14 +14,14 @@
 #include "app/single_instance.h"
 #include "app/termination.h"
 #include "app/translations.h"
-#include "files/data_dir.h"
-#include "files/text_codec.h"
-#include "sound/player_link.h"
+#include "files/formats/text_codec.h"
+#include "files/store/data_dir.h"
+#include "sound/link/player_link.h"
 #include "transport/transport.h"
-#include "ui/error_box.h"
-#include "ui/icon.h"
-#include "ui/look.h"
-#include "ui/metronome.h"
+#include "ui/desktop/icon.h"
+#include "ui/dialogs/error_box.h"
+#include "ui/widgets/look.h"
+#include "ui/window/metronome.h"
 
 int main(int argc, char** argv) {
   // --help and --version answer before any file or the display is touched.
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
   app.SetSaveBeforeExit(
       [&window] { return window != nullptr ? window->SaveBeforeExit() : std::string(); });
   pendlo::ui::MetronomeOptions options;
-  options.transport = std::make_unique<pendlo::Transport>(pendlo::SystemSoundLink());
+  options.transport = std::make_unique<pendlo::Transport>(pendlo::sound::link::SystemSoundLink());
   options.onBuilt = [&window](pendlo::ui::TMetronome& built) { window = &built; };
   options.stopRequested = [] { return pendlo::app::TerminationRequests() > 0; };
   pendlo::ui::TMetronome metronome(std::move(options));

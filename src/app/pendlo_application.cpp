@@ -13,8 +13,8 @@
 #include <future>
 
 #include "app/termination.h"
-#include "ui/display_scale.h"
-#include "ui/error_box.h"
+#include "ui/desktop/display_scale.h"
+#include "ui/dialogs/error_box.h"
 
 namespace pendlo::app {
 

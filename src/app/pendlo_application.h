@@ -54,7 +54,7 @@ void WarnWithoutFonts();
 
 // Chooses the platform before the application starts: X11 (also through
 // XWayland) where a display is there, so the window can be placed where the
-// settings say; the desktop's scale by whole factors (ui/display_scale.h).
+// settings say; the desktop's scale by whole factors (ui/desktop/display_scale.h).
 // Respects an explicit QT_QPA_PLATFORM.
 void PreparePlatform();
 

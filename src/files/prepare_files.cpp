@@ -3,9 +3,9 @@
 #include <optional>
 #include <string_view>
 
-#include "files/atomic_write.h"
-#include "files/data_dir.h"
-#include "files/errors.h"
+#include "files/store/atomic_write.h"
+#include "files/store/data_dir.h"
+#include "files/store/errors.h"
 
 namespace pendlo {
 

@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "files/file_system.h"
+#include "files/store/file_system.h"
 
 namespace pendlo {
 

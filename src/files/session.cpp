@@ -3,13 +3,13 @@
 #include <exception>
 #include <stdexcept>
 
-#include "files/click_images.h"
-#include "files/data_dir.h"
-#include "files/definition_text.h"
-#include "files/errors.h"
+#include "files/formats/click_images.h"
+#include "files/formats/definition_text.h"
+#include "files/formats/text_codec.h"
 #include "files/prepare_files.h"
-#include "files/stale_temporaries.h"
-#include "files/text_codec.h"
+#include "files/store/data_dir.h"
+#include "files/store/errors.h"
+#include "files/store/stale_temporaries.h"
 
 namespace pendlo {
 

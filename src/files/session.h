@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "files/file_system.h"
-#include "files/keep_beside.h"
-#include "files/settings.h"
+#include "files/formats/settings.h"
+#include "files/store/file_system.h"
+#include "files/store/keep_beside.h"
 
 namespace pendlo {
 

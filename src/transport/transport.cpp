@@ -5,8 +5,8 @@
 
 namespace pendlo {
 
-Transport::Transport(std::unique_ptr<SoundLink> sound)
-    : sound_(sound ? std::move(sound) : SilentSoundLink()),
+Transport::Transport(std::unique_ptr<sound::link::SoundLink> sound)
+    : sound_(sound ? std::move(sound) : sound::link::SilentSoundLink()),
       timer_(std::make_unique<TMMTimer>(sound_->TimerClock())) {
   timer_->SetEnabled(false);
   timer_->SetOnTimer([this](TMMTimer& sender) { OnTick(sender); });
@@ -160,7 +160,7 @@ void Transport::OnTick(TMMTimer& sender) {
     // and the next click on time is where the beat would be anyway. The
     // output knows best whether a click called late can still start near
     // its frame; a link without one goes by the due time.
-    if (now - due > kLateClickGraceMicros) return;
+    if (now - due > sound::link::kLateClickGraceMicros) return;
     if (!sound_->Play(d.click == Click::Accent ? accentFile_ : plainFile_, due)) return;
     const Micros heardAt = sound_->HeardAt(due);
     decided_.push_back({due, d.beat, d.group, intervalBefore, heardAt});

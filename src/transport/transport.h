@@ -20,7 +20,7 @@
 
 #include "engine/beat_state.h"
 #include "engine/tick_sequencer.h"
-#include "sound/sound_link.h"
+#include "sound/link/sound_link.h"
 #include "timer/mmtimer.h"
 
 namespace pendlo {
@@ -35,7 +35,7 @@ class Transport {
   using TakeBackListener = std::function<void(Micros heardFrom)>;
 
   // The beat runs on the sound's clock; a null sound is the silent one.
-  explicit Transport(std::unique_ptr<SoundLink> sound = nullptr);
+  explicit Transport(std::unique_ptr<sound::link::SoundLink> sound = nullptr);
   // Stops the beat: no tick runs once it returns.
   ~Transport();
   Transport(const Transport&) = delete;
@@ -88,7 +88,7 @@ class Transport {
 
   BeatEngine& Engine() { return engine_; }
   const TMMTimer& Timer() const { return *timer_; }
-  SoundLink& Sound() { return *sound_; }
+  sound::link::SoundLink& Sound() { return *sound_; }
 
  private:
   // A tick decided ahead whose click may not have been heard yet.
@@ -108,7 +108,7 @@ class Transport {
   // position and the period. No tick may run meanwhile.
   void TakeBack();
 
-  std::unique_ptr<SoundLink> sound_;
+  std::unique_ptr<sound::link::SoundLink> sound_;
   BeatEngine engine_;
   TickSequencer sequencer_{engine_};
   BarListener onBar_;

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/pendlo_application.h"
-#include "ui/look.h"
+#include "ui/widgets/look.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);

@@ -11,7 +11,7 @@
 #include <stdexcept>
 
 #include "app/pendlo_application.h"
-#include "ui/error_box.h"
+#include "ui/dialogs/error_box.h"
 
 namespace pendlo::app {
 namespace {

@@ -18,12 +18,12 @@
 
 #include "faults/fault_fixture.h"
 #include "faults/save_cases.h"
-#include "files/definition_text.h"
-#include "files/keep_beside.h"
-#include "files/text_codec.h"
-#include "ui/definition_memo.h"
-#include "ui/tempo_scroll_bar.h"
+#include "files/formats/definition_text.h"
+#include "files/formats/text_codec.h"
+#include "files/store/keep_beside.h"
 #include "ui/test_support.h"
+#include "ui/widgets/definition_memo.h"
+#include "ui/widgets/tempo_scroll_bar.h"
 
 namespace pendlo::faults {
 namespace {

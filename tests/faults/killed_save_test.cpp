@@ -15,8 +15,8 @@
 #include <thread>
 
 #include "faults/fault_fixture.h"
-#include "files/definition_text.h"
-#include "files/settings.h"
+#include "files/formats/definition_text.h"
+#include "files/formats/settings.h"
 
 namespace pendlo::faults {
 namespace {

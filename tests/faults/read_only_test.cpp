@@ -15,7 +15,7 @@
 
 #include "faults/fault_fixture.h"
 #include "faults/save_cases.h"
-#include "files/errors.h"
+#include "files/store/errors.h"
 
 namespace pendlo::faults {
 namespace {

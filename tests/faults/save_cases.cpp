@@ -1,8 +1,8 @@
 #include "faults/save_cases.h"
 
-#include "files/definition_text.h"
+#include "files/formats/definition_text.h"
+#include "files/formats/settings.h"
 #include "files/session.h"
-#include "files/settings.h"
 
 namespace pendlo::faults {
 

@@ -1,4 +1,4 @@
-#include "files/click_images.h"
+#include "files/formats/click_images.h"
 
 #include <gtest/gtest.h>
 

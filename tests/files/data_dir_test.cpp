@@ -1,8 +1,8 @@
-#include "files/data_dir.h"
+#include "files/store/data_dir.h"
 
 #include <gtest/gtest.h>
 
-#include "files/errors.h"
+#include "files/store/errors.h"
 #include "files/test_support.h"
 
 namespace pendlo {

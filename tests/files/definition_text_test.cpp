@@ -1,10 +1,10 @@
-#include "files/definition_text.h"
+#include "files/formats/definition_text.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "files/errors.h"
+#include "files/store/errors.h"
 #include "files/test_support.h"
 
 namespace pendlo {

@@ -1,4 +1,4 @@
-#include "files/errors.h"
+#include "files/store/errors.h"
 
 #include <gtest/gtest.h>
 

@@ -6,8 +6,8 @@
 #include <array>
 #include <cstdint>
 
-#include "files/errors.h"
-#include "files/settings.h"
+#include "files/formats/settings.h"
+#include "files/store/errors.h"
 #include "files/test_support.h"
 
 namespace pendlo {

@@ -1,4 +1,4 @@
-#include "files/settings.h"
+#include "files/formats/settings.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <set>
 #include <vector>
 
-#include "files/errors.h"
 #include "files/prepare_files.h"
+#include "files/store/errors.h"
 #include "files/test_support.h"
 
 namespace pendlo {

@@ -1,4 +1,4 @@
-#include "files/stale_temporaries.h"
+#include "files/store/stale_temporaries.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "files/file_system.h"
+#include "files/store/file_system.h"
 #include "support/files.h"
 
 namespace pendlo::testing {

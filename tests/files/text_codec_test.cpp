@@ -1,4 +1,4 @@
-#include "files/text_codec.h"
+#include "files/formats/text_codec.h"
 
 #include <gtest/gtest.h>
 

@@ -25,9 +25,9 @@
 #include <utility>
 #include <vector>
 
-#include "files/click_images.h"
+#include "files/formats/click_images.h"
 #include "soak/grid_check.h"
-#include "sound/click_player.h"
+#include "sound/player/click_player.h"
 #include "support/files.h"
 #include "support/sound_server.h"
 #include "transport/transport.h"
@@ -101,10 +101,11 @@ struct Finished {
 // listener, which runs last in a tick, together make the tick's record; a
 // record waits until its tick is due, since the window may take it back
 // until then.
-class SoakLink final : public SoundLink {
+class SoakLink final : public sound::link::SoundLink {
  public:
   // Without `sound` the player is never opened and reads no files.
-  SoakLink(ClickPlayer& player, bool sound, std::shared_ptr<ClockSpy> spy, std::string accent)
+  SoakLink(sound::player::ClickPlayer& player, bool sound, std::shared_ptr<ClockSpy> spy,
+           std::string accent)
       : player_(player), sound_(sound), spy_(std::move(spy)), accent_(std::move(accent)) {
     finished_.reserve(kRing);
     taken_.reserve(kRing);
@@ -204,7 +205,7 @@ class SoakLink final : public SoundLink {
     clicks_ = 0;
   }
 
-  ClickPlayer& player_;
+  sound::player::ClickPlayer& player_;
   const bool sound_;
   const std::shared_ptr<ClockSpy> spy_;
   const std::string accent_;
@@ -295,11 +296,11 @@ class Window {
 // The transport on the player's clock and a stand-in for the window, with the
 // finished ticks checked against the grid.
 struct Rig {
-  Rig(ClickPlayer& player, bool sound, const std::string& pi, const std::string& po)
+  Rig(sound::player::ClickPlayer& player, bool sound, const std::string& pi, const std::string& po)
       : spy(std::make_shared<ClockSpy>(player.Feed().clock())),
         clock(player.Feed().clock()),
         link(new SoakLink(player, sound, spy, pi)),
-        transport(std::unique_ptr<SoundLink>(link)),
+        transport(std::unique_ptr<sound::link::SoundLink>(link)),
         window(transport, *spy, check, *link) {
     link->Watch(transport.Timer());
     transport.SetClickFiles(pi, po);
@@ -519,7 +520,7 @@ TEST(Soak, FastTupletsKeepEveryNoteOnItsDueTime) {
   const bool haveServer = server.Start();
   testing::TempDir dir;
   const std::string pi = dir.Write("pi.wav", PiWave), po = dir.Write("po.wav", PoWave);
-  ClickPlayer player;
+  sound::player::ClickPlayer player;
   if (haveServer) {
     ASSERT_TRUE(player.EnsureOpen() && testing::WaitUntilStreaming(*player.Feed().clock()))
         << player.TakeError();
@@ -585,7 +586,7 @@ TEST_P(SoakOnServer, TheBeatKeepsItsGridAndMemoryWhileTheWindowChangesEverySecon
   testing::TempDir dir;
   const std::string pi = dir.Write("pi.wav", PiWave), po = dir.Write("po.wav", PoWave);
 
-  ClickPlayer player;
+  sound::player::ClickPlayer player;
   bool sound = false;
   if (haveServer) {
     sound = player.EnsureOpen() && testing::WaitUntilStreaming(*player.Feed().clock());
@@ -620,7 +621,7 @@ TEST_P(SoakOnServer, TheBeatKeepsItsGridAndMemoryWhileTheWindowChangesEverySecon
 
   const GridFigures& g = rig.check.Figures();
   const std::uint64_t ticks = g.ticks;
-  const PlayerStats stats = player.Stats();
+  const sound::player::PlayerStats stats = player.Stats();
   std::printf(
       "soak: %d s, %llu ticks (%llu grid points called too late to play), "
       "%d window changes (%llu re-arms)\n"

@@ -1,4 +1,4 @@
-#include "sound/click_cache.h"
+#include "sound/clips/click_cache.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,8 +11,8 @@
 #include <functional>
 #include <thread>
 
-#include "files/click_images.h"
-#include "sound/click_loader.h"
+#include "files/formats/click_images.h"
+#include "sound/clips/click_loader.h"
 #include "sound/wav_bytes.h"
 #include "support/files.h"
 
@@ -23,7 +23,7 @@ using testing::Bytes;
 using testing::FloatWav;
 using testing::TempDir;
 
-constexpr StreamFormat kFormat{48000, 2};
+constexpr sound::clips::StreamFormat kFormat{48000, 2};
 
 // Sets a file's modification time, as `cp -p` or `touch -r` would.
 void SetMtime(const std::string& path, time_t seconds) {
@@ -35,7 +35,7 @@ TEST(ClickCache, DecodesOnceAndServesHitsFromMemory) {
   TempDir dir;
   const std::string pi = dir.Write("pi.wav", PiWave);
   const std::string po = dir.Write("po.wav", PoWave);
-  ClickCache cache(kFormat);
+  sound::clips::ClickCache cache(kFormat);
   const auto a = cache.Get(pi);
   const auto b = cache.Get(po);
   EXPECT_NE(a, cache.Fallback());
@@ -53,7 +53,7 @@ TEST(ClickCache, AReplacedFileIsHeardAtItsNextClick) {
   const std::string path = dir.File("pi.wav");
   const Bytes first = FloatWav({0.5f, 0.5f}, 48000);
   const Bytes second = FloatWav({-0.25f, -0.25f}, 48000);  // same size
-  ClickCache cache(kFormat);
+  sound::clips::ClickCache cache(kFormat);
 
   struct Step {
     const char* how;
@@ -108,7 +108,7 @@ TEST(ClickCache, BadFilesPlayTheFallbackTone) {
   ::chmod(dir.File("locked.wav").c_str(), 0);
   const bool root = ::geteuid() == 0;  // root reads regardless of mode bits
 
-  ClickCache cache(kFormat);
+  sound::clips::ClickCache cache(kFormat);
   for (const char* name :
        {"missing.wav", "dir.wav", "fifo.wav", "empty.wav", "text.wav", "cut.wav", "locked.wav"}) {
     SCOPED_TRACE(name);
@@ -129,7 +129,7 @@ TEST(ClickCache, BadFilesPlayTheFallbackTone) {
 TEST(ClickCache, AFormatChangeDecodesAgain) {
   TempDir dir;
   const std::string pi = dir.Write("pi.wav", PiWave);
-  ClickCache cache(kFormat);
+  sound::clips::ClickCache cache(kFormat);
   EXPECT_EQ(cache.Get(pi)->frames(), 525u);
   cache.SetFormat({44100, 2});
   EXPECT_EQ(cache.Get(pi)->frames(), 483u);
@@ -142,12 +142,12 @@ TEST(ClickCache, AFormatChangeDecodesAgain) {
 TEST(ClickLoader, GivesWhatIsReadyInTheCurrentFormatOrTheFallback) {
   TempDir dir;
   const std::string pi = dir.Write("pi.wav", PiWave);
-  ClickLoader loader({}, kFormat);
+  sound::clips::ClickLoader loader({}, kFormat);
   EXPECT_EQ(loader.Get(pi), loader.Fallback()) << "nothing read yet";
   ASSERT_TRUE(loader.Settle());
   EXPECT_EQ(loader.Get(pi)->frames(), 525u);
 
-  const StreamFormat mono{44100, 1};
+  const sound::clips::StreamFormat mono{44100, 1};
   loader.SetFormat(mono);
   EXPECT_EQ(loader.Get(pi)->format, mono) << "the old format's clip, or the fallback in it";
   ASSERT_TRUE(loader.Settle());

@@ -2,7 +2,7 @@
 // callbacks (or position reports) the test calls at chosen steady times,
 // with a fake steady clock, clicks queued up to a few lookaheads ahead, so
 // the placement of every click can be checked to the frame.
-#include "sound/click_player.h"
+#include "sound/player/click_player.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -32,15 +32,15 @@ using testing::TempDir;
 
 // Has the player's loader read `paths` in the stream's format, as the window
 // asks it to at start-up and at every Start.
-bool Loaded(ClickPlayer& player, std::initializer_list<std::string> paths) {
+bool Loaded(sound::player::ClickPlayer& player, std::initializer_list<std::string> paths) {
   for (const std::string& path : paths) player.Feed().Clicks().Request(path);
   return player.Feed().Clicks().Settle();
 }
 
 // Options for a player on a fake device: nothing runs by itself (no
 // reconnecting thread); the test drives every callback.
-PlayerOptions Offline(int frames, Micros serverMicros = 0) {
-  PlayerOptions o;
+sound::player::PlayerOptions Offline(int frames, Micros serverMicros = 0) {
+  sound::player::PlayerOptions o;
   o.bufferFrames = frames;
   o.serverBufferMicros = serverMicros;
   o.reconnectMicros = 0;
@@ -52,21 +52,22 @@ PlayerOptions Offline(int frames, Micros serverMicros = 0) {
 // its onset can be found to the frame in the output.
 struct Rig {
   FakeDevice device;
-  std::unique_ptr<ClickPlayer> player;
+  std::unique_ptr<sound::player::ClickPlayer> player;
   TempDir dir;
   std::string marker;
 
-  Rig(StreamFormat format, int frames, Micros serverMicros = 0, Micros wakeMargin = 16000) {
+  Rig(sound::clips::StreamFormat format, int frames, Micros serverMicros = 0,
+      Micros wakeMargin = 16000) {
     device.format = format;
     gFakeSteady = 1'000'000'000;
-    PlayerOptions options = Offline(frames, serverMicros);
+    sound::player::PlayerOptions options = Offline(frames, serverMicros);
     options.wakeMarginMicros = wakeMargin;
-    player = std::make_unique<ClickPlayer>(std::make_unique<FakeBackend>(device), options,
-                                           &testing::FakeSteady);
+    player = std::make_unique<sound::player::ClickPlayer>(std::make_unique<FakeBackend>(device),
+                                                          options, &testing::FakeSteady);
     marker = dir.Write("marker.wav",
                        FloatWav({1.0f, 0.5f, 0.25f}, static_cast<std::uint32_t>(format.rate)));
   }
-  AudioClock& clock() { return *player->Feed().clock(); }
+  sound::clock::AudioClock& clock() { return *player->Feed().clock(); }
   // Opens the output with the marker and `more` read.
   bool Open(std::initializer_list<std::string> more = {}) {
     return player->EnsureOpen() && Loaded(*player, {marker}) && Loaded(*player, more);
@@ -86,7 +87,7 @@ std::vector<int> Markers(const std::vector<float>& buffer, int channels, float m
 
 struct GridCase {
   const char* name;
-  StreamFormat format;
+  sound::clips::StreamFormat format;
   int frames;
   int intervalMs;
   double streamSpeed;  // the device's clock against the monotonic clock
@@ -233,7 +234,7 @@ TEST(ClickPlayerOffline, ACallbackGapKeepsTheGridOrIsBridgedAndRejoined) {
     SCOPED_TRACE(c.name);
     Rig rig({48000, 2}, 480, c.held);
     ASSERT_TRUE(rig.Open());
-    AudioClock& clock = rig.clock();
+    sound::clock::AudioClock& clock = rig.clock();
     FakeDevice& device = rig.device;
     Micros at = gFakeSteady.load();
     for (int i = 0; i < 100; ++i) device.Render(at += 10000);
@@ -261,13 +262,14 @@ TEST(ClickPlayerOffline, WithoutADeviceTheClockRunsAndTheFailureIsReportedOnce) 
   FakeDevice device;
   device.available = false;
   gFakeSteady = 5'000'000;
-  ClickPlayer player(std::make_unique<FakeBackend>(device), Offline(512), &testing::FakeSteady);
+  sound::player::ClickPlayer player(std::make_unique<FakeBackend>(device), Offline(512),
+                                    &testing::FakeSteady);
   TempDir dir;
   const std::string marker = dir.Write("m.wav", FloatWav({1.0f}, 48000));
 
   // Start-up, then two Starts: tried each time, reported once.
   EXPECT_FALSE(player.EnsureOpen());
-  EXPECT_EQ(player.TakeError(), std::string(kNoSoundMessage) + " (no device)");
+  EXPECT_EQ(player.TakeError(), std::string(sound::player::kNoSoundMessage) + " (no device)");
   EXPECT_FALSE(player.EnsureOpen());
   EXPECT_FALSE(player.EnsureOpen());
   EXPECT_EQ(player.TakeError(), "");
@@ -297,7 +299,7 @@ TEST(ClickPlayerOffline, WithoutADeviceTheClockRunsAndTheFailureIsReportedOnce) 
   gFakeSteady = 5'370'000;
   EXPECT_EQ(player.Feed().clock()->now() - t, 100'000);
   player.Feed().Play(marker, player.Feed().clock()->now());
-  EXPECT_EQ(player.TakeError(), kSoundLostMessage);
+  EXPECT_EQ(player.TakeError(), sound::player::kSoundLostMessage);
   EXPECT_EQ(player.TakeError(), "");
   EXPECT_TRUE(player.EnsureOpen());
   EXPECT_EQ(device.opens, 5);
@@ -321,11 +323,12 @@ TEST(ClickPlayerOffline, StartNeverWaitsForARestingOutput) {
     SCOPED_TRACE(releasable ? "closed at rest" : "paused at rest");
     FakeDevice device;
     device.releasable = releasable;
-    PlayerOptions options = Offline(480);
+    sound::player::PlayerOptions options = Offline(480);
     options.reconnectMicros = 250000;  // the supervisor rests and wakes the output
     options.restAfterMicros = 0;
     options.releaseAfterMicros = 1;
-    ClickPlayer player(std::make_unique<FakeBackend>(device), options, &testing::FakeSteady);
+    sound::player::ClickPlayer player(std::make_unique<FakeBackend>(device), options,
+                                      &testing::FakeSteady);
     TempDir dir;
     const std::string marker = dir.Write("m.wav", FloatWav({1.0f, 0.5f}, 48000));
     ASSERT_TRUE(player.EnsureOpen());
@@ -358,11 +361,12 @@ TEST(ClickPlayerOffline, StartNeverWaitsForARestingOutput) {
 TEST(ClickPlayerOffline, AnOutputGoneWhileClosedAtRestIsSaidLostOnce) {
   FakeDevice device;
   device.releasable = true;
-  PlayerOptions options = Offline(480);
+  sound::player::PlayerOptions options = Offline(480);
   options.reconnectMicros = 20000;
   options.restAfterMicros = 0;
   options.releaseAfterMicros = 1;
-  ClickPlayer player(std::make_unique<FakeBackend>(device), options, &testing::FakeSteady);
+  sound::player::ClickPlayer player(std::make_unique<FakeBackend>(device), options,
+                                    &testing::FakeSteady);
   std::atomic<int> failures{0};
   player.SetOnFailure([&] { ++failures; });
   ASSERT_TRUE(player.EnsureOpen());
@@ -372,7 +376,7 @@ TEST(ClickPlayerOffline, AnOutputGoneWhileClosedAtRestIsSaidLostOnce) {
   player.Rest(false);
   player.EnsureOpen();
   ASSERT_TRUE(testing::WaitFor([&] { return failures > 0; }, std::chrono::seconds(5)));
-  EXPECT_EQ(player.TakeError(), kSoundLostMessage);
+  EXPECT_EQ(player.TakeError(), sound::player::kSoundLostMessage);
   device.available = true;
   EXPECT_TRUE(testing::WaitFor([&] { return device.started.load(); }, std::chrono::seconds(5)));
   EXPECT_EQ(failures, 1);
@@ -515,8 +519,8 @@ TEST(ClickPlayerGraph, ClicksStayOnTheGridThroughTheGraphsJumps) {
     SCOPED_TRACE(c.name);
     Rig rig({kRate, 1}, c.quantum, 0, kMargin);
     FakeDevice& device = rig.device;
-    ClickPlayer& player = *rig.player;
-    AudioClock& clock = rig.clock();
+    sound::player::ClickPlayer& player = *rig.player;
+    sound::clock::AudioClock& clock = rig.clock();
     // Eight markers told apart by their first sample: click k plays k % 8.
     std::vector<std::string> markers;
     for (int i = 0; i < 8; ++i) {
@@ -741,7 +745,7 @@ TEST(ClickPlayerWrites, AReportFarOffMovesTheClockButAnUnderrunAlsoMovesTheGrid)
   rig.device.takesWrites = true;
   rig.device.latency = 4000;
   ASSERT_TRUE(rig.Open());
-  AudioClock& clock = rig.clock();
+  sound::clock::AudioClock& clock = rig.clock();
   Micros at = gFakeSteady.load();
   for (int i = 0; i < 50; ++i) rig.device.Report(i * 9600.0, at += 200000);
   auto frameOf = [&](Micros due) {

@@ -1,4 +1,4 @@
-#include "sound/delay_locked_loop.h"
+#include "sound/clock/delay_locked_loop.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +28,7 @@ TEST(DelayLockedLoop, LearnsTheStreamsTruePaceThroughJitter) {
   constexpr int kFrames = 256;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    DelayLockedLoop loop(0.5, 1e6 / 48000, 0.02);
+    sound::clock::DelayLockedLoop loop(0.5, 1e6 / 48000, 0.02);
     const double truePeriod = 1e6 / c.trueRate;
     double predicted = 0;  // the first callback is the origin
     double worst = 0;

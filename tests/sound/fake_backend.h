@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "sound/audio_backend.h"
+#include "sound/output/audio_backend.h"
 
 namespace pendlo::testing {
 
@@ -21,10 +21,10 @@ inline Micros FakeSteady() {
 struct FakeDevice {
   std::atomic<bool> available{true};
   std::string reason = "no device";
-  StreamFormat format{48000, 2};
+  sound::clips::StreamFormat format{48000, 2};
   int frames = 512;
   int opens = 0;
-  RenderTarget* target = nullptr;  // set while open
+  sound::output::RenderTarget* target = nullptr;  // set while open
   std::atomic<bool> started{false};
   bool releasable = false;         // may be closed at rest
   std::atomic<bool> active{true};  // false while the player rests it
@@ -53,7 +53,8 @@ struct FakeDevice {
   const std::vector<float>& Cycle(std::int64_t frame, int count, Micros at, Micros delay = 0) {
     gFakeSteady = at;
     buffer.assign(static_cast<std::size_t>(count) * format.channels, -9.0f);
-    if (target && started) target->Cycle_RT(buffer.data(), count, GraphCycle{frame, at, delay});
+    if (target && started)
+      target->Cycle_RT(buffer.data(), count, sound::output::GraphCycle{frame, at, delay});
     return buffer;
   }
   // A callback after the device failed for good.
@@ -64,11 +65,11 @@ struct FakeDevice {
   }
 };
 
-class FakeBackend final : public AudioBackend, private ClickQueue {
+class FakeBackend final : public sound::output::AudioBackend, private sound::output::ClickQueue {
  public:
   explicit FakeBackend(FakeDevice& device) : d_(device) {}
-  bool Open(RenderTarget& target, const StreamRequest& request, StreamFormat& format,
-            std::string& error) override {
+  bool Open(sound::output::RenderTarget& target, const sound::output::StreamRequest& request,
+            sound::clips::StreamFormat& format, std::string& error) override {
     ++d_.opens;
     if (!d_.available) {
       error = d_.reason;
@@ -88,7 +89,7 @@ class FakeBackend final : public AudioBackend, private ClickQueue {
   }
   int BufferFrames() const override { return d_.frames; }
   std::string Name() const override { return "fake"; }
-  ClickQueue* Queue() override { return d_.takesWrites ? this : nullptr; }
+  sound::output::ClickQueue* Queue() override { return d_.takesWrites ? this : nullptr; }
   Micros DeviceLatencyMicros() const override { return d_.latency; }
   Micros LatencyMicros() const override { return d_.latency; }
   void WriteAt(std::int64_t first, const float* data, int frames) override {

@@ -13,8 +13,8 @@
 #include <sstream>
 #include <thread>
 
-#include "files/click_images.h"
-#include "sound/click_player.h"
+#include "files/formats/click_images.h"
+#include "sound/player/click_player.h"
 #include "support/click_onsets.h"
 #include "support/files.h"
 #include "support/program.h"
@@ -31,8 +31,8 @@ using testing::SoundServer;
 // does not depend on the buffer sizes, and must not fail when a busy CI
 // machine delays the audio thread. bench/click_timing measures the small
 // buffers the program uses.
-PlayerOptions Roomy() {
-  PlayerOptions o;
+sound::player::PlayerOptions Roomy() {
+  sound::player::PlayerOptions o;
   o.bufferFrames = 1024;
   o.serverBufferMicros = 100000;
   o.restAfterMicros = 100000;
@@ -56,7 +56,7 @@ std::string Describe(const std::vector<testing::FoundClick>& clicks) {
 }
 
 // True once the output's callbacks stop for 300 ms, within 3 s.
-bool BuffersCease(const ClickPlayer& player) {
+bool BuffersCease(const sound::player::ClickPlayer& player) {
   for (int i = 0; i < 10; ++i) {
     const std::uint64_t before = player.Stats().buffers;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -85,9 +85,10 @@ class Playback : public ::testing::TestWithParam<ServerAndOutput> {
 
   // Plays the ticks (ms after the first, accent flag) on the player's
   // clock, as the beat timer would; returns their due times.
-  std::vector<Micros> PlayTicks(ClickPlayer& player, const std::vector<std::pair<int, bool>>& ticks,
+  std::vector<Micros> PlayTicks(sound::player::ClickPlayer& player,
+                                const std::vector<std::pair<int, bool>>& ticks,
                                 Micros firstAfter = 100000) {
-    AudioClock& clock = *player.Feed().clock();
+    sound::clock::AudioClock& clock = *player.Feed().clock();
     player.Feed().Clicks().Request(pi_);  // read before the first tick, as the window asks
     player.Feed().Clicks().Request(po_);
     EXPECT_TRUE(player.Feed().Clicks().Settle());
@@ -103,10 +104,10 @@ class Playback : public ::testing::TestWithParam<ServerAndOutput> {
     return dues;
   }
 
-  static std::unique_ptr<AudioBackend> Backend() {
+  static std::unique_ptr<sound::output::AudioBackend> Backend() {
     const std::string output = GetParam().output;
-    if (output == "pipewire") return MakePipeWireBackend();
-    return output == "sdl" ? MakeSdlBackend() : MakePulseBackend();
+    if (output == "pipewire") return sound::output::MakePipeWireBackend();
+    return output == "sdl" ? sound::output::MakeSdlBackend() : sound::output::MakePulseBackend();
   }
 
   SoundServer server_{GetParam().server, 48000};
@@ -115,7 +116,7 @@ class Playback : public ::testing::TestWithParam<ServerAndOutput> {
 };
 
 TEST_P(Playback, ClicksAreSpacedToTheSampleAndAccentsDiffer) {
-  ClickPlayer player(Backend(), Roomy());
+  sound::player::ClickPlayer player(Backend(), Roomy());
   ASSERT_TRUE(player.EnsureOpen()) << player.TakeError();
   EXPECT_EQ(player.Stats().output, GetParam().output);
   EXPECT_EQ(player.Stats().format.rate, 48000);
@@ -196,8 +197,8 @@ TEST_P(Playback, ClicksAreSpacedToTheSampleAndAccentsDiffer) {
 // timer queues them, until it goes out of scope.
 class Ticking {
  public:
-  Ticking(ClickPlayer& player, const std::string& path) {
-    AudioClock& clock = *player.Feed().clock();
+  Ticking(sound::player::ClickPlayer& player, const std::string& path) {
+    sound::clock::AudioClock& clock = *player.Feed().clock();
     const Micros first = clock.now() + 100000;
     thread_ = std::thread([this, &player, &clock, path, first] {
       for (Micros due = first; running_; due += 100000) {
@@ -240,7 +241,8 @@ std::vector<testing::FoundClick> RecordTicking(const SoundServer& server) {
   return clicks;
 }
 
-void ExpectOnTheGrid(const std::vector<testing::FoundClick>& clicks, const ClickPlayer& player) {
+void ExpectOnTheGrid(const std::vector<testing::FoundClick>& clicks,
+                     const sound::player::ClickPlayer& player) {
   const std::string said =
       Describe(clicks) + "cycles run without the output " + std::to_string(player.Stats().passedBy);
   ASSERT_GE(clicks.size(), 5u) << said;
@@ -255,13 +257,13 @@ bool Within5s(const std::function<bool()>& ready) {
 }
 
 TEST_P(Playback, AServerKilledIsReportedOnceAndTheClicksReturnOnTheGrid) {
-  ClickPlayer player(Backend(), Roomy());
+  sound::player::ClickPlayer player(Backend(), Roomy());
   std::atomic<int> failures{0};
   player.SetOnFailure([&] { ++failures; });
   ASSERT_TRUE(player.EnsureOpen()) << player.TakeError();
   player.Feed().Clicks().Request(pi_);
   ASSERT_TRUE(player.Feed().Clicks().Settle());
-  AudioClock& clock = *player.Feed().clock();
+  sound::clock::AudioClock& clock = *player.Feed().clock();
   ASSERT_TRUE(testing::WaitUntilStreaming(clock));
   const Ticking ticking(player, pi_);  // all through the outage
 
@@ -269,7 +271,7 @@ TEST_P(Playback, AServerKilledIsReportedOnceAndTheClicksReturnOnTheGrid) {
   const auto lost = std::chrono::steady_clock::now();
   const Micros before = clock.now();
   EXPECT_TRUE(Within5s([&] { return failures > 0; }));
-  EXPECT_EQ(player.TakeError(), kSoundLostMessage);
+  EXPECT_EQ(player.TakeError(), sound::player::kSoundLostMessage);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   // Meanwhile the clock keeps time on the monotonic clock.
   const double away =
@@ -327,7 +329,7 @@ TEST(OutputChoice, ByWhatAnswersAndPendloAudio) {
     }
     ::setenv("PIPEWIRE_RUNTIME_DIR", c.daemonReachable ? runtime.c_str() : nowhere.path().c_str(),
              1);
-    ClickPlayer player(MakeDefaultBackend(), Roomy());
+    sound::player::ClickPlayer player(sound::output::MakeDefaultBackend(), Roomy());
     EXPECT_TRUE(player.EnsureOpen()) << player.TakeError();
     EXPECT_EQ(player.Stats().output, c.plays);
   }
@@ -336,7 +338,7 @@ TEST(OutputChoice, ByWhatAnswersAndPendloAudio) {
   // The server played, then went away (restarting): SDL is not tried, so
   // its ALSA cannot take the card the server comes back to.
   ::setenv("PENDLO_AUDIO", "pulse", 1);
-  ClickPlayer player(MakeDefaultBackend(), Roomy());
+  sound::player::ClickPlayer player(sound::output::MakeDefaultBackend(), Roomy());
   ::unsetenv("PENDLO_AUDIO");
   ASSERT_TRUE(player.EnsureOpen());
   player.Close();
@@ -368,11 +370,11 @@ TEST(SinklessServer, OneMessageAndTheClicksComeBackWithASink) {
   };
   unloadSink();
   ::unsetenv("PENDLO_AUDIO");
-  ClickPlayer player(MakeDefaultBackend(), Roomy());
+  sound::player::ClickPlayer player(sound::output::MakeDefaultBackend(), Roomy());
   std::atomic<int> failures{0};
   player.SetOnFailure([&] { ++failures; });
   EXPECT_FALSE(player.EnsureOpen());
-  EXPECT_TRUE(player.TakeError().starts_with(kNoSoundMessage));
+  EXPECT_TRUE(player.TakeError().starts_with(sound::player::kNoSoundMessage));
   player.Feed().Clicks().Request(pi);
   ASSERT_TRUE(player.Feed().Clicks().Settle());
   const Ticking ticking(player, pi);
@@ -388,7 +390,7 @@ TEST(SinklessServer, OneMessageAndTheClicksComeBackWithASink) {
   backOnTheGrid();
   unloadSink();  // while playing
   EXPECT_TRUE(Within5s([&] { return failures > 0; }));
-  EXPECT_EQ(player.TakeError(), kSoundLostMessage);
+  EXPECT_EQ(player.TakeError(), sound::player::kSoundLostMessage);
   std::this_thread::sleep_for(std::chrono::milliseconds(600));
   backOnTheGrid();
   EXPECT_EQ(failures, 1);

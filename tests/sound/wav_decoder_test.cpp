@@ -1,4 +1,4 @@
-#include "sound/wav_decoder.h"
+#include "sound/clips/wav_decoder.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <functional>
 #include <numbers>
 
-#include "files/click_images.h"
+#include "files/formats/click_images.h"
 #include "sound/wav_bytes.h"
 
 namespace pendlo {
@@ -16,7 +16,7 @@ using testing::Bytes;
 using testing::MakeWav;
 using testing::WavSpec;
 
-constexpr StreamFormat kStereo48k{48000, 2};
+constexpr sound::clips::StreamFormat kStereo48k{48000, 2};
 
 struct GoodCase {
   const char* name;
@@ -133,7 +133,7 @@ TEST(WavDecoder, DecodesEveryCommonVariantToTheStreamFormat) {
   for (const GoodCase& c : kGood) {
     SCOPED_TRACE(c.name);
     const Bytes file = c.file();
-    const DecodeResult r = DecodeWav(file, kStereo48k);
+    const sound::clips::DecodeResult r = sound::clips::DecodeWav(file, kStereo48k);
     ASSERT_TRUE(r.clip) << r.error;
     EXPECT_EQ(r.clip->format, kStereo48k);
     EXPECT_EQ(r.clip->frames(), c.frames);
@@ -231,7 +231,7 @@ const BadCase kBad[] = {
 TEST(WavDecoder, RejectsBrokenFilesWithAReason) {
   for (const BadCase& c : kBad) {
     SCOPED_TRACE(c.name);
-    const DecodeResult r = DecodeWav(c.file(), kStereo48k);
+    const sound::clips::DecodeResult r = sound::clips::DecodeWav(c.file(), kStereo48k);
     EXPECT_FALSE(r.clip);
     EXPECT_EQ(r.error, c.error);
   }
@@ -260,7 +260,7 @@ TEST(WavDecoder, ResamplingKeepsPitchLevelAndOnset) {
       testing::PutU16(s.data, static_cast<unsigned>(static_cast<int>(std::lround(
                                   16384 * std::sin(2 * std::numbers::pi * 1000.0 * i / from)))));
     s.rate = static_cast<std::uint32_t>(from);
-    const DecodeResult r = DecodeWav(MakeWav(s), kStereo48k);
+    const sound::clips::DecodeResult r = sound::clips::DecodeWav(MakeWav(s), kStereo48k);
     ASSERT_TRUE(r.clip);
     EXPECT_EQ(r.clip->frames(), static_cast<std::size_t>((n * 48000 + from - 1) / from));
     EXPECT_NEAR(Frequency(r.clip->samples, 48000), 1000, 2);
@@ -277,11 +277,13 @@ TEST(WavDecoder, LimitsBoundWhatIsDecoded) {
   WavSpec s;
   s.data.assign(2 * 48000, 0x10);  // one second of 16-bit mono
   const Bytes file = MakeWav(s);
-  EXPECT_EQ(DecodeWav(file, kStereo48k, {.maxBytes = 1000, .maxSeconds = 10}).clip->frames(),
+  EXPECT_EQ(sound::clips::DecodeWav(file, kStereo48k, {.maxBytes = 1000, .maxSeconds = 10})
+                .clip->frames(),
             (1000u - 44u) / 2u);
-  EXPECT_EQ(DecodeWav(file, kStereo48k, {.maxBytes = 1u << 20, .maxSeconds = 0.25}).clip->frames(),
+  EXPECT_EQ(sound::clips::DecodeWav(file, kStereo48k, {.maxBytes = 1u << 20, .maxSeconds = 0.25})
+                .clip->frames(),
             12000u);
-  EXPECT_EQ(DecodeWav(file, kStereo48k).clip->frames(), 48000u);
+  EXPECT_EQ(sound::clips::DecodeWav(file, kStereo48k).clip->frames(), 48000u);
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "files/click_images.h"
-#include "sound/wav_decoder.h"
+#include "files/formats/click_images.h"
+#include "sound/clips/wav_decoder.h"
 
 namespace pendlo::testing {
 namespace {
@@ -20,7 +20,8 @@ int FirstAbove(std::span<const float> x, float threshold) {
 std::vector<ClickTemplate> BuiltInClickTemplates(int rate) {
   std::vector<ClickTemplate> out;
   for (const auto* image : {&PiWave, &PoWave}) {
-    const DecodeResult r = DecodeWav(*image, StreamFormat{rate, 1});
+    const sound::clips::DecodeResult r =
+        sound::clips::DecodeWav(*image, sound::clips::StreamFormat{rate, 1});
     out.push_back(ClickTemplate{r.clip ? r.clip->samples : std::vector<float>{}});
   }
   return out;

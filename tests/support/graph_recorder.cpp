@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <thread>
 
-#include "sound/audio_thread.h"
-#include "sound/pipewire_library.h"
+#include "sound/output/audio_thread.h"
+#include "sound/output/pipewire/pipewire_library.h"
 
 namespace pendlo::testing {
+
+using namespace sound::output::pipewire;  // the recorder is a PipeWire client of its own
 
 struct GraphRecorder::Stream {
   const PipeWireLibrary* pw = nullptr;
@@ -34,7 +36,7 @@ struct GraphRecorder::Stream {
     auto* self = static_cast<Stream*>(data);
     if (!self->raised) {
       self->raised = true;
-      RaiseAudioThreadToRealtime();
+      sound::output::RaiseAudioThreadToRealtime();
     }
     pw_buffer* b = self->pw->StreamDequeueBuffer(self->stream);
     if (b == nullptr) return;

@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "engine/beat_state.h"
-#include "sound/sound_link.h"
+#include "sound/link/sound_link.h"
 #include "support/fake_clock.h"
 
 namespace pendlo::testing {
 
-class RecordingLink final : public SoundLink {
+class RecordingLink final : public sound::link::SoundLink {
  public:
   // Each click is heard this long after its due time.
   static constexpr Micros kHeardAfter = 5000;

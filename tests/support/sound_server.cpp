@@ -15,7 +15,7 @@
 #include <fstream>
 #include <thread>
 
-#include "sound/audio_clock.h"
+#include "sound/clock/audio_clock.h"
 #include "support/files.h"
 #include "support/graph_recorder.h"
 
@@ -326,7 +326,7 @@ void SoundServer::Stop() {
   pids_.clear();
 }
 
-bool WaitUntilStreaming(AudioClock& clock, std::chrono::milliseconds settle,
+bool WaitUntilStreaming(sound::clock::AudioClock& clock, std::chrono::milliseconds settle,
                         std::chrono::milliseconds timeout) {
   const auto until = Clock::now() + timeout;
   auto steadySince = Clock::now();

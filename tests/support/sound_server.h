@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-namespace pendlo {
+namespace pendlo::sound::clock {
 class AudioClock;
 }
 
@@ -105,7 +105,7 @@ class MonitorRecorder {
 // Waits until `clock` has run on its stream without a re-join for `settle`;
 // false after `timeout`. An idle null sink works in blocks of 2 s, so a new
 // stream may get its first callbacks only that much later.
-bool WaitUntilStreaming(AudioClock& clock,
+bool WaitUntilStreaming(sound::clock::AudioClock& clock,
                         std::chrono::milliseconds settle = std::chrono::milliseconds(300),
                         std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 

@@ -15,7 +15,7 @@ namespace {
 
 // Counts the clicks, on the monotonic clock; ticks are decided 30 ms ahead,
 // so most changes take some back.
-class CountingLink final : public SoundLink {
+class CountingLink final : public sound::link::SoundLink {
  public:
   std::shared_ptr<Clock> TimerClock() override { return clock_; }
   Micros LookaheadMicros() const override { return 30000; }

@@ -12,10 +12,10 @@
 #include "support/fake_clock.h"
 #include "support/recording_link.h"
 #include "test_support.h"
-#include "ui/definition_memo.h"
-#include "ui/flash_scheduler.h"
-#include "ui/meter_radio_group.h"
-#include "ui/tempo_scroll_bar.h"
+#include "ui/threads/flash_scheduler.h"
+#include "ui/widgets/definition_memo.h"
+#include "ui/widgets/meter_radio_group.h"
+#include "ui/widgets/tempo_scroll_bar.h"
 
 namespace pendlo::ui {
 namespace {
@@ -139,7 +139,7 @@ TEST(Beat, AClickTakenBackByStopNeverFlashes) {
 }
 
 // A sound link whose playing fails, as an error on the timer thread would.
-class FailingLink final : public SoundLink {
+class FailingLink final : public sound::link::SoundLink {
  public:
   explicit FailingLink(std::shared_ptr<FakeClock> clock) : clock_(std::move(clock)) {}
   std::shared_ptr<Clock> TimerClock() override { return clock_; }
@@ -171,7 +171,7 @@ TEST(Beat, AnErrorOnTheTimerThreadIsShownOnTheGuiThreadOnce) {
 
 // A sound output that is gone when Start tries to open it again, or that
 // reports a failure by itself (lost while playing).
-class UnopenableLink final : public SoundLink {
+class UnopenableLink final : public sound::link::SoundLink {
  public:
   std::shared_ptr<Clock> TimerClock() override { return clock_; }
   bool Play(const std::string&, Micros) override { return true; }

@@ -21,10 +21,10 @@
 #include <vector>
 
 #include "test_support.h"
-#include "ui/definition_memo.h"
-#include "ui/help_window.h"
-#include "ui/meter_radio_group.h"
-#include "ui/tempo_scroll_bar.h"
+#include "ui/dialogs/help_window.h"
+#include "ui/widgets/definition_memo.h"
+#include "ui/widgets/meter_radio_group.h"
+#include "ui/widgets/tempo_scroll_bar.h"
 
 namespace pendlo::ui {
 namespace {

@@ -1,7 +1,7 @@
 // Open and Save through the real (non-native) file dialogs: placement, the
 // filter, the forced extension, the remembered names, cancelling, and the
 // beat going on while a dialog is open; Qt's Japanese buttons.
-#include "ui/file_dialogs.h"
+#include "ui/dialogs/file_dialogs.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@
 #include "app/translations.h"
 #include "support/fake_clock.h"
 #include "test_support.h"
-#include "ui/definition_memo.h"
+#include "ui/widgets/definition_memo.h"
 
 namespace pendlo::ui {
 namespace {
@@ -136,7 +136,7 @@ TEST(FileDialogs, JapaneseButtonsFromQtsTranslationEnglishWithoutIt) {
 }
 
 // Records only that clicks were played.
-class CountingLink final : public SoundLink {
+class CountingLink final : public sound::link::SoundLink {
  public:
   explicit CountingLink(std::shared_ptr<pendlo::testing::FakeClock> clock)
       : clock_(std::move(clock)) {}

@@ -1,6 +1,6 @@
 // Calls posted from another thread run on the GUI thread, each once, in order,
 // while the posting thread never waits for the GUI.
-#include "ui/gui_handoff.h"
+#include "ui/threads/gui_handoff.h"
 
 #include <gtest/gtest.h>
 

@@ -15,11 +15,11 @@
 
 #include "support/desktop.h"
 #include "test_support.h"
-#include "ui/definition_memo.h"
-#include "ui/error_box.h"
-#include "ui/file_dialogs.h"
-#include "ui/help_text.h"
-#include "ui/help_window.h"
+#include "ui/dialogs/error_box.h"
+#include "ui/dialogs/file_dialogs.h"
+#include "ui/dialogs/help_text.h"
+#include "ui/dialogs/help_window.h"
+#include "ui/widgets/definition_memo.h"
 
 namespace pendlo::ui {
 namespace {

@@ -9,12 +9,12 @@
 #include <QTest>
 
 #include "test_support.h"
-#include "ui/controls.h"
-#include "ui/definition_memo.h"
-#include "ui/display_scale.h"
-#include "ui/look.h"
-#include "ui/meter_radio_group.h"
-#include "ui/tempo_scroll_bar.h"
+#include "ui/desktop/display_scale.h"
+#include "ui/widgets/definition_memo.h"
+#include "ui/widgets/look.h"
+#include "ui/widgets/meter_radio_group.h"
+#include "ui/widgets/tempo_scroll_bar.h"
+#include "ui/window/controls.h"
 
 namespace pendlo::ui {
 namespace {

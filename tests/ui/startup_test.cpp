@@ -11,12 +11,12 @@
 #include <climits>
 #include <filesystem>
 
-#include "files/settings.h"
+#include "files/formats/settings.h"
 #include "test_support.h"
-#include "ui/definition_memo.h"
-#include "ui/meter_radio_group.h"
-#include "ui/tempo_scroll_bar.h"
-#include "ui/window_placement.h"
+#include "ui/desktop/window_placement.h"
+#include "ui/widgets/definition_memo.h"
+#include "ui/widgets/meter_radio_group.h"
+#include "ui/widgets/tempo_scroll_bar.h"
 
 namespace pendlo::ui {
 namespace {

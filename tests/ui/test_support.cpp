@@ -6,7 +6,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "ui/error_box.h"
+#include "ui/dialogs/error_box.h"
 
 namespace pendlo::ui::testing {
 
@@ -21,7 +21,8 @@ CaughtBoxes::~CaughtBoxes() {
   SetErrorBoxPresenter({});
 }
 
-std::unique_ptr<TMetronome> MakeWindow(const std::string& dir, std::unique_ptr<SoundLink> sound) {
+std::unique_ptr<TMetronome> MakeWindow(const std::string& dir,
+                                       std::unique_ptr<sound::link::SoundLink> sound) {
   MetronomeOptions options;
   options.dataDir = dir;
   options.transport = std::make_unique<Transport>(std::move(sound));

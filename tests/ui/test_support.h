@@ -11,7 +11,7 @@
 class QFileDialog;
 
 #include "support/files.h"
-#include "ui/metronome.h"
+#include "ui/window/metronome.h"
 
 namespace pendlo::ui::testing {
 
@@ -28,7 +28,7 @@ class CaughtBoxes {
 
 // A main window on dir, shown and exposed, without sound.
 std::unique_ptr<TMetronome> MakeWindow(const std::string& dir,
-                                       std::unique_ptr<SoundLink> sound = nullptr);
+                                       std::unique_ptr<sound::link::SoundLink> sound = nullptr);
 
 // Runs act on the file dialog once it is open (call before the handler that
 // opens it).

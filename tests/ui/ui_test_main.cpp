@@ -3,8 +3,8 @@
 
 #include <QApplication>
 
-#include "ui/display_scale.h"
-#include "ui/look.h"
+#include "ui/desktop/display_scale.h"
+#include "ui/widgets/look.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);

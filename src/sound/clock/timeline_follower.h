@@ -1,0 +1,72 @@
+// The followers of a stream's timeline, one per way an output tells its
+// time, each feeding the AudioClock's line and joining the stream to it
+// (AudioClock::Join_RT) when it starts or stalls. Each runs on the stream's
+// callback thread only (or the control thread while no callback runs).
+#pragma once
+
+#include <cstdint>
+
+#include "sound/clock/audio_clock.h"
+#include "sound/clock/delay_locked_loop.h"
+
+namespace pendlo::sound::clock {
+
+// A stream whose callbacks a server asks for (SDL): frames counted by the
+// program, the time between callbacks smoothed by a delay-locked loop.
+class CallbackFollower {
+ public:
+  explicit CallbackFollower(AudioClock& clock);
+  // Control thread, with AudioClock::BeginStream: a new stream; `buffered`
+  // is what the server holds ahead: a callback that late has not yet left a
+  // gap in the sound, so the clock keeps to the frames.
+  void Begin(Micros buffered);
+  // A buffer of `frames` frames is requested at steady time `at`. Returns
+  // the stream frame number of its first frame.
+  std::int64_t OnBuffer_RT(int frames, Micros at);
+
+ private:
+  AudioClock& clock_;
+  Micros buffered_ = 0;
+  std::int64_t nextFrame_ = 0;  // first frame of the next buffer
+  DelayLockedLoop loop_;        // steady microseconds per frame
+};
+
+// A stream the sound server's graph paces itself (PipeWire): each buffer is
+// a cycle that starts at the graph's own frame count (which may skip
+// cycles), dated by the driver's clock. A frame count that jumps against
+// its date (a dropout, a new driver, a sink woken from suspend) makes the
+// clock re-join it from its present time, so the beat neither jumps nor
+// bursts.
+class GraphFollower {
+ public:
+  explicit GraphFollower(AudioClock& clock) : clock_(clock) {}
+  // The cycle of `frames` frames from the graph's frame `frame`, begun at
+  // steady time `at`. Returns `frame`.
+  std::int64_t OnCycle_RT(std::int64_t frame, int frames, Micros at);
+
+ private:
+  AudioClock& clock_;
+  double period_ = 0;           // steady microseconds per frame
+  Micros joinSteady_ = 0;       // steady time of the frame joined at
+  Micros lastCycle_ = 0;        // steady time of the last cycle...
+  std::int64_t lastFrame_ = 0;  // ...and its first frame
+};
+
+// A stream the server keeps full from a deep queue (PulseAudio), where
+// clicks are written ahead: reports that at steady time `at` the listener
+// hears stream frame `frame`. The frame grid is fixed by the first report
+// and never moves while the stream plays on without a gap.
+class PositionFollower {
+ public:
+  explicit PositionFollower(AudioClock& clock);
+  void OnPosition_RT(double frame, Micros at);
+  // The stream ran dry and shifted: the next report re-joins it.
+  void OnUnderrun_RT() { clock_.Rejoin_RT(); }
+
+ private:
+  AudioClock& clock_;
+  DelayLockedLoop loop_;   // clock microseconds per steady microsecond
+  double lastReport_ = 0;  // steady time of the last report
+};
+
+}  // namespace pendlo::sound::clock

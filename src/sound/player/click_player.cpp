@@ -1,0 +1,261 @@
+#include "sound/player/click_player.h"
+
+#include <malloc.h>
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+namespace pendlo::sound::player {
+namespace {
+
+// A reopened output that plays this long without failing has come back.
+constexpr auto kSettle = std::chrono::seconds(2);
+// How far tries to open an output that stays away are spaced out: 16 s at
+// the program's 0.25 s.
+constexpr Micros kRetryLimit = 64;
+
+feed::FeedOptions ForFeed(const PlayerOptions& o) {
+  return feed::FeedOptions{o.serverBufferMicros, o.wakeMarginMicros, o.callbackAheadMicros,
+                           o.queueMarginMicros, o.limits};
+}
+
+}  // namespace
+
+ClickPlayer::ClickPlayer(std::unique_ptr<output::AudioBackend> backend, PlayerOptions options,
+                         clock::AudioClock::SteadySource steady)
+    : backend_(std::move(backend)), options_(options), feed_(ForFeed(options), steady) {
+  supervisor_ = std::thread([this] { Supervise(); });
+}
+
+ClickPlayer::~ClickPlayer() {
+  Close();
+  {
+    std::lock_guard lock(state_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  supervisor_.join();
+}
+
+void ClickPlayer::SetOnFailure(std::function<void()> onFailure) {
+  std::lock_guard lock(report_);
+  onFailure_ = std::move(onFailure);
+}
+
+bool ClickPlayer::EnsureOpen() {
+  std::unique_lock lock(state_);
+  wanted_ = true;
+  if (open_.load() && !Lost()) return true;
+  // Reopening a lost output can take a second with a server that hangs:
+  // never wait for it, nor for an output closed at rest, which the
+  // supervisor opens again as the beat starts.
+  if (busy_ || released_.load()) return false;
+  openAsked_ = true;
+  const std::uint64_t ask = served_;
+  wake_.notify_all();
+  done_.wait(lock, [&] { return served_ != ask || stop_; });
+  return opened_;
+}
+
+void ClickPlayer::Close() {
+  std::unique_lock lock(state_);
+  wanted_ = false;
+  closeAsked_ = true;
+  const std::uint64_t ask = served_;
+  wake_.notify_all();
+  done_.wait(lock, [&] { return served_ != ask || stop_; });
+}
+
+void ClickPlayer::Rest(bool resting) {
+  restingSince_.store(steadyNowMicros(), std::memory_order_relaxed);
+  resting_.store(resting, std::memory_order_release);
+  {
+    std::lock_guard lock(state_);
+    restChanged_ = true;
+  }
+  wake_.notify_all();
+}
+
+void ClickPlayer::Supervise() {
+  std::unique_lock lock(state_);
+  while (!stop_) {
+    const auto asked = [this] { return stop_ || openAsked_ || closeAsked_ || restChanged_; };
+    if (options_.reconnectMicros > 0) {
+      wake_.wait_for(lock, std::chrono::microseconds(retryMicros_), asked);
+    } else {
+      wake_.wait(lock, asked);
+    }
+    if (stop_) break;
+    const bool open = std::exchange(openAsked_, false);
+    const bool close = std::exchange(closeAsked_, false);
+    restChanged_ = false;
+    // Reopening a lost output may take a second: EnsureOpen does not wait
+    // for that.
+    busy_ = !open && !close && wanted_ && options_.reconnectMicros > 0 && !released_.load() &&
+            (!open_.load() || Lost());
+    lock.unlock();
+
+    bool opened = false;
+    if (close) {
+      if (open_.load()) CloseOutput();
+      released_ = false;
+    } else if (open) {
+      if (open_.load() && Lost()) CloseOutput();
+      opened = open_.load() || OpenOutput(false);
+    } else if (busy_) {
+      ReopenLost();
+      // An output that stays away is tried ever less often: on a machine
+      // without sound each try costs a few milliseconds of loading and
+      // probing. A Start still tries at once.
+      if (!open_.load())
+        retryMicros_ = std::min(retryMicros_ * 2, kRetryLimit * options_.reconnectMicros);
+    }
+    if (open_.load() && !Lost()) retryMicros_ = options_.reconnectMicros;
+    ApplyRest();
+    if (!Lost()) {
+      std::lock_guard report(report_);
+      if (failing_ && open_.load() && std::chrono::steady_clock::now() > settleUntil_) {
+        failing_ = false;
+      }
+    }
+
+    lock.lock();
+    busy_ = false;
+    if (open || close) {
+      opened_ = opened;
+      ++served_;
+      done_.notify_all();
+    }
+  }
+  ++served_;
+  done_.notify_all();
+}
+
+bool ClickPlayer::OpenOutput(bool reconnecting, bool failureIsLoss) {
+  clips::StreamFormat format;
+  std::string error;
+  const output::StreamRequest request{options_.bufferFrames, options_.serverBufferMicros};
+  if (!backend_ || !backend_->Open(feed_, request, format, error)) {
+    Report(failureIsLoss
+               ? std::string(kSoundLostMessage)
+               : std::string(kNoSoundMessage) + (error.empty() ? "" : " (" + error + ")"));
+    return false;
+  }
+  feed_.Begin(format, backend_->BufferFrames(), backend_->Queue(), backend_->DeviceLatencyMicros());
+  lost_ = false;
+  open_ = true;
+  paused_ = false;  // a new stream runs until the next rest
+  {
+    std::lock_guard lock(report_);
+    // A server coming back may drop a new stream once more while it sets
+    // itself up: that is still the same outage, said once. Failures count
+    // as new again once the stream has played for a while.
+    if (reconnecting) {
+      settleUntil_ = std::chrono::steady_clock::now() + kSettle;
+    } else {
+      failing_ = false;
+      pending_.clear();
+    }
+    output_ = backend_->Name();
+  }
+  backend_->Start();
+  return true;
+}
+
+void ClickPlayer::CloseOutput() {
+  open_ = false;
+  feed_.Stop();
+  backend_->Close();  // no callback runs after this
+  feed_.End();
+  paused_ = false;  // nothing to wake
+  std::lock_guard lock(report_);
+  output_.clear();
+}
+
+bool ClickPlayer::Report(std::string message) {
+  std::lock_guard lock(report_);
+  if (failing_) return false;
+  failing_ = true;
+  pending_ = std::move(message);
+  return true;
+}
+
+std::string ClickPlayer::TakeError() {
+  if (open_.load() && Lost()) Report(kSoundLostMessage);
+  std::lock_guard lock(report_);
+  return std::exchange(pending_, {});
+}
+
+void ClickPlayer::ApplyRest() {
+  const bool resting = options_.reconnectMicros > 0 && resting_.load(std::memory_order_acquire);
+  if (released_.load()) {
+    if (!resting) Wake();
+    return;
+  }
+  if (!open_.load() || Lost()) return;
+  const Micros rested = steadyNowMicros() - restingSince_.load(std::memory_order_relaxed);
+  if (resting && options_.releaseAfterMicros > 0 && rested >= options_.releaseAfterMicros &&
+      backend_->ReleasableAtRest()) {
+    // Everything the output holds goes until Start: the stream, the
+    // connection, the library and the threads serving them. Released
+    // first, so that a Start meanwhile does not wait for an open.
+    released_ = true;
+    feed_.Park(true);
+    CloseOutput();
+    // The memory the output's threads took from malloc stays in their
+    // arenas after they end, freed but resident: given back here.
+    malloc_trim(0);
+    return;
+  }
+  const bool rest = resting && rested >= options_.restAfterMicros;
+  if (rest == paused_) return;
+  paused_ = rest;
+  backend_->SetActive(!rest);
+}
+
+void ClickPlayer::Wake() {
+  // Still released while it opens: EnsureOpen does not wait for this.
+  const bool opened = OpenOutput(false, true);
+  released_ = false;
+  if (opened) return;
+  // Said once, as a loss; it is tried again as a lost output is, and the
+  // beat goes on silently meanwhile.
+  feed_.Park(false);
+  lost_ = true;
+  std::function<void()> notify;
+  {
+    std::lock_guard lock(report_);
+    if (!pending_.empty()) notify = onFailure_;
+  }
+  if (notify) notify();
+}
+
+void ClickPlayer::ReopenLost() {
+  const bool lost = Lost();
+  if (open_.load() && !lost) return;
+  // Said once per loss; failed attempts after it add nothing.
+  bool news = open_.load() && Report(kSoundLostMessage);
+  if (open_.load()) CloseOutput();
+  // Until a stream runs again the clock keeps time on the monotonic clock;
+  // the new stream joins it where it stands, so the beat keeps its grid.
+  lost_ = true;
+  if (OpenOutput(true)) lost_ = false;
+  std::function<void()> notify;
+  {
+    std::lock_guard lock(report_);
+    news = news && !pending_.empty();
+    if (news) notify = onFailure_;
+  }
+  if (notify) notify();
+}
+
+PlayerStats ClickPlayer::Stats() const {
+  PlayerStats s;
+  static_cast<feed::FeedStats&>(s) = feed_.Stats();
+  std::lock_guard lock(report_);
+  s.output = output_;
+  return s;
+}
+
+}  // namespace pendlo::sound::player

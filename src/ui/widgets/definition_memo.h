@@ -1,0 +1,90 @@
+// The definition memo: a word-wrapping plain text edit whose display lines
+// (every wrapped continuation a line of its own) are what the beat engine
+// reads. Enter inserts a line break; Tab leaves the memo. Characters the
+// definition files' code page cannot hold become "?" as they are typed or
+// pasted, so what is shown is what a save will write.
+//
+// Lines wrap at word boundaries, and a word wider than the memo anywhere.
+// Qt lays such a word out in time that grows with the square of its length
+// (a line of 100,000 digits took a second per key), so while the text holds
+// a run of more than kLongRun characters without a space the memo wraps
+// anywhere, which is linear; a run that long has no word boundary to keep.
+#pragma once
+
+#include <QPlainTextEdit>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pendlo::ui {
+
+class DefinitionMemo : public QPlainTextEdit {
+ public:
+  // `storable` maps UTF-8 text to what the files can hold ("?" for the
+  // characters they cannot); null keeps every character.
+  using StorableFn = std::function<std::string(const std::string&)>;
+  explicit DefinitionMemo(QWidget* parent, StorableFn storable = {});
+
+  static constexpr int kLongRun = 1000;
+
+  // The lines as displayed, in UTF-8, top to bottom. Kept until the text,
+  // the width, the font or the wrap mode changes, so asking again costs
+  // nothing; a line too short to wrap is taken without laying it out.
+  const std::vector<std::string>& DisplayLines() const;
+
+  // The file limit in bytes of the file form (see files/formats/text_codec.h): an
+  // insertion (typed, pasted, dropped or from an input method) that would
+  // take the text past it is refused and refused() is called. 0: no limit.
+  void SetLimit(std::size_t bytes, std::function<void()> refused);
+
+  // The whole text with "\n" between lines, in UTF-8.
+  std::string TextUtf8() const;
+
+  // Times the whole text was read (DisplayLines, TextUtf8): the window reads
+  // it when the pattern is rebuilt or the text saved, never per key.
+  int WholeTextReads() const { return wholeTextReads_; }
+  // Replaces the whole text (undo history included).
+  void SetTextUtf8(const std::string& text);
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void insertFromMimeData(const QMimeData* source) override;
+  void inputMethodEvent(QInputMethodEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  // The text as the files can hold it, with plain line breaks.
+  QString Storable(const QString& text) const;
+  // Wraps anywhere while a long run is in the text: checks the blocks from
+  // `from` to `to` (document positions), or every block when one may have
+  // gone. Cheap: a block shorter than kLongRun is not read.
+  void UpdateWrapMode(int from, int to);
+  void SetWrapAnywhere(bool anywhere);
+
+  // Whether inserting text in place of the selection keeps the text within
+  // the limit; calls refused_ when not.
+  bool Fits(const QString& inserted);
+
+  // Keeps the display lines across an edit of short lines; drops them
+  // otherwise.
+  void UpdateLines(int position, int added);
+  // Lines of fewer characters than this (and no tab) cannot wrap at the
+  // memo's width, however wide their characters are drawn.
+  qsizetype ShortLineLength() const;
+
+  StorableFn storable_;
+  std::size_t limit_ = 0;
+  std::function<void()> refused_;
+  std::size_t fileBytes_ = 0;  // the text's size in the file form, when valid
+  bool fileBytesValid_ = false;
+  std::optional<std::size_t> insertingBytes_;  // the size after the insertion under way
+  mutable std::vector<std::string> lines_;
+  mutable bool linesValid_ = false;
+  mutable bool linesOnePerBlock_ = false;  // every block was one short line
+  bool wrapAnywhere_ = false;
+  mutable int wholeTextReads_ = 0;
+};
+
+}  // namespace pendlo::ui
