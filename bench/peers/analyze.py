@@ -97,6 +97,46 @@ def percentile(values, p):
     return s[lo] + (s[hi] - s[lo]) * (k - lo)
 
 
+def kind_offsets(onsets, kinds, steps, raw_err):
+    """Different click sounds cross the threshold at different points of
+    their waveform. That constant offset per kind is taken out: for a kind
+    k and the commonest kind m, the m->k and k->m intervals are off by
+    +o and -o (plus any drift, which cancels in the half difference)."""
+    counts = [kinds.count(k) for k in range(max(kinds) + 1)]
+    main = counts.index(max(counts))
+    offsets = [0.0] * len(counts)
+    for k in range(len(counts)):
+        if k == main:
+            continue
+        to_k = [raw_err[i - 1] for i in range(1, len(onsets)) if kinds[i - 1] == main and kinds[i] == k and steps[i - 1] == 1]
+        from_k = [raw_err[i - 1] for i in range(1, len(onsets)) if kinds[i - 1] == k and kinds[i] == main and steps[i - 1] == 1]
+        if to_k and from_k:
+            offsets[k] = (statistics.median(to_k) - statistics.median(from_k)) / 2
+    return offsets
+
+
+def interval_errors(onsets, corrected, steps, period, rate):
+    """Each interval's error against the grid, when it falls (s after the
+    second click), and the intervals off by more than a sample. The first
+    interval after Start is left out: it shows how a program starts its
+    stream, not how it keeps time."""
+    errors, times, outliers = [], [], []
+    for i in range(2, len(onsets)):
+        errors.append(corrected[i] - corrected[i - 1] - steps[i - 1] * period)
+        times.append((onsets[i] - onsets[1]) / rate)
+        if abs(errors[-1]) > 1.0 or steps[i - 1] != 1:
+            missed = f" after {steps[i - 1] - 1} missing" if steps[i - 1] != 1 else ""
+            outliers.append(f"{times[-1]:.1f} s: {errors[-1]:+.1f}{missed}")
+    return errors, times, outliers
+
+
+def write_csv(path, times, errors, ms):
+    with open(path, "w") as f:
+        f.write("# time_s error_ms error_samples\n")
+        for t, e in zip(times, errors):
+            f.write(f"{t:.4f} {e * ms:.5f} {e:.3f}\n")
+
+
 def clicks(args):
     samples = read_s16le(args.raw)
     rate = args.rate
@@ -118,38 +158,15 @@ def clicks(args):
     # Beats between neighbours: 1 unless clicks are missing.
     steps = [max(1, round((onsets[i] - onsets[i - 1]) / period)) for i in range(1, len(onsets))]
     raw_err = [onsets[i] - onsets[i - 1] - steps[i - 1] * period for i in range(1, len(onsets))]
-
-    # Different click sounds cross the threshold at different points of
-    # their waveform. That constant offset per kind is taken out: for a kind
-    # k and the commonest kind m, the m->k and k->m intervals are off by
-    # +o and -o (plus any drift, which cancels in the half difference).
-    counts = [kinds.count(k) for k in range(max(kinds) + 1)]
-    main = counts.index(max(counts))
-    offsets = [0.0] * len(counts)
-    for k in range(len(counts)):
-        if k == main:
-            continue
-        to_k = [raw_err[i - 1] for i in range(1, len(onsets)) if kinds[i - 1] == main and kinds[i] == k and steps[i - 1] == 1]
-        from_k = [raw_err[i - 1] for i in range(1, len(onsets)) if kinds[i - 1] == k and kinds[i] == main and steps[i - 1] == 1]
-        if to_k and from_k:
-            offsets[k] = (statistics.median(to_k) - statistics.median(from_k)) / 2
+    offsets = kind_offsets(onsets, kinds, steps, raw_err)
     corrected = [onsets[i] - offsets[kinds[i]] for i in range(len(onsets))]
-
-    # The first interval after Start is left out: it shows how a program
-    # starts its stream, not how it keeps time.
-    errors, times, outliers = [], [], []
-    for i in range(2, len(onsets)):
-        errors.append(corrected[i] - corrected[i - 1] - steps[i - 1] * period)
-        times.append((onsets[i] - onsets[1]) / rate)
-        if abs(errors[-1]) > 1.0 or steps[i - 1] != 1:
-            missed = f" after {steps[i - 1] - 1} missing" if steps[i - 1] != 1 else ""
-            outliers.append(f"{times[-1]:.1f} s: {errors[-1]:+.1f}{missed}")
+    errors, times, outliers = interval_errors(onsets, corrected, steps, period, rate)
     first = corrected[1] - corrected[0] - steps[0] * period
     ms = 1000.0 / rate
     absolute = [abs(e) for e in errors]
     out.update(
         {
-            "kinds": len(counts),
+            "kinds": len(offsets),
             "kind_offsets": " ".join(f"{o:.2f}" for o in offsets),
             "missing": sum(s - 1 for s in steps),
             "intervals": len(errors),
@@ -168,10 +185,7 @@ def clicks(args):
     for key in ("mean", "sd", "p99", "max", "first_interval"):
         out[key + "_ms"] = out[key + "_samples"] * ms
     if args.csv:
-        with open(args.csv, "w") as f:
-            f.write("# time_s error_ms error_samples\n")
-            for t, e in zip(times, errors):
-                f.write(f"{t:.4f} {e * ms:.5f} {e:.3f}\n")
+        write_csv(args.csv, times, errors, ms)
     return out
 
 
