@@ -18,6 +18,7 @@
 #include "sound/fake_backend.h"
 #include "sound/wav_bytes.h"
 #include "support/files.h"
+#include "support/loaded_clicks.h"
 #include "support/program.h"
 
 namespace pendlo {
@@ -33,8 +34,7 @@ using testing::TempDir;
 // Has the player's loader read `paths` in the stream's format, as the window
 // asks it to at start-up and at every Start.
 bool Loaded(sound::player::ClickPlayer& player, std::initializer_list<std::string> paths) {
-  for (const std::string& path : paths) player.Feed().Clicks().Request(path);
-  return player.Feed().Clicks().Settle();
+  return testing::WaitUntilLoaded(player.Feed().Clicks(), paths);
 }
 
 // Options for a player on a fake device: nothing runs by itself (no
@@ -193,7 +193,9 @@ TEST(ClickPlayerOffline, ANewClickCutsOffTheOneSoundingAtItsOnset) {
   rig.player->Feed().Play(rig.dir.File("click.wav"), due);
   std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a new file version
   rig.dir.Write("click.wav", FloatWav({-1.0f, 0.75f, 0.75f}, 48000));
-  ASSERT_TRUE(Loaded(*rig.player, {click}));
+  sound::clips::ClickLoader& clicks = rig.player->Feed().Clicks();
+  ASSERT_TRUE(
+      testing::WaitForLoader(clicks, [&] { return clicks.Get(click)->samples[0] == -1.0f; }));
   render(3);
   rig.player->Feed().Play(rig.dir.File("click.wav"), due + 10000);  // 480 frames later
   render(30);
