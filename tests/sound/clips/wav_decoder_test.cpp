@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 
 #include "files/formats/click_images.h"
 #include "sound/wav_bytes.h"
@@ -19,7 +18,7 @@ constexpr sound::clips::StreamFormat kStereo48k{48000, 2};
 
 struct GoodCase {
   const char* name;
-  std::function<Bytes()> file;
+  Bytes file;
   std::size_t frames;              // output frames at 48 kHz
   std::vector<float> firstFrames;  // interleaved L R of the first frames
 };
@@ -45,55 +44,39 @@ Bytes Doubles(std::initializer_list<double> values) {
 
 const GoodCase kGood[] = {
     {"8-bit unsigned mono, copied to both channels",
-     [] {
-       return MakeWav({.bits = 8, .data = {128, 255, 0, 64}});
-     },
+     MakeWav({.bits = 8, .data = {128, 255, 0, 64}}),
      4,
      {0, 0, 127 / 128.0f, 127 / 128.0f, -1, -1, -0.5f, -0.5f}},
     {"16-bit stereo keeps left and right",
-     [] {
-       return MakeWav({.channels = 2, .data = testing::Int16s({16384, -16384, -32768, 8192})});
-     },
+     MakeWav({.channels = 2, .data = testing::Int16s({16384, -16384, -32768, 8192})}),
      2,
      {0.5f, -0.5f, -1, 0.25f}},
     {"24-bit packed",
-     [] {
-       return MakeWav({.bits = 24, .data = Bytes24({0x400000, -0x400000, 0x7FFFFF})});
-     },
+     MakeWav({.bits = 24, .data = Bytes24({0x400000, -0x400000, 0x7FFFFF})}),
      3,
      {0.5f, 0.5f, -0.5f, -0.5f, 8388607 / 8388608.0f, 8388607 / 8388608.0f}},
     {"32-bit integer",
-     [] {
-       return MakeWav({.bits = 32, .data = Int32s({0x40000000, -0x20000000})});
-     },
+     MakeWav({.bits = 32, .data = Int32s({0x40000000, -0x20000000})}),
      2,
      {0.5f, 0.5f, -0.25f, -0.25f}},
     {"32-bit float; NaN silenced, overs clamped",
-     [] {
-       return MakeWav({.tag = 3, .bits = 32, .data = testing::Floats({0.25f, -0.75f, NAN, 2.0f})});
-     },
+     MakeWav({.tag = 3, .bits = 32, .data = testing::Floats({0.25f, -0.75f, NAN, 2.0f})}),
      4,
      {0.25f, 0.25f, -0.75f, -0.75f, 0, 0, 1, 1}},
     {"64-bit float stereo",
-     [] {
-       return MakeWav({.tag = 3, .channels = 2, .bits = 64, .data = Doubles({0.5, -0.5})});
-     },
+     MakeWav({.tag = 3, .channels = 2, .bits = 64, .data = Doubles({0.5, -0.5})}),
      1,
      {0.5f, -0.5f}},
     {"extensible, PCM 16-bit",
-     [] { return MakeWav({.tag = 0xFFFE, .subTag = 1, .data = testing::Int16s({-16384})}); },
+     MakeWav({.tag = 0xFFFE, .subTag = 1, .data = testing::Int16s({-16384})}),
      1,
      {-0.5f, -0.5f}},
     {"extensible, float",
-     [] {
-       return MakeWav({.tag = 0xFFFE, .subTag = 3, .bits = 32, .data = testing::Floats({0.125f})});
-     },
+     MakeWav({.tag = 0xFFFE, .subTag = 3, .bits = 32, .data = testing::Floats({0.125f})}),
      1,
      {0.125f, 0.125f}},
     {"six channels: the front pair is kept",
-     [] {
-       return MakeWav({.channels = 6, .data = testing::Int16s({8192, 16384, 1, 2, 3, 4})});
-     },
+     MakeWav({.channels = 6, .data = testing::Int16s({8192, 16384, 1, 2, 3, 4})}),
      1,
      {0.25f, 0.5f}},
     {"odd-sized chunk before fmt is skipped with its pad byte",
@@ -103,7 +86,7 @@ const GoodCase kGood[] = {
        testing::PutU32(list, 3);
        for (char ch : {'a', 'b', 'c', '\0'}) list.push_back(static_cast<std::uint8_t>(ch));
        return MakeWav({.data = testing::Int16s({16384})}, list);
-     },
+     }(),
      1,
      {0.5f, 0.5f}},
     {"RIFF size 0 as left by streaming writers",
@@ -111,7 +94,7 @@ const GoodCase kGood[] = {
        Bytes b = MakeWav({.data = testing::Int16s({16384, 16384})});
        std::memset(b.data() + 4, 0, 4);
        return b;
-     },
+     }(),
      2,
      {0.5f, 0.5f}},
     {"data chunk cut short: what is there plays",
@@ -119,11 +102,11 @@ const GoodCase kGood[] = {
        Bytes b = MakeWav({.data = testing::Int16s({16384, 16384, 16384, 16384})});
        b.resize(b.size() - 3);  // one and a half samples missing
        return b;
-     },
+     }(),
      2,
      {0.5f, 0.5f}},
     {"the built-in accent at 16 kHz is tripled to 48 kHz",
-     [] { return Bytes(PiWave.begin(), PiWave.end()); },
+     Bytes(PiWave.begin(), PiWave.end()),
      525,
      {}},
 };
@@ -131,7 +114,7 @@ const GoodCase kGood[] = {
 TEST(WavDecoder, DecodesEveryCommonVariantToTheStreamFormat) {
   for (const GoodCase& c : kGood) {
     SCOPED_TRACE(c.name);
-    const Bytes file = c.file();
+    const Bytes file = c.file;
     const sound::clips::DecodeResult r = sound::clips::DecodeWav(file, kStereo48k);
     ASSERT_TRUE(r.clip) << r.error;
     EXPECT_EQ(r.clip->format, kStereo48k);
@@ -143,7 +126,7 @@ TEST(WavDecoder, DecodesEveryCommonVariantToTheStreamFormat) {
 
 struct BadCase {
   const char* name;
-  std::function<Bytes()> file;
+  Bytes file;
   const char* error;
 };
 
@@ -155,82 +138,34 @@ Bytes Patched(Bytes b, std::size_t at, std::initializer_list<std::uint8_t> value
 const Bytes kPlain = MakeWav({.data = testing::Int16s({1, 2, 3, 4})});
 
 const BadCase kBad[] = {
-    {"empty file", [] { return Bytes{}; }, "not a RIFF WAVE file"},
-    {"header only", [] { return Bytes(kPlain.begin(), kPlain.begin() + 12); }, "no format chunk"},
-    {"big-endian RIFX",
-     [] {
-       return Patched(kPlain, 0, {'R', 'I', 'F', 'X'});
-     },
-     "not a RIFF WAVE file"},
-    {"AVI, not WAVE",
-     [] {
-       return Patched(kPlain, 8, {'A', 'V', 'I', ' '});
-     },
-     "not a RIFF WAVE file"},
-    {"no data chunk",
-     [] {
-       return Patched(kPlain, 36, {'j', 'u', 'n', 'k'});
-     },
-     "no data chunk"},
-    {"data before fmt",
-     [] {
-       return Patched(kPlain, 12, {'x', 'x', 'x', 'x'});
-     },
-     "data before format chunk"},
-    {"fmt chunk too short",
-     [] {
-       return Patched(kPlain, 16, {8, 0, 0, 0});
-     },
+    {"empty file", Bytes{}, "not a RIFF WAVE file"},
+    {"header only", Bytes(kPlain.begin(), kPlain.begin() + 12), "no format chunk"},
+    {"big-endian RIFX", Patched(kPlain, 0, {'R', 'I', 'F', 'X'}), "not a RIFF WAVE file"},
+    {"AVI, not WAVE", Patched(kPlain, 8, {'A', 'V', 'I', ' '}), "not a RIFF WAVE file"},
+    {"no data chunk", Patched(kPlain, 36, {'j', 'u', 'n', 'k'}), "no data chunk"},
+    {"data before fmt", Patched(kPlain, 12, {'x', 'x', 'x', 'x'}), "data before format chunk"},
+    {"fmt chunk too short", Patched(kPlain, 16, {8, 0, 0, 0}), "format chunk too short"},
+    {"fmt chunk cut by the end of file", Bytes(kPlain.begin(), kPlain.begin() + 30),
      "format chunk too short"},
-    {"fmt chunk cut by the end of file", [] { return Bytes(kPlain.begin(), kPlain.begin() + 30); },
-     "format chunk too short"},
-    {"ADPCM",
-     [] {
-       return MakeWav({.tag = 2, .bits = 4, .blockAlign = 1, .data = {1, 2}});
-     },
+    {"ADPCM", MakeWav({.tag = 2, .bits = 4, .blockAlign = 1, .data = {1, 2}}),
      "unsupported encoding 2"},
-    {"zero channels",
-     [] {
-       return MakeWav({.channels = 0, .blockAlign = 2, .data = {1, 2}});
-     },
+    {"zero channels", MakeWav({.channels = 0, .blockAlign = 2, .data = {1, 2}}),
      "bad channel count"},
-    {"zero rate",
-     [] {
-       return MakeWav({.rate = 0, .data = {1, 2}});
-     },
-     "bad sample rate"},
-    {"absurd rate",
-     [] {
-       return MakeWav({.rate = 4000000000u, .data = {1, 2}});
-     },
-     "bad sample rate"},
-    {"12-bit samples",
-     [] {
-       return MakeWav({.bits = 12, .blockAlign = 2, .data = {1, 2}});
-     },
-     "bad sample size"},
-    {"block smaller than a sample",
-     [] {
-       return MakeWav({.blockAlign = 1, .data = {1, 2}});
-     },
+    {"zero rate", MakeWav({.rate = 0, .data = {1, 2}}), "bad sample rate"},
+    {"absurd rate", MakeWav({.rate = 4000000000u, .data = {1, 2}}), "bad sample rate"},
+    {"12-bit samples", MakeWav({.bits = 12, .blockAlign = 2, .data = {1, 2}}), "bad sample size"},
+    {"block smaller than a sample", MakeWav({.blockAlign = 1, .data = {1, 2}}),
      "bad block alignment"},
-    {"16-bit float",
-     [] {
-       return MakeWav({.tag = 3, .bits = 16, .data = {1, 2}});
-     },
-     "unsupported sample size"},
-    {"no whole frame", [] { return MakeWav({.data = {1}}); }, "no sound in data chunk"},
-    {"extensible with a truncated extension",
-     [] {
-       return Patched(MakeWav({.data = {1, 2}}), 20, {0xFE, 0xFF});
-     },
+    {"16-bit float", MakeWav({.tag = 3, .bits = 16, .data = {1, 2}}), "unsupported sample size"},
+    {"no whole frame", MakeWav({.data = {1}}), "no sound in data chunk"},
+    {"extensible with a truncated extension", Patched(MakeWav({.data = {1, 2}}), 20, {0xFE, 0xFF}),
      "extensible format chunk too short"},
 };
 
 TEST(WavDecoder, RejectsBrokenFilesWithAReason) {
   for (const BadCase& c : kBad) {
     SCOPED_TRACE(c.name);
-    const sound::clips::DecodeResult r = sound::clips::DecodeWav(c.file(), kStereo48k);
+    const sound::clips::DecodeResult r = sound::clips::DecodeWav(c.file, kStereo48k);
     EXPECT_FALSE(r.clip);
     EXPECT_EQ(r.error, c.error);
   }
