@@ -54,6 +54,7 @@
 #include "files/formats/click_images.h"
 #include "sound/player/click_player.h"
 #include "support/click_onsets.h"
+#include "support/loaded_clicks.h"
 #include "support/sound_server.h"
 #include "transport/transport.h"
 
@@ -363,9 +364,7 @@ int main(int argc, char** argv) {
   // PipeWire's graph reports its own delay; its pulse service does not.
   const bool pipewire = player.Stats().output == "pipewire";
   // Read ahead of the first tick, as the window does at start-up.
-  player.Feed().Clicks().Request(pi);
-  player.Feed().Clicks().Request(po);
-  player.Feed().Clicks().Settle();
+  pendlo::testing::WaitUntilLoaded(player.Feed().Clicks(), {pi, po});
 
   // The beat as the window drives it: stopped (the output may rest) until
   // Start.

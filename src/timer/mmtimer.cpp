@@ -85,12 +85,6 @@ void TMMTimer::StartTimer() {
   SetEnabled(true);
 }
 
-void TMMTimer::SetClock(std::shared_ptr<Clock> clock) {
-  std::unique_lock lock(state_->mutex);
-  if (state_->armed || !clock) return;
-  state_->clock = std::move(clock);
-}
-
 Clock& TMMTimer::clock() const {
   std::lock_guard lock(state_->mutex);
   return *state_->clock;

@@ -67,8 +67,6 @@ class TMMTimer {
   // SetEnabled(true).
   void StartTimer();
 
-  // Replaces the clock. Only while disarmed or disabled.
-  void SetClock(std::shared_ptr<Clock> clock);
   Clock& clock() const;
 
   // Each call comes this long before its due time (0 after construction),

@@ -1,12 +1,9 @@
 #include "sound/clips/click_cache.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
+#include <span>
 
 #include "sound/clips/fallback_tone.h"
 
@@ -19,9 +16,10 @@ std::int64_t Nanos(const timespec& t) {
 
 }  // namespace
 
-ClickCache::ClickCache(StreamFormat format, DecodeLimits limits)
+ClickCache::ClickCache(StreamFormat format, DecodeLimits limits, FileSystem& fs)
     : format_(format),
       limits_(limits),
+      fs_(fs),
       fallback_(std::make_shared<const SoundClip>(FallbackTone(format))) {}
 
 void ClickCache::SetFormat(StreamFormat format) {
@@ -33,10 +31,7 @@ void ClickCache::SetFormat(StreamFormat format) {
 
 std::shared_ptr<const SoundClip> ClickCache::Get(const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    lastError_ = std::strerror(errno);
-    return fallback_;
-  }
+  if (fs_.Stat(path, &st) != 0) return fallback_;
   const Version now{st.st_dev, st.st_ino, st.st_size, Nanos(st.st_mtim), Nanos(st.st_ctim)};
   auto it = std::find_if(entries_.begin(), entries_.end(),
                          [&](const Entry& e) { return e.path == path; });
@@ -44,8 +39,9 @@ std::shared_ptr<const SoundClip> ClickCache::Get(const std::string& path) {
     it->lastUse = ++uses_;
     return it->clip;
   }
-  Version loaded;
-  auto clip = Load(path, loaded);
+  std::shared_ptr<const SoundClip> clip = Load(path);
+  const bool unread = clip == nullptr;
+  if (unread) clip = fallback_;
   if (it == entries_.end()) {
     if (entries_.size() == kMaxEntries) {
       entries_.erase(std::min_element(entries_.begin(), entries_.end(),
@@ -54,53 +50,27 @@ std::shared_ptr<const SoundClip> ClickCache::Get(const std::string& path) {
     entries_.push_back(Entry{path, {}, nullptr, 0});
     it = entries_.end() - 1;
   }
-  // A failed open is not remembered (size -1 never matches), so a file made
-  // readable again is picked up; a damaged file is, until it changes.
-  it->version = loaded;
+  // A file that could not be read is not remembered (size -1 never
+  // matches), so a file made readable again is picked up; a damaged file
+  // is, until it changes. The version is the one seen before the read: a
+  // file replaced meanwhile is read again at the next look.
+  it->version = unread ? Version{} : now;
   it->clip = clip;
   it->lastUse = ++uses_;
   return clip;
 }
 
-std::shared_ptr<const SoundClip> ClickCache::Load(const std::string& path, Version& version) {
+std::shared_ptr<const SoundClip> ClickCache::Load(const std::string& path) {
   ++decodes_;
-  // Non-blocking, so a FIFO named like a click cannot hang the timer thread.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) {
-    lastError_ = std::strerror(errno);
-    return fallback_;
-  }
-  struct stat st {};
-  std::vector<std::uint8_t> bytes;
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  if (!ok) lastError_ = "not a regular file";
-  if (ok) {
-    version = Version{st.st_dev, st.st_ino, st.st_size, Nanos(st.st_mtim), Nanos(st.st_ctim)};
-    bytes.resize(std::min(static_cast<std::size_t>(st.st_size), limits_.maxBytes));
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-      const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        lastError_ = std::strerror(errno);
-        ok = false;
-      }
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    bytes.resize(got);
-  }
-  ::close(fd);
-  if (!ok) {
-    version = Version{};
-    return fallback_;
-  }
-  DecodeResult r = DecodeWav(bytes, format_, limits_);
-  if (!r.clip) {
-    lastError_ = r.error;
-    return fallback_;
-  }
-  lastError_.clear();
+  // Never opens a FIFO or a device named like a click, nor waits on one.
+  std::string bytes;
+  bool tooLarge = false;
+  if (ReadRegularFile(fs_, path, limits_.maxBytes, OverLimit::kHead, &bytes, &tooLarge) != 0)
+    return nullptr;
+  const std::span<const std::uint8_t> wav(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                          bytes.size());
+  DecodeResult r = DecodeWav(wav, format_, limits_);
+  if (!r.clip) return fallback_;
   return std::make_shared<const SoundClip>(std::move(*r.clip));
 }
 

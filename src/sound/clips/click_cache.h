@@ -1,7 +1,8 @@
 // Decoded click files by path. A file is decoded once and used again while
 // its size, times and identity on disk are unchanged, so a click file the
 // user replaces is heard at its next click without a restart. Not for the
-// audio callback: it touches the file system.
+// audio callback: it touches the file system, through the files module's
+// FileSystem so that a test can make a read fail.
 #pragma once
 
 #include <sys/types.h>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "files/store/file_system.h"
 #include "sound/clips/sound_clip.h"
 #include "sound/clips/wav_decoder.h"
 
@@ -18,7 +20,9 @@ namespace pendlo::sound::clips {
 
 class ClickCache {
  public:
-  explicit ClickCache(StreamFormat format = {}, DecodeLimits limits = {});
+  // Reads through `fs`, which must outlive the cache.
+  explicit ClickCache(StreamFormat format = {}, DecodeLimits limits = {},
+                      FileSystem& fs = RealFileSystem());
 
   // The sound for `path`, never null. Costs one stat() when the cached copy
   // is still current; otherwise reads (at most limits.maxBytes) and decodes.
@@ -33,8 +37,6 @@ class ClickCache {
   // The fallback tone in the current format.
   const std::shared_ptr<const SoundClip>& Fallback() const { return fallback_; }
 
-  // Why the last file that fell back did so ("" after a good decode).
-  const std::string& LastError() const { return lastError_; }
   // Files read and decoded so far (a cache miss each).
   int Decodes() const { return decodes_; }
 
@@ -57,14 +59,16 @@ class ClickCache {
   };
   static constexpr std::size_t kMaxEntries = 8;
 
-  std::shared_ptr<const SoundClip> Load(const std::string& path, Version& version);
+  // Reads and decodes `path`: null when it cannot be read, the fallback
+  // when it is no sound.
+  std::shared_ptr<const SoundClip> Load(const std::string& path);
 
   StreamFormat format_;
   DecodeLimits limits_;
+  FileSystem& fs_;
   std::shared_ptr<const SoundClip> fallback_;
   std::vector<Entry> entries_;
   std::uint64_t uses_ = 0;
-  std::string lastError_;
   int decodes_ = 0;
 };
 

@@ -20,7 +20,6 @@ ClickLoader::~ClickLoader() {
     quit_ = true;
   }
   work_.notify_all();
-  settled_.notify_all();
   thread_.join();
 }
 
@@ -37,7 +36,6 @@ ClickLoader::Entry& ClickLoader::WantLocked(const std::string& path) {
     }
   }
   it->wanted = true;
-  ++requests_;
   return *it;
 }
 
@@ -60,10 +58,9 @@ void ClickLoader::Request(const std::string& path) {
   work_.notify_one();
 }
 
-bool ClickLoader::Settle(std::chrono::milliseconds timeout) {
-  std::unique_lock lock(mutex_);
-  const std::uint64_t want = requests_;
-  return settled_.wait_for(lock, timeout, [&] { return handled_ >= want || quit_; });
+void ClickLoader::SetOnAnswered(std::function<void()> onAnswered) {
+  std::lock_guard lock(mutex_);
+  onAnswered_ = std::move(onAnswered);
 }
 
 void ClickLoader::SetFormat(StreamFormat format) {
@@ -85,7 +82,6 @@ void ClickLoader::SetFormat(StreamFormat format) {
       e.clip = nullptr;
       e.wanted = true;
     }
-    ++requests_;
   }
   work_.notify_one();
 }
@@ -108,7 +104,6 @@ void ClickLoader::Run() {
              std::any_of(entries_.begin(), entries_.end(), [](const Entry& e) { return e.wanted; });
     });
     if (quit_) return;
-    const std::uint64_t answering = requests_;
     const std::uint64_t generation = formatGeneration_;
     const StreamFormat format = format_;
     std::vector<std::pair<std::string, std::shared_ptr<const SoundClip>>> found;
@@ -138,12 +133,12 @@ void ClickLoader::Run() {
       }
     }
     decodes_ = decodes;
-    handled_ = std::max(handled_, answering);
-    settled_.notify_all();
+    const std::function<void()> onAnswered = onAnswered_;
     // Old clips are freed here, outside the lock.
     lock.unlock();
     replaced.clear();
     found.clear();
+    if (onAnswered) onAnswered();
     lock.lock();
   }
 }

@@ -5,9 +5,9 @@
 // check the file again, so a replaced file is heard a few clicks later.
 #pragma once
 
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -35,9 +35,11 @@ class ClickLoader {
   // Asks for `path` to be read before its first click. Returns at once.
   void Request(const std::string& path);
 
-  // Waits until every request made before the call has been handled, or the
-  // timeout passes. True when settled. For start-up and tests.
-  bool Settle(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Any thread: `onAnswered` runs on the loader's thread, with no lock of
+  // the loader held, after each round of requests it has handled (what it
+  // read now reaches Get). For whoever must know when a file is in; the
+  // hook replaced may still run once after this returns.
+  void SetOnAnswered(std::function<void()> onAnswered);
 
   // A new output format: clips in the old one are no longer given out, and
   // every known file is decoded again.
@@ -61,14 +63,12 @@ class ClickLoader {
   void Run();
 
   mutable std::mutex mutex_;
-  std::condition_variable work_;     // something wanted, or quit
-  std::condition_variable settled_;  // handled_ moved on
+  std::condition_variable work_;  // something wanted, or quit
+  std::function<void()> onAnswered_;
   std::vector<Entry> entries_;
   StreamFormat format_;
   std::shared_ptr<const SoundClip> fallback_;
   std::uint64_t formatGeneration_ = 0;
-  std::uint64_t requests_ = 0;  // requests made
-  std::uint64_t handled_ = 0;   // requests answered
   int decodes_ = 0;
   bool quit_ = false;
 

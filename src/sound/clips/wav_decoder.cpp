@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "sound/clips/resample.h"
@@ -64,85 +67,117 @@ float SampleAt(const std::uint8_t* p, const Format& f, int bytesPer) {
   }
 }
 
-}  // namespace
-
-DecodeResult DecodeWav(std::span<const std::uint8_t> bytes, StreamFormat out,
-                       const DecodeLimits& limits) {
-  bytes = bytes.first(std::min(bytes.size(), limits.maxBytes));
-  if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
-      std::memcmp(bytes.data() + 8, "WAVE", 4) != 0)
-    return Fail("not a RIFF WAVE file");
-
-  // Walk the chunks. The RIFF size is not trusted: writers that stream often
-  // leave it 0 or too large, so the bytes at hand decide.
+// What the chunk walk found: the format, and the data chunk's bytes.
+struct Chunks {
   std::optional<Format> fmt;
   std::span<const std::uint8_t> data;
   bool haveData = false;
+};
+
+// The "fmt " chunk at `p` of `size` bytes, `avail` of them at hand, into
+// `f`: "" or why it is unusable.
+std::string ReadFormatChunk(const std::uint8_t* p, std::size_t size, std::size_t avail, Format& f) {
+  if (size < 16 || avail < 16) return "format chunk too short";
+  f.tag = U16(p);
+  f.channels = U16(p + 2);
+  f.rate = static_cast<int>(std::min<std::uint32_t>(U32(p + 4), kMaxRate + 1));
+  f.blockAlign = U16(p + 12);
+  f.bits = U16(p + 14);
+  if (f.tag == kFormatExtensible) {
+    if (size < 40 || avail < 40) return "extensible format chunk too short";
+    f.tag = U16(p + 24);  // first two bytes of the sub-format GUID
+  }
+  return "";
+}
+
+// Walks the chunks up to the first data chunk: "" or why the file is not
+// one. The RIFF size is not trusted: writers that stream often leave it 0
+// or too large, so the bytes at hand decide.
+std::string FindChunks(std::span<const std::uint8_t> bytes, Chunks& found) {
+  if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
+      std::memcmp(bytes.data() + 8, "WAVE", 4) != 0)
+    return "not a RIFF WAVE file";
   std::size_t pos = 12;
-  while (pos + 8 <= bytes.size() && !haveData) {
+  while (pos + 8 <= bytes.size() && !found.haveData) {
     const std::uint8_t* chunk = bytes.data() + pos;
     const std::size_t size = U32(chunk + 4);
     const std::size_t avail = bytes.size() - pos - 8;
     if (std::memcmp(chunk, "fmt ", 4) == 0) {
-      if (size < 16 || avail < 16) return Fail("format chunk too short");
-      const std::uint8_t* p = chunk + 8;
       Format f;
-      f.tag = U16(p);
-      f.channels = U16(p + 2);
-      f.rate = static_cast<int>(std::min<std::uint32_t>(U32(p + 4), kMaxRate + 1));
-      f.blockAlign = U16(p + 12);
-      f.bits = U16(p + 14);
-      if (f.tag == kFormatExtensible) {
-        if (size < 40 || avail < 40) return Fail("extensible format chunk too short");
-        f.tag = U16(p + 24);  // first two bytes of the sub-format GUID
-      }
-      fmt = f;
+      if (std::string why = ReadFormatChunk(chunk + 8, size, avail, f); !why.empty()) return why;
+      found.fmt = f;
     } else if (std::memcmp(chunk, "data", 4) == 0) {
-      if (!fmt) return Fail("data before format chunk");
-      data = bytes.subspan(pos + 8, std::min(size, avail));
-      haveData = true;
+      if (!found.fmt) return "data before format chunk";
+      found.data = bytes.subspan(pos + 8, std::min(size, avail));
+      found.haveData = true;
     }
     pos += 8 + size + (size & 1);  // chunks are padded to even sizes
   }
-  if (!fmt) return Fail("no format chunk");
-  if (!haveData) return Fail("no data chunk");
+  if (!found.fmt) return "no format chunk";
+  if (!found.haveData) return "no data chunk";
+  return "";
+}
 
-  const Format& f = *fmt;
+// Whether the samples of `f` can be read: "" with `bytesPer` set to the
+// bytes of one sample, or why not.
+std::string CheckFormat(const Format& f, int& bytesPer) {
   if (f.tag != kFormatPcm && f.tag != kFormatFloat)
-    return Fail("unsupported encoding " + std::to_string(f.tag));
-  if (f.channels < 1 || f.channels > kMaxChannels) return Fail("bad channel count");
-  if (f.rate < 1 || f.rate > kMaxRate) return Fail("bad sample rate");
-  if (f.bits == 0 || f.bits % 8 != 0) return Fail("bad sample size");
+    return "unsupported encoding " + std::to_string(f.tag);
+  if (f.channels < 1 || f.channels > kMaxChannels) return "bad channel count";
+  if (f.rate < 1 || f.rate > kMaxRate) return "bad sample rate";
+  if (f.bits == 0 || f.bits % 8 != 0) return "bad sample size";
   // The container size is the block size per channel; a 24-bit sample in a
   // 32-bit container (extensible files) reads as a 32-bit one.
-  const int bytesPer = f.blockAlign / f.channels;
+  bytesPer = f.blockAlign / f.channels;
   if (f.blockAlign % f.channels != 0 || bytesPer < f.bits / 8 || bytesPer < 1)
-    return Fail("bad block alignment");
+    return "bad block alignment";
   const bool floatOk = f.tag == kFormatFloat && (bytesPer == 4 || bytesPer == 8);
   const bool pcmOk = f.tag == kFormatPcm && bytesPer >= 1 && bytesPer <= 4;
-  if (!floatOk && !pcmOk) return Fail("unsupported sample size");
+  if (!floatOk && !pcmOk) return "unsupported sample size";
+  return "";
+}
 
-  std::size_t frames = data.size() / static_cast<std::size_t>(f.blockAlign);
+// The first `frames` frames of `data` as `channels` interleaved floats: mono
+// is the average of every source channel, a mono source is copied to every
+// channel, extra source channels are dropped.
+std::vector<float> MixChannels(std::span<const std::uint8_t> data, std::size_t frames,
+                               const Format& f, int bytesPer, int channels) {
+  std::vector<float> mixed(frames * static_cast<std::size_t>(channels));
+  for (std::size_t i = 0; i < frames; ++i) {
+    const std::uint8_t* frame = data.data() + i * static_cast<std::size_t>(f.blockAlign);
+    for (int c = 0; c < channels; ++c) {
+      float v;
+      if (channels == 1) {
+        double sum = 0;
+        for (int s = 0; s < f.channels; ++s) sum += SampleAt(frame + s * bytesPer, f, bytesPer);
+        v = static_cast<float>(sum / f.channels);
+      } else {
+        v = SampleAt(frame + std::min(c, f.channels - 1) * bytesPer, f, bytesPer);
+      }
+      mixed[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] = v;
+    }
+  }
+  return mixed;
+}
+
+}  // namespace
+
+DecodeResult DecodeWav(std::span<const std::uint8_t> bytes, StreamFormat out,
+                       const DecodeLimits& limits) {
+  Chunks chunks;
+  if (std::string why = FindChunks(bytes.first(std::min(bytes.size(), limits.maxBytes)), chunks);
+      !why.empty())
+    return Fail(std::move(why));
+  const Format& f = *chunks.fmt;
+  int bytesPer = 0;
+  if (std::string why = CheckFormat(f, bytesPer); !why.empty()) return Fail(std::move(why));
+
+  std::size_t frames = chunks.data.size() / static_cast<std::size_t>(f.blockAlign);
   frames = std::min(frames, static_cast<std::size_t>(limits.maxSeconds * f.rate));
   if (frames == 0) return Fail("no sound in data chunk");
 
   // Channels first (fewer samples to resample), then the rate.
-  std::vector<float> mixed(frames * static_cast<std::size_t>(out.channels));
-  for (std::size_t i = 0; i < frames; ++i) {
-    const std::uint8_t* frame = data.data() + i * static_cast<std::size_t>(f.blockAlign);
-    for (int c = 0; c < out.channels; ++c) {
-      float v;
-      if (out.channels == 1) {
-        double sum = 0;  // mono: the average of every source channel
-        for (int s = 0; s < f.channels; ++s) sum += SampleAt(frame + s * bytesPer, f, bytesPer);
-        v = static_cast<float>(sum / f.channels);
-      } else {
-        // Mono is copied to every channel; extra source channels are dropped.
-        v = SampleAt(frame + std::min(c, f.channels - 1) * bytesPer, f, bytesPer);
-      }
-      mixed[i * static_cast<std::size_t>(out.channels) + static_cast<std::size_t>(c)] = v;
-    }
-  }
+  const std::vector<float> mixed = MixChannels(chunks.data, frames, f, bytesPer, out.channels);
   SoundClip clip;
   clip.format = out;
   clip.samples = Resample(mixed, out.channels, f.rate, out.rate);

@@ -45,13 +45,12 @@ Micros ClickMixer::TakeBack(Micros from) {
   }
 }
 
-void ClickMixer::Reset(int leadFrames) {
+void ClickMixer::Reset() {
   std::lock_guard lock(producers_);
   ring_.Clear();
   count_ = 0;
   voice_ = Voice{};
   seen_ = nextSeq_ - 1;
-  lead_.store(leadFrames, std::memory_order_relaxed);
   renderedTo_.store(0, std::memory_order_relaxed);
   honouredSeq_.store(0, std::memory_order_relaxed);
   doneBefore_.store(nextSeq_, std::memory_order_release);
@@ -127,14 +126,13 @@ void ClickMixer::Play_RT(float* out, int from, int to, int channels) {
 void ClickMixer::Render_RT(float* out, int frames, int channels, std::int64_t first,
                            const clock::AudioClock& clock) {
   const std::int64_t end = first + frames;
-  const int lead = lead_.load(std::memory_order_relaxed);
   // This buffer's clicks are the last a take-back not yet seen cannot reach.
-  Drain_RT(clock.TimeAt_RT(end - lead));
+  Drain_RT(clock.TimeAt_RT(end));
   int pos = 0;
   int started = 0;
   for (; started < count_; ++started) {
     const Command& next = pending_[static_cast<std::size_t>(started)];
-    const std::int64_t at = clock.FrameAt_RT(next.due) + lead;
+    const std::int64_t at = clock.FrameAt_RT(next.due);
     if (at >= end) break;
     int offset = 0;
     if (at >= first) {
@@ -156,10 +154,9 @@ void ClickMixer::Render_RT(float* out, int frames, int channels, std::int64_t fi
 
 void ClickMixer::SkipBefore_RT(std::int64_t first, const clock::AudioClock& clock) {
   Drain_RT(renderedTo_.load(std::memory_order_relaxed));
-  const int lead = lead_.load(std::memory_order_relaxed);
   int stale = 0;
   while (stale < count_ &&
-         clock.FrameAt_RT(pending_[static_cast<std::size_t>(stale)].due) + lead < first) {
+         clock.FrameAt_RT(pending_[static_cast<std::size_t>(stale)].due) < first) {
     ++stale;
   }
   if (stale > 0) {

@@ -2,8 +2,8 @@
 // renders its own buffers (PipeWire's graph, SDL's callback). Any thread
 // queues a sound for a due time, up to a few lookaheads ahead, or takes back
 // the queued sounds due from a time on; the audio callback turns each due
-// time into a frame through the AudioClock, adds a constant lead, and starts
-// the sound on that frame of whichever buffer holds it. One sound at a time:
+// time into a frame through the AudioClock and starts the sound on that
+// frame of whichever buffer holds it. One sound at a time:
 // a new click cuts off the one still sounding, at the new click's onset.
 // Towards the callback the hand-off is lock-free: queueing and taking back
 // are commands in one ring, in the order they were given.
@@ -22,7 +22,7 @@ namespace pendlo::sound::feed {
 
 class ClickMixer {
  public:
-  // Any thread: queues `clip` to start at the frame of `due` plus the lead.
+  // Any thread: queues `clip` to start at the frame of `due`.
   // The clip must stay alive until DoneBefore() passes the returned sequence
   // number. Returns 0 (nothing queued) when full.
   std::uint64_t Schedule(const clips::SoundClip* clip, Micros due);
@@ -52,11 +52,8 @@ class ClickMixer {
   void Discard_RT();
 
   // Control thread, while no callback runs: forget every queued and
-  // sounding click; sets the lead (in frames).
-  void Reset(int leadFrames);
-  int LeadFrames() const { return lead_.load(std::memory_order_relaxed); }
-  // Any thread: a new lead for the onsets rendered from now on.
-  void SetLead(int leadFrames) { lead_.store(leadFrames, std::memory_order_relaxed); }
+  // sounding click.
+  void Reset();
 
   // Onsets whose frame had already been rendered when they were taken from
   // the queue (they start at once instead).
@@ -99,7 +96,6 @@ class ClickMixer {
   Voice voice_;
   std::uint64_t seen_ = 0;  // the last sequence number taken from the ring
 
-  std::atomic<int> lead_{0};
   // Published by each take-up of the ring, read by TakeBack as a sequence
   // lock: odd while the callback takes up commands; the earliest due time
   // whose frame lies beyond the buffers taken up so far; the last take-back

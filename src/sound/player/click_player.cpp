@@ -9,8 +9,6 @@
 namespace pendlo::sound::player {
 namespace {
 
-// A reopened output that plays this long without failing has come back.
-constexpr auto kSettle = std::chrono::seconds(2);
 // How far tries to open an output that stays away are spaced out: 16 s at
 // the program's 0.25 s.
 constexpr Micros kRetryLimit = 64;
@@ -39,8 +37,7 @@ ClickPlayer::~ClickPlayer() {
 }
 
 void ClickPlayer::SetOnFailure(std::function<void()> onFailure) {
-  std::lock_guard lock(report_);
-  onFailure_ = std::move(onFailure);
+  failures_.SetOnFailure(std::move(onFailure));
 }
 
 bool ClickPlayer::EnsureOpen() {
@@ -113,12 +110,7 @@ void ClickPlayer::Supervise() {
     }
     if (open_.load() && !Lost()) retryMicros_ = options_.reconnectMicros;
     ApplyRest();
-    if (!Lost()) {
-      std::lock_guard report(report_);
-      if (failing_ && open_.load() && std::chrono::steady_clock::now() > settleUntil_) {
-        failing_ = false;
-      }
-    }
+    if (open_.load() && !Lost()) failures_.Playing();
 
     lock.lock();
     busy_ = false;
@@ -136,29 +128,17 @@ bool ClickPlayer::OpenOutput(bool reconnecting, bool failureIsLoss) {
   clips::StreamFormat format;
   std::string error;
   const output::StreamRequest request{options_.bufferFrames, options_.serverBufferMicros};
-  if (!backend_ || !backend_->Open(feed_, request, format, error)) {
-    Report(failureIsLoss
-               ? std::string(kSoundLostMessage)
-               : std::string(kNoSoundMessage) + (error.empty() ? "" : " (" + error + ")"));
+  if (!backend_ || !backend_->Open(feed_.Target(), request, format, error)) {
+    failures_.Report(failureIsLoss ? std::string(kSoundLostMessage)
+                                   : std::string(kNoSoundMessage) +
+                                         (error.empty() ? "" : " (" + error + ")"));
     return false;
   }
   feed_.Begin(format, backend_->BufferFrames(), backend_->Queue(), backend_->DeviceLatencyMicros());
   lost_ = false;
   open_ = true;
   paused_ = false;  // a new stream runs until the next rest
-  {
-    std::lock_guard lock(report_);
-    // A server coming back may drop a new stream once more while it sets
-    // itself up: that is still the same outage, said once. Failures count
-    // as new again once the stream has played for a while.
-    if (reconnecting) {
-      settleUntil_ = std::chrono::steady_clock::now() + kSettle;
-    } else {
-      failing_ = false;
-      pending_.clear();
-    }
-    output_ = backend_->Name();
-  }
+  failures_.Opened(backend_->Name(), reconnecting);
   backend_->Start();
   return true;
 }
@@ -169,22 +149,13 @@ void ClickPlayer::CloseOutput() {
   backend_->Close();  // no callback runs after this
   feed_.End();
   paused_ = false;  // nothing to wake
-  std::lock_guard lock(report_);
-  output_.clear();
-}
-
-bool ClickPlayer::Report(std::string message) {
-  std::lock_guard lock(report_);
-  if (failing_) return false;
-  failing_ = true;
-  pending_ = std::move(message);
-  return true;
+  failures_.Closed();
 }
 
 std::string ClickPlayer::TakeError() {
-  if (open_.load() && Lost()) Report(kSoundLostMessage);
-  std::lock_guard lock(report_);
-  return std::exchange(pending_, {});
+  // A stream lost since the supervisor last looked is told at once.
+  if (open_.load() && Lost()) failures_.Report(kSoundLostMessage);
+  return failures_.Take();
 }
 
 void ClickPlayer::ApplyRest() {
@@ -223,38 +194,26 @@ void ClickPlayer::Wake() {
   // beat goes on silently meanwhile.
   feed_.Park(false);
   lost_ = true;
-  std::function<void()> notify;
-  {
-    std::lock_guard lock(report_);
-    if (!pending_.empty()) notify = onFailure_;
-  }
-  if (notify) notify();
+  failures_.NotifyIfPending();
 }
 
 void ClickPlayer::ReopenLost() {
   const bool lost = Lost();
   if (open_.load() && !lost) return;
   // Said once per loss; failed attempts after it add nothing.
-  bool news = open_.load() && Report(kSoundLostMessage);
+  const bool news = open_.load() && failures_.Report(kSoundLostMessage);
   if (open_.load()) CloseOutput();
   // Until a stream runs again the clock keeps time on the monotonic clock;
   // the new stream joins it where it stands, so the beat keeps its grid.
   lost_ = true;
   if (OpenOutput(true)) lost_ = false;
-  std::function<void()> notify;
-  {
-    std::lock_guard lock(report_);
-    news = news && !pending_.empty();
-    if (news) notify = onFailure_;
-  }
-  if (notify) notify();
+  if (news) failures_.NotifyIfPending();
 }
 
 PlayerStats ClickPlayer::Stats() const {
   PlayerStats s;
   static_cast<feed::FeedStats&>(s) = feed_.Stats();
-  std::lock_guard lock(report_);
-  s.output = output_;
+  s.output = failures_.Output();
   return s;
 }
 

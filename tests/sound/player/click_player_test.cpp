@@ -18,6 +18,7 @@
 #include "sound/fake_backend.h"
 #include "sound/wav_bytes.h"
 #include "support/files.h"
+#include "support/loaded_clicks.h"
 #include "support/program.h"
 
 namespace pendlo {
@@ -33,8 +34,7 @@ using testing::TempDir;
 // Has the player's loader read `paths` in the stream's format, as the window
 // asks it to at start-up and at every Start.
 bool Loaded(sound::player::ClickPlayer& player, std::initializer_list<std::string> paths) {
-  for (const std::string& path : paths) player.Feed().Clicks().Request(path);
-  return player.Feed().Clicks().Settle();
+  return testing::WaitUntilLoaded(player.Feed().Clicks(), paths);
 }
 
 // Options for a player on a fake device: nothing runs by itself (no
@@ -171,48 +171,6 @@ TEST(ClickPlayerOffline, OnsetsLandOnTheExactFramesWithoutDrift) {
   }
 }
 
-TEST(ClickPlayerOffline, ANewClickCutsOffTheOneSoundingAtItsOnset) {
-  Rig rig({48000, 1}, 64);
-  // A long sound, then the same file replaced by another while it plays: the
-  // first keeps sounding from memory until the second's onset.
-  std::vector<float> longSound(2000, 0.25f);
-  longSound[0] = 1.0f;
-  const std::string click = rig.dir.Write("click.wav", FloatWav(longSound, 48000));
-  ASSERT_TRUE(rig.Open({click}));
-  std::vector<float> out;
-  Micros at = gFakeSteady.load();
-  auto render = [&](int buffers) {
-    for (int i = 0; i < buffers; ++i) {
-      const auto& b = rig.device.Render(at);
-      out.insert(out.end(), b.begin(), b.end());
-      at += 1333;
-    }
-  };
-  render(1);
-  const Micros due = rig.clock().now() + 5000;
-  rig.player->Feed().Play(rig.dir.File("click.wav"), due);
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a new file version
-  rig.dir.Write("click.wav", FloatWav({-1.0f, 0.75f, 0.75f}, 48000));
-  ASSERT_TRUE(Loaded(*rig.player, {click}));
-  render(3);
-  rig.player->Feed().Play(rig.dir.File("click.wav"), due + 10000);  // 480 frames later
-  render(30);
-
-  const auto first = std::find(out.begin(), out.end(), 1.0f) - out.begin();
-  ASSERT_LT(first, static_cast<long>(out.size()));
-  const long cut = first + 480;
-  for (long i = first + 1; i < cut; ++i) ASSERT_EQ(out[i], 0.25f) << i;
-  EXPECT_EQ(out[cut], -1.0f);
-  EXPECT_EQ(out[cut + 1], 0.75f);
-  EXPECT_EQ(out[cut + 2], 0.75f);
-  for (long i = cut + 3; i < static_cast<long>(out.size()); ++i) ASSERT_EQ(out[i], 0.0f) << i;
-  // Both clips are released once done (checked by the sanitizers); a new
-  // click still plays afterwards.
-  rig.player->Feed().Play(rig.dir.File("click.wav"), rig.clock().now() + 1000);
-  render(10);
-  EXPECT_EQ(std::count(out.begin(), out.end(), -1.0f), 2);
-}
-
 // Callbacks of 10 ms stop for a while, then come again (catching up with
 // quick ones): within what the server holds the sound had no gap and the
 // grid stays; beyond it the clock bridges the stall on the monotonic clock
@@ -307,12 +265,6 @@ TEST(ClickPlayerOffline, WithoutADeviceTheClockRunsAndTheFailureIsReportedOnce) 
   EXPECT_TRUE(player.Feed().clock()->Streaming());
 }
 
-// A graph-paced device (PipeWire): each cycle brings the graph's frame count
-// and the driver's time of the cycle. Something happens at one cycle: the
-// count runs on over skipped cycles, jumps (a new driver), stops while time
-// runs (a suspended sink), or the cycle grows. Every click must be heard at
-// its due time on one unbroken grid, except those whose frames were never
-// rendered; nothing bursts.
 // Stopped, the output rests: paused, or closed with its library when a new
 // stream plays its first clicks on their frames. Start returns at once
 // either way (no callback comes meanwhile: a sink that sleeps) and the
@@ -383,17 +335,14 @@ TEST(ClickPlayerOffline, AnOutputGoneWhileClosedAtRestIsSaidLostOnce) {
   EXPECT_EQ(player.TakeError(), "");
 }
 
-// Three clicks queued at once, due 10, 40 (or nearer) and 50 ms on; the
-// first lasts 20 ms and has begun when the take-back comes, 15 ms on. Beyond
-// reach then: rendered, the buffers up to 15 ms and no more; written, the
-// frames up to 20 ms (the sink's read and a write margin of 5 ms). Rendered by
-// the callback or written into the server's queue, the stream must hold the
-// clicks heard and nothing of those taken back, and the take-back says from
-// when it held.
-TEST(ClickPlayerTakeBack, OnlyClicksNotYetBegunAreTakenBack) {
+// Three clicks written at once, due 10, 40 (or nearer) and 50 ms on; the
+// first lasts 20 ms and has begun when the take-back comes, 15 ms on, with
+// the sink's read and the write margin of 5 ms beyond reach: the queue must
+// hold the clicks heard and nothing of those taken back, and the take-back
+// says from when it held. (The rendered side: click_mixer_test.cpp.)
+TEST(ClickPlayerWrites, OnlyClicksNotYetBegunAreTakenBack) {
   struct Case {
     const char* name;
-    bool writes;
     int from;                // take back from this click's due time; 3: after all
     std::vector<int> heard;  // onset frames
     Micros taken;            // from when all were taken back, after t0
@@ -401,45 +350,29 @@ TEST(ClickPlayerTakeBack, OnlyClicksNotYetBegunAreTakenBack) {
   };
   // Frame 960 begins half a frame before 20 ms.
   const Case cases[] = {
-      {"rendered, from the sounding one: it plays out, no other", false, 0, {480}, 14990},
-      {"rendered, from the last", false, 2, {480, 1920}, 50000},
-      {"rendered, from after all: nothing taken back", false, 3, {480, 1920, 2400}, 50001},
-      {"rendered, from one beyond reach: it plays", false, 1, {480, 576}, 14990, 12000},
-      {"rendered, from one just within reach", false, 1, {480}, 15000, 15000},
-      {"written, from the sounding one: it plays out, no other", true, 0, {480}, 19990},
-      {"written, from the last", true, 2, {480, 1920}, 50000},
-      {"written, from after all: nothing taken back", true, 3, {480, 1920, 2400}, 50001},
-      {"written, from one beyond reach: it plays", true, 1, {480, 864}, 19990, 18000},
+      {"from the sounding one: it plays out, no other", 0, {480}, 19990},
+      {"from the last", 2, {480, 1920}, 50000},
+      {"from after all: nothing taken back", 3, {480, 1920, 2400}, 50001},
+      {"from one beyond reach: it plays", 1, {480, 864}, 19990, 18000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Rig rig({48000, 1}, 240);  // 5 ms buffers
-    rig.device.takesWrites = c.writes;
+    Rig rig({48000, 1}, 240);
+    rig.device.takesWrites = true;
     std::vector<float> longSound(960, 0.25f);
     longSound[0] = 1.0f;
     const std::string longClick = rig.dir.Write("long.wav", FloatWav(longSound, 48000));
     ASSERT_TRUE(rig.Open({longClick}));
     const Micros t0 = gFakeSteady.load();
-    std::vector<float> out;
-    const auto render = [&](int buffers) {
-      for (int i = 0; i < buffers; ++i) {
-        const auto& b = rig.device.Render(t0 + static_cast<Micros>(out.size()) * 1000 / 48);
-        out.insert(out.end(), b.begin(), b.end());
-      }
-    };
-    c.writes ? rig.device.Report(0, t0) : render(1);
+    rig.device.Report(0, t0);
     const Micros dues[] = {t0 + 10000, t0 + c.secondDue, t0 + 50000, t0 + 50001};
     for (int k = 0; k < 3; ++k) rig.player->Feed().Play(k ? rig.marker : longClick, dues[k]);
-    c.writes ? rig.device.Report(720, t0 + 15000) : render(2);
+    rig.device.Report(720, t0 + 15000);
     EXPECT_EQ(rig.player->Feed().TakeBack(dues[c.from]) - t0, c.taken);
-    if (c.writes) {
-      // What the sink plays: every write in order over silence.
-      out.assign(4800, 0.0f);
-      for (const auto& [first, samples] : rig.device.written)
-        std::copy(samples.begin(), samples.end(), out.begin() + first);
-    } else {
-      render(17);
-    }
+    // What the sink plays: every write in order over silence.
+    std::vector<float> out(4800, 0.0f);
+    for (const auto& [first, samples] : rig.device.written)
+      std::copy(samples.begin(), samples.end(), out.begin() + first);
     std::vector<int> heard;
     for (std::size_t i = 0; i < out.size(); ++i)
       if (out[i] == 1.0f) heard.push_back(static_cast<int>(i));
@@ -450,44 +383,6 @@ TEST(ClickPlayerTakeBack, OnlyClicksNotYetBegunAreTakenBack) {
     })) << "the sounding click was cut";
     EXPECT_EQ(rig.player->Stats().takenBack, 3 - c.heard.size());
   }
-}
-
-// The callback renders on its own thread while a take-back races it: the
-// take-back may be seen by the buffer being rendered or only by the next,
-// and either way it says exactly from when it held. Clicks due 1 and 3 ms
-// into the racing buffer and 2 ms into the next; taken back from the second.
-TEST(ClickPlayerTakeBack, RacingTheCallbackItSaysExactlyWhatSounds) {
-  Rig rig({48000, 1}, 240);  // 5 ms buffers
-  ASSERT_TRUE(rig.Open());
-  const Micros t0 = gFakeSteady.load();
-  std::atomic<int> allowed{1}, rendered{0};
-  std::vector<int> heard;
-  std::thread callback([&] {
-    for (int b = 0; b < 600; ++b) {
-      while (allowed.load() <= b) std::this_thread::yield();
-      const auto& out = rig.device.Render(t0 + b * 5000);
-      for (int i : Markers(out, 1)) heard.push_back(b * 240 + i);
-      rendered = b + 1;
-    }
-  });
-  std::vector<int> kept;
-  for (int b = 1; b + 2 < 600; b += 3) {
-    while (rendered.load() < b) std::this_thread::yield();
-    const Micros start = t0 + b * 5000;
-    const Micros dues[] = {start + 1000, start + 3000, start + 7000};
-    for (Micros due : dues) rig.player->Feed().Play(rig.marker, due);
-    allowed = b + 1;  // buffer b renders meanwhile, begun a varying while ago
-    for (std::atomic<int> spin{b * 7919 % 2000}; spin > 0; --spin) {
-    }
-    const Micros reach = rig.player->Feed().TakeBack(dues[1]);
-    for (Micros due : dues)
-      if (due < reach) kept.push_back(static_cast<int>((due - t0) * 48 / 1000));
-    allowed = b + 3;
-  }
-  allowed = 600;
-  callback.join();
-  EXPECT_EQ(heard, kept);
-  EXPECT_EQ(rig.player->Stats().late, 0u);
 }
 
 struct GraphCase {
@@ -502,6 +397,12 @@ struct GraphCase {
   std::uint64_t anchors;   // times the clock joins the graph
 };
 
+// A graph-paced device (PipeWire): each cycle brings the graph's frame count
+// and the driver's time of the cycle. Something happens at one cycle: the
+// count runs on over skipped cycles, jumps (a new driver), stops while time
+// runs (a suspended sink), or the cycle grows. Every click must be heard at
+// its due time on one unbroken grid, except those whose frames were never
+// rendered; nothing bursts.
 TEST(ClickPlayerGraph, ClicksStayOnTheGridThroughTheGraphsJumps) {
   const GraphCase cases[] = {
       {"2 ms apart: several onsets in one 256-frame cycle", 256, 2, -1, 0, 0, 0, 0, 1},
