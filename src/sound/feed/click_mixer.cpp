@@ -11,7 +11,7 @@ std::uint64_t ClickMixer::Schedule(const clips::SoundClip* clip, Micros due) {
   std::lock_guard lock(producers_);
   const std::uint64_t seq = nextSeq_;
   if (clip == nullptr || !ring_.Push(Command{clip, due, seq})) {
-    dropped_.fetch_add(1, std::memory_order_relaxed);
+    counts_.AddDropped();
     return 0;
   }
   ++nextSeq_;
@@ -25,7 +25,7 @@ Micros ClickMixer::TakeBack(Micros from) {
   // time; waiting here for the callback to make room would be worse than
   // keeping every click.
   if (!ring_.Push(Command{nullptr, from, seq})) {
-    dropped_.fetch_add(1, std::memory_order_relaxed);
+    counts_.AddDropped();
     return std::numeric_limits<Micros>::max();
   }
   // Updates of one atomic are totally ordered: either this one comes before
@@ -73,7 +73,7 @@ void ClickMixer::DrainCommands_RT() {
       // Onsets are kept in order of due time: the taken-back ones are a tail.
       int keep = count_;
       while (keep > 0 && pending_[static_cast<std::size_t>(keep - 1)].due >= from) --keep;
-      takenBack_.fetch_add(static_cast<std::uint64_t>(count_ - keep), std::memory_order_relaxed);
+      counts_.AddTakenBack(static_cast<std::uint64_t>(count_ - keep));
       count_ = keep;
       honouredSeq_.store(c.seq, std::memory_order_release);
       honouredFrom_.store(from, std::memory_order_release);
@@ -81,7 +81,7 @@ void ClickMixer::DrainCommands_RT() {
     }
     seen_ = c.seq;
     if (count_ == kPending) {
-      dropped_.fetch_add(1, std::memory_order_relaxed);
+      counts_.AddDropped();
       continue;
     }
     int at = count_;
@@ -138,7 +138,7 @@ void ClickMixer::Render_RT(float* out, int frames, int channels, std::int64_t fi
     if (at >= first) {
       offset = static_cast<int>(at - first);
     } else {
-      late_.fetch_add(1, std::memory_order_relaxed);
+      counts_.AddLate();
     }
     offset = std::max(offset, pos);
     Play_RT(out, pos, offset, channels);
@@ -160,7 +160,7 @@ void ClickMixer::SkipBefore_RT(std::int64_t first, const clock::AudioClock& cloc
     ++stale;
   }
   if (stale > 0) {
-    late_.fetch_add(static_cast<std::uint64_t>(stale), std::memory_order_relaxed);
+    counts_.AddLate(static_cast<std::uint64_t>(stale));
     voice_ = Voice{};
     RemoveFront_RT(stale);
   }

@@ -16,6 +16,7 @@
 
 #include "sound/clips/sound_clip.h"
 #include "sound/clock/audio_clock.h"
+#include "sound/feed/onset_counters.h"
 #include "sound/feed/spsc_ring.h"
 
 namespace pendlo::sound::feed {
@@ -55,13 +56,10 @@ class ClickMixer {
   // sounding click.
   void Reset();
 
-  // Onsets whose frame had already been rendered when they were taken from
-  // the queue (they start at once instead).
-  std::uint64_t LateOnsets() const { return late_.load(std::memory_order_relaxed); }
-  // Onsets dropped because the queue was full.
-  std::uint64_t Dropped() const { return dropped_.load(std::memory_order_relaxed); }
-  // Onsets taken back before they began.
-  std::uint64_t TakenBack() const { return takenBack_.load(std::memory_order_relaxed); }
+  // Any thread: late onsets (their frame already rendered when they were
+  // taken from the queue: they start at once instead), onsets dropped for a
+  // full queue, onsets taken back.
+  const OnsetCounters& Counts() const { return counts_; }
 
   static constexpr int kPending = 64;
 
@@ -105,9 +103,7 @@ class ClickMixer {
   std::atomic<std::uint64_t> honouredSeq_{0};
   std::atomic<Micros> honouredFrom_{0};
   std::atomic<std::uint64_t> doneBefore_{1};
-  std::atomic<std::uint64_t> late_{0};
-  std::atomic<std::uint64_t> dropped_{0};
-  std::atomic<std::uint64_t> takenBack_{0};
+  OnsetCounters counts_;
 };
 
 }  // namespace pendlo::sound::feed

@@ -50,10 +50,9 @@ class ClickSchedule {
   // Any thread, returns at once: see StreamFeed::TakeBack.
   Micros TakeBack(Micros from);
 
-  // Clicks written too late for their frame, and taken back, in the
-  // server's queue (the mixer counts its own).
-  std::uint64_t LateWrites() const { return writes_.Late(); }
-  std::uint64_t TakenBackWrites() const { return writes_.TakenBack(); }
+  // What the server's queue was given: late and taken-back writes (the
+  // mixer counts its own).
+  const OnsetCounters& WriteCounts() const { return writes_.Counts(); }
 
  private:
   // Under producer_: keeps `clip` until the mixer is done with sequence

@@ -59,7 +59,7 @@ std::optional<Micros> QueueFeeder::Write(const clips::SoundClip& clip, Micros du
     if (first < SafeFrame(reading)) {
       if (SafeFrame(reading) - first > rate_ * link::kLateClickGraceMicros / 1'000'000)
         return std::nullopt;
-      late_.fetch_add(1, std::memory_order_relaxed);
+      counts_.AddLate();
       first = SafeFrame(reading);
     }
     queue = BeginWrite();
@@ -119,7 +119,7 @@ Micros QueueFeeder::TakeBack(Micros from) {
   }
   const std::vector<float> silence(static_cast<std::size_t>((end - begin) * channels), 0.0f);
   queue->WriteAt(begin, silence.data(), static_cast<int>(end - begin));
-  takenBack_.fetch_add(erase.size(), std::memory_order_relaxed);
+  counts_.AddTakenBack(erase.size());
   EndWrite();
   return horizon;
 }

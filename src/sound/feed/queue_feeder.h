@@ -15,6 +15,7 @@
 
 #include "sound/clips/sound_clip.h"
 #include "sound/clock/audio_clock.h"
+#include "sound/feed/onset_counters.h"
 #include "sound/output/audio_backend.h"
 
 namespace pendlo::sound::feed {
@@ -46,8 +47,8 @@ class QueueFeeder {
   // (those play).
   Micros TakeBack(Micros from);
 
-  std::uint64_t Late() const { return late_.load(std::memory_order_relaxed); }
-  std::uint64_t TakenBack() const { return takenBack_.load(std::memory_order_relaxed); }
+  // Any thread: clicks written too late for their frame, and taken back.
+  const OnsetCounters& Counts() const { return counts_; }
 
  private:
   // A click written, kept until the sink has passed it.
@@ -73,8 +74,7 @@ class QueueFeeder {
   std::int64_t soundingUntil_ = 0;  // end frame of the click last written
   std::vector<float> scratch_;      // timer thread: the click being written
   std::atomic<bool> attached_{false};
-  std::atomic<std::uint64_t> late_{0};
-  std::atomic<std::uint64_t> takenBack_{0};
+  OnsetCounters counts_;
 };
 
 }  // namespace pendlo::sound::feed

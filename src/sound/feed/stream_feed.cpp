@@ -32,9 +32,11 @@ Micros StreamFeed::HeardAtSteady(Micros due) const {
 FeedStats StreamFeed::Stats() const {
   FeedStats s;
   s.plays = counters_.Plays();
-  s.late = mixer_.LateOnsets() + schedule_.LateWrites();
-  s.dropped = mixer_.Dropped();
-  s.takenBack = mixer_.TakenBack() + schedule_.TakenBackWrites();
+  const OnsetCounters& rendered = mixer_.Counts();
+  const OnsetCounters& written = schedule_.WriteCounts();
+  s.late = rendered.Late() + written.Late();
+  s.dropped = rendered.Dropped() + written.Dropped();
+  s.takenBack = rendered.TakenBack() + written.TakenBack();
   s.anchors = clock_->Anchors();
   s.buffers = counters_.Buffers();
   s.passedBy = counters_.PassedBy();

@@ -101,7 +101,7 @@ TEST(ClickMixer, ATakeBackReachesEveryClickNotYetRendered) {
     EXPECT_TRUE(std::all_of(rig.out.begin() + 481, rig.out.begin() + cut, [](float v) {
       return v == 0.25f;
     })) << "the sounding click was cut";
-    EXPECT_EQ(rig.mixer.TakenBack(), 3 - c.heard.size());
+    EXPECT_EQ(rig.mixer.Counts().TakenBack(), 3 - c.heard.size());
   }
 }
 
@@ -138,7 +138,7 @@ TEST(ClickMixer, RacingTheCallbackATakeBackSaysExactlyWhatSounds) {
   allowed = kBuffers;
   callback.join();
   EXPECT_EQ(rig.Heard(), kept);
-  EXPECT_EQ(rig.mixer.LateOnsets(), 0u);
+  EXPECT_EQ(rig.mixer.Counts().Late(), 0u);
 }
 
 }  // namespace
