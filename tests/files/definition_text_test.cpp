@@ -10,11 +10,6 @@
 namespace pendlo {
 namespace {
 
-using testing::FaultyFileSystem;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
-
 constexpr const char* kWriteError = "ｽﾄﾘｰﾑへの書き込みｴﾗｰ";
 constexpr const char* kMemoLimit = "文字列の大きさが ﾒﾓ の制限を越えました";
 

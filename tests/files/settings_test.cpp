@@ -14,11 +14,6 @@
 namespace pendlo {
 namespace {
 
-using testing::FaultyFileSystem;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
-
 using namespace std::string_literals;
 
 constexpr const char* kNotANumber = "入力値が数値ではありません";
