@@ -352,9 +352,9 @@ int main(int argc, char** argv) {
   playerOptions.wakeMarginMicros = static_cast<Micros>(o.marginMs * 1000);
   playerOptions.releaseAfterMicros = static_cast<Micros>(o.releaseSeconds * 1e6);
   pendlo::sound::player::ClickPlayer player(
-      o.backend == "sdl"        ? pendlo::sound::output::MakeSdlBackend()
-      : o.backend == "pulse"    ? pendlo::sound::output::MakePulseBackend()
-      : o.backend == "pipewire" ? pendlo::sound::output::MakePipeWireBackend()
+      o.backend == "sdl"        ? pendlo::sound::output::sdl::MakeBackend()
+      : o.backend == "pulse"    ? pendlo::sound::output::pulse::MakeBackend()
+      : o.backend == "pipewire" ? pendlo::sound::output::pipewire::MakeBackend()
                                 : pendlo::sound::output::MakeDefaultBackend(),
       playerOptions);
   if (!player.EnsureOpen() || !pendlo::testing::WaitUntilStreaming(*player.Feed().clock())) {

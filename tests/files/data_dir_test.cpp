@@ -8,10 +8,6 @@
 namespace pendlo {
 namespace {
 
-using testing::FaultyFileSystem;
-using testing::TempDir;
-using testing::WriteFile;
-
 TEST(DataDirTest, UserDataDirFollowsXdgRules) {
   const struct {
     const char* xdg;

@@ -13,11 +13,6 @@
 namespace pendlo {
 namespace {
 
-using testing::FaultyFileSystem;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
-
 constexpr const char* kAccessDenied = "ﾌｧｲﾙへのｱｸｾｽが拒否されました";
 
 // Two stand-in click images of the real size, different in every byte.

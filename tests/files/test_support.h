@@ -75,3 +75,13 @@ class FaultyFileSystem : public FileSystem {
 };
 
 }  // namespace pendlo::testing
+
+namespace pendlo {
+
+// The files tests' fixtures by their short names.
+using testing::FaultyFileSystem;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+}  // namespace pendlo

@@ -106,8 +106,9 @@ class Playback : public ::testing::TestWithParam<ServerAndOutput> {
 
   static std::unique_ptr<sound::output::AudioBackend> Backend() {
     const std::string output = GetParam().output;
-    if (output == "pipewire") return sound::output::MakePipeWireBackend();
-    return output == "sdl" ? sound::output::MakeSdlBackend() : sound::output::MakePulseBackend();
+    if (output == "pipewire") return sound::output::pipewire::MakeBackend();
+    return output == "sdl" ? sound::output::sdl::MakeBackend()
+                           : sound::output::pulse::MakeBackend();
   }
 
   SoundServer server_{GetParam().server, 48000};

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
 namespace pendlo {
 
@@ -86,6 +87,19 @@ bool Holds(FileSystem& fs, const std::string& path, const struct stat& st, std::
          !tooLarge && now == bytes;
 }
 
+// Writes bytes to fd, cut to their length when `truncate` (the file may
+// have held more), syncs and closes it: the first failure, at kWrite.
+WriteOutcome WriteSyncClose(FileSystem& fs, int fd, std::string_view bytes, bool truncate) {
+  int r = WriteAll(fs, fd, bytes);
+  if (r >= 0 && truncate) r = fs.Truncate(fd, static_cast<off_t>(bytes.size()));
+  if (r >= 0) r = fs.Sync(fd);
+  WriteOutcome outcome;
+  if (r < 0) outcome = Fail(WriteStage::kWrite, r);
+  // Some file systems (NFS) report a failed write only at close.
+  if (const int c = fs.Close(fd); c < 0 && outcome.ok()) outcome = Fail(WriteStage::kWrite, c);
+  return outcome;
+}
+
 // Overwrites the regular file old describes, keeping its inode, owner and
 // links; used where no file can be made beside it.
 WriteOutcome WriteInPlace(FileSystem& fs, const std::string& target, const struct stat& old,
@@ -101,16 +115,64 @@ WriteOutcome WriteInPlace(FileSystem& fs, const std::string& target, const struc
   if (ReplacedMode(old.st_mode) != (old.st_mode & 07777)) {
     fs.ChangeMode(fd, ReplacedMode(old.st_mode));
   }
-  WriteOutcome outcome;
-  if (int r = WriteAll(fs, fd, bytes); r < 0) {
-    outcome = Fail(WriteStage::kWrite, r);
-  } else if (r = fs.Truncate(fd, static_cast<off_t>(bytes.size())); r < 0) {
-    outcome = Fail(WriteStage::kWrite, r);
-  } else if (r = fs.Sync(fd); r < 0) {
-    outcome = Fail(WriteStage::kWrite, r);
+  return WriteSyncClose(fs, fd, bytes, /*truncate=*/true);
+}
+
+// What AtomicWrite answers at once for the existing file old describes: a
+// refusal, or success when it already holds bytes; nothing when it is to be
+// replaced.
+std::optional<WriteOutcome> OutcomeWithoutWriting(FileSystem& fs, const std::string& target,
+                                                  const struct stat& old, std::string_view bytes) {
+  if (S_ISDIR(old.st_mode)) return WriteOutcome{WriteStage::kCreate, EISDIR};
+  if (!S_ISREG(old.st_mode)) return WriteOutcome{WriteStage::kCreate, EACCES};
+  if (Holds(fs, target, old, bytes)) return WriteOutcome{};
+  if (IsReadOnly(old.st_mode)) return WriteOutcome{WriteStage::kCreate, EACCES};
+  return std::nullopt;
+}
+
+// A new temporary file in dir, its path in *temp: its descriptor, or the
+// negative errno of the last try.
+int CreateTemporary(FileSystem& fs, const std::string& dir, std::string* temp) {
+  int fd = -EEXIST;
+  for (int i = 0; i < kMaxTempTries && fd == -EEXIST; ++i) {
+    *temp = TempName(dir);
+    fd = fs.Open(*temp, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, 0666);
   }
-  if (const int r = fs.Close(fd); r < 0 && outcome.ok()) outcome = Fail(WriteStage::kWrite, r);
-  return outcome;
+  return fd;
+}
+
+// Gives the temporary file fd the owner and mode of the file old describes;
+// false when the owner cannot be kept.
+bool TakeOwnerAndMode(FileSystem& fs, int fd, const struct stat& old) {
+  // Only a privileged process may give the file away.
+  struct stat made {};
+  if (fs.ChangeOwner(fd, old.st_uid, old.st_gid) != 0 &&
+      (fs.FStat(fd, &made) != 0 || made.st_uid != old.st_uid || made.st_gid != old.st_gid)) {
+    return false;
+  }
+  // Some file systems have no modes; that is not worth failing the save.
+  fs.ChangeMode(fd, ReplacedMode(old.st_mode));
+  return true;
+}
+
+// Renames the written temporary file over target, unless something other
+// than a plain file was put in the target's place meanwhile.
+WriteOutcome MoveOver(FileSystem& fs, const std::string& temp, const std::string& target) {
+  struct stat now {};
+  if (fs.LStat(target, &now) == 0 && !S_ISREG(now.st_mode)) {
+    return {WriteStage::kCreate, S_ISDIR(now.st_mode) ? EISDIR : EACCES};
+  }
+  if (const int r = fs.Rename(temp, target); r < 0) return Fail(WriteStage::kCreate, r);
+  return {};
+}
+
+// Makes a rename in dir durable; a failure here cannot undo the save.
+void SyncDirectory(FileSystem& fs, const std::string& dir) {
+  const int dirFd = fs.Open(dir.empty() ? std::string(".") : dir, O_RDONLY | O_DIRECTORY, 0);
+  if (dirFd >= 0) {
+    fs.Sync(dirFd);
+    fs.Close(dirFd);
+  }
 }
 
 }  // namespace
@@ -118,71 +180,33 @@ WriteOutcome WriteInPlace(FileSystem& fs, const std::string& target, const struc
 WriteOutcome AtomicWrite(const std::string& path, std::string_view bytes, FileSystem& fs) {
   std::string target;
   if (const int r = ResolveLinks(fs, path, &target); r < 0) return Fail(WriteStage::kCreate, r);
-
   struct stat old {};
   const bool exists = fs.Stat(target, &old) == 0;
   if (exists) {
-    if (S_ISDIR(old.st_mode)) return {WriteStage::kCreate, EISDIR};
-    if (!S_ISREG(old.st_mode)) return {WriteStage::kCreate, EACCES};
-    if (Holds(fs, target, old, bytes)) return {};
-    if (IsReadOnly(old.st_mode)) return {WriteStage::kCreate, EACCES};
+    if (const auto outcome = OutcomeWithoutWriting(fs, target, old, bytes)) return *outcome;
   }
 
   const std::string dir = DirectoryOf(target);
   std::string temp;
-  int fd = -EEXIST;
-  for (int i = 0; i < kMaxTempTries && fd == -EEXIST; ++i) {
-    temp = TempName(dir);
-    fd = fs.Open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, 0666);
-  }
+  const int fd = CreateTemporary(fs, dir, &temp);
   if (fd < 0) {
     if (exists && (fd == -EACCES || fd == -EPERM)) return WriteInPlace(fs, target, old, bytes);
     return Fail(WriteStage::kCreate, fd);
   }
-
-  if (exists) {
-    // Only a privileged process may give the file away; where the owner
-    // cannot be kept, the old file is overwritten instead, so it stays its
-    // owner's.
-    struct stat made {};
-    if (fs.ChangeOwner(fd, old.st_uid, old.st_gid) != 0 &&
-        (fs.FStat(fd, &made) != 0 || made.st_uid != old.st_uid || made.st_gid != old.st_gid)) {
-      fs.Close(fd);
-      fs.Unlink(temp);
-      return WriteInPlace(fs, target, old, bytes);
-    }
-    // Some file systems have no modes; that is not worth failing the save.
-    fs.ChangeMode(fd, ReplacedMode(old.st_mode));
+  // Where the owner cannot be kept, the old file is overwritten instead, so
+  // it stays its owner's.
+  if (exists && !TakeOwnerAndMode(fs, fd, old)) {
+    fs.Close(fd);
+    fs.Unlink(temp);
+    return WriteInPlace(fs, target, old, bytes);
   }
-
-  WriteOutcome outcome;
-  if (int r = WriteAll(fs, fd, bytes); r < 0) {
-    outcome = Fail(WriteStage::kWrite, r);
-  } else if (r = fs.Sync(fd); r < 0) {
-    outcome = Fail(WriteStage::kWrite, r);
-  }
-  // Some file systems (NFS) report a failed write only at close.
-  if (const int r = fs.Close(fd); r < 0 && outcome.ok()) outcome = Fail(WriteStage::kWrite, r);
-  if (outcome.ok()) {
-    // Something put in the target's place meanwhile is not replaced either.
-    struct stat now {};
-    if (fs.LStat(target, &now) == 0 && !S_ISREG(now.st_mode)) {
-      outcome = {WriteStage::kCreate, S_ISDIR(now.st_mode) ? EISDIR : EACCES};
-    } else if (const int rr = fs.Rename(temp, target); rr < 0) {
-      outcome = Fail(WriteStage::kCreate, rr);
-    }
-  }
+  WriteOutcome outcome = WriteSyncClose(fs, fd, bytes, /*truncate=*/false);
+  if (outcome.ok()) outcome = MoveOver(fs, temp, target);
   if (!outcome.ok()) {
     fs.Unlink(temp);
     return outcome;
   }
-
-  // Make the rename itself durable; a failure here cannot undo the save.
-  const int dirFd = fs.Open(dir.empty() ? std::string(".") : dir, O_RDONLY | O_DIRECTORY, 0);
-  if (dirFd >= 0) {
-    fs.Sync(dirFd);
-    fs.Close(dirFd);
-  }
+  SyncDirectory(fs, dir);
   return outcome;
 }
 

@@ -1,5 +1,6 @@
-// The output device behind ClickPlayer: SDL2 in the program, a stand-in in
-// tests that drives the render callback itself.
+// The output device behind ClickPlayer: in the program the first of
+// PipeWire, PulseAudio and SDL2 that opens (default_backend.cpp); in tests
+// also a stand-in that drives the render callback itself.
 #pragma once
 
 #include <cstdint>
@@ -102,17 +103,26 @@ class AudioBackend {
   virtual ClickQueue* Queue() { return nullptr; }
 };
 
-// The SDL2 output (default device, 32-bit float, stereo, the device's rate).
-std::unique_ptr<AudioBackend> MakeSdlBackend();
-// PulseAudio directly (also PipeWire's pulse server), same format; fed
-// through its ClickQueue.
-std::unique_ptr<AudioBackend> MakePulseBackend();
-// PipeWire's own protocol: 32-bit float, mono, the graph's rate, paced by
-// the graph (Cycle_RT).
-std::unique_ptr<AudioBackend> MakePipeWireBackend();
 // The program's output: PipeWire when its daemon answers, PulseAudio when a
 // server other than PipeWire's answers, SDL2 otherwise. PENDLO_AUDIO set to
 // "pipewire", "pulse" or "sdl" tries that one first.
 std::unique_ptr<AudioBackend> MakeDefaultBackend();
+
+namespace pipewire {
+// PipeWire's own protocol: 32-bit float, mono, the graph's rate, paced by
+// the graph (Cycle_RT).
+std::unique_ptr<AudioBackend> MakeBackend();
+}  // namespace pipewire
+
+namespace pulse {
+// PulseAudio directly (also PipeWire's pulse server): 32-bit float, stereo,
+// the default sink's rate; fed through its ClickQueue.
+std::unique_ptr<AudioBackend> MakeBackend();
+}  // namespace pulse
+
+namespace sdl {
+// The SDL2 output (default device, 32-bit float, stereo, the device's rate).
+std::unique_ptr<AudioBackend> MakeBackend();
+}  // namespace sdl
 
 }  // namespace pendlo::sound::output

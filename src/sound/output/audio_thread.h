@@ -10,4 +10,22 @@ namespace pendlo::sound::output {
 // refused.
 void RaiseAudioThreadToRealtime();
 
+// The raise of one stream's audio thread, done at its first callback: the
+// thread belongs to the audio library and exists only once the stream runs.
+class AudioThreadRaise {
+ public:
+  // What to do with a thread the library already scheduled above normal.
+  enum class Given { kReplace, kKeep };
+
+  // Before a new stream's first callback: its thread is raised anew.
+  void Reset() { raised_ = false; }
+  // On the stream's audio thread, at every callback: the first call raises
+  // it (RaiseAudioThreadToRealtime); with Given::kKeep, only when the thread
+  // runs at normal priority.
+  void OnCallback(Given given = Given::kReplace);
+
+ private:
+  bool raised_ = false;  // the audio thread's own once the stream runs
+};
+
 }  // namespace pendlo::sound::output

@@ -113,9 +113,9 @@ class FirstThatOpens final : public AudioBackend {
 
   std::string forced_;
   std::vector<std::string> order_ = {"pipewire", "pulse", "sdl"};
-  std::unique_ptr<AudioBackend> pipewire_ = MakePipeWireBackend();
-  std::unique_ptr<AudioBackend> pulse_ = MakePulseBackend();
-  std::unique_ptr<AudioBackend> sdl_ = MakeSdlBackend();
+  std::unique_ptr<AudioBackend> pipewire_ = pipewire::MakeBackend();
+  std::unique_ptr<AudioBackend> pulse_ = pulse::MakeBackend();
+  std::unique_ptr<AudioBackend> sdl_ = sdl::MakeBackend();
   // Read by other threads (the latency, while the timer plays) as it changes.
   std::atomic<AudioBackend*> open_{nullptr};
   std::string announced_;

@@ -6,6 +6,14 @@
 #include <optional>
 #include <string>
 
+// A loaded library's table is generated from one list of its functions,
+// an X-macro whose entries are X(Member, c_symbol): PENDLO_LIBRARY_MEMBER
+// declares Member as a pointer of c_symbol's own type, PENDLO_LIBRARY_FIND
+// looks it up by name in a fill function (`return true LIST(FIND);`), so a
+// function is named once and its type comes from the library's header.
+#define PENDLO_LIBRARY_MEMBER(member, symbol) decltype(&::symbol) member;
+#define PENDLO_LIBRARY_FIND(member, symbol) &&find(#symbol, table.member)
+
 namespace pendlo::sound::output {
 
 // Finds a library's functions by name. `library` names it in the reason

@@ -4,8 +4,6 @@
 // driver's time of the cycle), which the beat's clock follows, so every
 // click lands on its exact frame without a queue of our own in the way.
 #include <errno.h>
-#include <pthread.h>
-#include <sched.h>
 #include <spa/utils/dict.h>
 
 #include <algorithm>
@@ -15,8 +13,9 @@
 #include <string>
 
 #include "sound/output/audio_backend.h"
-#include "sound/output/audio_thread.h"
 #include "sound/output/pipewire/pipewire_library.h"
+#include "sound/output/server_output.h"
+#include "sound/output/stream_names.h"
 
 namespace pendlo::sound::output::pipewire {
 namespace {
@@ -26,7 +25,6 @@ namespace {
 // ratio.
 constexpr int kChannels = 1;
 constexpr int kStride = kChannels * static_cast<int>(sizeof(float));
-constexpr int kDefaultRate = 48000;
 // The quantum asked for. A decision is heard once the buffer in the
 // callback's hands has played (a take-back reaches every later one), so a
 // cycle of 21.3 ms keeps that under 25 ms while the node, and the graph
@@ -35,73 +33,15 @@ constexpr int kQuantum = 1024;
 // A daemon that hangs must not hold up start-up (or a reconnect) for long.
 constexpr std::int64_t kConnectTimeoutNanos = 1'500'000'000;
 
-class PipeWireBackend final : public AudioBackend {
+class PipeWireBackend final : public ServerOutput {
  public:
   ~PipeWireBackend() override { Close(); }
 
-  bool Open(RenderTarget& target, const StreamRequest& request, clips::StreamFormat& format,
-            std::string& error) override {
-    (void)request;  // the graph sets the cycle; see kQuantum
-    Close();
-    answered_ = false;
-    // Without a daemon's socket there is nothing to ask: the library is not
-    // loaded just to be refused.
-    if (!PipeWireSocketPresent()) {
-      error = std::string("no PipeWire daemon: ") + std::strerror(ENOENT);
-      return false;
-    }
-    pw_ = AcquirePipeWire(&error);
-    if (pw_ == nullptr) return false;
-    target_ = &target;
-    started_ = false;
-    lost_ = false;
-    synced_ = false;
-    failed_ = false;
-    graphRate_ = 0;
-    frames_ = 0;
-    counted_ = 0;
-    raised_ = false;
-    loop_ = pw_->ThreadLoopNew("pendlo-pipewire", nullptr);
-    if (loop_ == nullptr) {
-      Release();
-      error = "no PipeWire loop";
-      return false;
-    }
-    context_ = NewPlaybackContext(*pw_, pw_->ThreadLoopGetLoop(loop_));
-    if (context_ == nullptr || pw_->ThreadLoopStart(loop_) < 0) {
-      return Fail(error, "no PipeWire context");
-    }
-    pw_->ThreadLoopLock(loop_);
-    const bool ok = Connect(format, error);
-    pw_->ThreadLoopUnlock(loop_);
-    if (!ok) Close();
-    return ok;
-  }
-
-  void Start() override { started_.store(true, std::memory_order_release); }
+  void Start() override { SetStarted(true); }
 
   void Close() override {
-    if (loop_ == nullptr) return;
-    pw_->ThreadLoopLock(loop_);
-    if (stream_ != nullptr) {
-      // Takes the node off the data thread: no process callback after it.
-      pw_->StreamDestroy(stream_);
-      stream_ = nullptr;
-    }
-    if (core_ != nullptr) {
-      spa_hook_remove(&coreListener_);
-      pw_->CoreDisconnect(core_);
-      core_ = nullptr;
-    }
-    pw_->ThreadLoopUnlock(loop_);
-    pw_->ThreadLoopStop(loop_);
-    if (context_ != nullptr) {
-      pw_->ContextDestroy(context_);
-      context_ = nullptr;
-    }
-    pw_->ThreadLoopDestroy(loop_);
-    loop_ = nullptr;
-    started_ = false;
+    if (loop_ != nullptr) StopLoop();
+    SetStarted(false);
     Release();
   }
 
@@ -122,9 +62,59 @@ class PipeWireBackend final : public AudioBackend {
   int BufferFrames() const override { return frames_.load(std::memory_order_relaxed); }
   Micros DeviceLatencyMicros() const override { return delay_.load(std::memory_order_relaxed); }
   std::string Name() const override { return "pipewire"; }
-  bool ServerAnswered() const override { return answered_; }
 
  private:
+  bool AcquireLibrary(std::string& error) override {
+    // Without a daemon's socket there is nothing to ask: the library is not
+    // loaded just to be refused.
+    if (!PipeWireSocketPresent()) {
+      error = std::string("no PipeWire daemon: ") + std::strerror(ENOENT);
+      return false;
+    }
+    pw_ = AcquirePipeWire(&error);
+    return pw_ != nullptr;
+  }
+
+  bool StartLoop(std::string& error) override {
+    synced_ = false;
+    failed_ = false;
+    graphRate_ = 0;
+    frames_ = 0;
+    counted_ = 0;
+    loop_ = pw_->ThreadLoopNew("pendlo-pipewire", nullptr);
+    if (loop_ == nullptr) return Refuse(error, "no PipeWire loop");
+    context_ = NewPlaybackContext(*pw_, pw_->ThreadLoopGetLoop(loop_));
+    if (context_ == nullptr || pw_->ThreadLoopStart(loop_) < 0) {
+      return Refuse(error, "no PipeWire context");
+    }
+    return true;
+  }
+  void LockLoop() override { pw_->ThreadLoopLock(loop_); }
+  void UnlockLoop() override { pw_->ThreadLoopUnlock(loop_); }
+
+  // Takes the stream and the connection down, then the loop and its thread.
+  void StopLoop() {
+    pw_->ThreadLoopLock(loop_);
+    if (stream_ != nullptr) {
+      // Takes the node off the data thread: no process callback after it.
+      pw_->StreamDestroy(stream_);
+      stream_ = nullptr;
+    }
+    if (core_ != nullptr) {
+      spa_hook_remove(&coreListener_);
+      pw_->CoreDisconnect(core_);
+      core_ = nullptr;
+    }
+    pw_->ThreadLoopUnlock(loop_);
+    pw_->ThreadLoopStop(loop_);
+    if (context_ != nullptr) {
+      pw_->ContextDestroy(context_);
+      context_ = nullptr;
+    }
+    pw_->ThreadLoopDestroy(loop_);
+    loop_ = nullptr;
+  }
+
   // Lets the library go once nothing made with it is left; a refused or
   // closed output does not keep it mapped.
   void Release() {
@@ -133,26 +123,19 @@ class PipeWireBackend final : public AudioBackend {
     ReleasePipeWire();
   }
 
-  bool Fail(std::string& error, const char* why) {
-    error = why;
-    Close();
-    return false;
-  }
-
-  // Waits, with the loop locked, until `ready`, a failure or the timeout:
-  // the loop's callbacks that change what `ready` looks at signal it.
+  // Waits, with the loop locked, until `ready`, a failure or the timeout.
   template <class Ready>
   bool Await(Ready ready) {
     timespec until{};
     pw_->ThreadLoopGetTime(loop_, &until, kConnectTimeoutNanos);
-    while (!ready()) {
-      if (failed_ || lost_) return false;
-      if (pw_->ThreadLoopTimedWaitFull(loop_, &until) != 0) return ready();
-    }
-    return true;
+    return AwaitServer(
+        ready, [&] { return failed_ || Lost(); },
+        [&] { return pw_->ThreadLoopTimedWaitFull(loop_, &until) == 0; });
   }
 
-  bool Connect(clips::StreamFormat& format, std::string& error) {
+  bool ConnectStream(const StreamRequest& request, clips::StreamFormat& format,
+                     std::string& error) override {
+    (void)request;  // the graph sets the cycle; see kQuantum
     core_ = pw_->ContextConnect(context_, nullptr, 0);
     if (core_ == nullptr) {
       error = std::string("no PipeWire daemon: ") + std::strerror(errno);
@@ -169,16 +152,16 @@ class PipeWireBackend final : public AudioBackend {
       error = "the PipeWire daemon does not answer";
       return false;
     }
-    answered_ = true;
-    const int rate = graphRate_ >= 8000 && graphRate_ <= 384000 ? graphRate_ : kDefaultRate;
+    MarkAnswered();
+    const int rate = PlayableRate(graphRate_);
     rate_ = rate;
 
     const std::string latency = std::to_string(kQuantum) + "/" + std::to_string(rate);
     pw_properties* props = pw_->PropertiesNew(
         PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE, "Music",
-        PW_KEY_APP_NAME, "Pendlo", PW_KEY_APP_ID, "io.github.pendlo.Pendlo", PW_KEY_NODE_NAME,
+        PW_KEY_APP_NAME, kApplicationName, PW_KEY_APP_ID, kApplicationId, PW_KEY_NODE_NAME,
         "pendlo", PW_KEY_NODE_LATENCY, latency.c_str(), nullptr);
-    stream_ = pw_->StreamNew(core_, "Clicks", props);
+    stream_ = pw_->StreamNew(core_, kStreamName, props);
     if (stream_ == nullptr) {
       error = "no PipeWire stream";
       return false;
@@ -222,7 +205,7 @@ class PipeWireBackend final : public AudioBackend {
     auto* self = static_cast<PipeWireBackend*>(data);
     if (id != PW_ID_CORE) return;
     self->failed_ = true;
-    if (res == -EPIPE) self->Lost();
+    if (res == -EPIPE) self->OnLost();
     self->pw_->ThreadLoopSignal(self->loop_, false);
   }
 
@@ -230,9 +213,9 @@ class PipeWireBackend final : public AudioBackend {
     auto* self = static_cast<PipeWireBackend*>(data);
     if (state == PW_STREAM_STATE_ERROR) {
       self->failed_ = true;
-      self->Lost();
-    } else if (state == PW_STREAM_STATE_UNCONNECTED && self->started_) {
-      self->Lost();
+      self->OnLost();
+    } else if (state == PW_STREAM_STATE_UNCONNECTED && self->Started()) {
+      self->OnLost();
     }
     self->pw_->ThreadLoopSignal(self->loop_, false);
   }
@@ -240,28 +223,18 @@ class PipeWireBackend final : public AudioBackend {
   // On the loop's thread: tell the player once. The data thread no longer
   // calls back (the graph that drove it is gone); the acquire pairs with the
   // release at the end of each cycle.
-  void Lost() {
-    if (lost_ || !started_.load(std::memory_order_acquire)) return;
-    lost_ = true;
+  void OnLost() {
     (void)cycles_.load(std::memory_order_acquire);
-    float none[kChannels] = {};
-    target_->Lost_RT(none, 0, steadyNowMicros());
+    ReportLost();
   }
 
   // On PipeWire's data thread, once per cycle: no allocation, lock or I/O.
   static void OnProcess(void* data) {
     auto* self = static_cast<PipeWireBackend*>(data);
-    if (!self->raised_) {  // once per stream, on the data thread
-      self->raised_ = true;
-      // Without rtkit or a realtime module the library leaves its data
-      // thread at normal priority, where a busy machine makes it miss
-      // cycles; a priority it was given is kept.
-      int policy = SCHED_OTHER;
-      sched_param param{};
-      if (pthread_getschedparam(pthread_self(), &policy, &param) == 0 && policy == SCHED_OTHER) {
-        RaiseAudioThreadToRealtime();
-      }
-    }
+    // Without rtkit or a realtime module the library leaves its data
+    // thread at normal priority, where a busy machine makes it miss cycles;
+    // a priority it was given is kept.
+    self->Raise().OnCallback(AudioThreadRaise::Given::kKeep);
     const PipeWireLibrary& pw = *self->pw_;
     pw_buffer* b = pw.StreamDequeueBuffer(self->stream_);
     if (b == nullptr) return;
@@ -275,7 +248,7 @@ class PipeWireBackend final : public AudioBackend {
     if (b->requested > 0) frames = std::min(frames, static_cast<int>(b->requested));
     pw_time t{};
     pw.StreamGetTimeN(self->stream_, &t, sizeof t);
-    if (self->started_.load(std::memory_order_acquire) && !self->lost_) {
+    if (self->Started() && !self->Lost()) {
       GraphCycle cycle;
       cycle.frame = self->counted_;
       cycle.at = t.now > 0 ? t.now / 1000 : steadyNowMicros();
@@ -297,7 +270,7 @@ class PipeWireBackend final : public AudioBackend {
       }
       self->delay_.store(cycle.delayMicros, std::memory_order_relaxed);
       self->frames_.store(frames, std::memory_order_relaxed);
-      self->target_->Cycle_RT(out, frames, cycle);
+      self->Target().Cycle_RT(out, frames, cycle);
     } else {
       std::memset(out, 0, static_cast<std::size_t>(frames) * kStride);
     }
@@ -328,24 +301,19 @@ class PipeWireBackend final : public AudioBackend {
   static const pw_stream_events kStreamEvents;
 
   const PipeWireLibrary* pw_ = nullptr;
-  RenderTarget* target_ = nullptr;
   pw_thread_loop* loop_ = nullptr;
   pw_context* context_ = nullptr;
   pw_core* core_ = nullptr;
   pw_stream* stream_ = nullptr;
   spa_hook coreListener_{};
   spa_hook streamListener_{};
-  std::atomic<bool> started_{false};
-  std::atomic<bool> lost_{false};
   // Under the loop's lock (or its thread):
   bool synced_ = false;
   bool failed_ = false;
-  bool answered_ = false;  // the last Open reached a daemon
   int syncSeq_ = 0;
   int graphRate_ = 0;
-  int rate_ = kDefaultRate;
+  int rate_ = kFallbackRate;
   // Data thread:
-  bool raised_ = false;
   std::int64_t counted_ = 0;  // frames rendered since the stream opened
   std::atomic<std::uint64_t> cycles_{0};
   std::atomic<int> frames_{0};
@@ -357,12 +325,8 @@ const pw_stream_events PipeWireBackend::kStreamEvents = PipeWireBackend::MakeStr
 
 }  // namespace
 
-}  // namespace pendlo::sound::output::pipewire
-
-namespace pendlo::sound::output {
-
-std::unique_ptr<AudioBackend> MakePipeWireBackend() {
-  return std::make_unique<pipewire::PipeWireBackend>();
+std::unique_ptr<AudioBackend> MakeBackend() {
+  return std::make_unique<PipeWireBackend>();
 }
 
-}  // namespace pendlo::sound::output
+}  // namespace pendlo::sound::output::pipewire

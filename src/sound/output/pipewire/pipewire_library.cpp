@@ -14,33 +14,8 @@ namespace {
 
 LoadedLibrary<PipeWireLibrary> Load() {
   LoadedLibrary<PipeWireLibrary> loaded = LoadLibrary<PipeWireLibrary>(
-      "libpipewire-0.3.so.0", "libpipewire", [](SymbolFinder& find, PipeWireLibrary& l) {
-        return find("pw_init", l.Init) && find("pw_deinit", l.Deinit) &&
-               find("pw_thread_loop_new", l.ThreadLoopNew) &&
-               find("pw_thread_loop_destroy", l.ThreadLoopDestroy) &&
-               find("pw_thread_loop_start", l.ThreadLoopStart) &&
-               find("pw_thread_loop_stop", l.ThreadLoopStop) &&
-               find("pw_thread_loop_lock", l.ThreadLoopLock) &&
-               find("pw_thread_loop_unlock", l.ThreadLoopUnlock) &&
-               find("pw_thread_loop_get_loop", l.ThreadLoopGetLoop) &&
-               find("pw_thread_loop_signal", l.ThreadLoopSignal) &&
-               find("pw_thread_loop_get_time", l.ThreadLoopGetTime) &&
-               find("pw_thread_loop_timed_wait_full", l.ThreadLoopTimedWaitFull) &&
-               find("pw_context_new", l.ContextNew) &&
-               find("pw_context_destroy", l.ContextDestroy) &&
-               find("pw_context_add_spa_lib", l.ContextAddSpaLib) &&
-               find("pw_context_load_module", l.ContextLoadModule) &&
-               find("pw_context_connect", l.ContextConnect) &&
-               find("pw_core_disconnect", l.CoreDisconnect) &&
-               find("pw_properties_new", l.PropertiesNew) && find("pw_stream_new", l.StreamNew) &&
-               find("pw_stream_destroy", l.StreamDestroy) &&
-               find("pw_stream_add_listener", l.StreamAddListener) &&
-               find("pw_stream_connect", l.StreamConnect) &&
-               find("pw_stream_get_state", l.StreamGetState) &&
-               find("pw_stream_dequeue_buffer", l.StreamDequeueBuffer) &&
-               find("pw_stream_queue_buffer", l.StreamQueueBuffer) &&
-               find("pw_stream_get_time_n", l.StreamGetTimeN) &&
-               find("pw_stream_set_active", l.StreamSetActive);
+      "libpipewire-0.3.so.0", "libpipewire", [](SymbolFinder& find, PipeWireLibrary& table) {
+        return true PENDLO_PIPEWIRE_FUNCTIONS(PENDLO_LIBRARY_FIND);
       });
   if (loaded.table) loaded.table->Init(nullptr, nullptr);
   return loaded;

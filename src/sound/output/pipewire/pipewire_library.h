@@ -9,37 +9,46 @@
 
 #include <string>
 
+#include "sound/output/shared_library.h"
+
 namespace pendlo::sound::output::pipewire {
 
+// clang-format off
+// The functions of libpipewire the outputs and tests call, as X(Member, symbol).
+#define PENDLO_PIPEWIRE_FUNCTIONS(X)                         \
+  X(Init, pw_init)                                           \
+  X(Deinit, pw_deinit)                                       \
+  X(ThreadLoopNew, pw_thread_loop_new)                       \
+  X(ThreadLoopDestroy, pw_thread_loop_destroy)               \
+  X(ThreadLoopStart, pw_thread_loop_start)                   \
+  X(ThreadLoopStop, pw_thread_loop_stop)                     \
+  X(ThreadLoopLock, pw_thread_loop_lock)                     \
+  X(ThreadLoopUnlock, pw_thread_loop_unlock)                 \
+  X(ThreadLoopGetLoop, pw_thread_loop_get_loop)              \
+  X(ThreadLoopSignal, pw_thread_loop_signal)                 \
+  X(ThreadLoopGetTime, pw_thread_loop_get_time)              \
+  X(ThreadLoopTimedWaitFull, pw_thread_loop_timed_wait_full) \
+  X(ContextNew, pw_context_new)                              \
+  X(ContextDestroy, pw_context_destroy)                      \
+  X(ContextAddSpaLib, pw_context_add_spa_lib)                \
+  X(ContextLoadModule, pw_context_load_module)               \
+  X(ContextConnect, pw_context_connect)                      \
+  X(CoreDisconnect, pw_core_disconnect)                      \
+  X(PropertiesNew, pw_properties_new)                        \
+  X(StreamNew, pw_stream_new)                                \
+  X(StreamDestroy, pw_stream_destroy)                        \
+  X(StreamAddListener, pw_stream_add_listener)               \
+  X(StreamConnect, pw_stream_connect)                        \
+  X(StreamGetState, pw_stream_get_state)                     \
+  X(StreamDequeueBuffer, pw_stream_dequeue_buffer)           \
+  X(StreamQueueBuffer, pw_stream_queue_buffer)               \
+  X(StreamGetTimeN, pw_stream_get_time_n)                    \
+  X(StreamSetActive, pw_stream_set_active)
+// clang-format on
+
+// The loaded functions of libpipewire, a member for each entry of PENDLO_PIPEWIRE_FUNCTIONS.
 struct PipeWireLibrary {
-  decltype(&pw_init) Init;
-  decltype(&pw_deinit) Deinit;
-  decltype(&pw_thread_loop_new) ThreadLoopNew;
-  decltype(&pw_thread_loop_destroy) ThreadLoopDestroy;
-  decltype(&pw_thread_loop_start) ThreadLoopStart;
-  decltype(&pw_thread_loop_stop) ThreadLoopStop;
-  decltype(&pw_thread_loop_lock) ThreadLoopLock;
-  decltype(&pw_thread_loop_unlock) ThreadLoopUnlock;
-  decltype(&pw_thread_loop_get_loop) ThreadLoopGetLoop;
-  decltype(&pw_thread_loop_signal) ThreadLoopSignal;
-  decltype(&pw_thread_loop_get_time) ThreadLoopGetTime;
-  decltype(&pw_thread_loop_timed_wait_full) ThreadLoopTimedWaitFull;
-  decltype(&pw_context_new) ContextNew;
-  decltype(&pw_context_destroy) ContextDestroy;
-  decltype(&pw_context_add_spa_lib) ContextAddSpaLib;
-  decltype(&pw_context_load_module) ContextLoadModule;
-  decltype(&pw_context_connect) ContextConnect;
-  decltype(&pw_core_disconnect) CoreDisconnect;
-  decltype(&pw_properties_new) PropertiesNew;
-  decltype(&pw_stream_new) StreamNew;
-  decltype(&pw_stream_destroy) StreamDestroy;
-  decltype(&pw_stream_add_listener) StreamAddListener;
-  decltype(&pw_stream_connect) StreamConnect;
-  decltype(&pw_stream_get_state) StreamGetState;
-  decltype(&pw_stream_dequeue_buffer) StreamDequeueBuffer;
-  decltype(&pw_stream_queue_buffer) StreamQueueBuffer;
-  decltype(&pw_stream_get_time_n) StreamGetTimeN;
-  decltype(&pw_stream_set_active) StreamSetActive;
+  PENDLO_PIPEWIRE_FUNCTIONS(PENDLO_LIBRARY_MEMBER)
 };
 
 // The library's functions, loaded and initialised on the first call (from

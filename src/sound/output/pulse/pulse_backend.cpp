@@ -16,8 +16,9 @@
 #include <vector>
 
 #include "sound/output/audio_backend.h"
-#include "sound/output/audio_thread.h"
 #include "sound/output/pulse/pulse_library.h"
+#include "sound/output/server_output.h"
+#include "sound/output/stream_names.h"
 
 namespace pendlo::sound::output::pulse {
 namespace {
@@ -34,48 +35,14 @@ constexpr Micros kTickMicros = 400'000;
 // Silence sent on with every click written into the queue (see WriteAt).
 constexpr Micros kGuardMicros = 100'000;
 
-class PulseBackend final : public AudioBackend, private ClickQueue {
+class PulseBackend final : public ServerOutput, private ClickQueue {
  public:
   ~PulseBackend() override { Close(); }
-
-  bool Open(RenderTarget& target, const StreamRequest& request, clips::StreamFormat& format,
-            std::string& error) override {
-    Close();
-    answered_ = false;
-    pa_ = AcquirePulse(&error);
-    if (pa_ == nullptr) return false;
-    target_ = &target;
-    raised_ = false;
-    lost_ = false;
-    started_ = false;
-    queueEnd_ = 0;
-    readAt_ = 0;
-    loop_ = pa_->ThreadedMainloopNew();
-    if (!loop_) return Fail(error, "no main loop");
-    pa_proplist* props = pa_->ProplistNew();
-    pa_->ProplistSets(props, PA_PROP_APPLICATION_NAME, "Pendlo");
-    pa_->ProplistSets(props, PA_PROP_APPLICATION_ID, "io.github.pendlo.Pendlo");
-    pa_->ProplistSets(props, PA_PROP_MEDIA_ROLE, "music");
-    context_ = pa_->ContextNewWithProplist(pa_->ThreadedMainloopGetApi(loop_), "Pendlo", props);
-    pa_->ProplistFree(props);
-    if (!context_) return Fail(error, "no context");
-    pa_->ContextSetStateCallback(context_, &PulseBackend::OnContextState, this);
-    if (pa_->ContextConnect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-        pa_->ThreadedMainloopStart(loop_) < 0) {
-      return Fail(error, pa_->Strerror(pa_->ContextErrno(context_)));
-    }
-
-    pa_->ThreadedMainloopLock(loop_);
-    const bool ok = Connect(request, format, error);
-    pa_->ThreadedMainloopUnlock(loop_);
-    if (!ok) Close();
-    return ok;
-  }
 
   void Start() override {
     if (!stream_) return;
     pa_->ThreadedMainloopLock(loop_);
-    started_ = true;
+    SetStarted(true);
     Refill(stream_);
     pa_operation* op = pa_->StreamCork(stream_, 0, nullptr, nullptr);
     if (op) pa_->OperationUnref(op);
@@ -118,7 +85,6 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
   int BufferFrames() const override { return frames_; }
   std::string Name() const override { return "pulse"; }
   std::string ServerName() const override { return serverName_; }
-  bool ServerAnswered() const override { return answered_; }
   ClickQueue* Queue() override { return this; }
   Micros LatencyMicros() const override { return sinkMicros_.load(std::memory_order_relaxed); }
 
@@ -127,7 +93,7 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
   void WriteAt(std::int64_t first, const float* data, int frames) override {
     if (!loop_ || frames <= 0) return;
     pa_->ThreadedMainloopLock(loop_);
-    if (stream_ && !lost_ && pa_->StreamGetState(stream_) == PA_STREAM_READY) {
+    if (stream_ && !Lost() && pa_->StreamGetState(stream_) == PA_STREAM_READY) {
       // A write into the queue leaves the server's write index at its end,
       // and the sink reads only up to there until the next write puts it
       // back at the queue's end. On a busy machine the server can take tens
@@ -161,10 +127,38 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
   }
 
  private:
-  bool Fail(std::string& error, const char* why) {
-    error = why ? why : "PulseAudio";
-    Close();
-    return false;
+  bool AcquireLibrary(std::string& error) override {
+    pa_ = AcquirePulse(&error);
+    return pa_ != nullptr;
+  }
+
+  bool StartLoop(std::string& error) override {
+    queueEnd_ = 0;
+    readAt_ = 0;
+    loop_ = pa_->ThreadedMainloopNew();
+    if (!loop_) return Refuse(error, "no main loop");
+    pa_proplist* props = pa_->ProplistNew();
+    pa_->ProplistSets(props, PA_PROP_APPLICATION_NAME, kApplicationName);
+    pa_->ProplistSets(props, PA_PROP_APPLICATION_ID, kApplicationId);
+    pa_->ProplistSets(props, PA_PROP_MEDIA_ROLE, "music");
+    context_ =
+        pa_->ContextNewWithProplist(pa_->ThreadedMainloopGetApi(loop_), kApplicationName, props);
+    pa_->ProplistFree(props);
+    if (!context_) return Refuse(error, "no context");
+    pa_->ContextSetStateCallback(context_, &PulseBackend::OnContextState, this);
+    if (pa_->ContextConnect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        pa_->ThreadedMainloopStart(loop_) < 0) {
+      return Refuse(error, ContextError());
+    }
+    return true;
+  }
+  void LockLoop() override { pa_->ThreadedMainloopLock(loop_); }
+  void UnlockLoop() override { pa_->ThreadedMainloopUnlock(loop_); }
+
+  // The reason the context gives for its last failure.
+  const char* ContextError() const {
+    const char* why = pa_->Strerror(pa_->ContextErrno(context_));
+    return why ? why : "PulseAudio";
   }
 
   // Waits, with the loop locked, until `ready`, a failure or the timeout:
@@ -180,59 +174,54 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
           self->pa_->ThreadedMainloopSignal(self->loop_, 0);
         },
         this);
-    bool ok = true;
-    while (!ready()) {
-      const pa_context_state_t state = pa_->ContextGetState(context_);
-      const bool streamFailed = stream_ && (pa_->StreamGetState(stream_) == PA_STREAM_FAILED ||
-                                            pa_->StreamGetState(stream_) == PA_STREAM_TERMINATED);
-      if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED || streamFailed ||
-          timedOut_) {
-        ok = false;
-        break;
-      }
-      pa_->ThreadedMainloopWait(loop_);
-    }
+    const bool ok = AwaitServer(
+        ready, [&] { return ConnectionFailed() || timedOut_; },
+        [&] {
+          pa_->ThreadedMainloopWait(loop_);
+          return true;  // the time running out is a failure (timedOut_)
+        });
     if (timeout) pa_->ThreadedMainloopGetApi(loop_)->time_free(timeout);
     return ok;
   }
 
-  bool Connect(const StreamRequest& request, clips::StreamFormat& format, std::string& error) {
+  // Whether the context, or the stream once made, has failed or ended.
+  bool ConnectionFailed() const {
+    const pa_context_state_t state = pa_->ContextGetState(context_);
+    const bool streamFailed = stream_ && (pa_->StreamGetState(stream_) == PA_STREAM_FAILED ||
+                                          pa_->StreamGetState(stream_) == PA_STREAM_TERMINATED);
+    return state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED || streamFailed;
+  }
+
+  // Waits for the answer to `op` (its callback signals the loop), then lets
+  // it go.
+  void AwaitOperation(pa_operation* op) {
+    if (!op) return;
+    Await([&] { return pa_->OperationGetState(op) != PA_OPERATION_RUNNING; });
+    pa_->OperationCancel(op);
+    pa_->OperationUnref(op);
+  }
+
+  bool ConnectStream(const StreamRequest& request, clips::StreamFormat& format,
+                     std::string& error) override {
     if (!Await([&] { return pa_->ContextGetState(context_) == PA_CONTEXT_READY; })) {
-      error = pa_->Strerror(pa_->ContextErrno(context_));
-      return false;
+      return Refuse(error, ContextError());
     }
-    answered_ = true;
+    MarkAnswered();
     // Whose server this is (PipeWire's pulse server names itself).
     serverName_.clear();
-    pa_operation* info = pa_->ContextGetServerInfo(context_, &PulseBackend::OnServerInfo, this);
-    if (info) {
-      Await([&] { return pa_->OperationGetState(info) != PA_OPERATION_RUNNING; });
-      pa_->OperationCancel(info);
-      pa_->OperationUnref(info);
-    }
+    AwaitOperation(pa_->ContextGetServerInfo(context_, &PulseBackend::OnServerInfo, this));
     // The default sink's own rate spares the server a resampler.
     SinkInfo sink;
     sink.pa = pa_;
     sink.loop = loop_;
-    pa_operation* op =
-        pa_->ContextGetSinkInfoByName(context_, "@DEFAULT_SINK@", &PulseBackend::OnSinkInfo, &sink);
-    if (op) {
-      Await([&] { return pa_->OperationGetState(op) != PA_OPERATION_RUNNING; });
-      pa_->OperationCancel(op);
-      pa_->OperationUnref(op);
-    }
-    if (!sink.found) {
-      error = "the PulseAudio server has no sink";
-      return false;
-    }
-    const int rate = sink.rate >= 8000 && sink.rate <= 384000 ? static_cast<int>(sink.rate) : 48000;
+    AwaitOperation(pa_->ContextGetSinkInfoByName(context_, "@DEFAULT_SINK@",
+                                                 &PulseBackend::OnSinkInfo, &sink));
+    if (!sink.found) return Refuse(error, "the PulseAudio server has no sink");
+    const int rate = PlayableRate(sink.rate);
 
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(rate), kChannels};
-    stream_ = pa_->StreamNew(context_, "Clicks", &spec, nullptr);
-    if (!stream_) {
-      error = pa_->Strerror(pa_->ContextErrno(context_));
-      return false;
-    }
+    stream_ = pa_->StreamNew(context_, kStreamName, &spec, nullptr);
+    if (!stream_) return Refuse(error, ContextError());
     pa_->StreamSetStateCallback(stream_, &PulseBackend::OnStreamState, this);
     pa_->StreamSetWriteCallback(stream_, &PulseBackend::OnWrite, this);
     pa_->StreamSetUnderflowCallback(stream_, &PulseBackend::OnUnderflow, this);
@@ -249,8 +238,7 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED);
     if (pa_->StreamConnectPlayback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0 ||
         !Await([&] { return pa_->StreamGetState(stream_) == PA_STREAM_READY; })) {
-      error = pa_->Strerror(pa_->ContextErrno(context_));
-      return false;
+      return Refuse(error, ContextError());
     }
     (void)request;  // the queue's depth is this backend's own
     tick_ = pa_->ContextRttimeNew(context_, pa_->RtclockNow() + kTickMicros, &PulseBackend::OnTick,
@@ -295,23 +283,20 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
   static void OnContextState(pa_context* context, void* user) {
     auto* self = static_cast<PulseBackend*>(user);
     const pa_context_state_t state = self->pa_->ContextGetState(context);
-    if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) self->Lost();
+    if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) self->OnLost();
     self->pa_->ThreadedMainloopSignal(self->loop_, 0);
   }
 
   static void OnStreamState(pa_stream* stream, void* user) {
     auto* self = static_cast<PulseBackend*>(user);
     const pa_stream_state_t state = self->pa_->StreamGetState(stream);
-    if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) self->Lost();
+    if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) self->OnLost();
     self->pa_->ThreadedMainloopSignal(self->loop_, 0);
   }
 
   // The server went away: tell the player once; no more write requests come.
-  void Lost() {
-    if (!stream_ || lost_ || !started_) return;
-    lost_ = true;
-    float none[kChannels] = {};
-    target_->Lost_RT(none, 0, steadyNowMicros());
+  void OnLost() {
+    if (stream_) ReportLost();
   }
 
   // On the main loop's thread: the server asks for more. The amount is
@@ -327,10 +312,7 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
   // sink stands.
   static void OnTick(pa_mainloop_api*, pa_time_event* event, const timeval*, void* user) {
     auto* self = static_cast<PulseBackend*>(user);
-    if (!self->raised_) {  // once per stream, on its own thread
-      self->raised_ = true;
-      RaiseAudioThreadToRealtime();
-    }
+    self->Raise().OnCallback();  // once per stream, on its own thread
     if (self->stream_ && self->pa_->StreamGetState(self->stream_) == PA_STREAM_READY) {
       self->Refill(self->stream_);
       pa_operation* op =
@@ -372,32 +354,27 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
     self->sinkMicros_.store(static_cast<Micros>(info->sink_usec), std::memory_order_relaxed);
     self->readFrame_ = static_cast<double>(info->read_index) / kFrameBytes;
     self->readAt_ = at;
-    self->target_->Position_RT(self->readFrame_, at);
+    self->Target().Position_RT(self->readFrame_, at);
   }
 
   // The stream ran dry and has shifted: the clock re-joins it at the next
   // report, asked for at once so that few clicks go to the old grid.
   static void OnUnderflow(pa_stream* stream, void* user) {
     auto* self = static_cast<PulseBackend*>(user);
-    self->target_->Underrun_RT();
+    self->Target().Underrun_RT();
     pa_operation* op = self->pa_->StreamUpdateTimingInfo(stream, &PulseBackend::OnTiming, self);
     if (op) self->pa_->OperationUnref(op);
   }
 
-  RenderTarget* target_ = nullptr;
   const PulseLibrary* pa_ = nullptr;  // held from Open to Close
   pa_threaded_mainloop* loop_ = nullptr;
   pa_context* context_ = nullptr;
   pa_stream* stream_ = nullptr;
   pa_time_event* tick_ = nullptr;
-  bool raised_ = false;
-  bool lost_ = false;
-  bool answered_ = false;   // the last Open reached a server
-  bool started_ = false;    // Start was called on the open stream
   bool timedOut_ = false;   // Await's time ran out
   std::string serverName_;  // set while opening
   int frames_ = 0;
-  int rate_ = 48000;
+  int rate_ = kFallbackRate;
   std::atomic<Micros> sinkMicros_{0};  // the sink's latency, last reported
   // Under the main loop's lock:
   std::int64_t queueEnd_ = 0;     // stream frame after the last one written
@@ -409,12 +386,8 @@ class PulseBackend final : public AudioBackend, private ClickQueue {
 
 }  // namespace
 
-}  // namespace pendlo::sound::output::pulse
-
-namespace pendlo::sound::output {
-
-std::unique_ptr<AudioBackend> MakePulseBackend() {
-  return std::make_unique<pulse::PulseBackend>();
+std::unique_ptr<AudioBackend> MakeBackend() {
+  return std::make_unique<PulseBackend>();
 }
 
-}  // namespace pendlo::sound::output
+}  // namespace pendlo::sound::output::pulse

@@ -8,51 +8,60 @@
 
 #include <string>
 
+#include "sound/output/shared_library.h"
+
 namespace pendlo::sound::output::pulse {
 
+// clang-format off
+// The functions of libpulse the outputs call, as X(Member, symbol).
+#define PENDLO_PULSE_FUNCTIONS(X)                                 \
+  X(ThreadedMainloopNew, pa_threaded_mainloop_new)                \
+  X(ThreadedMainloopFree, pa_threaded_mainloop_free)              \
+  X(ThreadedMainloopStart, pa_threaded_mainloop_start)            \
+  X(ThreadedMainloopStop, pa_threaded_mainloop_stop)              \
+  X(ThreadedMainloopLock, pa_threaded_mainloop_lock)              \
+  X(ThreadedMainloopUnlock, pa_threaded_mainloop_unlock)          \
+  X(ThreadedMainloopWait, pa_threaded_mainloop_wait)              \
+  X(ThreadedMainloopSignal, pa_threaded_mainloop_signal)          \
+  X(ThreadedMainloopGetApi, pa_threaded_mainloop_get_api)         \
+  X(ProplistNew, pa_proplist_new)                                 \
+  X(ProplistFree, pa_proplist_free)                               \
+  X(ProplistSets, pa_proplist_sets)                               \
+  X(ContextNewWithProplist, pa_context_new_with_proplist)         \
+  X(ContextUnref, pa_context_unref)                               \
+  X(ContextConnect, pa_context_connect)                           \
+  X(ContextDisconnect, pa_context_disconnect)                     \
+  X(ContextSetStateCallback, pa_context_set_state_callback)       \
+  X(ContextGetState, pa_context_get_state)                        \
+  X(ContextErrno, pa_context_errno)                               \
+  X(ContextRttimeNew, pa_context_rttime_new)                      \
+  X(ContextRttimeRestart, pa_context_rttime_restart)              \
+  X(ContextGetServerInfo, pa_context_get_server_info)             \
+  X(ContextGetSinkInfoByName, pa_context_get_sink_info_by_name)   \
+  X(OperationGetState, pa_operation_get_state)                    \
+  X(OperationCancel, pa_operation_cancel)                         \
+  X(OperationUnref, pa_operation_unref)                           \
+  X(StreamNew, pa_stream_new)                                     \
+  X(StreamUnref, pa_stream_unref)                                 \
+  X(StreamConnectPlayback, pa_stream_connect_playback)            \
+  X(StreamDisconnect, pa_stream_disconnect)                       \
+  X(StreamGetState, pa_stream_get_state)                          \
+  X(StreamSetStateCallback, pa_stream_set_state_callback)         \
+  X(StreamSetWriteCallback, pa_stream_set_write_callback)         \
+  X(StreamSetUnderflowCallback, pa_stream_set_underflow_callback) \
+  X(StreamBeginWrite, pa_stream_begin_write)                      \
+  X(StreamWrite, pa_stream_write)                                 \
+  X(StreamCork, pa_stream_cork)                                   \
+  X(StreamUpdateTimingInfo, pa_stream_update_timing_info)         \
+  X(StreamGetTimingInfo, pa_stream_get_timing_info)               \
+  X(StreamGetBufferAttr, pa_stream_get_buffer_attr)               \
+  X(Strerror, pa_strerror)                                        \
+  X(RtclockNow, pa_rtclock_now)
+// clang-format on
+
+// The loaded functions of libpulse, a member for each entry of PENDLO_PULSE_FUNCTIONS.
 struct PulseLibrary {
-  decltype(&pa_threaded_mainloop_new) ThreadedMainloopNew;
-  decltype(&pa_threaded_mainloop_free) ThreadedMainloopFree;
-  decltype(&pa_threaded_mainloop_start) ThreadedMainloopStart;
-  decltype(&pa_threaded_mainloop_stop) ThreadedMainloopStop;
-  decltype(&pa_threaded_mainloop_lock) ThreadedMainloopLock;
-  decltype(&pa_threaded_mainloop_unlock) ThreadedMainloopUnlock;
-  decltype(&pa_threaded_mainloop_wait) ThreadedMainloopWait;
-  decltype(&pa_threaded_mainloop_signal) ThreadedMainloopSignal;
-  decltype(&pa_threaded_mainloop_get_api) ThreadedMainloopGetApi;
-  decltype(&pa_proplist_new) ProplistNew;
-  decltype(&pa_proplist_free) ProplistFree;
-  decltype(&pa_proplist_sets) ProplistSets;
-  decltype(&pa_context_new_with_proplist) ContextNewWithProplist;
-  decltype(&pa_context_unref) ContextUnref;
-  decltype(&pa_context_connect) ContextConnect;
-  decltype(&pa_context_disconnect) ContextDisconnect;
-  decltype(&pa_context_set_state_callback) ContextSetStateCallback;
-  decltype(&pa_context_get_state) ContextGetState;
-  decltype(&pa_context_errno) ContextErrno;
-  decltype(&pa_context_rttime_new) ContextRttimeNew;
-  decltype(&pa_context_rttime_restart) ContextRttimeRestart;
-  decltype(&pa_context_get_server_info) ContextGetServerInfo;
-  decltype(&pa_context_get_sink_info_by_name) ContextGetSinkInfoByName;
-  decltype(&pa_operation_get_state) OperationGetState;
-  decltype(&pa_operation_cancel) OperationCancel;
-  decltype(&pa_operation_unref) OperationUnref;
-  decltype(&pa_stream_new) StreamNew;
-  decltype(&pa_stream_unref) StreamUnref;
-  decltype(&pa_stream_connect_playback) StreamConnectPlayback;
-  decltype(&pa_stream_disconnect) StreamDisconnect;
-  decltype(&pa_stream_get_state) StreamGetState;
-  decltype(&pa_stream_set_state_callback) StreamSetStateCallback;
-  decltype(&pa_stream_set_write_callback) StreamSetWriteCallback;
-  decltype(&pa_stream_set_underflow_callback) StreamSetUnderflowCallback;
-  decltype(&pa_stream_begin_write) StreamBeginWrite;
-  decltype(&pa_stream_write) StreamWrite;
-  decltype(&pa_stream_cork) StreamCork;
-  decltype(&pa_stream_update_timing_info) StreamUpdateTimingInfo;
-  decltype(&pa_stream_get_timing_info) StreamGetTimingInfo;
-  decltype(&pa_stream_get_buffer_attr) StreamGetBufferAttr;
-  decltype(&pa_strerror) Strerror;
-  decltype(&pa_rtclock_now) RtclockNow;
+  PENDLO_PULSE_FUNCTIONS(PENDLO_LIBRARY_MEMBER)
 };
 
 // A hold on the library: the first loads it, and when every hold is

@@ -6,12 +6,12 @@
 #include "sound/output/audio_backend.h"
 #include "sound/output/audio_thread.h"
 #include "sound/output/sdl/sdl_library.h"
+#include "sound/output/stream_names.h"
 
 namespace pendlo::sound::output::sdl {
 namespace {
 
 constexpr int kChannels = 2;
-constexpr int kDefaultRate = 48000;
 
 // SDL's PulseAudio output asks the server to hold only one callback's worth
 // and refills when that is used up, so any delay of the audio thread is a
@@ -37,18 +37,18 @@ class SdlBackend final : public AudioBackend {
     if (sdl_ == nullptr) return false;
     // The program handles its own signals (settings are saved on SIGTERM).
     sdl_->SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    sdl_->SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Pendlo");
-    sdl_->SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Clicks");
+    sdl_->SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, kApplicationName);
+    sdl_->SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, kStreamName);
     if (sdl_->InitSubSystem(SDL_INIT_AUDIO) != 0) {
       error = sdl_->GetError();
       return false;
     }
     // The device's own rate spares the server a resampler (and its latency).
-    int rate = kDefaultRate;
+    int rate = kFallbackRate;
     SDL_AudioSpec device{};
     char* name = nullptr;
     if (sdl_->GetDefaultAudioInfo(&name, &device, 0) == 0) {
-      if (device.freq >= 8000 && device.freq <= 384000) rate = device.freq;
+      rate = PlayableRate(device.freq);
       sdl_->Free(name);
     }
     SDL_AudioSpec want{};
@@ -60,7 +60,7 @@ class SdlBackend final : public AudioBackend {
     want.userdata = this;
     SDL_AudioSpec have{};
     target_ = &target;
-    raised_ = false;
+    raise_.Reset();
     // No changes allowed: SDL converts if the device wants another format,
     // so the callback always sees float stereo at `rate`.
     device_ = sdl_->OpenAudioDevice(nullptr, 0, &want, &have, 0);
@@ -91,10 +91,7 @@ class SdlBackend final : public AudioBackend {
  private:
   static void SDLCALL Callback(void* user, Uint8* stream, int len) {
     auto* self = static_cast<SdlBackend*>(user);
-    if (!self->raised_) {  // once per stream, on its own thread
-      self->raised_ = true;
-      RaiseAudioThreadToRealtime();  // SDL itself only lowers its nice value
-    }
+    self->raise_.OnCallback();  // SDL itself only lowers its nice value
     const Micros at = steadyNowMicros();
     auto* out = reinterpret_cast<float*>(stream);
     const int frames = len / static_cast<int>(sizeof(float) * kChannels);
@@ -109,19 +106,15 @@ class SdlBackend final : public AudioBackend {
 
   const SdlLibrary* sdl_ = nullptr;
   RenderTarget* target_ = nullptr;
-  bool raised_ = false;  // audio thread only, once started
+  AudioThreadRaise raise_;
   SDL_AudioDeviceID device_ = 0;
   int frames_ = 0;
 };
 
 }  // namespace
 
-}  // namespace pendlo::sound::output::sdl
-
-namespace pendlo::sound::output {
-
-std::unique_ptr<AudioBackend> MakeSdlBackend() {
-  return std::make_unique<sdl::SdlBackend>();
+std::unique_ptr<AudioBackend> MakeBackend() {
+  return std::make_unique<SdlBackend>();
 }
 
-}  // namespace pendlo::sound::output
+}  // namespace pendlo::sound::output::sdl
