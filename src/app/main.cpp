@@ -23,39 +23,35 @@
 #include "ui/widgets/look.h"
 #include "ui/window/metronome.h"
 
-int main(int argc, char** argv) {
-  // --help and --version answer before any file or the display is touched.
-  if (const auto status = pendlo::app::AnswerCommandLine(argc, argv, stdout, stderr)) {
-    return *status;
-  }
-  pendlo::app::InstallTerminationHandlers();
-  // A fixed threshold: freeing a large block would otherwise raise it, and
-  // the sound library's buffers (8 MiB of them on PipeWire, mostly never
-  // touched in fresh mappings) would come from the heap the next time the
-  // output opens, 4.4 MiB of them resident: more while playing after every
-  // rest than after start-up.
+namespace {
+
+using pendlo::app::PendloApplication;
+using pendlo::app::SingleInstance;
+using pendlo::ui::TMetronome;
+
+// Keeps malloc's mmap threshold where it starts. Freeing a large block would
+// otherwise raise it, and the sound library's buffers (8 MiB of them on
+// PipeWire, mostly never touched in fresh mappings) would come from the heap
+// the next time the output opens, 4.4 MiB of them resident: more while
+// playing after every rest than after start-up.
+void FixMmapThreshold() {
   mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-  // One copy per data directory: a later one shows the running window and
-  // ends before it has read anything. (No data directory: the window says so.)
-  std::unique_ptr<pendlo::app::SingleInstance> instance;
+}
+
+// One copy per data directory: the claim, or null where there is no data
+// directory (the window says so) or another copy holds it; *asked is then
+// true when that copy was asked to show its window.
+std::unique_ptr<SingleInstance> ClaimDataDir(bool* asked) {
   try {
-    bool asked = false;
-    instance = pendlo::app::SingleInstance::Claim(pendlo::ExeDir(), &asked);
-    if (asked) return 0;
+    return SingleInstance::Claim(pendlo::ExeDir(), asked);
   } catch (const std::exception&) {
+    return nullptr;
   }
-  // The text code tables are built beside the toolkit's start-up, not after
-  // it: the saved text and the memo need them before the window can show.
-  std::jthread codec(pendlo::PrepareTextCodec);
-  pendlo::app::PreparePlatform();
-  pendlo::app::PendloApplication app(argc, argv);
-  pendlo::app::InstallQtJapanese(app);
-  pendlo::app::WarnWithoutFonts();
-  // Asked to end while the toolkit started: nothing has been read yet.
-  if (pendlo::app::TerminationRequests() > 0) {
-    app.AnswerTermination();
-    return 0;
-  }
+}
+
+// The program's name (from its file) as window titles, docks and Wayland
+// show it, with the look and the icon of every window.
+void PresentApplication(PendloApplication& app) {
   const QString title = pendlo::ui::ApplicationTitle(QCoreApplication::applicationFilePath());
   pendlo::ui::SetApplicationTitle(title);
   QCoreApplication::setApplicationName(title);
@@ -64,29 +60,65 @@ int main(int argc, char** argv) {
   QGuiApplication::setDesktopFileName(QStringLiteral("io.github.pendlo.Pendlo"));
   pendlo::ui::ApplyLook(app);
   QApplication::setWindowIcon(pendlo::ui::PendloIcon());
+}
 
-  // The save on a signal is wired before the window is built: start-up may
-  // show an error box (no sound device, a broken file), and a log-off then
-  // must still save.
-  pendlo::ui::TMetronome* window = nullptr;
+// The main window's options: the system's sound, and start-up stopped by a
+// request to end. The save on a signal is wired before the window is built:
+// start-up may show an error box (no sound device, a broken file), and a
+// log-off then must still save. `window` is set once the controls exist.
+pendlo::ui::MetronomeOptions WindowOptions(PendloApplication& app, TMetronome*& window) {
   app.SetSaveBeforeExit(
       [&window] { return window != nullptr ? window->SaveBeforeExit() : std::string(); });
   pendlo::ui::MetronomeOptions options;
   options.transport = std::make_unique<pendlo::Transport>(pendlo::sound::link::SystemSoundLink());
-  options.onBuilt = [&window](pendlo::ui::TMetronome& built) { window = &built; };
+  options.onBuilt = [&window](TMetronome& built) { window = &built; };
   options.stopRequested = [] { return pendlo::app::TerminationRequests() > 0; };
-  pendlo::ui::TMetronome metronome(std::move(options));
+  return options;
+}
+
+// A later copy's request brings the window up (no claim: nothing to answer).
+void RaiseOnRequest(SingleInstance* instance, TMetronome& metronome) {
+  if (instance == nullptr) return;
+  instance->OnRaiseRequest(&metronome, [&metronome] {
+    metronome.showNormal();
+    metronome.raise();
+    metronome.activateWindow();
+  });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // --help and --version answer before any file or the display is touched.
+  if (const auto status = pendlo::app::AnswerCommandLine(argc, argv, stdout, stderr)) {
+    return *status;
+  }
+  pendlo::app::InstallTerminationHandlers();
+  FixMmapThreshold();
+  // A later copy shows the running window and ends before it has read anything.
+  bool asked = false;
+  const std::unique_ptr<SingleInstance> instance = ClaimDataDir(&asked);
+  if (asked) return 0;
+  // The text code tables are built beside the toolkit's start-up, not after
+  // it: the saved text and the memo need them before the window can show.
+  std::jthread codec(pendlo::PrepareTextCodec);
+  pendlo::app::PreparePlatform();
+  PendloApplication app(argc, argv);
+  pendlo::app::InstallQtJapanese(app);
+  pendlo::app::WarnWithoutFonts();
+  // Asked to end while the toolkit started: nothing has been read yet.
+  if (pendlo::app::TerminationRequests() > 0) {
+    app.AnswerTermination();
+    return 0;
+  }
+  PresentApplication(app);
+  TMetronome* window = nullptr;
+  TMetronome metronome(WindowOptions(app, window));
   // A request during start-up stopped it between steps: what was read is
   // saved, and the program ends.
   app.AnswerTermination();
   if (app.ExitRequested()) return 0;
   metronome.show();
-  if (instance) {
-    instance->OnRaiseRequest(&metronome, [&metronome] {
-      metronome.showNormal();
-      metronome.raise();
-      metronome.activateWindow();
-    });
-  }
+  RaiseOnRequest(instance.get(), metronome);
   return app.exec();
 }

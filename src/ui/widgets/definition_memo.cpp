@@ -1,6 +1,5 @@
 #include "ui/widgets/definition_memo.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QFontMetrics>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -8,12 +7,8 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
-#include <QTextLayout>
 #include <algorithm>
 #include <cmath>
-#include <string_view>
-
-#include "files/formats/text_codec.h"
 
 namespace pendlo::ui {
 
@@ -38,19 +33,6 @@ bool HasLongRun(const QString& text) {
   return false;
 }
 
-// Bytes of the file form of text (see EncodedWidth).
-std::size_t FileBytes(const QString& text) {
-  std::size_t bytes = 0;
-  for (const QChar c : text) bytes += static_cast<std::size_t>(EncodedWidth(c.unicode()));
-  return bytes;
-}
-
-// Drops the size worked out for an insertion that made no change.
-struct ForgetOnExit {
-  std::optional<std::size_t>& bytes;
-  ~ForgetOnExit() { bytes.reset(); }
-};
-
 }  // namespace
 
 DefinitionMemo::DefinitionMemo(QWidget* parent, StorableFn storable)
@@ -64,43 +46,10 @@ DefinitionMemo::DefinitionMemo(QWidget* parent, StorableFn storable)
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setFocusPolicy(Qt::StrongFocus);
   connect(document(), &QTextDocument::contentsChange, this, [this](int position, int, int added) {
-    // The size Fits worked out for its own insertion; unknown after any
-    // other change.
-    fileBytesValid_ = insertingBytes_.has_value();
-    fileBytes_ = insertingBytes_.value_or(0);
-    insertingBytes_.reset();
-    UpdateLines(position, added);
+    budget_.Changed();
+    lines_.Edited(*document(), position, added);
     UpdateWrapMode(position, position + added);
   });
-}
-
-void DefinitionMemo::UpdateLines(int position, int added) {
-  if (!linesValid_) return;
-  linesValid_ = false;
-  // In a text whose lines are all one display line each (short lines, the
-  // common case) an edit changes only the lines of the blocks it touched:
-  // those from its start to its end now stand where the old ones stood.
-  if (!linesOnePerBlock_) return;
-  const QTextBlock first = document()->findBlock(position);
-  const QTextBlock last = document()->findBlock(position + added);
-  if (!first.isValid() || !last.isValid()) return;
-  const int from = first.blockNumber();
-  const int oldTo =
-      last.blockNumber() - (document()->blockCount() - static_cast<int>(lines_.size()));
-  if (oldTo < from || oldTo >= static_cast<int>(lines_.size())) return;
-  const qsizetype shortLine = ShortLineLength();
-  std::vector<std::string> changed;
-  for (QTextBlock b = first;; b = b.next()) {
-    const QString content = b.text();
-    if (content.size() >= shortLine || content.contains(QLatin1Char('\t'))) return;
-    changed.push_back(content.toStdString());
-    if (b == last) break;
-  }
-  const auto at = lines_.begin() + from;
-  lines_.erase(at, lines_.begin() + oldTo + 1);
-  lines_.insert(lines_.begin() + from, std::make_move_iterator(changed.begin()),
-                std::make_move_iterator(changed.end()));
-  linesValid_ = true;
 }
 
 qsizetype DefinitionMemo::ShortLineLength() const {
@@ -112,46 +61,28 @@ qsizetype DefinitionMemo::ShortLineLength() const {
 }
 
 void DefinitionMemo::resizeEvent(QResizeEvent* event) {
-  linesValid_ = false;
+  lines_.Drop();
   QPlainTextEdit::resizeEvent(event);
 }
 
 void DefinitionMemo::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::FontChange) linesValid_ = false;
+  if (event->type() == QEvent::FontChange) lines_.Drop();
   QPlainTextEdit::changeEvent(event);
 }
 
 void DefinitionMemo::SetLimit(std::size_t bytes, std::function<void()> refused) {
-  limit_ = bytes;
-  refused_ = std::move(refused);
+  budget_.SetLimit(bytes, std::move(refused));
 }
 
 bool DefinitionMemo::Fits(const QString& inserted) {
-  insertingBytes_.reset();
-  if (limit_ == 0) return true;
-  // No character takes more than two bytes: most texts are settled without
-  // being read.
-  const auto chars = static_cast<std::size_t>(document()->characterCount() + inserted.size());
-  if (2 * chars <= limit_) return true;
-  if (!fileBytesValid_) {
-    fileBytes_ = FileBytes(toPlainText());  // once; typing then keeps the count
-    fileBytesValid_ = true;
-  }
-  const std::size_t after =
-      fileBytes_ - FileBytes(textCursor().selectedText()) + FileBytes(inserted);
-  if (after <= limit_) {
-    insertingBytes_ = after;
-    return true;
-  }
-  if (refused_) refused_();
-  return false;
+  return budget_.Fits(textCursor(), inserted);
 }
 
 void DefinitionMemo::SetWrapAnywhere(bool anywhere) {
   if (anywhere == wrapAnywhere_) return;
   wrapAnywhere_ = anywhere;
   setWordWrapMode(anywhere ? QTextOption::WrapAnywhere : QTextOption::WrapAtWordBoundaryOrAnywhere);
-  linesValid_ = false;
+  lines_.Drop();
 }
 
 void DefinitionMemo::UpdateWrapMode(int from, int to) {
@@ -174,49 +105,10 @@ void DefinitionMemo::UpdateWrapMode(int from, int to) {
 }
 
 const std::vector<std::string>& DefinitionMemo::DisplayLines() const {
-  if (linesValid_) return lines_;
-  ++wholeTextReads_;
-  lines_.clear();
-  // A line that cannot wrap is taken from the plain text without laying it
-  // out (laying out every line of a long text took a quarter of a second).
-  const auto shortLine = static_cast<std::size_t>(ShortLineLength());
-  const std::string text = toPlainText().toStdString();
-  lines_.reserve(static_cast<std::size_t>(document()->blockCount()));
-  linesOnePerBlock_ = true;
-  QAbstractTextDocumentLayout* layout = document()->documentLayout();
-  std::size_t start = 0;
-  for (int number = 0;; ++number) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string_view line(text.data() + start, end - start);
-    // UTF-8 bytes are at least as many as the characters.
-    if (line.size() < shortLine && line.find('\t') == line.npos) {
-      lines_.emplace_back(line);
-    } else {
-      linesOnePerBlock_ = false;
-      const QTextBlock block = document()->findBlockByNumber(number);
-      // Asking for the block's extent lays it out at the memo's width.
-      layout->blockBoundingRect(block);
-      const QTextLayout* laid = block.layout();
-      const QString content = block.text();
-      if (laid == nullptr || laid->lineCount() == 0) {
-        lines_.push_back(content.toStdString());
-      } else {
-        for (int i = 0; i < laid->lineCount(); ++i) {
-          const QTextLine part = laid->lineAt(i);
-          lines_.push_back(content.mid(part.textStart(), part.textLength()).toStdString());
-        }
-      }
-    }
-    if (end == text.size()) break;
-    start = end + 1;
-  }
-  linesValid_ = true;
-  return lines_;
+  return lines_.Lines(*document(), ShortLineLength());
 }
 
 std::string DefinitionMemo::TextUtf8() const {
-  ++wholeTextReads_;
   return toPlainText().toStdString();
 }
 
@@ -231,7 +123,7 @@ void DefinitionMemo::SetTextUtf8(const std::string& text) {
 }
 
 void DefinitionMemo::keyPressEvent(QKeyEvent* event) {
-  const ForgetOnExit forget{insertingBytes_};
+  const MemoByteBudget::Insertion inserting = budget_.Inserting();
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
       !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) &&
       !isReadOnly()) {
@@ -261,7 +153,7 @@ void DefinitionMemo::keyPressEvent(QKeyEvent* event) {
 }
 
 void DefinitionMemo::inputMethodEvent(QInputMethodEvent* event) {
-  const ForgetOnExit forget{insertingBytes_};
+  const MemoByteBudget::Insertion inserting = budget_.Inserting();
   const QString commit = event->commitString();
   const QString kept = Storable(commit);
   if (!commit.isEmpty() && !Fits(kept)) {
@@ -288,7 +180,7 @@ QString DefinitionMemo::Storable(const QString& text) const {
 }
 
 void DefinitionMemo::insertFromMimeData(const QMimeData* source) {
-  const ForgetOnExit forget{insertingBytes_};
+  const MemoByteBudget::Insertion inserting = budget_.Inserting();
   if (source == nullptr || !source->hasText() || isReadOnly()) return;
   const QString text = Storable(source->text());
   if (!Fits(text)) return;

@@ -13,9 +13,11 @@
 
 #include <QPlainTextEdit>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "ui/widgets/display_line_cache.h"
+#include "ui/widgets/memo_byte_budget.h"
 
 namespace pendlo::ui {
 
@@ -28,9 +30,8 @@ class DefinitionMemo : public QPlainTextEdit {
 
   static constexpr int kLongRun = 1000;
 
-  // The lines as displayed, in UTF-8, top to bottom. Kept until the text,
-  // the width, the font or the wrap mode changes, so asking again costs
-  // nothing; a line too short to wrap is taken without laying it out.
+  // The lines as displayed, in UTF-8, top to bottom (see DisplayLineCache):
+  // asking again before the text or its layout changes costs nothing.
   const std::vector<std::string>& DisplayLines() const;
 
   // The file limit in bytes of the file form (see files/formats/text_codec.h): an
@@ -41,9 +42,6 @@ class DefinitionMemo : public QPlainTextEdit {
   // The whole text with "\n" between lines, in UTF-8.
   std::string TextUtf8() const;
 
-  // Times the whole text was read (DisplayLines, TextUtf8): the window reads
-  // it when the pattern is rebuilt or the text saved, never per key.
-  int WholeTextReads() const { return wholeTextReads_; }
   // Replaces the whole text (undo history included).
   void SetTextUtf8(const std::string& text);
 
@@ -64,27 +62,16 @@ class DefinitionMemo : public QPlainTextEdit {
   void SetWrapAnywhere(bool anywhere);
 
   // Whether inserting text in place of the selection keeps the text within
-  // the limit; calls refused_ when not.
+  // the limit; runs the limit's `refused` when not.
   bool Fits(const QString& inserted);
-
-  // Keeps the display lines across an edit of short lines; drops them
-  // otherwise.
-  void UpdateLines(int position, int added);
   // Lines of fewer characters than this (and no tab) cannot wrap at the
   // memo's width, however wide their characters are drawn.
   qsizetype ShortLineLength() const;
 
   StorableFn storable_;
-  std::size_t limit_ = 0;
-  std::function<void()> refused_;
-  std::size_t fileBytes_ = 0;  // the text's size in the file form, when valid
-  bool fileBytesValid_ = false;
-  std::optional<std::size_t> insertingBytes_;  // the size after the insertion under way
-  mutable std::vector<std::string> lines_;
-  mutable bool linesValid_ = false;
-  mutable bool linesOnePerBlock_ = false;  // every block was one short line
+  MemoByteBudget budget_;
+  mutable DisplayLineCache lines_;
   bool wrapAnywhere_ = false;
-  mutable int wholeTextReads_ = 0;
 };
 
 }  // namespace pendlo::ui

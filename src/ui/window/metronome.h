@@ -1,35 +1,30 @@
 // TMetronome: the main window. Built from the fixed description of
-// window_description.h, it owns the controls and the file dialogs, turns the
-// controls' events into calls on the transport and the files, and lights the
-// bars the transport hands it. It is not on the tick's path.
+// window_description.h (window_builder.h), it owns the controls and the file
+// dialogs, turns the controls' events into calls on the transport and the
+// files, and lights the bars the transport hands it. It is not on the tick's
+// path. Start-up, the close and its save, the keys, the position and the
+// errors are each the job of a class or steps of their own.
 #pragma once
 
 #include <QWidget>
-#include <atomic>
 #include <functional>
 #include <memory>
-#include <set>
 #include <string>
 
 #include "files/session.h"
 #include "transport/transport.h"
-#include "ui/window/window_description.h"
-
-class QPushButton;
-class QLabel;
+#include "ui/desktop/window_position.h"
+#include "ui/window/window_builder.h"
 
 namespace pendlo::ui {
 
-class BevelPanel;
-class DefinitionMemo;
+class AccessKeys;
 class FileDialogs;
 class FlashScheduler;
-class GroupFrame;
-class IndicatorBar;
-class MeterRadioGroup;
-class TempoScrollBar;
-class TformHelp;
 class GuiHandoff;
+class TformHelp;
+class WindowErrors;
+struct CloseSources;
 
 class TMetronome;
 
@@ -46,7 +41,8 @@ struct MetronomeOptions {
   std::function<bool()> stopRequested;
 };
 
-class TMetronome : public QWidget {
+// The controls, named as designed, are members (MetronomeControls).
+class TMetronome : public QWidget, public MetronomeControls {
  public:
   // Builds the window from its description and runs FormCreate; errors of
   // FormCreate are shown, once per message. Once the event loop runs, the
@@ -54,26 +50,8 @@ class TMetronome : public QWidget {
   explicit TMetronome(MetronomeOptions options = {});
   ~TMetronome() override;
 
-  // The controls, named as designed.
   FileDialogs* dlgFiles = nullptr;  // dlgOpen and dlgSave
-  QPushButton* btnOFF = nullptr;
-  QPushButton* btnStart = nullptr;
-  QPushButton* btnStop = nullptr;
-  BevelPanel* Panel2 = nullptr;
-  IndicatorBar* Shape1 = nullptr;
-  BevelPanel* Panel1 = nullptr;
-  IndicatorBar* Shape2 = nullptr;
-  GroupFrame* GroupBox1 = nullptr;
-  TempoScrollBar* scrBarTempo = nullptr;
-  BevelPanel* Panel3 = nullptr;
-  QLabel* lblTempo = nullptr;
-  GroupFrame* GroupBox2 = nullptr;
-  QPushButton* btnOpen = nullptr;
-  QPushButton* btnSave = nullptr;
-  DefinitionMemo* memList = nullptr;
-  MeterRadioGroup* rgHyoushi = nullptr;
-  QPushButton* btnHelp = nullptr;
-  TformHelp* formHelp = nullptr;  // created just after start-up, or by HelpWindow()
+  TformHelp* formHelp = nullptr;    // created just after start-up, or by HelpWindow()
 
   // The handlers the tests press directly, each as the matching control
   // event runs it. They throw; the control events catch and show the error.
@@ -91,7 +69,9 @@ class TMetronome : public QWidget {
   Transport& Beat() { return *transport_; }
 
  protected:
+  // FormClose; the window stays open when the save failed.
   void closeEvent(QCloseEvent* event) override;
+  // Enter and the access keys (AccessKeys).
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
@@ -104,48 +84,25 @@ class TMetronome : public QWidget {
   void ChangeTempo();
   // Meter and the memo's display lines -> beat pattern.
   void ManageHyoushi();
-  // Timer off, then the settings and the memo's text saved as
-  // Session::Save does: each only if start-up read it and it changed; a
-  // "dtp.sav" that did not load exactly or changed on disk meanwhile is kept
-  // beside before the edited text replaces it. Returns what was kept where
-  // ("" for nothing). Throws one error naming each file that failed, one per
-  // line; the window then stays open and the next close tries again.
-  std::string FormClose();
-  // Tempo, meter and window position as "init.sav" holds them.
-  Settings CurrentSettings() const;
 
-  // The stored position: applied, or moved within reach of a screen when
-  // its title bar would lie outside every screen; kept as it is where the
-  // platform places windows itself.
-  void RestorePosition(QPoint stored);
-  // The position written at close: where the window is, or the stored one
-  // where the platform tells no position.
-  QPoint PositionToSave() const;
-
-  void BuildControls();
+  // The handler the description names, run with what it throws shown.
+  void Run(Handler handler);
   using Method = void (TMetronome::*)();
   static Method HandlerFor(Handler handler);
-  void WireHandlers(const std::array<QWidget*, kMetronomeControls.size()>& built);
-  void FormCreate();
-  void RunStartupSteps();
-  void FinishStartup();
-  // Runs a handler or start-up step, showing what it throws.
-  template <typename F>
-  void Guarded(F&& f);
-  void ReportError(const std::string& message);
-  void ReportTickError(const std::string& message);
-  void UpdateDefaultButton(QWidget* focus);
+  // The transport's bars, take-backs, tick errors and lost output, to the
+  // GUI thread.
+  void ListenToTransport();
+  // What FormClose stops and saves.
+  CloseSources ClosingParts();
 
   MetronomeOptions options_;
   std::unique_ptr<Transport> transport_;
   FlashScheduler* flashes_ = nullptr;
   GuiHandoff* handoff_ = nullptr;     // the timer thread's way to the window
   std::unique_ptr<Session> session_;  // once the data directory is known
-  bool creating_ = false;
-  std::set<std::string> shownWhileCreating_;
-  std::atomic<bool> tickErrorPending_{false};
-  QMetaObject::Connection focusWatch_;
-  QPoint storedPosition_{kMetronomeWindow.left, kMetronomeWindow.top};
+  std::unique_ptr<WindowErrors> errors_;
+  std::unique_ptr<AccessKeys> keys_;
+  WindowPosition position_;
 };
 
 }  // namespace pendlo::ui

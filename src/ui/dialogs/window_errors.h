@@ -1,0 +1,52 @@
+// How the main window shows its errors: in an error box, over the window once
+// it is visible; while start-up runs, each message once; from the timer
+// thread, one box at a time however many ticks fail.
+#pragma once
+
+#include <atomic>
+#include <exception>
+#include <set>
+#include <string>
+
+class QWidget;
+
+namespace pendlo::ui {
+
+class GuiHandoff;
+
+class WindowErrors {
+ public:
+  // Boxes go over `window`; the timer thread's reach the GUI thread through
+  // `handoff`.
+  WindowErrors(QWidget& window, GuiHandoff& handoff);
+
+  // GUI thread: shows `message`, unless start-up runs and showed it already.
+  void Show(const std::string& message);
+
+  // GUI thread: runs f, showing what it throws.
+  template <typename F>
+  void Guarded(F&& f) {
+    try {
+      f();
+    } catch (const std::exception& e) {
+      Show(e.what());
+    }
+  }
+
+  // Timer thread: shows `message` on the GUI thread, unless a box it asked
+  // for has not been shown yet.
+  void ShowFromTick(const std::string& message);
+
+  // Start-up begins or ends: in between, each message is shown once.
+  void StartupBegins();
+  void StartupEnds() { starting_ = false; }
+
+ private:
+  QWidget& window_;
+  GuiHandoff& handoff_;
+  bool starting_ = false;
+  std::set<std::string> shownWhileStarting_;
+  std::atomic<bool> tickErrorPending_{false};
+};
+
+}  // namespace pendlo::ui

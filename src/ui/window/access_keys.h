@@ -1,0 +1,43 @@
+// The main window's keys: Enter presses the default button, the access keys
+// S, P, H and X press Start, Stop, Help and Exit without Alt wherever typed
+// text is not taken, and, as in a dialog, a focused push button is the
+// default one.
+#pragma once
+
+#include <QMetaObject>
+
+class QKeyEvent;
+class QPushButton;
+class QWidget;
+
+namespace pendlo::ui {
+
+class AccessKeys {
+ public:
+  struct Buttons {
+    QPushButton* start;  // the default button where no other has the focus
+    QPushButton* stop;
+    QPushButton* help;
+    QPushButton* exit;
+  };
+  // Starts following the focus in `window`; `memo` takes the letters typed
+  // into it as text.
+  AccessKeys(QWidget& window, Buttons buttons, const QWidget* memo);
+  // Stops following the focus: nothing of this runs while the controls go.
+  ~AccessKeys();
+  AccessKeys(const AccessKeys&) = delete;
+  AccessKeys& operator=(const AccessKeys&) = delete;
+
+  // A key that reached the window: true when it pressed a button.
+  bool Press(const QKeyEvent& event);
+
+ private:
+  void UpdateDefaultButton(QWidget* focus);
+
+  QWidget& window_;
+  Buttons buttons_;
+  const QWidget* memo_;
+  QMetaObject::Connection focusWatch_;
+};
+
+}  // namespace pendlo::ui
