@@ -165,7 +165,7 @@ void ConnectHandlers(QWidget& window, const BuiltControls& built, const ControlH
   for (std::size_t row = 0; row < kMetronomeControls.size(); ++row) {
     const ControlDesign& c = kMetronomeControls[row];
     if (c.handler == Handler::None) continue;
-    const auto run = [run = hooks.run, handler = c.handler] { run(handler); };
+    const auto run = [call = hooks.run, handler = c.handler] { call(handler); };
     QWidget* w = built[row];  // made for this row's kind by BuildRows
     switch (c.kind) {
       case Kind::ScrollBar:
