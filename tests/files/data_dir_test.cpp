@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "files/store/errors.h"
-#include "files/test_support.h"
+#include "files/faulty_file_system.h"
 
 namespace pendlo {
 namespace {

@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "files/store/errors.h"
-#include "files/test_support.h"
+#include "files/faulty_file_system.h"
 
 namespace pendlo {
 namespace {

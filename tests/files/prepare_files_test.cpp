@@ -8,7 +8,7 @@
 
 #include "files/formats/settings.h"
 #include "files/store/errors.h"
-#include "files/test_support.h"
+#include "files/faulty_file_system.h"
 
 namespace pendlo {
 namespace {

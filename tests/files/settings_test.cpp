@@ -9,7 +9,7 @@
 
 #include "files/prepare_files.h"
 #include "files/store/errors.h"
-#include "files/test_support.h"
+#include "files/faulty_file_system.h"
 
 namespace pendlo {
 namespace {

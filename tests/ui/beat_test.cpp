@@ -11,7 +11,7 @@
 
 #include "support/fake_clock.h"
 #include "support/recording_link.h"
-#include "test_support.h"
+#include "window_fixture.h"
 #include "ui/threads/flash_scheduler.h"
 #include "ui/widgets/definition_memo.h"
 #include "ui/widgets/meter_radio_group.h"

@@ -20,7 +20,7 @@
 #include <QWheelEvent>
 #include <vector>
 
-#include "test_support.h"
+#include "window_fixture.h"
 #include "ui/dialogs/help_window.h"
 #include "ui/widgets/definition_memo.h"
 #include "ui/widgets/meter_radio_group.h"

@@ -17,7 +17,7 @@
 
 #include "app/translations.h"
 #include "support/fake_clock.h"
-#include "test_support.h"
+#include "window_fixture.h"
 #include "ui/widgets/definition_memo.h"
 
 namespace pendlo::ui {

@@ -14,7 +14,7 @@
 #include <functional>
 
 #include "support/desktop.h"
-#include "test_support.h"
+#include "window_fixture.h"
 #include "ui/dialogs/error_box.h"
 #include "ui/dialogs/file_dialogs.h"
 #include "ui/dialogs/help_text.h"

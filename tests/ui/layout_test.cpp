@@ -8,7 +8,7 @@
 #include <QRadioButton>
 #include <QTest>
 
-#include "test_support.h"
+#include "window_fixture.h"
 #include "ui/desktop/display_scale.h"
 #include "ui/widgets/definition_memo.h"
 #include "ui/widgets/look.h"

@@ -15,7 +15,7 @@
 #include <QStyleOptionSlider>
 #include <QTest>
 
-#include "test_support.h"
+#include "window_fixture.h"
 #include "ui/widgets/look.h"
 #include "ui/widgets/meter_radio_group.h"
 #include "ui/widgets/tempo_scroll_bar.h"

@@ -12,7 +12,7 @@
 #include <filesystem>
 
 #include "files/formats/settings.h"
-#include "test_support.h"
+#include "window_fixture.h"
 #include "ui/desktop/window_placement.h"
 #include "ui/widgets/definition_memo.h"
 #include "ui/widgets/meter_radio_group.h"

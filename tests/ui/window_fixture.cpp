@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "window_fixture.h"
 
 #include <gtest/gtest.h>
 
