@@ -225,27 +225,25 @@ bool SoundServer::SpawnPipeWire(std::vector<std::string> env, std::string& why) 
 // PulseAudio loads the sink itself; on PipeWire it is loaded here, and the
 // session manager applies the default a moment later.
 bool SoundServer::AwaitSink(std::string& why) {
-  const auto until = Clock::now() + kStartTimeout;
   const std::string sink = kSink;
-  PulseClient client(pids_, until);
-  if (!client.Connect(ServerString())) {
-    why = name_ + " did not answer";
-    return false;
-  }
   if (name_ == "pipewire") {
-    client.LoadModule("module-null-sink",
-                      "sink_name=" + sink + " rate=" + std::to_string(rate_) +
-                          " channels=2 sink_properties=device.description=Pendlo");
+    Pactl("load-module module-null-sink sink_name=" + sink + " rate=" + std::to_string(rate_) +
+          " channels=2 sink_properties=device.description=Pendlo");
   }
-  if (!client.AwaitSource(Monitor())) {
-    why = "no null sink " + sink + " with its monitor";
-    return false;
+  switch (AwaitDefaultSink(ServerString(), sink, Monitor(), pids_, Clock::now() + kStartTimeout)) {
+    case SinkWait::kReady:
+      return true;
+    case SinkWait::kNoAnswer:
+      why = name_ + " did not answer";
+      break;
+    case SinkWait::kNoMonitor:
+      why = "no null sink " + sink + " with its monitor";
+      break;
+    case SinkWait::kNotDefault:
+      why = sink + " never became the default sink";
+      break;
   }
-  if (!client.AwaitDefaultSink(sink)) {
-    why = sink + " never became the default sink";
-    return false;
-  }
-  return true;
+  return false;
 }
 
 void SoundServer::Stop() {
