@@ -7,11 +7,12 @@
 #
 #   session_begin NAME             work=/tmp/pendlo-NAME-XXXXXX; ends all on exit
 #   start_session_bus
-#   start_sound_server SERVER SINK DESCRIPTION
-#                                  SERVER pulse|pipewire; sets socket,
-#                                  server_version, PULSE_SERVER (and
-#                                  PIPEWIRE_RUNTIME_DIR); its daemons' pids
-#                                  go to server_pids
+#   start_sound_server SERVER      SERVER pulse|pipewire, started by
+#                                  bench/sound_session (the tests' server);
+#                                  exports PULSE_SERVER, PIPEWIRE_RUNTIME_DIR,
+#                                  XDG_RUNTIME_DIR, SDL_AUDIODRIVER; sets sink
+#                                  and server_version; its daemons' pids go
+#                                  to server_pids
 #   start_screen                   Xvfb, DISPLAY, and xev_log: every MapNotify
 #                                  of the screen, stamped on arrival
 #   mapped_at WINDOW SINCE         the stamp of WINDOW's first map after SINCE
@@ -19,6 +20,7 @@
 # Every process started goes to `pids` and is ended on exit, also on Ctrl-C.
 
 : "${rate:=48000}"
+session_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 log() { printf '[%s %(%H:%M:%S)T] %s\n' "$log_tag" -1 "$*" >&2; }
 die() { log "error: $*"; exit 1; }
@@ -78,7 +80,6 @@ session_begin() { # session_begin NAME
   work=$(mktemp -d "/tmp/pendlo-$1-XXXXXX")
   trap session_cleanup EXIT
   trap 'exit 130' INT TERM HUP
-  mkdir -p "$work/runtime" && chmod 700 "$work/runtime"
 }
 
 wait_for_file() { # wait_for_file FILE WHAT: until a daemon writes FILE, up to 10 s
@@ -102,58 +103,27 @@ start_session_bus() {
   export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus")
 }
 
-start_sound_server() { # start_sound_server SERVER SINK DESCRIPTION
-  local server=$1 sink=$2 description=$3 daemon i
-  if [[ $server == pulse ]]; then
-    socket="$work/runtime/native"
-    log "starting PulseAudio (null sink, $rate Hz)"
-    XDG_RUNTIME_DIR="$work/runtime" HOME="$work" XDG_CONFIG_HOME="$work/pulse-config" PULSE_SERVER= \
-      pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --system=false \
-      --use-pid-file=false --no-cpu-limit=true --log-target="file:$work/server.log" \
-      "--load=module-native-protocol-unix auth-anonymous=1 socket=$socket" \
-      "--load=module-null-sink sink_name=$sink rate=$rate sink_properties=device.description=$description" \
-      </dev/null >/dev/null 2>&1 &
-    pids+=($!) server_pids+=($!)
+start_sound_server() { # start_sound_server SERVER
+  local tool="$session_repo/build/default/bench/sound_session" line
+  if [[ ! -x $tool ]]; then
+    log "building sound_session"
+    (cd "$session_repo" && { [[ -f build/default/CMakeCache.txt ]] || cmake --preset default >/dev/null; } &&
+      cmake --build --preset default --target sound_session -j2 >/dev/null) || die "build failed"
+  fi
+  log "starting the $1 server (bench/sound_session: null sink, $rate Hz)"
+  # It runs while its standard input, this shell's end of the pipe, is open.
+  coproc sound_server { exec "$tool" --server "$1" --rate "$rate" 2>"$work/server.log"; }
+  pids+=("$sound_server_PID")
+  sound_ready=0
+  while ((sound_ready == 0)) && IFS= read -r line <&"${sound_server[0]}"; do eval "$line"; done
+  ((sound_ready)) || die "the sound server did not start: $(tail -5 "$work/server.log")"
+  sink=$sound_sink
+  read -ra server_pids <<<"$sound_pids"
+  if [[ $1 == pulse ]]; then
     server_version=$(pulseaudio --version 2>/dev/null | head -1)
   else
-    socket="$work/runtime/pulse/native"
-    log "starting PipeWire, WirePlumber and pipewire-pulse (null sink, $rate Hz)"
-    # WirePlumber leaves the machine's sound cards, cameras and headsets alone.
-    mkdir -p "$work/pw-config/wireplumber/main.lua.d" "$work/pw-config/wireplumber/bluetooth.lua.d"
-    printf 'alsa_monitor.enabled = false\nv4l2_monitor.enabled = false\nlibcamera_monitor.enabled = false\n' \
-      >"$work/pw-config/wireplumber/main.lua.d/60-no-devices.lua"
-    echo 'bluez_monitor.enabled = false' >"$work/pw-config/wireplumber/bluetooth.lua.d/60-no-devices.lua"
-    for daemon in pipewire wireplumber pipewire-pulse; do
-      XDG_RUNTIME_DIR="$work/runtime" PIPEWIRE_RUNTIME_DIR="$work/runtime" HOME="$work" \
-        XDG_CONFIG_HOME="$work/pw-config" XDG_STATE_HOME="$work/pw-state" PULSE_SERVER= \
-        "$daemon" </dev/null >>"$work/server.log" 2>&1 &
-      pids+=($!) server_pids+=($!)
-      if [[ $daemon == pipewire ]]; then
-        for ((i = 0; ; i++)); do
-          [[ -S $work/runtime/pipewire-0 ]] && break
-          ((i < 200)) || die "pipewire did not start: $(tail -3 "$work/server.log")"
-          sleep 0.05
-        done
-      fi
-    done
     server_version="PipeWire $(pipewire --version 2>/dev/null | sed -n 's/^Compiled with libpipewire //p') with WirePlumber and pipewire-pulse"
-    export PIPEWIRE_RUNTIME_DIR="$work/runtime"
   fi
-  export PULSE_SERVER="unix:$socket"
-  for ((i = 0; ; i++)); do
-    pactl info >/dev/null 2>&1 && break
-    ((i < 200)) || die "the sound server did not start: $(tail -3 "$work/server.log")"
-    sleep 0.05
-  done
-  [[ $server == pipewire ]] &&
-    pactl load-module module-null-sink sink_name="$sink" rate=$rate channels=2 \
-      sink_properties=device.description="$description" >/dev/null
-  for ((i = 0; ; i++)); do
-    pactl list short sources 2>/dev/null | grep -q "$sink.monitor" &&
-      pactl set-default-sink "$sink" && pactl info | grep -q "^Default Sink: $sink$" && break
-    ((i < 200)) || die "no null sink $sink: $(tail -3 "$work/server.log")"
-    sleep 0.05
-  done
 }
 
 start_screen() {

@@ -61,7 +61,7 @@ fi
 
 session_begin startup
 start_session_bus
-start_sound_server "$server" startup Startup
+start_sound_server "$server"
 start_screen
 
 # Pendlo runs from a copy of its binary whose data files a first start made.
@@ -82,8 +82,7 @@ launch() { # launch NAME
   esac
   mkdir -p "$home"
   launched_at=$EPOCHREALTIME
-  env HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" \
-    XDG_RUNTIME_DIR="$work/runtime" SDL_AUDIODRIVER=pulseaudio QT_QPA_PLATFORM=xcb \
+  env HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" QT_QPA_PLATFORM=xcb \
     "$exe" </dev/null >>"$work/$1.log" 2>&1 &
   launched_pid=$!
   pids+=("$launched_pid")

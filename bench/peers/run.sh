@@ -97,10 +97,9 @@ gtick_start_y=254
 # --- processes ----------------------------------------------------------
 
 session_begin peers
-sink=peers
 start_session_bus
 
-start_sound_server "$server" "$sink" Peers
+start_sound_server "$server"
 server_name=$(pactl info | sed -n 's/^Server Name: //p')
 pipewire_note=""
 [[ $server == pipewire ]] && pipewire_note="- **On PipeWire.** Pendlo plays through PipeWire's own protocol, rendering each click into
@@ -162,7 +161,7 @@ launch() { # launch NAME DIR: sets launched_pid and launched_at
   esac
   launched_at=$EPOCHREALTIME
   env HOME="$dir/home" XDG_CONFIG_HOME="$dir/config" XDG_DATA_HOME="$dir/home/.local/share" \
-    XDG_RUNTIME_DIR="$work/runtime" SDL_AUDIODRIVER=pulseaudio QT_QPA_PLATFORM=xcb \
+    QT_QPA_PLATFORM=xcb \
     "$exe" </dev/null >"$dir/out.log" 2>&1 &
   launched_pid=$!
   pids+=("$launched_pid")

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
-#include <thread>
+#include <mutex>
 
 #include "sound/output/audio_thread.h"
 #include "sound/output/pipewire/pipewire_library.h"
@@ -31,6 +32,10 @@ struct GraphRecorder::Stream {
   // Published by the data thread (release) for Stop and Gaps (acquire).
   std::atomic<std::int64_t> end{-1};
   std::atomic<int> gaps{0};
+  // Told once, by the first buffer: Start waits for it.
+  std::mutex beginning;
+  std::condition_variable began;
+  bool begun = false;
 
   static void OnProcess(void* data) {
     auto* self = static_cast<Stream*>(data);
@@ -50,7 +55,8 @@ struct GraphRecorder::Stream {
       // otherwise the buffers are laid end to end.
       const bool dated = t.rate.num == 1 && static_cast<int>(t.rate.denom) == self->rate;
       std::int64_t at = dated ? static_cast<std::int64_t>(t.ticks) : self->next;
-      if (!self->based) {
+      const bool first = !self->based;
+      if (first) {
         self->based = true;
         self->base = at;
       } else if (at != self->next) {
@@ -66,8 +72,22 @@ struct GraphRecorder::Stream {
       if (reached > self->end.load(std::memory_order_relaxed)) {
         self->end.store(reached, std::memory_order_release);
       }
+      if (first) self->Begin();
     }
     self->pw->StreamQueueBuffer(self->stream, b);
+  }
+
+  // The recorder's data thread takes this lock once, at its first buffer.
+  void Begin() {
+    {
+      std::lock_guard lock(beginning);
+      begun = true;
+    }
+    began.notify_all();
+  }
+  bool AwaitBegun(std::chrono::seconds limit) {
+    std::unique_lock lock(beginning);
+    return began.wait_for(lock, limit, [&] { return begun; });
   }
 
   static constexpr pw_stream_events MakeEvents() {
@@ -147,12 +167,7 @@ bool GraphRecorder::Start(std::string* error) {
       s.pw->ThreadLoopUnlock(s.loop);
       // Recording has begun once the first buffer came: whatever plays from
       // now on is on the recording.
-      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-      while (connected && s.end.load(std::memory_order_acquire) < 0 &&
-             std::chrono::steady_clock::now() < until) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      }
-      if (connected && s.end.load(std::memory_order_acquire) >= 0) return true;
+      if (connected && s.AwaitBegun(std::chrono::seconds(10))) return true;
       if (connected) why = "the recorder got nothing for 10 s";
     }
   }

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "support/files.h"
+#include "support/processes.h"
 
 extern char** environ;
 
@@ -74,13 +75,10 @@ bool Program::Start(const std::string& exe, std::vector<std::string> env,
 
 int Program::AwaitExit(std::chrono::milliseconds limit) {
   int status = -1;
-  const bool ended = WaitFor(
-      [&] {
-        const pid_t r = waitpid(pid_, &status, WNOHANG);
-        return r == pid_ || r < 0;
-      },
-      limit);
-  if (!ended) return -1;
+  if (!AwaitEnd({pid_}, std::chrono::steady_clock::now() + limit) ||
+      waitpid(pid_, &status, 0) != pid_) {
+    return -1;
+  }
   pid_ = -1;
   return status;
 }

@@ -1,9 +1,8 @@
 #include "support/sound_server.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,13 +12,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "sound/clock/audio_clock.h"
 #include "support/files.h"
 #include "support/graph_recorder.h"
-
-extern char** environ;
+#include "support/processes.h"
+#include "support/program.h"
+#include "support/pulse_client.h"
 
 namespace pendlo::testing {
 namespace {
@@ -29,92 +28,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kUnset = "\1";
 constexpr auto kStartTimeout = std::chrono::seconds(20);
-
-std::vector<std::string> Environment(
-    const std::vector<std::pair<std::string, std::string>>& overrides) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) {
-    const std::string entry = *e;
-    bool replaced = false;
-    for (const auto& [name, value] : overrides) replaced |= entry.rfind(name + "=", 0) == 0;
-    if (!replaced) env.push_back(entry);
-  }
-  for (const auto& [name, value] : overrides) env.push_back(name + "=" + value);
-  return env;
-}
-
-// Starts `args` with the given environment, standard input from /dev/null,
-// standard output (and, with `withErrors`, standard error) into `out` when
-// it is not empty. The child joins process group `group` (0: leads a new
-// one) and is killed when the thread that started it ends, so a test that
-// crashes leaves no daemon behind. The child's pid, or -1.
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            const std::string& out = {}, bool withErrors = false, pid_t group = 0) {
-  std::vector<char*> argv, envp;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  const pid_t parent = ::getpid();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    // Only async-signal-safe calls from here: the parent has other threads.
-    ::setpgid(0, group);
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent) ::_exit(127);
-    const int in = ::open("/dev/null", O_RDONLY);
-    if (in >= 0) ::dup2(in, 0);
-    if (!out.empty()) {
-      const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-      if (fd >= 0) {
-        ::dup2(fd, 1);
-        if (withErrors) ::dup2(fd, 2);
-      }
-    }
-    // The test's own sockets (a player's stream to an older server) stay
-    // with the test.
-    ::close_range(3, ~0U, 0);
-    ::execvpe(argv[0], argv.data(), envp.data());
-    ::_exit(127);
-  }
-  if (pid > 0) ::setpgid(pid, group);  // either side may win the race
-  return pid;
-}
-
-// True while `pid` (a child of ours) has not ended; does not reap it.
-bool Alive(pid_t pid) {
-  siginfo_t info{};
-  return pid > 0 &&
-         ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-         info.si_pid == 0;
-}
-
-// Signals `pids` (the group led by pids[0] when `group`) and reaps them;
-// SIGKILL for what has not ended after `grace`.
-void End(const std::vector<pid_t>& pids, int signal, std::chrono::milliseconds grace, bool group) {
-  if (pids.empty()) return;
-  for (pid_t pid : pids) ::kill(pid, signal);
-  if (group) ::kill(-pids[0], signal);
-  const auto until = Clock::now() + grace;
-  std::vector<pid_t> left = pids;
-  while (!left.empty() && Clock::now() < until) {
-    std::erase_if(left, [](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) == pid; });
-    if (!left.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  for (pid_t pid : left) ::kill(pid, SIGKILL);
-  if (group) ::kill(-pids[0], SIGKILL);
-  for (pid_t pid : left) ::waitpid(pid, nullptr, 0);
-}
-
-// Polls `ready` every 20 ms until it holds, `dead` holds, or `until`.
-template <class Ready, class Dead>
-bool Await(Ready ready, Dead dead, Clock::time_point until) {
-  for (;;) {
-    if (ready()) return true;
-    if (dead() || Clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
 
 // WirePlumber of the private session leaves real devices alone: no sound
 // card, camera or Bluetooth headset of the machine joins the test's graph.
@@ -223,102 +136,114 @@ bool SoundServer::Start(std::string* error) {
 
 bool SoundServer::SpawnDaemons(std::string& why) {
   const std::string runtime = dir_ + "/runtime";
-  const std::string log = dir_ + "/server.log";
   // Its own runtime, home, config and state directories: nothing of a
   // desktop session is touched, and root is allowed (a per-user server).
-  std::vector<std::pair<std::string, std::string>> env = {{"XDG_RUNTIME_DIR", runtime},
-                                                          {"PIPEWIRE_RUNTIME_DIR", runtime},
-                                                          {"HOME", dir_ + "/home"},
-                                                          {"XDG_CONFIG_HOME", dir_ + "/config"},
-                                                          {"XDG_STATE_HOME", dir_ + "/state"},
-                                                          {"PULSE_SERVER", ""}};
-  const auto start = [&](const std::vector<std::string>& args, const std::string& out) {
-    const pid_t pid = Spawn(args, Environment(env), out, true, pids_.empty() ? 0 : pids_[0]);
-    if (pid <= 0) {
-      why = "cannot start " + args[0] + " (is it installed?)";
-      return false;
-    }
-    pids_.push_back(pid);
-    return true;
-  };
+  const std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + runtime,
+                                        "PIPEWIRE_RUNTIME_DIR=" + runtime,
+                                        "HOME=" + dir_ + "/home",
+                                        "XDG_CONFIG_HOME=" + dir_ + "/config",
+                                        "XDG_STATE_HOME=" + dir_ + "/state",
+                                        "PULSE_SERVER="};
+  const bool started = name_ == "pulse" ? SpawnPulse(env, why) : SpawnPipeWire(env, why);
+  if (!started && why.empty()) why = name_ + " did not answer";
+  return started;
+}
+
+bool SoundServer::Launch(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                         const std::string& out, std::string& why) {
+  const pid_t pid = Spawn(args, Environment(env), out, true, pids_.empty() ? 0 : pids_[0]);
+  if (pid <= 0) {
+    why = "cannot start " + args[0] + " (is it installed?)";
+    return false;
+  }
+  pids_.push_back(pid);
+  return true;
+}
+
+bool SoundServer::SpawnPulse(std::vector<std::string> env, std::string& why) {
+  const std::string runtime = dir_ + "/runtime";
+  fs::remove(runtime + "/native");
+  // The daemon says READY=1 on $NOTIFY_SOCKET once it has started, its
+  // socket listening and its sink loaded.
+  const std::string notify = dir_ + "/notify";
+  fs::remove(notify);
+  const int told = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un at{};
+  at.sun_family = AF_UNIX;
+  notify.copy(at.sun_path, sizeof at.sun_path - 1);
+  ::bind(told, reinterpret_cast<const sockaddr*>(&at), sizeof at);
+  env.push_back("NOTIFY_SOCKET=" + notify);
+  // PENDLO_PULSE_LOG=FILE keeps the daemon's debug log there (it names
+  // every rewind), for benchmarks.
+  const char* debugLog = std::getenv("PENDLO_PULSE_LOG");
+  const bool ready =
+      Launch({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
+              "--system=false", "--use-pid-file=false", "--no-cpu-limit=true",
+              debugLog ? "--log-level=debug" : "--log-level=notice",
+              "--log-target=file:" + (debugLog ? std::string(debugLog) : dir_ + "/server.log"),
+              "--load=module-native-protocol-unix auth-anonymous=1 socket=" + runtime + "/native",
+              "--load=module-null-sink sink_name=" + std::string(kSink) +
+                  " rate=" + std::to_string(rate_) + " sink_properties=device.description=Pendlo"},
+             env, {}, why) &&
+      AwaitReadable(told, pids_, Clock::now() + kStartTimeout);
+  ::close(told);
+  return ready;
+}
+
+// The bus first (WirePlumber and the daemons' real-time requests use it),
+// then the graph, then its session manager and pulse server, each once the
+// one before listens.
+bool SoundServer::SpawnPipeWire(std::vector<std::string> env, std::string& why) {
+  const std::string runtime = dir_ + "/runtime", log = dir_ + "/server.log";
   const auto until = Clock::now() + kStartTimeout;
-  const auto died = [&] { return !Running(); };
-
-  if (name_ == "pulse") {
-    fs::remove(runtime + "/native");
-    // PENDLO_PULSE_LOG=FILE keeps the daemon's debug log there (it names
-    // every rewind), for benchmarks.
-    const char* debugLog = std::getenv("PENDLO_PULSE_LOG");
-    return start(
-        {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
-         "--system=false", "--use-pid-file=false", "--no-cpu-limit=true",
-         debugLog ? "--log-level=debug" : "--log-level=notice",
-         "--log-target=file:" + (debugLog ? std::string(debugLog) : log),
-         "--load=module-native-protocol-unix auth-anonymous=1 socket=" + runtime + "/native",
-         "--load=module-null-sink sink_name=" + std::string(kSink) +
-             " rate=" + std::to_string(rate_) + " sink_properties=device.description=Pendlo"},
-        {});
-  }
-
-  // PipeWire: the bus first (WirePlumber and the daemons' real-time requests
-  // use it), then the graph, then its session manager and pulse server.
-  const std::string bus = runtime + "/bus";
+  const std::string bus = runtime + "/bus", busLog = dir_ + "/bus.log";
+  // It prints its address once it listens (into a log of this start alone).
   fs::remove(bus);
-  if (!start({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + bus},
-             dir_ + "/bus.log")) {
+  fs::remove(busLog);
+  const auto listens = [&] { return ReadFile(busLog, "").find("unix:path=") != std::string::npos; };
+  if (!Launch({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1",
+               "--address=unix:path=" + bus},
+              env, busLog, why) ||
+      !AwaitFile(busLog, listens, pids_, until)) {
+    if (why.empty()) why = "the session bus did not start";
     return false;
   }
-  if (!Await([&] { return fs::exists(bus); }, died, until)) {
-    why = "the session bus did not start";
+  env.push_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" + bus);
+  if (!Launch({"pipewire"}, env, log, why) ||
+      !AwaitFile(runtime + "/pipewire-0", Exists(runtime + "/pipewire-0"), pids_, until)) {
+    if (why.empty()) why = "pipewire did not start";
     return false;
   }
-  env.emplace_back("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + bus);
-  if (!start({"pipewire"}, log)) return false;
-  if (!Await([&] { return fs::exists(runtime + "/pipewire-0"); }, died, until)) {
-    why = "pipewire did not start";
-    return false;
-  }
-  return start({"wireplumber"}, log) && start({"pipewire-pulse"}, log);
+  // pipewire-pulse writes its pid file once its socket listens.
+  const std::string pid = runtime + "/pulse/pid";
+  fs::remove(pid);
+  return Launch({"wireplumber"}, env, log, why) && Launch({"pipewire-pulse"}, env, log, why) &&
+         AwaitFile(pid, Exists(pid, true), pids_, until);
 }
 
 // Waits until the server answers with the null sink as its default sink.
 // PulseAudio loads the sink itself; on PipeWire it is loaded here, and the
 // session manager applies the default a moment later.
 bool SoundServer::AwaitSink(std::string& why) {
-  const auto until = Clock::now() + kStartTimeout;
-  const auto died = [&] { return !Running(); };
   const std::string sink = kSink;
-  if (!Await([&] { return Pactl("info").find("Server Name:") != std::string::npos; }, died,
-             until)) {
-    why = name_ + " did not answer";
-    return false;
-  }
   if (name_ == "pipewire") {
     Pactl("load-module module-null-sink sink_name=" + sink + " rate=" + std::to_string(rate_) +
           " channels=2 sink_properties=device.description=Pendlo");
   }
-  if (!Await([&] { return Pactl("list short sources").find(Monitor()) != std::string::npos; }, died,
-             until)) {
-    why = "no null sink " + sink + " with its monitor";
-    return false;
+  switch (AwaitDefaultSink(ServerString(), sink, Monitor(), pids_, Clock::now() + kStartTimeout)) {
+    case SinkWait::kReady:
+      return true;
+    case SinkWait::kNoAnswer:
+      why = name_ + " did not answer";
+      break;
+    case SinkWait::kNoMonitor:
+      why = "no null sink " + sink + " with its monitor";
+      break;
+    case SinkWait::kNotDefault:
+      why = sink + " never became the default sink";
+      break;
   }
-  auto asked = Clock::time_point{};
-  if (!Await(
-          [&] {
-            if (Pactl("info").find("Default Sink: " + sink + "\n") != std::string::npos) {
-              return true;
-            }
-            if (Clock::now() - asked > std::chrono::milliseconds(500)) {
-              Pactl("set-default-sink " + sink);
-              asked = Clock::now();
-            }
-            return false;
-          },
-          died, until)) {
-    why = sink + " never became the default sink";
-    return false;
-  }
-  return true;
+  return false;
 }
 
 void SoundServer::Stop() {
@@ -329,20 +254,20 @@ void SoundServer::Stop() {
 bool WaitUntilStreaming(sound::clock::AudioClock& clock, std::chrono::milliseconds settle,
                         std::chrono::milliseconds timeout) {
   const auto until = Clock::now() + timeout;
-  auto steadySince = Clock::now();
-  std::uint64_t anchors = clock.Anchors();
+  // Callbacks must be coming: the rendered part of the stream keeps ahead
+  // of the clock (a single early callback is not yet a running stream).
+  const auto flowing = [&] {
+    return clock.Streaming() && clock.RenderedUpTo() > clock.now() - 30000;
+  };
+  // The clock's own wait: `settle` of its time, which is the stream's while
+  // the stream runs, with no re-join between two looks that find it flowing.
+  bool flowed = flowing();
   while (Clock::now() < until) {
-    const auto now = Clock::now();
-    // Callbacks must be coming: the rendered part of the stream keeps ahead
-    // of the clock (a single early callback is not yet a running stream).
-    const bool flowing = clock.Streaming() && clock.RenderedUpTo() > clock.now() - 30000;
-    if (!flowing || clock.Anchors() != anchors) {
-      anchors = clock.Anchors();
-      steadySince = now;
-    } else if (now - steadySince >= settle) {
-      return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const std::uint64_t anchors = clock.Anchors();
+    const bool waited = clock.waitUntil(clock.now() + settle.count() * 1000);
+    const bool flows = waited && flowing();
+    if (flowed && flows && clock.Anchors() == anchors) return true;
+    flowed = flows;
   }
   return false;
 }
@@ -372,14 +297,7 @@ bool MonitorRecorder::Start(std::string* error) {
   }
   // Recording has begun once samples arrive (a suspended sink first wakes);
   // then anything played from now on is on the recording.
-  const auto until = Clock::now() + std::chrono::seconds(10);
-  const auto recorded = [&] {
-    std::error_code ec;
-    const auto size = fs::file_size(file_, ec);
-    return !ec && size > 0;
-  };
-  if (!Await(
-          recorded, [&] { return !Alive(pid_); }, until)) {
+  if (!AwaitFile(file_, Exists(file_, true), {pid_}, Clock::now() + std::chrono::seconds(10))) {
     const bool exited = !Alive(pid_);
     Stop();
     if (error) *error = exited ? "parec exited at once" : "parec recorded nothing for 10 s";

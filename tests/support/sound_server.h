@@ -58,12 +58,20 @@ class SoundServer {
   std::string ServerString() const;
   std::string Monitor() const { return std::string(kSink) + ".monitor"; }
   const std::string& Dir() const { return dir_; }
+  // The daemons while started, in start order.
+  const std::vector<pid_t>& Pids() const { return pids_; }
 
   // Runs `pactl <args>` against this server; its standard output.
   std::string Pactl(const std::string& args) const;
 
  private:
+  // Starts the daemons and waits until the server's socket listens.
   bool SpawnDaemons(std::string& why);
+  bool SpawnPulse(std::vector<std::string> env, std::string& why);
+  bool SpawnPipeWire(std::vector<std::string> env, std::string& why);
+  // Starts one daemon in the server's process group.
+  bool Launch(const std::vector<std::string>& args, const std::vector<std::string>& env,
+              const std::string& out, std::string& why);
   bool AwaitSink(std::string& why);
   std::string Logs() const;
 
