@@ -20,11 +20,11 @@
 #include <QWheelEvent>
 #include <vector>
 
-#include "window_fixture.h"
 #include "ui/dialogs/help_window.h"
 #include "ui/widgets/definition_memo.h"
 #include "ui/widgets/meter_radio_group.h"
 #include "ui/widgets/tempo_scroll_bar.h"
+#include "window_fixture.h"
 
 namespace pendlo::ui {
 namespace {
@@ -298,11 +298,11 @@ TEST(Keys, AccessKeysWithAltEverywhereAndWithoutAltOutsideTheMemo) {
   TempDir dir;
   auto w = MakeWindow(dir.path());
   w->memList->setFocus();
+  // An access key presses its button at once, not after showing it down.
   QTest::keyClick(w->memList, Qt::Key_S, Qt::AltModifier);
-  // A shortcut shows the button pressed for a moment, then clicks it.
-  EXPECT_TRUE(QTest::qWaitFor([&] { return w->Beat().Running(); }, 2000)) << "Alt+S in the memo";
+  EXPECT_TRUE(w->Beat().Running()) << "Alt+S in the memo";
   QTest::keyClick(w->memList, Qt::Key_P, Qt::AltModifier);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !w->Beat().Running(); }, 2000)) << "Alt+P in the memo";
+  EXPECT_FALSE(w->Beat().Running()) << "Alt+P in the memo";
   QTest::keyClicks(w->memList, "sphx");
   EXPECT_EQ(w->memList->TextUtf8(), "sphx") << "letters in the memo are text";
   EXPECT_FALSE(w->Beat().Running());

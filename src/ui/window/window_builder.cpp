@@ -12,6 +12,7 @@
 #include "ui/widgets/definition_memo.h"
 #include "ui/widgets/look.h"
 #include "ui/widgets/meter_radio_group.h"
+#include "ui/widgets/push_button.h"
 #include "ui/widgets/tempo_scroll_bar.h"
 #include "ui/window/controls.h"
 
@@ -75,7 +76,7 @@ DefinitionMemo* NewMemo(QWidget* parent, std::function<void()> full) {
 }
 
 QPushButton* NewButton(const ControlDesign& c, QWidget* parent) {
-  auto* button = new QPushButton(Qs(c.text), parent);
+  auto* button = new PushButton(Qs(c.text), parent);
   button->setAutoDefault(true);  // Enter presses a focused button
   button->setFocusPolicy(Qt::StrongFocus);
   return button;
