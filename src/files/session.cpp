@@ -34,15 +34,22 @@ void Session::LoadSettings(const SettingsTarget& target) {
   // shows is saved over it.
   settingsRead_ = true;
   SettingsReader reader = OpenSettings(dir_, fs_);
-  const int tempo = reader.ReadLine();
-  if (tempo == kNoSettings) return;
-  target.tempo(tempo);
-  const int meter = reader.ReadLine();
-  target.meter(meter);
-  const int left = reader.ReadLine();
-  const int top = reader.ReadLine();
-  target.position(left, top);
-  settingsOnDisk_ = Settings{tempo, meter, left, top};
+  try {
+    const int tempo = reader.ReadLine();
+    if (tempo == kNoSettings) return;
+    target.tempo(tempo);
+    const int meter = reader.ReadLine();
+    target.meter(meter);
+    const int left = reader.ReadLine();
+    const int top = reader.ReadLine();
+    target.position(left, top);
+    settingsOnDisk_ = Settings{tempo, meter, left, top};
+  } catch (const EInOutError&) {
+    // The file opened but its content was wrong: the values the window
+    // shows instead replace it at close, so its error is seen only once.
+    settingsBroken_ = true;
+    throw;
+  }
 }
 
 void Session::LoadSavedText(const std::function<std::string(const std::string&)>& show) {
@@ -67,6 +74,7 @@ void Session::SettingsShown(const Settings& shown) {
   // Values the window could not show as read (a tempo out of range) are
   // written back in the form it shows them.
   settingsShown_ = settingsOnDisk_.value_or(shown);
+  if (settingsBroken_) settingsShown_.reset();
 }
 
 namespace {

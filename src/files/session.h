@@ -44,8 +44,9 @@ class Session {
 
   // The settings the window shows once start-up is through. "init.sav" is
   // written at close only when the settings differ from those it held when
-  // read whole (from these when it was not), so a copy that changed nothing
-  // never puts back what another one saved meanwhile.
+  // read whole, so a copy that changed nothing never puts back what another
+  // one saved meanwhile; one that opened but did not read whole (a line not
+  // a number, cut short) is always written, so it is mended once.
   void SettingsShown(const Settings& shown);
 
   // Writes both files, each only if start-up read it: "init.sav" when the
@@ -65,6 +66,7 @@ class Session {
   std::string dir_;
   FileSystem& fs_;
   bool settingsRead_ = false;
+  bool settingsBroken_ = false;  // "init.sav" opened but did not read whole
   bool savedTextRead_ = false;
   bool keepSavedText_ = false;              // "dtp.sav" did not load exactly
   FileStamp savedTextStamp_;                // "dtp.sav" as read or last written
