@@ -20,6 +20,7 @@
 #include <QWheelEvent>
 #include <vector>
 
+#include "files/store/errors.h"
 #include "ui/dialogs/help_window.h"
 #include "ui/widgets/definition_memo.h"
 #include "ui/widgets/meter_radio_group.h"
@@ -29,6 +30,7 @@
 namespace pendlo::ui {
 namespace {
 
+using testing::CaughtBoxes;
 using testing::MakeWindow;
 using testing::TempDir;
 
@@ -426,19 +428,29 @@ TEST(Memo, DisplayLinesKeptAcrossEditsAreThoseOfTheText) {
   }
 }
 
-TEST(Memo, CharactersTheFilesCannotHoldBecomeQuestionMarks) {
+TEST(Memo, CharactersTheFilesCannotHoldBecomeQuestionMarksAndAreNamedOnce) {
   TempDir dir;
   auto w = MakeWindow(dir.path());
+  CaughtBoxes boxes;
   w->memList->setFocus();
-  for (const char* typed : {"3", "한", "2"}) {
+  const auto type = [&](const char* typed) {
     QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString::fromUtf8(typed));
     QApplication::sendEvent(w->memList, &press);
-  }
+  };
+  for (const char* typed : {"3", "한", "2"}) type(typed);
   EXPECT_EQ(w->memList->TextUtf8(), "3?2");
+  QCoreApplication::processEvents();
+  EXPECT_EQ(boxes.texts, QStringList{QString::fromStdString(UnstorableMessage("한") + ".")});
   w->memList->clear();
-  QGuiApplication::clipboard()->setText(QString::fromUtf8("a\u2028b\r\n\u301c\xf0\x9f\x98\x80表"));
+  QGuiApplication::clipboard()->setText(
+      QString::fromUtf8("a\u2028b\r\n\u301c\xf0\x9f\x98\x80表한?\xc3\xa9"));
   w->memList->paste();
-  EXPECT_EQ(w->memList->TextUtf8(), "a\nb\n\uff5e?表");
+  EXPECT_EQ(w->memList->TextUtf8(), "a\nb\n\uff5e?表???");
+  type("한");
+  QCoreApplication::processEvents();
+  ASSERT_EQ(boxes.texts.size(), 2) << "a character already named is not named again";
+  EXPECT_EQ(boxes.texts[1],
+            QString::fromStdString(UnstorableMessage("\xf0\x9f\x98\x80 \xc3\xa9") + "."));
 }
 
 }  // namespace

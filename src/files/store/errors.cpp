@@ -79,4 +79,8 @@ EWriteError::EWriteError(int err) : EFileError("ｽﾄﾘｰﾑへの書き込�
 
 EMemoLimitError::EMemoLimitError() : EFileError("文字列の大きさが ﾒﾓ の制限を越えました", 0) {}
 
+std::string UnstorableMessage(const std::string& characters) {
+  return "次の文字は ﾌｧｲﾙ に保存できないため \"?\" になります: " + characters;
+}
+
 }  // namespace pendlo

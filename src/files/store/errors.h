@@ -79,4 +79,9 @@ class EMemoLimitError : public EFileError {
   EMemoLimitError();
 };
 
+// What the user is told when typed or pasted text holds `characters` (UTF-8,
+// space-separated) that the files' code page cannot hold: they are kept as
+// "?", which is what a save writes.
+std::string UnstorableMessage(const std::string& characters);
+
 }  // namespace pendlo

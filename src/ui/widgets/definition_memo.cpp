@@ -173,10 +173,42 @@ void DefinitionMemo::inputMethodEvent(QInputMethodEvent* event) {
   event->accept();
 }
 
-QString DefinitionMemo::Storable(const QString& text) const {
+QString DefinitionMemo::Storable(const QString& text) {
   const QString plain = PlainBreaks(text);
   if (!storable_) return plain;
-  return QString::fromStdString(storable_(plain.toStdString()));
+  QString kept = QString::fromStdString(storable_(plain.toStdString()));
+  if (kept != plain) TellUnstorable(plain);
+  return kept;
+}
+
+void DefinitionMemo::SetOnUnstorable(std::function<void(const QString&)> told) {
+  onUnstorable_ = std::move(told);
+}
+
+void DefinitionMemo::TellUnstorable(const QString& text) {
+  QStringList fresh;
+  QSet<char32_t> checked;  // a large paste repeats its characters
+  for (const char32_t c : text.toUcs4()) {
+    if (c == U'?' || told_.contains(c) || checked.contains(c)) continue;
+    checked.insert(c);
+    const QString one = QString::fromUcs4(&c, 1);
+    // A character kept as another (a wave dash as the full-width tilde the
+    // code page has) is stored, not lost.
+    if (storable_(one.toStdString()) != "?") continue;
+    told_.insert(c);
+    fresh.append(one);
+  }
+  if (fresh.isEmpty() || !onUnstorable_) return;
+  // A box names a few; a paste of a foreign script would fill the screen.
+  constexpr qsizetype kNamed = 20;
+  if (fresh.size() > kNamed) {
+    fresh.resize(kNamed);
+    fresh.append(QStringLiteral("…"));
+  }
+  // After the key, paste or input method event: a box must not open in the
+  // middle of the insertion.
+  QMetaObject::invokeMethod(
+      this, [this, said = fresh.join(u' ')] { onUnstorable_(said); }, Qt::QueuedConnection);
 }
 
 void DefinitionMemo::insertFromMimeData(const QMimeData* source) {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <QSet>
 #include <functional>
 #include <string>
 #include <vector>
@@ -39,6 +40,11 @@ class DefinitionMemo : public QPlainTextEdit {
   // take the text past it is refused and refused() is called. 0: no limit.
   void SetLimit(std::size_t bytes, std::function<void()> refused);
 
+  // Called, after the insertion, with the characters an insertion held that
+  // the files cannot (each shown as "?"), space-separated; each character is
+  // told once a session, so typing it again says nothing.
+  void SetOnUnstorable(std::function<void(const QString& characters)> told);
+
   // The whole text with "\n" between lines, in UTF-8.
   std::string TextUtf8() const;
 
@@ -53,8 +59,10 @@ class DefinitionMemo : public QPlainTextEdit {
   void changeEvent(QEvent* event) override;
 
  private:
-  // The text as the files can hold it, with plain line breaks.
-  QString Storable(const QString& text) const;
+  // The text as the files can hold it, with plain line breaks; tells what
+  // it could not keep (SetOnUnstorable).
+  QString Storable(const QString& text);
+  void TellUnstorable(const QString& text);
   // Wraps anywhere while a long run is in the text: checks the blocks from
   // `from` to `to` (document positions), or every block when one may have
   // gone. Cheap: a block shorter than kLongRun is not read.
@@ -69,6 +77,8 @@ class DefinitionMemo : public QPlainTextEdit {
   qsizetype ShortLineLength() const;
 
   StorableFn storable_;
+  std::function<void(const QString&)> onUnstorable_;
+  QSet<char32_t> told_;  // characters already said to be unstorable
   MemoByteBudget budget_;
   mutable DisplayLineCache lines_;
   bool wrapAnywhere_ = false;

@@ -38,6 +38,9 @@ TMetronome::TMetronome(MetronomeOptions options)
   setObjectName(QStringLiteral("Metronome"));
   static_cast<MetronomeControls&>(*this) =
       BuildControls(*this, {[this] { errors_->Show(EMemoLimitError().what()); },
+                            [this](const QString& characters) {
+                              errors_->Show(UnstorableMessage(characters.toStdString()));
+                            },
                             [this](Handler handler) { Run(handler); }});
   // The meter selection follows every change of the index, also one that
   // runs no handler.

@@ -66,12 +66,13 @@ QLabel* NewReadout(const ControlDesign& c, QWidget* parent) {
   return label;
 }
 
-DefinitionMemo* NewMemo(QWidget* parent, std::function<void()> full) {
+DefinitionMemo* NewMemo(QWidget* parent, const ControlHooks& hooks) {
   auto* memo = new DefinitionMemo(
       parent, [](const std::string& text) { return ToCp932Representable(text); });
   // Nothing may grow the text past what "dtp.sav" can hold and be read back
   // from.
-  memo->SetLimit(kMemoLimitBytes, std::move(full));
+  memo->SetLimit(kMemoLimitBytes, hooks.memoFull);
+  memo->SetOnUnstorable(hooks.memoUnstorable);
   return memo;
 }
 
@@ -99,7 +100,7 @@ QWidget* NewControl(const ControlDesign& c, QWidget* parent, const ControlHooks&
     case Kind::RadioGroup:
       return new MeterRadioGroup(Qs(c.text), parent);
     case Kind::Memo:
-      return NewMemo(parent, hooks.memoFull);
+      return NewMemo(parent, hooks);
     case Kind::Button:
       return NewButton(c, parent);
   }

@@ -46,6 +46,8 @@ struct MetronomeControls {
 struct ControlHooks {
   // The memo refused an insertion that would take it past the file limit.
   std::function<void()> memoFull;
+  // An insertion held characters the files cannot hold (now "?"), said once.
+  std::function<void(const QString& characters)> memoUnstorable;
   // A control raised the event the description names `handler` for: a
   // change of the scroll bar, a choice in the radio group, a button's click.
   std::function<void(Handler)> run;
