@@ -106,37 +106,36 @@ struct Rig {
 // The beat timer between the device's events: tick k is due firstDue +
 // k * interval and played (clip k % clips) when the timer wakes for it,
 // `ahead` of its due time on the player's clock and up to 1.5 ms late.
-class Timer {
- public:
-  Timer(Rig& rig, Micros firstDue, Micros interval, Micros ahead, int ticks,
-        std::vector<std::string> clips = {})
-      : rig_(rig),
-        firstDue_(firstDue),
-        interval_(interval),
-        ahead_(ahead),
-        ticks_(ticks),
-        clips_(clips.empty() ? std::vector{rig.marker} : std::move(clips)) {}
+struct Timer {
+  Rig& rig;
+  Micros firstDue, interval, ahead;
+  int ticks;
+  std::vector<std::string> clips{rig.marker};
+  std::vector<Micros> woke{};  // the steady time each tick was played at
+  std::mt19937 random{1};
+  Micros late = 0;  // how late the timer wakes for the next tick
+  Micros lastNow = 0;
 
-  Micros Due(std::int64_t k) const { return firstDue_ + k * interval_; }
-  bool Done() const { return static_cast<int>(woke.size()) == ticks_; }
+  Micros Due(std::int64_t k) const { return firstDue + k * interval; }
+  bool Done() const { return static_cast<int>(woke.size()) == ticks; }
 
   // Plays every tick whose wake-up comes by steady time `until`, when the
   // device's next event comes. Checks that the timer sees its deadline on
   // waking and that the clock never steps back.
   void PlayUntil(Micros until) {
-    sound::clock::AudioClock& clock = rig_.clock();
-    ASSERT_GE(clock.now(), lastNow_);
+    sound::clock::AudioClock& clock = rig.clock();
+    ASSERT_GE(clock.now(), lastNow);
     while (!Done()) {
       const Micros due = Due(static_cast<std::int64_t>(woke.size()));
-      const Micros wakeAt = clock.SteadyAt(due - ahead_) + late_;
+      const Micros wakeAt = clock.SteadyAt(due - ahead) + late;
       if (wakeAt > until) break;
       gFakeSteady = wakeAt;
-      ASSERT_GE(clock.now(), due - ahead_);
-      rig_.feed().Play(clips_[woke.size() % clips_.size()], due);
+      ASSERT_GE(clock.now(), due - ahead);
+      rig.feed().Play(clips[woke.size() % clips.size()], due);
       woke.push_back(wakeAt);
-      late_ = lateness_(random_);
+      late = std::uniform_int_distribution<Micros>(0, 1500)(random);
     }
-    lastNow_ = clock.now();
+    lastNow = clock.now();
   }
 
   // The first of `onsets` (stream frames, the stream joined at frame 0 at
@@ -149,18 +148,6 @@ class Timer {
     }
     return -1;
   }
-
-  std::vector<Micros> woke;  // the steady time each tick was played at
-
- private:
-  Rig& rig_;
-  const Micros firstDue_, interval_, ahead_;
-  const int ticks_;
-  const std::vector<std::string> clips_;
-  std::mt19937 random_{1};
-  std::uniform_int_distribution<Micros> lateness_{0, 1500};
-  Micros late_ = 0;  // how late the timer wakes for the next tick
-  Micros lastNow_ = 0;
 };
 
 TEST(ClickPlayerOffline, OnsetsLandOnTheExactFramesWithoutDrift) {
@@ -174,18 +161,9 @@ TEST(ClickPlayerOffline, OnsetsLandOnTheExactFramesWithoutDrift) {
   };
   const Case cases[] = {
       {"64 frames, 48 kHz, 7 ms, stream 0.1 % fast", {48000, 2}, 64, 7, 1.001, 8000},
-      {"441 frames, 44.1 kHz, 11 ms (fractional frames per ms), three lookaheads ahead",
-       {44100, 2},
-       441,
-       11,
-       1.0,
-       75000},
-      {"1024 frames, 48 kHz, 3 ms: several onsets per buffer, 0.1 % slow",
-       {48000, 2},
-       1024,
-       3,
-       0.999,
-       50000},
+      // Fractional frames per ms; three lookaheads ahead.
+      {"441 frames, 44.1 kHz, 11 ms, 75 ms ahead", {44100, 2}, 441, 11, 1.0, 75000},
+      {"1024 frames, 48 kHz, 3 ms: many per buffer, 0.1 % slow", {48000, 2}, 1024, 3, 0.999, 50000},
   };
   constexpr int kTicks = 100000;
   for (const Case& c : cases) {
@@ -198,7 +176,7 @@ TEST(ClickPlayerOffline, OnsetsLandOnTheExactFramesWithoutDrift) {
     std::uniform_real_distribution<double> jitter(-0.3 * period, 0.3 * period);
     const Micros start = gFakeSteady.load();  // the first callback: where the clock anchors
     rig.device.Render(start);
-    Timer timer(rig, rig.clock().now() + c.ahead + 30000, c.intervalMs * 1000, c.ahead, kTicks);
+    Timer timer{rig, rig.clock().now() + c.ahead + 30000, c.intervalMs * 1000, c.ahead, kTicks};
     std::vector<std::int64_t> onsets;
     std::size_t mostInOneBuffer = 0;
     for (std::int64_t n = 1; onsets.size() < kTicks && !HasFatalFailure(); ++n) {
@@ -431,8 +409,7 @@ TEST(ClickPlayerGraph, ClicksStayOnTheGridThroughTheGraphsJumps) {
       {"three cycles skipped, the count runs on with the clock", 256, 7, 300, 768, 16000, 0, 3, 1},
       {"the count jumps (a new driver)", 256, 7, 300, 10'000'000, 0, 0, 0, 2},
       {"the count stops for 0.5 s (a suspended sink)", 256, 7, 300, -256, 500'000, 0, 80, 2},
-      {"a cycle read twice (a callback a cycle late, then the next)", 256, 7, 300, -256, -5333, 0,
-       0, 1},
+      {"a cycle read twice (a callback late, then the next)", 256, 7, 300, -256, -5333, 0, 0, 1},
       {"the cycle grows to 1024 frames while running", 256, 7, 300, 0, 0, 1024, 0, 1},
   };
   constexpr int kRate = 48000;
@@ -456,7 +433,7 @@ TEST(ClickPlayerGraph, ClicksStayOnTheGridThroughTheGraphsJumps) {
     rig.device.Cycle(frame, quantum, static_cast<Micros>(at));
     // Each click is queued a few lookaheads ahead (8.3 ms with 256-frame
     // cycles, 24.3 ms with 1024).
-    Timer timer(rig, clock.now() + 90000, c.intervalMs * 1000, 60000, kTicks, markers);
+    Timer timer{rig, clock.now() + 90000, c.intervalMs * 1000, 60000, kTicks, markers};
     struct Heard {
       int id;
       double steady;
@@ -541,7 +518,7 @@ TEST(ClickPlayerWrites, ClicksAreWrittenOnTheExactFramesWithoutDrift) {
     const Micros start = gFakeSteady.load();
     auto sinkAt = [&](Micros t) { return (t - start) * 1e-6 * c.rate * c.streamSpeed; };
     rig.device.Report(0, start);
-    Timer timer(rig, rig.clock().now() + 50000, c.intervalMs * 1000, 30000, kTicks);
+    Timer timer{rig, rig.clock().now() + 50000, c.intervalMs * 1000, 30000, kTicks};
     for (Micros at = start + 200000; !timer.Done() && !HasFatalFailure(); at += 200000) {
       timer.PlayUntil(at);
       rig.device.Report(std::floor(sinkAt(at) + block(random)), at);
