@@ -21,17 +21,14 @@ inline Micros FakeSteady() {
   return gFakeSteady.load();
 }
 
-// State that a test waits on while another thread changes it: each change
-// is made under the lock and notified, so that no wait polls.
+// State that a test waits on while another thread changes it: the other
+// thread calls Changed after each change, so that no wait polls.
 class Watched {
  public:
-  // Runs `change` under the lock, then wakes every waiter.
-  template <class F>
-  void Change(F change) {
-    {
-      std::lock_guard lock(mutex_);
-      change();
-    }
+  // Wakes every waiter to look again (taking the lock first, so that no
+  // waiter between its look and its wait misses the change).
+  void Changed() {
+    { std::lock_guard lock(mutex_); }
     changed_.notify_all();
   }
   // Waits until `ready` holds, looked at after each change, or `limit`
@@ -48,13 +45,13 @@ class Watched {
 };
 
 // The device's state; its backend's Open, Start, SetActive and Close (on
-// the player's supervisor thread) change it through Watched.
+// the player's supervisor thread) tell of each change through Watched.
 struct FakeDevice : Watched {
   std::atomic<bool> available{true};
   std::string reason = "no device";
   sound::clips::StreamFormat format{48000, 2};
   int frames = 512;
-  int opens = 0;
+  std::atomic<int> opens{0};
   sound::output::RenderTarget* target = nullptr;  // set while open
   std::atomic<bool> started{false};
   bool releasable = false;         // may be closed at rest
@@ -104,32 +101,24 @@ class FakeBackend final : public sound::output::AudioBackend, private sound::out
   explicit FakeBackend(FakeDevice& device) : d_(device) {}
   bool Open(sound::output::RenderTarget& target, const sound::output::StreamRequest& request,
             sound::clips::StreamFormat& format, std::string& error) override {
-    bool opened = false;
-    d_.Change([&] {
-      ++d_.opens;
-      opened = d_.available;
-      if (!opened) {
-        error = d_.reason;
-        return;
-      }
+    ++d_.opens;
+    const bool opened = d_.available;
+    if (opened) {
       d_.target = &target;
       d_.frames = request.bufferFrames;
       format = d_.format;
-    });
+    } else {
+      error = d_.reason;
+    }
+    d_.Changed();
     return opened;
   }
-  void Start() override {
-    d_.Change([&] { d_.started = true; });
-  }
-  void SetActive(bool active) override {
-    d_.Change([&] { d_.active = active; });
-  }
+  void Start() override { Change(d_.started, true); }
+  void SetActive(bool active) override { Change(d_.active, active); }
   bool ReleasableAtRest() const override { return d_.releasable; }
   void Close() override {
-    d_.Change([&] {
-      d_.target = nullptr;
-      d_.started = false;
-    });
+    d_.target = nullptr;
+    Change(d_.started, false);
   }
   int BufferFrames() const override { return d_.frames; }
   std::string Name() const override { return "fake"; }
@@ -143,6 +132,10 @@ class FakeBackend final : public sound::output::AudioBackend, private sound::out
   }
 
  private:
+  void Change(std::atomic<bool>& flag, bool value) {
+    flag = value;
+    d_.Changed();
+  }
   FakeDevice& d_;
 };
 
