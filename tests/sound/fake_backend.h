@@ -3,7 +3,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,12 +21,37 @@ inline Micros FakeSteady() {
   return gFakeSteady.load();
 }
 
-struct FakeDevice {
+// State that a test waits on while another thread changes it: the other
+// thread calls Changed after each change, so that no wait polls.
+class Watched {
+ public:
+  // Wakes every waiter to look again (taking the lock first, so that no
+  // waiter between its look and its wait misses the change).
+  void Changed() {
+    { std::lock_guard lock(mutex_); }
+    changed_.notify_all();
+  }
+  // Waits until `ready` holds, looked at after each change, or `limit`
+  // passes; whether it holds.
+  template <class F>
+  bool Await(F ready, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, ready);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+};
+
+// The device's state; its backend's Open, Start, SetActive and Close (on
+// the player's supervisor thread) tell of each change through Watched.
+struct FakeDevice : Watched {
   std::atomic<bool> available{true};
   std::string reason = "no device";
   sound::clips::StreamFormat format{48000, 2};
   int frames = 512;
-  int opens = 0;
+  std::atomic<int> opens{0};
   sound::output::RenderTarget* target = nullptr;  // set while open
   std::atomic<bool> started{false};
   bool releasable = false;         // may be closed at rest
@@ -43,25 +71,28 @@ struct FakeDevice {
 
   // One callback at steady time `at`; returns the rendered frames.
   const std::vector<float>& Render(Micros at) {
-    gFakeSteady = at;
-    buffer.assign(static_cast<std::size_t>(frames) * format.channels, -9.0f);
-    if (target && started) target->Render_RT(buffer.data(), frames, at);
+    if (Begin(at, frames)) target->Render_RT(buffer.data(), frames, at);
     return buffer;
   }
   // One cycle of a graph-paced device: `count` frames from the graph's
   // frame `frame`, the cycle begun at steady time `at`.
   const std::vector<float>& Cycle(std::int64_t frame, int count, Micros at, Micros delay = 0) {
-    gFakeSteady = at;
-    buffer.assign(static_cast<std::size_t>(count) * format.channels, -9.0f);
-    if (target && started)
+    if (Begin(at, count))
       target->Cycle_RT(buffer.data(), count, sound::output::GraphCycle{frame, at, delay});
     return buffer;
   }
   // A callback after the device failed for good.
   void Lose(Micros at) {
+    if (Begin(at, frames)) target->Lost_RT(buffer.data(), frames, at);
+  }
+
+ private:
+  // A callback of `count` frames at `at` into a buffer that shows every
+  // sample left unwritten (-9); whether the stream runs.
+  bool Begin(Micros at, int count) {
     gFakeSteady = at;
-    buffer.assign(static_cast<std::size_t>(frames) * format.channels, -9.0f);
-    if (target && started) target->Lost_RT(buffer.data(), frames, at);
+    buffer.assign(static_cast<std::size_t>(count) * format.channels, -9.0f);
+    return target && started;
   }
 };
 
@@ -71,21 +102,23 @@ class FakeBackend final : public sound::output::AudioBackend, private sound::out
   bool Open(sound::output::RenderTarget& target, const sound::output::StreamRequest& request,
             sound::clips::StreamFormat& format, std::string& error) override {
     ++d_.opens;
-    if (!d_.available) {
+    const bool opened = d_.available;
+    if (opened) {
+      d_.target = &target;
+      d_.frames = request.bufferFrames;
+      format = d_.format;
+    } else {
       error = d_.reason;
-      return false;
     }
-    d_.target = &target;
-    d_.frames = request.bufferFrames;
-    format = d_.format;
-    return true;
+    d_.Changed();
+    return opened;
   }
-  void Start() override { d_.started = true; }
-  void SetActive(bool active) override { d_.active = active; }
+  void Start() override { Change(d_.started, true); }
+  void SetActive(bool active) override { Change(d_.active, active); }
   bool ReleasableAtRest() const override { return d_.releasable; }
   void Close() override {
     d_.target = nullptr;
-    d_.started = false;
+    Change(d_.started, false);
   }
   int BufferFrames() const override { return d_.frames; }
   std::string Name() const override { return "fake"; }
@@ -99,6 +132,10 @@ class FakeBackend final : public sound::output::AudioBackend, private sound::out
   }
 
  private:
+  void Change(std::atomic<bool>& flag, bool value) {
+    flag = value;
+    d_.Changed();
+  }
   FakeDevice& d_;
 };
 

@@ -3,20 +3,18 @@
 
 #include <cstdint>
 #include <cstring>
-#include <string>
+#include <initializer_list>
 #include <vector>
 
 namespace pendlo::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline void PutU16(Bytes& b, unsigned v) {
-  b.push_back(static_cast<std::uint8_t>(v));
-  b.push_back(static_cast<std::uint8_t>(v >> 8));
+// Appends the `size` low bytes of `v`, little-endian as in a WAV file.
+inline void Put(Bytes& b, std::uint64_t v, int size) {
+  for (int i = 0; i < size; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
-inline void PutU32(Bytes& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
+// Appends a chunk's four-letter tag.
 inline void PutTag(Bytes& b, const char* tag) {
   for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(tag[i]));
 }
@@ -26,6 +24,27 @@ inline void Append(Bytes& b, const Bytes& more) {
   const std::size_t at = b.size();
   b.resize(at + more.size());
   if (!more.empty()) std::memcpy(b.data() + at, more.data(), more.size());
+}
+
+// Appends a chunk: its tag, its size, its bytes.
+inline void PutChunk(Bytes& b, const char* tag, const Bytes& chunk) {
+  PutTag(b, tag);
+  Put(b, chunk.size(), 4);
+  Append(b, chunk);
+}
+
+// Integer samples of `size` bytes each (16, 24 or 32 bits), two's complement.
+inline Bytes Ints(std::initializer_list<std::int64_t> values, int size) {
+  Bytes b;
+  for (std::int64_t v : values) Put(b, static_cast<std::uint64_t>(v), size);
+  return b;
+}
+// Float samples as the machine stores them (little-endian IEEE, as in WAV).
+template <class Float>
+Bytes Floats(std::initializer_list<Float> values) {
+  Bytes b(values.size() * sizeof(Float));
+  std::memcpy(b.data(), values.begin(), b.size());
+  return b;
 }
 
 struct WavSpec {
@@ -38,61 +57,40 @@ struct WavSpec {
   Bytes data;
 };
 
-// A complete file: RIFF header, "fmt " chunk, optional extra chunk, "data".
+// A complete file: RIFF header, optional extra chunk, "fmt " chunk, "data".
 inline Bytes MakeWav(const WavSpec& s, const Bytes& extraChunk = {}) {
   const unsigned align = s.blockAlign ? s.blockAlign : s.channels * s.bits / 8;
   Bytes fmt;
-  PutU16(fmt, s.tag);
-  PutU16(fmt, s.channels);
-  PutU32(fmt, s.rate);
-  PutU32(fmt, s.rate * align);
-  PutU16(fmt, align);
-  PutU16(fmt, s.bits);
+  Put(fmt, s.tag, 2);
+  Put(fmt, s.channels, 2);
+  Put(fmt, s.rate, 4);
+  Put(fmt, std::uint64_t{s.rate} * align, 4);
+  Put(fmt, align, 2);
+  Put(fmt, s.bits, 2);
   if (s.tag == 0xFFFE) {
-    PutU16(fmt, 22);
-    PutU16(fmt, s.bits);  // valid bits
-    PutU32(fmt, 3);       // channel mask
-    PutU16(fmt, s.subTag);
-    const std::uint8_t guidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                       0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-    for (std::uint8_t v : guidTail) fmt.push_back(v);
+    Put(fmt, 22, 2);
+    Put(fmt, s.bits, 2);  // valid bits
+    Put(fmt, 3, 4);       // channel mask
+    Put(fmt, s.subTag, 2);
+    Append(fmt, {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B,
+                 0x71});  // the rest of the format's GUID
   }
   Bytes b;
   PutTag(b, "RIFF");
-  PutU32(b, 0);  // patched below
+  Put(b, 0, 4);  // patched below
   PutTag(b, "WAVE");
   Append(b, extraChunk);
-  PutTag(b, "fmt ");
-  PutU32(b, static_cast<std::uint32_t>(fmt.size()));
-  Append(b, fmt);
-  PutTag(b, "data");
-  PutU32(b, static_cast<std::uint32_t>(s.data.size()));
-  Append(b, s.data);
+  PutChunk(b, "fmt ", fmt);
+  PutChunk(b, "data", s.data);
   const auto riff = static_cast<std::uint32_t>(b.size() - 8);
   std::memcpy(b.data() + 4, &riff, 4);
-  return b;
-}
-
-inline Bytes Int16s(std::initializer_list<int> values) {
-  Bytes b;
-  for (int v : values) PutU16(b, static_cast<unsigned>(v));
-  return b;
-}
-
-inline Bytes Floats(std::initializer_list<float> values) {
-  Bytes b(values.size() * 4);
-  std::memcpy(b.data(), values.begin(), b.size());
   return b;
 }
 
 // A float WAV at `rate` whose samples are `values` (mono): played at the
 // stream's rate it reaches the output without any conversion.
 inline Bytes FloatWav(const std::vector<float>& values, std::uint32_t rate) {
-  WavSpec s;
-  s.tag = 3;
-  s.bits = 32;
-  s.rate = rate;
-  s.data.resize(values.size() * 4);
+  WavSpec s{.tag = 3, .rate = rate, .bits = 32, .data = Bytes(values.size() * 4)};
   std::memcpy(s.data.data(), values.data(), s.data.size());
   return MakeWav(s);
 }

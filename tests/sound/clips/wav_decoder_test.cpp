@@ -11,6 +11,8 @@ namespace pendlo {
 namespace {
 
 using testing::Bytes;
+using testing::Floats;
+using testing::Ints;
 using testing::MakeWav;
 using testing::WavSpec;
 
@@ -23,75 +25,56 @@ struct GoodCase {
   std::vector<float> firstFrames;  // interleaved L R of the first frames
 };
 
-Bytes Bytes24(std::initializer_list<int> values) {
-  Bytes b;
-  for (int v : values)
-    for (int i = 0; i < 3; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-  return b;
-}
-
-Bytes Int32s(std::initializer_list<std::int64_t> values) {
-  Bytes b;
-  for (auto v : values) testing::PutU32(b, static_cast<std::uint32_t>(v));
-  return b;
-}
-
-Bytes Doubles(std::initializer_list<double> values) {
-  Bytes b(values.size() * 8);
-  std::memcpy(b.data(), values.begin(), b.size());
-  return b;
-}
-
 const GoodCase kGood[] = {
     {"8-bit unsigned mono, copied to both channels",
      MakeWav({.bits = 8, .data = {128, 255, 0, 64}}),
      4,
      {0, 0, 127 / 128.0f, 127 / 128.0f, -1, -1, -0.5f, -0.5f}},
     {"16-bit stereo keeps left and right",
-     MakeWav({.channels = 2, .data = testing::Int16s({16384, -16384, -32768, 8192})}),
+     MakeWav({.channels = 2, .data = Ints({16384, -16384, -32768, 8192}, 2)}),
      2,
      {0.5f, -0.5f, -1, 0.25f}},
     {"24-bit packed",
-     MakeWav({.bits = 24, .data = Bytes24({0x400000, -0x400000, 0x7FFFFF})}),
+     MakeWav({.bits = 24, .data = Ints({0x400000, -0x400000, 0x7FFFFF}, 3)}),
      3,
      {0.5f, 0.5f, -0.5f, -0.5f, 8388607 / 8388608.0f, 8388607 / 8388608.0f}},
     {"32-bit integer",
-     MakeWav({.bits = 32, .data = Int32s({0x40000000, -0x20000000})}),
+     MakeWav({.bits = 32, .data = Ints({0x40000000, -0x20000000}, 4)}),
      2,
      {0.5f, 0.5f, -0.25f, -0.25f}},
     {"32-bit float; NaN silenced, overs clamped",
-     MakeWav({.tag = 3, .bits = 32, .data = testing::Floats({0.25f, -0.75f, NAN, 2.0f})}),
+     MakeWav({.tag = 3, .bits = 32, .data = Floats({0.25f, -0.75f, NAN, 2.0f})}),
      4,
      {0.25f, 0.25f, -0.75f, -0.75f, 0, 0, 1, 1}},
     {"64-bit float stereo",
-     MakeWav({.tag = 3, .channels = 2, .bits = 64, .data = Doubles({0.5, -0.5})}),
+     MakeWav({.tag = 3, .channels = 2, .bits = 64, .data = Floats({0.5, -0.5})}),
      1,
      {0.5f, -0.5f}},
     {"extensible, PCM 16-bit",
-     MakeWav({.tag = 0xFFFE, .subTag = 1, .data = testing::Int16s({-16384})}),
+     MakeWav({.tag = 0xFFFE, .subTag = 1, .data = Ints({-16384}, 2)}),
      1,
      {-0.5f, -0.5f}},
     {"extensible, float",
-     MakeWav({.tag = 0xFFFE, .subTag = 3, .bits = 32, .data = testing::Floats({0.125f})}),
+     MakeWav({.tag = 0xFFFE, .subTag = 3, .bits = 32, .data = Floats({0.125f})}),
      1,
      {0.125f, 0.125f}},
     {"six channels: the front pair is kept",
-     MakeWav({.channels = 6, .data = testing::Int16s({8192, 16384, 1, 2, 3, 4})}),
+     MakeWav({.channels = 6, .data = Ints({8192, 16384, 1, 2, 3, 4}, 2)}),
      1,
      {0.25f, 0.5f}},
     {"odd-sized chunk before fmt is skipped with its pad byte",
      [] {
        Bytes list;
        testing::PutTag(list, "LIST");
-       testing::PutU32(list, 3);
+       testing::Put(list, 3, 4);
        for (char ch : {'a', 'b', 'c', '\0'}) list.push_back(static_cast<std::uint8_t>(ch));
-       return MakeWav({.data = testing::Int16s({16384})}, list);
+       return MakeWav({.data = Ints({16384}, 2)}, list);
      }(),
      1,
      {0.5f, 0.5f}},
     {"RIFF size 0 as left by streaming writers",
      [] {
-       Bytes b = MakeWav({.data = testing::Int16s({16384, 16384})});
+       Bytes b = MakeWav({.data = Ints({16384, 16384}, 2)});
        std::memset(b.data() + 4, 0, 4);
        return b;
      }(),
@@ -99,7 +82,7 @@ const GoodCase kGood[] = {
      {0.5f, 0.5f}},
     {"data chunk cut short: what is there plays",
      [] {
-       Bytes b = MakeWav({.data = testing::Int16s({16384, 16384, 16384, 16384})});
+       Bytes b = MakeWav({.data = Ints({16384, 16384, 16384, 16384}, 2)});
        b.resize(b.size() - 3);  // one and a half samples missing
        return b;
      }(),
@@ -135,7 +118,7 @@ Bytes Patched(Bytes b, std::size_t at, std::initializer_list<std::uint8_t> value
   return b;
 }
 
-const Bytes kPlain = MakeWav({.data = testing::Int16s({1, 2, 3, 4})});
+const Bytes kPlain = MakeWav({.data = Ints({1, 2, 3, 4}, 2)});
 
 const BadCase kBad[] = {
     {"empty file", Bytes{}, "not a RIFF WAVE file"},

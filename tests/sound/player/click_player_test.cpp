@@ -5,168 +5,195 @@
 #include "sound/player/click_player.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstring>
-#include <filesystem>
+#include <atomic>
+#include <cmath>
 #include <memory>
 #include <random>
-#include <thread>
+#include <string>
+#include <vector>
 
 #include "sound/fake_backend.h"
 #include "sound/wav_bytes.h"
 #include "support/files.h"
 #include "support/loaded_clicks.h"
-#include "support/program.h"
 
 namespace pendlo {
 namespace {
 
-using testing::Bytes;
-using testing::FakeBackend;
+using sound::player::PlayerOptions;
 using testing::FakeDevice;
-using testing::FloatWav;
 using testing::gFakeSteady;
-using testing::TempDir;
-
-// Has the player's loader read `paths` in the stream's format, as the window
-// asks it to at start-up and at every Start.
-bool Loaded(sound::player::ClickPlayer& player, std::initializer_list<std::string> paths) {
-  return testing::WaitUntilLoaded(player.Feed().Clicks(), paths);
-}
 
 // Options for a player on a fake device: nothing runs by itself (no
 // reconnecting thread); the test drives every callback.
-sound::player::PlayerOptions Offline(int frames, Micros serverMicros = 0) {
-  sound::player::PlayerOptions o;
+PlayerOptions Offline(int frames, Micros serverMicros = 0, Micros wakeMargin = 16000) {
+  PlayerOptions o;
   o.bufferFrames = frames;
   o.serverBufferMicros = serverMicros;
+  o.wakeMarginMicros = wakeMargin;
   o.reconnectMicros = 0;
   o.queueMarginMicros = 5000;
   return o;
 }
 
-// A player on a fake device. The marker click starts with exactly 1.0, so
-// its onset can be found to the frame in the output.
+// Options whose supervisor rests the output as soon as the beat stops and
+// tries a lost one again after `retry`.
+PlayerOptions RestingAtOnce(Micros retry) {
+  PlayerOptions o = Offline(480);
+  o.reconnectMicros = retry;
+  o.restAfterMicros = 0;
+  o.releaseAfterMicros = 1;
+  return o;
+}
+
+// A player on a fake device from steady time 1e9 on. The marker click
+// starts with exactly 1.0, so its onset can be found to the frame.
 struct Rig {
   FakeDevice device;
   std::unique_ptr<sound::player::ClickPlayer> player;
-  TempDir dir;
+  testing::TempDir dir;
   std::string marker;
 
-  Rig(sound::clips::StreamFormat format, int frames, Micros serverMicros = 0,
-      Micros wakeMargin = 16000) {
+  Rig(sound::clips::StreamFormat format, const PlayerOptions& options, bool releasable = false) {
     device.format = format;
+    device.releasable = releasable;
     gFakeSteady = 1'000'000'000;
-    sound::player::PlayerOptions options = Offline(frames, serverMicros);
-    options.wakeMarginMicros = wakeMargin;
-    player = std::make_unique<sound::player::ClickPlayer>(std::make_unique<FakeBackend>(device),
-                                                          options, &testing::FakeSteady);
-    marker = dir.Write("marker.wav",
-                       FloatWav({1.0f, 0.5f, 0.25f}, static_cast<std::uint32_t>(format.rate)));
+    player = std::make_unique<sound::player::ClickPlayer>(
+        std::make_unique<testing::FakeBackend>(device), options, &testing::FakeSteady);
+    marker = Clip("marker.wav", {1.0f, 0.5f, 0.25f});
   }
   sound::clock::AudioClock& clock() { return *player->Feed().clock(); }
-  // Opens the output with the marker and `more` read.
+  sound::feed::StreamFeed& feed() { return player->Feed(); }
+  // A mono clip at the stream's rate; its path.
+  std::string Clip(const std::string& name, const std::vector<float>& samples) {
+    return dir.Write(name,
+                     testing::FloatWav(samples, static_cast<std::uint32_t>(device.format.rate)));
+  }
+  // A click of `frames` frames: 1.0, then 0.25 to its end.
+  std::string LongClick(std::size_t frames) {
+    std::vector<float> samples(frames, 0.25f);
+    samples[0] = 1.0f;
+    return Clip("long.wav", samples);
+  }
+  // Opens the output with the marker and `more` read, as the window has
+  // them read at start-up and at every Start.
   bool Open(std::initializer_list<std::string> more = {}) {
-    return player->EnsureOpen() && Loaded(*player, {marker}) && Loaded(*player, more);
+    return player->EnsureOpen() && testing::WaitUntilLoaded(feed().Clicks(), {marker}) &&
+           testing::WaitUntilLoaded(feed().Clicks(), more);
+  }
+  // Appends to `onsets` the frames (channel 0) where a click starts, above
+  // 0.5, in the buffer rendered from stream frame `first`; checks that the
+  // mixer wrote every sample.
+  static void Onsets(const std::vector<float>& buffer, int channels, std::int64_t first,
+                     std::vector<std::int64_t>& onsets) {
+    for (std::size_t i = 0; i < buffer.size(); ++i) {
+      EXPECT_NE(buffer[i], -9.0f) << "sample " << i << " left unwritten";
+      if (i % channels == 0 && buffer[i] > 0.5f) onsets.push_back(first + i / channels);
+    }
+  }
+  // Renders `callbacks` buffers 10 ms apart after steady time `at`; the
+  // onsets in them, counted from the first frame rendered.
+  std::vector<std::int64_t> Listen(int callbacks, Micros& at) {
+    std::vector<std::int64_t> onsets;
+    for (int i = 0; i < callbacks; ++i)
+      Onsets(device.Render(at += 10000), device.format.channels, i * device.frames, onsets);
+    return onsets;
   }
 };
 
-// Frames of the buffer (channel 0) where a marker starts; also checks that
-// the mixer wrote every sample.
-std::vector<int> Markers(const std::vector<float>& buffer, int channels, float marker = 1.0f) {
-  std::vector<int> found;
-  for (std::size_t i = 0; i < buffer.size(); ++i) {
-    EXPECT_NE(buffer[i], -9.0f) << "sample " << i << " left unwritten";
-    if (i % channels == 0 && buffer[i] == marker) found.push_back(static_cast<int>(i / channels));
-  }
-  return found;
-}
+// The beat timer between the device's events: tick k is due firstDue +
+// k * interval and played (clip k % clips) when the timer wakes for it,
+// `ahead` of its due time on the player's clock and up to 1.5 ms late.
+struct Timer {
+  Rig& rig;
+  Micros firstDue, interval, ahead;
+  int ticks;
+  std::vector<std::string> clips{rig.marker};
+  std::vector<Micros> woke{};  // the steady time each tick was played at
+  std::mt19937 random{1};
+  Micros late = 0;  // how late the timer wakes for the next tick
+  Micros lastNow = 0;
 
-struct GridCase {
-  const char* name;
-  sound::clips::StreamFormat format;
-  int frames;
-  int intervalMs;
-  double streamSpeed;  // the device's clock against the monotonic clock
-  Micros ahead;        // how long before its due time each click is queued
+  Micros Due(std::int64_t k) const { return firstDue + k * interval; }
+  bool Done() const { return static_cast<int>(woke.size()) == ticks; }
+
+  // Plays every tick whose wake-up comes by steady time `until`, when the
+  // device's next event comes. Checks that the timer sees its deadline on
+  // waking and that the clock never steps back.
+  void PlayUntil(Micros until) {
+    sound::clock::AudioClock& clock = rig.clock();
+    ASSERT_GE(clock.now(), lastNow);
+    while (!Done()) {
+      const Micros due = Due(static_cast<std::int64_t>(woke.size()));
+      const Micros wakeAt = clock.SteadyAt(due - ahead) + late;
+      if (wakeAt > until) break;
+      gFakeSteady = wakeAt;
+      ASSERT_GE(clock.now(), due - ahead);
+      rig.feed().Play(clips[woke.size() % clips.size()], due);
+      woke.push_back(wakeAt);
+      late = std::uniform_int_distribution<Micros>(0, 1500)(random);
+    }
+    lastNow = clock.now();
+  }
+
+  // The first of `onsets` (stream frames, the stream joined at frame 0 at
+  // time `origin`) more than half a frame from its tick's due time; -1 if
+  // none.
+  int FirstOffTheGrid(const std::vector<std::int64_t>& onsets, Micros origin, int rate) const {
+    for (std::size_t k = 0; k < onsets.size(); ++k) {
+      const std::int64_t error2 = 2 * (onsets[k] * 1'000'000 - (Due(k) - origin) * rate);
+      if (std::abs(error2) > 1'000'000) return static_cast<int>(k);
+    }
+    return -1;
+  }
 };
 
 TEST(ClickPlayerOffline, OnsetsLandOnTheExactFramesWithoutDrift) {
-  const GridCase cases[] = {
+  struct Case {
+    const char* name;
+    sound::clips::StreamFormat format;
+    int frames;
+    int intervalMs;
+    double streamSpeed;  // the device's clock against the monotonic clock
+    Micros ahead;        // how long before its due time each click is queued
+  };
+  const Case cases[] = {
       {"64 frames, 48 kHz, 7 ms, stream 0.1 % fast", {48000, 2}, 64, 7, 1.001, 8000},
-      {"441 frames, 44.1 kHz, 11 ms (fractional frames per ms), three lookaheads ahead",
-       {44100, 2},
-       441,
-       11,
-       1.0,
-       75000},
-      {"1024 frames, 48 kHz, 3 ms: several onsets per buffer, 0.1 % slow",
-       {48000, 2},
-       1024,
-       3,
-       0.999,
-       50000},
+      // Fractional frames per ms; three lookaheads ahead.
+      {"441 frames, 44.1 kHz, 11 ms, 75 ms ahead", {44100, 2}, 441, 11, 1.0, 75000},
+      {"1024 frames, 48 kHz, 3 ms: many per buffer, 0.1 % slow", {48000, 2}, 1024, 3, 0.999, 50000},
   };
   constexpr int kTicks = 100000;
-  for (const GridCase& c : cases) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Rig rig(c.format, c.frames);
+    Rig rig(c.format, Offline(c.frames));
     ASSERT_TRUE(rig.Open());
+    // Callbacks come up to 30 % of a period early or late.
     std::mt19937 random(42);
     const double period = c.frames * 1e6 / (c.format.rate * c.streamSpeed);
-    // Callbacks come up to 30 % of a period early or late; the timer wakes
-    // up to 1.5 ms after its deadline.
     std::uniform_real_distribution<double> jitter(-0.3 * period, 0.3 * period);
-    std::uniform_int_distribution<Micros> wake(0, 1500);
-
     const Micros start = gFakeSteady.load();  // the first callback: where the clock anchors
-    std::int64_t callbacks = 0;
-    auto callbackAt = [&](std::int64_t n) {
-      return start + static_cast<Micros>(n * period + (n ? jitter(random) : 0));
-    };
-    Micros nextCallback = callbackAt(0);
-    rig.device.Render(nextCallback);
-    nextCallback = callbackAt(++callbacks);
-
-    const Micros firstDue = rig.clock().now() + c.ahead + 30000;
-    int tick = 0;
-    Micros wakeDelay = wake(random);
-    std::int64_t found = 0;
-    int mostInOneBuffer = 0;
-    Micros lastNow = 0;
-    while (found < kTicks) {
-      const Micros due = firstDue + static_cast<Micros>(tick) * c.intervalMs * 1000;
-      const Micros wakeAt = rig.clock().SteadyAt(due - c.ahead) + wakeDelay;
-      if (tick < kTicks && wakeAt <= nextCallback) {
-        gFakeSteady = wakeAt;
-        ASSERT_GE(rig.clock().now(), due - c.ahead);  // the timer would now see its deadline
-        rig.player->Feed().Play(rig.marker, due);
-        ++tick;
-        wakeDelay = wake(random);
-        continue;
-      }
-      const std::int64_t bufferStart = callbacks * c.frames;
-      const auto onsets = Markers(rig.device.Render(nextCallback), c.format.channels);
-      nextCallback = callbackAt(++callbacks);
-      ASSERT_GE(rig.clock().now(), lastNow);
-      lastNow = rig.clock().now();
-      mostInOneBuffer = std::max(mostInOneBuffer, static_cast<int>(onsets.size()));
-      for (int offset : onsets) {
-        // Exact: within half a frame of due * rate.
-        const Micros d = firstDue + found * c.intervalMs * 1000;
-        const std::int64_t frame = bufferStart + offset;
-        const std::int64_t error2 = 2 * (frame * 1'000'000 - (d - start) * c.format.rate);
-        ASSERT_LE(std::abs(error2), 1'000'000) << "tick " << found << " at frame " << frame;
-        ++found;
-      }
+    rig.device.Render(start);
+    Timer timer{rig, rig.clock().now() + c.ahead + 30000, c.intervalMs * 1000, c.ahead, kTicks};
+    std::vector<std::int64_t> onsets;
+    std::size_t mostInOneBuffer = 0;
+    for (std::int64_t n = 1; onsets.size() < kTicks && !HasFatalFailure(); ++n) {
+      const Micros at = start + static_cast<Micros>(n * period + jitter(random));
+      timer.PlayUntil(at);
+      const std::size_t before = onsets.size();
+      Rig::Onsets(rig.device.Render(at), c.format.channels, n * c.frames, onsets);
+      mostInOneBuffer = std::max(mostInOneBuffer, onsets.size() - before);
     }
+    ASSERT_EQ(onsets.size(), std::size_t{kTicks});
+    // Exact: within half a frame of due * rate.
+    const int off = timer.FirstOffTheGrid(onsets, start, c.format.rate);
+    EXPECT_EQ(off, -1) << "at frame " << onsets[std::max(off, 0)];
     EXPECT_EQ(rig.player->Stats().late, 0u);
     EXPECT_EQ(rig.player->Stats().anchors, 1u);
     if (c.intervalMs * c.format.rate / 1000 < c.frames / 3) {
-      EXPECT_GE(mostInOneBuffer, 3);
+      EXPECT_GE(mostInOneBuffer, 3u);
     }
   }
 }
@@ -190,40 +217,34 @@ TEST(ClickPlayerOffline, ACallbackGapKeepsTheGridOrIsBridgedAndRejoined) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Rig rig({48000, 2}, 480, c.held);
+    Rig rig({48000, 2}, Offline(480, c.held));
     ASSERT_TRUE(rig.Open());
     sound::clock::AudioClock& clock = rig.clock();
-    FakeDevice& device = rig.device;
     Micros at = gFakeSteady.load();
-    for (int i = 0; i < 100; ++i) device.Render(at += 10000);
+    for (int i = 0; i < 100; ++i) rig.device.Render(at += 10000);
     // Meanwhile the clock runs on at the monotonic pace.
     const Micros before = clock.now();
     gFakeSteady = at + c.gap - 10000;
     EXPECT_NEAR(clock.now() - before, c.gap - 10000, 100);
     const Micros shown = clock.now();
-    device.Render(at += c.gap);
-    for (int i = 0; i < c.catchUp; ++i) device.Render(at += 1000);
+    rig.device.Render(at += c.gap);
+    for (int i = 0; i < c.catchUp; ++i) rig.device.Render(at += 1000);
     EXPECT_EQ(clock.Anchors(), c.anchors);
     EXPECT_GE(clock.now(), shown);
     const Micros due = clock.now() + 15000;
-    for (int k = 0; k < 4; ++k) rig.player->Feed().Play(rig.marker, due + k * 20000);
-    std::vector<std::int64_t> onsets;
-    for (int i = 0; i < 12; ++i) {
-      for (int f : Markers(device.Render(at += 10000), 2)) onsets.push_back(i * 480 + f);
-    }
+    for (int k = 0; k < 4; ++k) rig.feed().Play(rig.marker, due + k * 20000);
+    const auto onsets = rig.Listen(12, at);
     ASSERT_EQ(onsets.size(), 4u);
     for (int k = 1; k < 4; ++k) EXPECT_EQ(onsets[k] - onsets[k - 1], 960);
   }
 }
 
 TEST(ClickPlayerOffline, WithoutADeviceTheClockRunsAndTheFailureIsReportedOnce) {
-  FakeDevice device;
+  Rig rig({48000, 2}, Offline(512));
+  FakeDevice& device = rig.device;
+  sound::player::ClickPlayer& player = *rig.player;
   device.available = false;
-  gFakeSteady = 5'000'000;
-  sound::player::ClickPlayer player(std::make_unique<FakeBackend>(device), Offline(512),
-                                    &testing::FakeSteady);
-  TempDir dir;
-  const std::string marker = dir.Write("m.wav", FloatWav({1.0f}, 48000));
+  const Micros t0 = gFakeSteady.load();
 
   // Start-up, then two Starts: tried each time, reported once.
   EXPECT_FALSE(player.EnsureOpen());
@@ -233,36 +254,36 @@ TEST(ClickPlayerOffline, WithoutADeviceTheClockRunsAndTheFailureIsReportedOnce) 
   EXPECT_EQ(player.TakeError(), "");
   EXPECT_EQ(device.opens, 3);
   // The beat keeps time on the monotonic clock; playing is a no-op.
-  EXPECT_EQ(player.Feed().clock()->now(), 5'000'000);
-  gFakeSteady = 5'250'000;
-  EXPECT_EQ(player.Feed().clock()->now(), 5'250'000);
-  player.Feed().Play(marker, 5'250'000);
-  EXPECT_EQ(player.Feed().HeardAtSteady(5'300'000), 5'300'000);
+  EXPECT_EQ(rig.clock().now(), t0);
+  gFakeSteady = t0 + 250'000;
+  EXPECT_EQ(rig.clock().now(), t0 + 250'000);
+  rig.feed().Play(rig.marker, t0 + 250'000);
+  EXPECT_EQ(rig.feed().HeardAtSteady(t0 + 300'000), t0 + 300'000);
 
   // The device appears: the next Start opens it.
   device.available = true;
   EXPECT_TRUE(player.EnsureOpen());
   EXPECT_EQ(player.TakeError(), "");
-  device.Render(5'260'000);
-  EXPECT_TRUE(player.Feed().clock()->Streaming());
-  EXPECT_GE(player.Feed().clock()->now(), 5'250'000);
+  device.Render(t0 + 260'000);
+  EXPECT_TRUE(rig.clock().Streaming());
+  EXPECT_GE(rig.clock().now(), t0 + 250'000);
 
   // It goes away while running: silence, the clock carries on at the
   // monotonic pace, one report, and the next Start reopens.
-  device.Lose(5'270'000);
-  EXPECT_FALSE(player.Feed().clock()->Streaming());
+  device.Lose(t0 + 270'000);
+  EXPECT_FALSE(rig.clock().Streaming());
   EXPECT_TRUE(
       std::all_of(device.buffer.begin(), device.buffer.end(), [](float v) { return v == 0; }));
-  const Micros t = player.Feed().clock()->now();
-  gFakeSteady = 5'370'000;
-  EXPECT_EQ(player.Feed().clock()->now() - t, 100'000);
-  player.Feed().Play(marker, player.Feed().clock()->now());
+  const Micros t = rig.clock().now();
+  gFakeSteady = t0 + 370'000;
+  EXPECT_EQ(rig.clock().now() - t, 100'000);
+  rig.feed().Play(rig.marker, rig.clock().now());
   EXPECT_EQ(player.TakeError(), sound::player::kSoundLostMessage);
   EXPECT_EQ(player.TakeError(), "");
   EXPECT_TRUE(player.EnsureOpen());
   EXPECT_EQ(device.opens, 5);
-  device.Render(5'380'000);
-  EXPECT_TRUE(player.Feed().clock()->Streaming());
+  device.Render(t0 + 380'000);
+  EXPECT_TRUE(rig.clock().Streaming());
 }
 
 // Stopped, the output rests: paused, or closed with its library when a new
@@ -273,36 +294,23 @@ TEST(ClickPlayerOffline, WithoutADeviceTheClockRunsAndTheFailureIsReportedOnce) 
 TEST(ClickPlayerOffline, StartNeverWaitsForARestingOutput) {
   for (const bool releasable : {false, true}) {
     SCOPED_TRACE(releasable ? "closed at rest" : "paused at rest");
-    FakeDevice device;
-    device.releasable = releasable;
-    sound::player::PlayerOptions options = Offline(480);
-    options.reconnectMicros = 250000;  // the supervisor rests and wakes the output
-    options.restAfterMicros = 0;
-    options.releaseAfterMicros = 1;
-    sound::player::ClickPlayer player(std::make_unique<FakeBackend>(device), options,
-                                      &testing::FakeSteady);
-    TempDir dir;
-    const std::string marker = dir.Write("m.wav", FloatWav({1.0f, 0.5f}, 48000));
-    ASSERT_TRUE(player.EnsureOpen());
-    ASSERT_TRUE(Loaded(player, {marker}));
-    player.Rest(true);
-    ASSERT_TRUE(testing::WaitFor([&] { return releasable ? !device.started : !device.active; },
-                                 std::chrono::seconds(5)));
-    const std::uint64_t buffers = player.Stats().buffers;
-    const Micros due = player.Feed().clock()->now() + 100000;
-    player.Feed().Play(marker, due);
-    player.Feed().Play(marker, due + 20000);
-    player.Rest(false);
-    player.EnsureOpen();
-    EXPECT_EQ(player.Stats().buffers, buffers);
-    ASSERT_TRUE(
-        testing::WaitFor([&] { return device.active && device.started; }, std::chrono::seconds(5)));
+    // The supervisor rests and wakes the output.
+    Rig rig({48000, 2}, RestingAtOnce(250000), releasable);
+    FakeDevice& device = rig.device;
+    ASSERT_TRUE(rig.Open());
+    rig.player->Rest(true);
+    ASSERT_TRUE(device.Await([&] { return releasable ? !device.started : !device.active; }));
+    const std::uint64_t buffers = rig.player->Stats().buffers;
+    const Micros due = rig.clock().now() + 100000;
+    rig.feed().Play(rig.marker, due);
+    rig.feed().Play(rig.marker, due + 20000);
+    rig.player->Rest(false);
+    rig.player->EnsureOpen();
+    EXPECT_EQ(rig.player->Stats().buffers, buffers);
+    ASSERT_TRUE(device.Await([&] { return device.active && device.started; }));
     EXPECT_EQ(device.opens, releasable ? 2 : 1);
-    std::vector<std::int64_t> onsets;
     Micros at = gFakeSteady.load();
-    for (int i = 0; i < 20; ++i) {
-      for (int f : Markers(device.Render(at += 10000), 2)) onsets.push_back(i * 480 + f);
-    }
+    const auto onsets = rig.Listen(20, at);
     ASSERT_EQ(onsets.size(), 2u);
     EXPECT_EQ(onsets[1] - onsets[0], 960);
   }
@@ -311,28 +319,26 @@ TEST(ClickPlayerOffline, StartNeverWaitsForARestingOutput) {
 // An output closed at rest that cannot open at Start is a lost output: said
 // once, over the window, and opened again by itself when it comes back.
 TEST(ClickPlayerOffline, AnOutputGoneWhileClosedAtRestIsSaidLostOnce) {
-  FakeDevice device;
-  device.releasable = true;
-  sound::player::PlayerOptions options = Offline(480);
-  options.reconnectMicros = 20000;
-  options.restAfterMicros = 0;
-  options.releaseAfterMicros = 1;
-  sound::player::ClickPlayer player(std::make_unique<FakeBackend>(device), options,
-                                    &testing::FakeSteady);
+  Rig rig({48000, 2}, RestingAtOnce(20000), true);
+  FakeDevice& device = rig.device;
+  testing::Watched told;
   std::atomic<int> failures{0};
-  player.SetOnFailure([&] { ++failures; });
-  ASSERT_TRUE(player.EnsureOpen());
-  player.Rest(true);
-  ASSERT_TRUE(testing::WaitFor([&] { return !device.started; }, std::chrono::seconds(5)));
+  rig.player->SetOnFailure([&] {
+    ++failures;
+    told.Changed();
+  });
+  ASSERT_TRUE(rig.player->EnsureOpen());
+  rig.player->Rest(true);
+  ASSERT_TRUE(device.Await([&] { return !device.started; }));
   device.available = false;
-  player.Rest(false);
-  player.EnsureOpen();
-  ASSERT_TRUE(testing::WaitFor([&] { return failures > 0; }, std::chrono::seconds(5)));
-  EXPECT_EQ(player.TakeError(), sound::player::kSoundLostMessage);
+  rig.player->Rest(false);
+  rig.player->EnsureOpen();
+  ASSERT_TRUE(told.Await([&] { return failures > 0; }));
+  EXPECT_EQ(rig.player->TakeError(), sound::player::kSoundLostMessage);
   device.available = true;
-  EXPECT_TRUE(testing::WaitFor([&] { return device.started.load(); }, std::chrono::seconds(5)));
+  EXPECT_TRUE(device.Await([&] { return device.started.load(); }));
   EXPECT_EQ(failures, 1);
-  EXPECT_EQ(player.TakeError(), "");
+  EXPECT_EQ(rig.player->TakeError(), "");
 }
 
 // Three clicks written at once, due 10, 40 (or nearer) and 50 ms on; the
@@ -357,18 +363,16 @@ TEST(ClickPlayerWrites, OnlyClicksNotYetBegunAreTakenBack) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Rig rig({48000, 1}, 240);
+    Rig rig({48000, 1}, Offline(240));
     rig.device.takesWrites = true;
-    std::vector<float> longSound(960, 0.25f);
-    longSound[0] = 1.0f;
-    const std::string longClick = rig.dir.Write("long.wav", FloatWav(longSound, 48000));
+    const std::string longClick = rig.LongClick(960);
     ASSERT_TRUE(rig.Open({longClick}));
     const Micros t0 = gFakeSteady.load();
     rig.device.Report(0, t0);
     const Micros dues[] = {t0 + 10000, t0 + c.secondDue, t0 + 50000, t0 + 50001};
-    for (int k = 0; k < 3; ++k) rig.player->Feed().Play(k ? rig.marker : longClick, dues[k]);
+    for (int k = 0; k < 3; ++k) rig.feed().Play(k ? rig.marker : longClick, dues[k]);
     rig.device.Report(720, t0 + 15000);
-    EXPECT_EQ(rig.player->Feed().TakeBack(dues[c.from]) - t0, c.taken);
+    EXPECT_EQ(rig.feed().TakeBack(dues[c.from]) - t0, c.taken);
     // What the sink plays: every write in order over silence.
     std::vector<float> out(4800, 0.0f);
     for (const auto& [first, samples] : rig.device.written)
@@ -385,18 +389,6 @@ TEST(ClickPlayerWrites, OnlyClicksNotYetBegunAreTakenBack) {
   }
 }
 
-struct GraphCase {
-  const char* name;
-  int quantum;
-  int intervalMs;
-  int atCycle;             // where the event happens; -1: none
-  std::int64_t frameJump;  // the graph's count moves on by this much more...
-  Micros timeJump;         // ...and its clock by this much more
-  int newQuantum;          // from then on; 0: unchanged
-  int maxLate;             // clicks whose frames were skipped or stalled
-  std::uint64_t anchors;   // times the clock joins the graph
-};
-
 // A graph-paced device (PipeWire): each cycle brings the graph's frame count
 // and the driver's time of the cycle. Something happens at one cycle: the
 // count runs on over skipped cycles, jumps (a new driver), stops while time
@@ -404,208 +396,163 @@ struct GraphCase {
 // its due time on one unbroken grid, except those whose frames were never
 // rendered; nothing bursts.
 TEST(ClickPlayerGraph, ClicksStayOnTheGridThroughTheGraphsJumps) {
-  const GraphCase cases[] = {
+  struct Case {
+    const char* name;
+    int quantum;
+    int intervalMs;
+    int atCycle;             // where the event happens; -1: none
+    std::int64_t frameJump;  // the graph's count moves on by this much more...
+    Micros timeJump;         // ...and its clock by this much more
+    int newQuantum;          // from then on; 0: unchanged
+    int maxLate;             // clicks whose frames were skipped or stalled
+    std::uint64_t anchors;   // times the clock joins the graph
+  };
+  const Case cases[] = {
       {"2 ms apart: several onsets in one 256-frame cycle", 256, 2, -1, 0, 0, 0, 0, 1},
       {"three cycles skipped, the count runs on with the clock", 256, 7, 300, 768, 16000, 0, 3, 1},
       {"the count jumps (a new driver)", 256, 7, 300, 10'000'000, 0, 0, 0, 2},
       {"the count stops for 0.5 s (a suspended sink)", 256, 7, 300, -256, 500'000, 0, 80, 2},
-      {"a cycle read twice (a callback a cycle late, then the next)", 256, 7, 300, -256, -5333, 0,
-       0, 1},
+      {"a cycle read twice (a callback late, then the next)", 256, 7, 300, -256, -5333, 0, 0, 1},
       {"the cycle grows to 1024 frames while running", 256, 7, 300, 0, 0, 1024, 0, 1},
   };
   constexpr int kRate = 48000;
   constexpr int kTicks = 2000;
-  constexpr Micros kMargin = 3000;
-  for (const GraphCase& c : cases) {
+  constexpr double kFrameMicros = 1e6 / kRate;
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Rig rig({kRate, 1}, c.quantum, 0, kMargin);
-    FakeDevice& device = rig.device;
-    sound::player::ClickPlayer& player = *rig.player;
+    Rig rig({kRate, 1}, Offline(c.quantum, 0, 3000));
     sound::clock::AudioClock& clock = rig.clock();
     // Eight markers told apart by their first sample: click k plays k % 8.
     std::vector<std::string> markers;
+    ASSERT_TRUE(rig.player->EnsureOpen());
     for (int i = 0; i < 8; ++i) {
-      const std::string name = std::string(1, static_cast<char>('a' + i)) + ".wav";
-      markers.push_back(rig.dir.Write(name, FloatWav({1.0f - 0.0625f * i, 0.0f}, kRate)));
+      markers.push_back(rig.Clip(std::string(1, static_cast<char>('a' + i)) + ".wav",
+                                 {1.0f - 0.0625f * i, 0.0f}));
+      ASSERT_TRUE(testing::WaitUntilLoaded(rig.feed().Clicks(), {markers.back()}));
     }
-    ASSERT_TRUE(player.EnsureOpen());
-    for (const std::string& marker : markers) ASSERT_TRUE(Loaded(player, {marker}));
-    std::mt19937 random(3);
-    std::uniform_int_distribution<Micros> wake(0, 1500);
-
     std::int64_t frame = 5'000'000'000;  // the graph's count when we join
     double at = static_cast<double>(gFakeSteady.load());
     int quantum = c.quantum;
-    int cycle = 0;
-    device.Cycle(frame, quantum, static_cast<Micros>(at));
+    rig.device.Cycle(frame, quantum, static_cast<Micros>(at));
     // Each click is queued a few lookaheads ahead (8.3 ms with 256-frame
     // cycles, 24.3 ms with 1024).
-    const Micros ahead = 60000;
-    const Micros firstDue = clock.now() + ahead + 30000;
+    Timer timer{rig, clock.now() + 90000, c.intervalMs * 1000, 60000, kTicks, markers};
     struct Heard {
       int id;
       double steady;
     };
     std::vector<Heard> heard;
-    int mostInOneCycle = 0;
-    Micros lastNow = clock.now();
-    for (int tick = 0;;) {
+    std::size_t mostInOneCycle = 0;
+    for (int cycle = 1; !HasFatalFailure() && !(timer.Done() && cycle > c.atCycle + 41 &&
+                                                clock.now() > timer.Due(kTicks) + 100000);
+         ++cycle) {
       // The timer plays on while the graph is away.
-      const bool event = cycle + 1 == c.atCycle;
-      const double nextAt =
-          at + quantum * 1e6 / kRate + (event ? static_cast<double>(c.timeJump) : 0);
-      const Micros due = firstDue + static_cast<Micros>(tick) * c.intervalMs * 1000;
-      const Micros wakeAt = clock.SteadyAt(due - ahead) + wake(random);
-      if (tick < kTicks && static_cast<double>(wakeAt) <= nextAt) {
-        gFakeSteady = wakeAt;
-        ASSERT_GE(clock.now(), due - ahead);
-        player.Feed().Play(markers[tick % 8], due);
-        ++tick;
-        continue;
-      }
-      frame += quantum;
-      at = nextAt;
-      if (++cycle == c.atCycle) {
-        frame += c.frameJump;
-        if (c.newQuantum) quantum = c.newQuantum;
-      }
-      const auto& out = device.Cycle(frame, quantum, static_cast<Micros>(std::llround(at)));
-      ASSERT_GE(clock.now(), lastNow);
-      lastNow = clock.now();
-      int inCycle = 0;
-      for (int f = 0; f < quantum; ++f) {
-        ASSERT_NE(out[f], -9.0f);
-        if (out[f] <= 0.5f) continue;
-        ++inCycle;
-        heard.push_back(
-            {static_cast<int>(std::llround((1.0f - out[f]) / 0.0625f)), at + f * 1e6 / kRate});
-      }
-      mostInOneCycle = std::max(mostInOneCycle, inCycle);
-      if (tick == kTicks && cycle > c.atCycle + 40 &&
-          clock.now() > firstDue + Micros{kTicks} * c.intervalMs * 1000 + 100000) {
-        break;
-      }
+      const bool event = cycle == c.atCycle;
+      at += quantum * kFrameMicros + (event ? static_cast<double>(c.timeJump) : 0);
+      timer.PlayUntil(static_cast<Micros>(at));
+      frame += quantum + (event ? c.frameJump : 0);
+      if (event && c.newQuantum) quantum = c.newQuantum;
+      const auto& out = rig.device.Cycle(frame, quantum, static_cast<Micros>(std::llround(at)));
+      std::vector<std::int64_t> onsets;
+      Rig::Onsets(out, 1, 0, onsets);
+      for (std::int64_t f : onsets)
+        heard.push_back({static_cast<int>(std::llround((1.0f - out[f]) / 0.0625f)),
+                         at + static_cast<double>(f) * kFrameMicros});
+      mostInOneCycle = std::max(mostInOneCycle, onsets.size());
     }
 
     // Heard times against due times: one constant offset, to a frame, also
     // when the cycle grows (clicks queued ahead need no lead).
-    const double frameMicros = 1e6 / kRate;
     ASSERT_FALSE(heard.empty());
     int k = heard[0].id;  // the first click heard
-    const double offset =
-        heard[0].steady - static_cast<double>(firstDue + Micros{k} * c.intervalMs * 1000);
+    const double offset = heard[0].steady - static_cast<double>(timer.Due(k));
+    auto expectedAt = [&](int i) { return static_cast<double>(timer.Due(i)) + offset; };
     int late = 0;
     for (std::size_t n = 1; n < heard.size(); ++n) {
       // The latest click with this marker that could be heard by now: the
       // ones between were never rendered.
-      auto expectedAt = [&](int i) {
-        return static_cast<double>(firstDue + Micros{i} * c.intervalMs * 1000) + offset;
-      };
       int next = k + 1;
       while (next % 8 != heard[n].id) ++next;
-      while (expectedAt(next + 8) <= heard[n].steady + 1.5 * frameMicros) next += 8;
+      while (expectedAt(next + 8) <= heard[n].steady + 1.5 * kFrameMicros) next += 8;
       k = next;
       const double error = heard[n].steady - expectedAt(k);
-      if (std::abs(error) <= 1.5 * frameMicros) continue;
+      if (std::abs(error) <= 1.5 * kFrameMicros) continue;
       ASSERT_GT(error, 0) << "click " << k << " early by " << -error << " us";
       ++late;
       // A late click starts in the first cycle that could hold it.
-      ASSERT_LE(error, c.timeJump + quantum * frameMicros + 1) << "click " << k;
+      ASSERT_LE(error, c.timeJump + quantum * kFrameMicros + 1) << "click " << k;
     }
     EXPECT_LE(late, c.maxLate);
     EXPECT_GE(static_cast<int>(heard.size()), kTicks - c.maxLate);
     EXPECT_EQ(clock.Anchors(), c.anchors);
     if (c.intervalMs * kRate / 1000 < c.quantum / 2) {
-      EXPECT_GE(mostInOneCycle, 2);
+      EXPECT_GE(mostInOneCycle, 2u);
     }
-    const int biggest = std::max(c.quantum, c.newQuantum);
     // No burst; after a short skip a late click may share its cycle with
     // the next one.
+    const int biggest = std::max(c.quantum, c.newQuantum);
     const int shortSkip = c.timeJump > 0 && c.timeJump < 20000 ? 1 : 0;
-    EXPECT_LE(mostInOneCycle, biggest * 1000 / (c.intervalMs * kRate) + 1 + shortSkip);
+    EXPECT_LE(static_cast<int>(mostInOneCycle),
+              biggest * 1000 / (c.intervalMs * kRate) + 1 + shortSkip);
   }
 }
 
 // A device that takes writes: the sink reports where it reads, a few times
 // a second and off by up to a block; each click is written at its frame.
-struct WritingCase {
-  const char* name;
-  int rate;
-  int intervalMs;
-  double streamSpeed;
-};
-
 TEST(ClickPlayerWrites, ClicksAreWrittenOnTheExactFramesWithoutDrift) {
-  const WritingCase cases[] = {
+  struct Case {
+    const char* name;
+    int rate;
+    int intervalMs;
+    double streamSpeed;
+  };
+  const Case cases[] = {
       {"48 kHz, 7 ms, stream 0.1 % fast", 48000, 7, 1.001},
       {"44.1 kHz, 11 ms (fractional frames per ms), 0.1 % slow", 44100, 11, 0.999},
   };
   constexpr int kTicks = 100000;
-  constexpr Micros kAhead = 30000;
-  for (const WritingCase& c : cases) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Rig rig({c.rate, 2}, 512);
+    Rig rig({c.rate, 2}, Offline(512));
     rig.device.takesWrites = true;
     ASSERT_TRUE(rig.Open());
     std::mt19937 random(7);
     std::uniform_real_distribution<double> block(0, 480);  // the sink reads in blocks
-    std::uniform_int_distribution<Micros> wake(0, 1500);
     const Micros start = gFakeSteady.load();
     auto sinkAt = [&](Micros t) { return (t - start) * 1e-6 * c.rate * c.streamSpeed; };
-
-    Micros nextReport = start;
-    rig.device.Report(0, nextReport);
-    const Micros firstDue = rig.clock().now() + 50000;
-    Micros lastNow = 0;
-    for (int tick = 0; tick < kTicks;) {
-      const Micros due = firstDue + static_cast<Micros>(tick) * c.intervalMs * 1000;
-      const Micros wakeAt = rig.clock().SteadyAt(due - kAhead) + wake(random);
-      if (wakeAt >= nextReport + 200000) {
-        nextReport += 200000;
-        rig.device.Report(std::floor(sinkAt(nextReport) + block(random)), nextReport);
-        ASSERT_GE(rig.clock().now(), lastNow);
-        lastNow = rig.clock().now();
-        continue;
-      }
-      gFakeSteady = wakeAt;
-      ASSERT_GE(rig.clock().now(), due - kAhead);
-      rig.player->Feed().Play(rig.marker, due);
-      ASSERT_EQ(rig.device.written.size(), static_cast<std::size_t>(tick) + 1);
-      // Written ahead of where the sink reads, with room to spare.
-      ASSERT_GT(static_cast<double>(rig.device.written.back().first), sinkAt(wakeAt) + 480);
-      ++tick;
+    rig.device.Report(0, start);
+    Timer timer{rig, rig.clock().now() + 50000, c.intervalMs * 1000, 30000, kTicks};
+    for (Micros at = start + 200000; !timer.Done() && !HasFatalFailure(); at += 200000) {
+      timer.PlayUntil(at);
+      rig.device.Report(std::floor(sinkAt(at) + block(random)), at);
     }
-    const auto first0 = rig.device.written.front().first;
+    // One whole click written for each tick, ahead of where the sink reads
+    // with room to spare.
+    ASSERT_EQ(rig.device.written.size(), std::size_t{kTicks});
+    std::vector<std::int64_t> onsets;
     for (int k = 0; k < kTicks; ++k) {
       const auto& [first, samples] = rig.device.written[k];
-      ASSERT_EQ(samples.front(), 1.0f);
-      // Frames after the first, times 1000: each onset is its due time
-      // rounded to a frame, so two of them differ from the exact spacing by
-      // less than one frame, and by nothing when it is a whole number.
-      const std::int64_t due1000 = static_cast<std::int64_t>(k) * c.intervalMs * c.rate;
-      const std::int64_t error1000 = (first - first0) * 1000 - due1000;
-      ASSERT_LT(std::abs(error1000), 1000) << "tick " << k;
-      if (due1000 % 1000 == 0) {
-        ASSERT_EQ(error1000, 0) << "tick " << k;
-      }
+      ASSERT_EQ(samples.front(), 1.0f) << "tick " << k;
+      ASSERT_GT(static_cast<double>(first), sinkAt(timer.woke[k]) + 480) << "tick " << k;
+      onsets.push_back(first);
     }
+    const int off = timer.FirstOffTheGrid(onsets, start, c.rate);
+    EXPECT_EQ(off, -1) << "at frame " << onsets[std::max(off, 0)];
     EXPECT_EQ(rig.player->Stats().late, 0u);
     EXPECT_EQ(rig.clock().Anchors(), 1u);
   }
 }
 
 TEST(ClickPlayerWrites, ANewClickSilencesWhatIsLeftOfTheOneBefore) {
-  Rig rig({48000, 1}, 512);
+  Rig rig({48000, 1}, Offline(512));
   rig.device.takesWrites = true;
-  std::vector<float> longSound(2000, 0.25f);
-  longSound[0] = 1.0f;
-  const std::string longClick = rig.dir.Write("long.wav", FloatWav(longSound, 48000));
+  const std::string longClick = rig.LongClick(2000);
   ASSERT_TRUE(rig.Open({longClick}));
   rig.device.Report(0, gFakeSteady.load());
   const Micros due = rig.clock().now() + 10000;
-  rig.player->Feed().Play(longClick, due);
-  rig.player->Feed().Play(rig.marker, due + 10000);   // 480 frames later
-  rig.player->Feed().Play(rig.marker, due + 100000);  // after the long click has ended
+  rig.feed().Play(longClick, due);
+  rig.feed().Play(rig.marker, due + 10000);   // 480 frames later
+  rig.feed().Play(rig.marker, due + 100000);  // after the long click has ended
 
   ASSERT_EQ(rig.device.written.size(), 3u);
   const auto& [first, samples] = rig.device.written[1];
@@ -619,19 +566,19 @@ TEST(ClickPlayerWrites, ANewClickSilencesWhatIsLeftOfTheOneBefore) {
 }
 
 TEST(ClickPlayerWrites, ALateClickStartsWhereTheSinkHasNotReadYetOrNotAtAll) {
-  Rig rig({48000, 2}, 512);
+  Rig rig({48000, 2}, Offline(512));
   rig.device.takesWrites = true;
   ASSERT_TRUE(rig.Open());
   rig.device.Report(0, gFakeSteady.load());
   const Micros now = rig.clock().now();
   // Due in 3 ms, or 4 ms ago: inside the 5 ms margin that keeps writes clear
   // of where the sink may already read, and within 10 ms of it.
-  EXPECT_TRUE(rig.player->Feed().Play(rig.marker, now + 3000));
-  EXPECT_TRUE(rig.player->Feed().Play(rig.marker, now - 4000));
+  EXPECT_TRUE(rig.feed().Play(rig.marker, now + 3000));
+  EXPECT_TRUE(rig.feed().Play(rig.marker, now - 4000));
   // Due 6 ms ago, or long behind the sink: it would start more than 10 ms
   // after its frame, a stall's leftover; it is not written.
-  EXPECT_FALSE(rig.player->Feed().Play(rig.marker, now - 6000));
-  EXPECT_FALSE(rig.player->Feed().Play(rig.marker, now - 100000));
+  EXPECT_FALSE(rig.feed().Play(rig.marker, now - 6000));
+  EXPECT_FALSE(rig.feed().Play(rig.marker, now - 100000));
   ASSERT_EQ(rig.device.written.size(), 2u);
   for (const auto& [first, samples] : rig.device.written) {
     EXPECT_EQ(first, 240);             // 5 ms after the frame the sink reads
@@ -642,7 +589,7 @@ TEST(ClickPlayerWrites, ALateClickStartsWhereTheSinkHasNotReadYetOrNotAtAll) {
 }
 
 TEST(ClickPlayerWrites, AReportFarOffMovesTheClockButAnUnderrunAlsoMovesTheGrid) {
-  Rig rig({48000, 2}, 512);
+  Rig rig({48000, 2}, Offline(512));
   rig.device.takesWrites = true;
   rig.device.latency = 4000;
   ASSERT_TRUE(rig.Open());
@@ -651,15 +598,13 @@ TEST(ClickPlayerWrites, AReportFarOffMovesTheClockButAnUnderrunAlsoMovesTheGrid)
   for (int i = 0; i < 50; ++i) rig.device.Report(i * 9600.0, at += 200000);
   auto frameOf = [&](Micros due) {
     rig.device.written.clear();
-    rig.player->Feed().Play(rig.marker, due);
+    rig.feed().Play(rig.marker, due);
     return rig.device.written.at(0).first;
   };
   const Micros due = clock.now() + 10000;
   const std::int64_t before = frameOf(due);
-  // Where a click due `later` microseconds after `due` must land on the grid.
-  auto onGrid = [&](Micros later) { return before + later * 48 / 1000; };
   // Heard at the due time plus the sink's latency.
-  EXPECT_NEAR(rig.player->Feed().HeardAtSteady(due), clock.SteadyAt(due) + 4000, 2);
+  EXPECT_NEAR(rig.feed().HeardAtSteady(due), clock.SteadyAt(due) + 4000, 2);
 
   // A report 8 ms off (a late reply) moves the clock by a fraction of it.
   Micros shown = clock.now();
@@ -671,7 +616,7 @@ TEST(ClickPlayerWrites, AReportFarOffMovesTheClockButAnUnderrunAlsoMovesTheGrid)
   rig.device.Report(51 * 9600.0 + 4800, at += 200000);
   EXPECT_GE(clock.now(), shown + 200000 + 90000);
   const Micros next = clock.now() + 10000;
-  EXPECT_EQ(frameOf(next), onGrid(next - due));
+  EXPECT_EQ(frameOf(next), before + (next - due) * 48 / 1000);
   EXPECT_EQ(clock.Anchors(), 1u);
 
   // The stream ran dry: the next report re-joins it on a new grid, and the
