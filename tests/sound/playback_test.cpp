@@ -8,8 +8,9 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
-#include <functional>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -18,7 +19,7 @@
 #include "support/click_onsets.h"
 #include "support/files.h"
 #include "support/loaded_clicks.h"
-#include "support/program.h"
+#include "support/pulse_client.h"
 #include "support/sound_server.h"
 
 namespace pendlo {
@@ -252,15 +253,43 @@ void ExpectOnTheGrid(const std::vector<testing::FoundClick>& clicks,
   }
 }
 
-// True once `ready`, within 5 s.
-bool Within5s(const std::function<bool()>& ready) {
-  return testing::WaitFor(ready, std::chrono::seconds(5));
+// The player's failures, counted as its SetOnFailure tells them.
+class Failures {
+ public:
+  // Counts `player`'s failures; it must not outlive this.
+  void Watch(sound::player::ClickPlayer& player) {
+    player.SetOnFailure([this] {
+      std::lock_guard lock(mutex_);
+      ++count_;
+      told_.notify_all();
+    });
+  }
+  // Waits at most 5 s until one is told.
+  bool AwaitOne() {
+    std::unique_lock lock(mutex_);
+    return told_.wait_for(lock, std::chrono::seconds(5), [this] { return count_ > 0; });
+  }
+  int Count() {
+    std::lock_guard lock(mutex_);
+    return count_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable told_;
+  int count_ = 0;
+};
+
+// True once `server` plays a client's stream, within 5 s.
+bool PlaysWithin5s(const SoundServer& server) {
+  return testing::AwaitPlayback(server.ServerString(), server.Pids(),
+                                std::chrono::steady_clock::now() + std::chrono::seconds(5));
 }
 
 TEST_P(Playback, AServerKilledIsReportedOnceAndTheClicksReturnOnTheGrid) {
+  Failures failures;
   sound::player::ClickPlayer player(Backend(), Roomy());
-  std::atomic<int> failures{0};
-  player.SetOnFailure([&] { ++failures; });
+  failures.Watch(player);
   ASSERT_TRUE(player.EnsureOpen()) << player.TakeError();
   ASSERT_TRUE(testing::WaitUntilLoaded(player.Feed().Clicks(), {pi_}));
   sound::clock::AudioClock& clock = *player.Feed().clock();
@@ -270,7 +299,7 @@ TEST_P(Playback, AServerKilledIsReportedOnceAndTheClicksReturnOnTheGrid) {
   server_.Stop();
   const auto lost = std::chrono::steady_clock::now();
   const Micros before = clock.now();
-  EXPECT_TRUE(Within5s([&] { return failures > 0; }));
+  EXPECT_TRUE(failures.AwaitOne());
   EXPECT_EQ(player.TakeError(), sound::player::kSoundLostMessage);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   // Meanwhile the clock keeps time on the monotonic clock.
@@ -282,11 +311,11 @@ TEST_P(Playback, AServerKilledIsReportedOnceAndTheClicksReturnOnTheGrid) {
   std::string error;
   ASSERT_TRUE(server_.Start(&error)) << error;
   const auto back = std::chrono::steady_clock::now();
-  EXPECT_TRUE(Within5s([&] { return !player.Stats().output.empty(); }));
+  EXPECT_TRUE(PlaysWithin5s(server_));
   EXPECT_LT(std::chrono::steady_clock::now() - back, std::chrono::milliseconds(1000));
   ASSERT_TRUE(testing::WaitUntilStreaming(clock));
   ExpectOnTheGrid(RecordTicking(server_), player);
-  EXPECT_EQ(failures, 1);
+  EXPECT_EQ(failures.Count(), 1);
   EXPECT_EQ(player.TakeError(), "");
   EXPECT_EQ(player.Stats().output, GetParam().output);
 }
@@ -370,9 +399,9 @@ TEST(SinklessServer, OneMessageAndTheClicksComeBackWithASink) {
   };
   unloadSink();
   ::unsetenv("PENDLO_AUDIO");
+  Failures failures;
   sound::player::ClickPlayer player(sound::output::MakeDefaultBackend(), Roomy());
-  std::atomic<int> failures{0};
-  player.SetOnFailure([&] { ++failures; });
+  failures.Watch(player);
   EXPECT_FALSE(player.EnsureOpen());
   EXPECT_TRUE(player.TakeError().starts_with(sound::player::kNoSoundMessage));
   ASSERT_TRUE(testing::WaitUntilLoaded(player.Feed().Clicks(), {pi}));
@@ -382,17 +411,18 @@ TEST(SinklessServer, OneMessageAndTheClicksComeBackWithASink) {
 
   const auto backOnTheGrid = [&] {
     loadSink();
-    ASSERT_TRUE(Within5s([&] { return player.Stats().output == "pulse"; }));
+    ASSERT_TRUE(PlaysWithin5s(server));
     ASSERT_TRUE(testing::WaitUntilStreaming(*player.Feed().clock()));
+    EXPECT_EQ(player.Stats().output, "pulse");
     ExpectOnTheGrid(RecordTicking(server), player);
   };
   backOnTheGrid();
   unloadSink();  // while playing
-  EXPECT_TRUE(Within5s([&] { return failures > 0; }));
+  EXPECT_TRUE(failures.AwaitOne());
   EXPECT_EQ(player.TakeError(), sound::player::kSoundLostMessage);
   std::this_thread::sleep_for(std::chrono::milliseconds(600));
   backOnTheGrid();
-  EXPECT_EQ(failures, 1);
+  EXPECT_EQ(failures.Count(), 1);
   EXPECT_EQ(player.TakeError(), "");
 }
 

@@ -3,12 +3,10 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <thread>
 
 #include "support/files.h"
@@ -32,15 +30,16 @@ std::vector<std::string> Environment(const std::vector<std::string>& overrides) 
   return env;
 }
 
-std::vector<std::string> NoSoundServer(const std::string& runtimeDir) {
+std::vector<std::string> NoSoundServer(const std::string& runtimeDir,
+                                       std::vector<std::string> platform) {
   WriteFile(runtimeDir + "client.conf", "autospawn = no\n");
-  return {
-      "QT_QPA_PLATFORM=offscreen",
-      "SDL_AUDIODRIVER=pulseaudio",
-      "PULSE_SERVER=unix:" + runtimeDir + "no-server",
-      "PULSE_CLIENTCONFIG=" + runtimeDir + "client.conf",
-      "XDG_RUNTIME_DIR=" + runtimeDir,
-  };
+  platform.insert(platform.end(), {
+                                      "SDL_AUDIODRIVER=pulseaudio",
+                                      "PULSE_SERVER=unix:" + runtimeDir + "no-server",
+                                      "PULSE_CLIENTCONFIG=" + runtimeDir + "client.conf",
+                                      "XDG_RUNTIME_DIR=" + runtimeDir,
+                                  });
+  return platform;
 }
 
 Program::~Program() {
@@ -81,17 +80,6 @@ int Program::AwaitExit(std::chrono::milliseconds limit) {
   }
   pid_ = -1;
   return status;
-}
-
-bool Program::WaitsForEvents() const {
-  // The number of the system call the main thread sleeps in.
-  std::ifstream in("/proc/" + std::to_string(pid_) + "/syscall");
-  long number = -1;
-  if (!(in >> number)) return false;
-#ifdef SYS_poll
-  if (number == SYS_poll) return true;
-#endif
-  return number == SYS_ppoll;
 }
 
 std::string Shell(const std::string& command) {
