@@ -1,10 +1,7 @@
 #include "support/program.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <thread>
@@ -52,24 +49,9 @@ Program::~Program() {
 bool Program::Start(const std::string& exe, std::vector<std::string> env,
                     const std::string& errFile, const std::string& cwd,
                     std::vector<std::string> args) {
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::vector<char*> argv{const_cast<char*>(exe.c_str())};
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (!errFile.empty()) {
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (!args.empty()) posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
-  }
-  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-  const int r = posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (r != 0) pid_ = -1;
-  return r == 0;
+  args.insert(args.begin(), exe);
+  pid_ = Spawn(args, env, errFile, true, 0, cwd);
+  return pid_ > 0;
 }
 
 int Program::AwaitExit(std::chrono::milliseconds limit) {

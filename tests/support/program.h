@@ -28,9 +28,8 @@ class Program {
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 
-  // Starts exe with env and args, its stderr (and stdout, when args are
-  // given) written to errFile and its working directory cwd when given;
-  // false on failure.
+  // Starts exe with env and args (Spawn), its stdout and stderr written to
+  // errFile and its working directory cwd when given; false on failure.
   bool Start(const std::string& exe, std::vector<std::string> env, const std::string& errFile = {},
              const std::string& cwd = {}, std::vector<std::string> args = {});
   pid_t pid() const { return pid_; }
