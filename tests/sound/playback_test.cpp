@@ -8,9 +8,8 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdlib>
-#include <mutex>
+#include <future>
 #include <sstream>
 #include <thread>
 
@@ -253,32 +252,10 @@ void ExpectOnTheGrid(const std::vector<testing::FoundClick>& clicks,
   }
 }
 
-// The player's failures, counted as its SetOnFailure tells them.
-class Failures {
- public:
-  // Counts `player`'s failures; it must not outlive this.
-  void Watch(sound::player::ClickPlayer& player) {
-    player.SetOnFailure([this] {
-      std::lock_guard lock(mutex_);
-      ++count_;
-      told_.notify_all();
-    });
-  }
-  // Waits at most 5 s until one is told.
-  bool AwaitOne() {
-    std::unique_lock lock(mutex_);
-    return told_.wait_for(lock, std::chrono::seconds(5), [this] { return count_ > 0; });
-  }
-  int Count() {
-    std::lock_guard lock(mutex_);
-    return count_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable told_;
-  int count_ = 0;
-};
+// True once `told` is, within 5 s.
+bool Within5s(std::future<void> told) {
+  return told.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+}
 
 // True once `server` plays a client's stream, within 5 s.
 bool PlaysWithin5s(const SoundServer& server) {
@@ -287,9 +264,13 @@ bool PlaysWithin5s(const SoundServer& server) {
 }
 
 TEST_P(Playback, AServerKilledIsReportedOnceAndTheClicksReturnOnTheGrid) {
-  Failures failures;
+  // The player's failures, as it tells them on its own call.
+  std::atomic<int> failures{0};
+  std::promise<void> told;
   sound::player::ClickPlayer player(Backend(), Roomy());
-  failures.Watch(player);
+  player.SetOnFailure([&] {
+    if (++failures == 1) told.set_value();
+  });
   ASSERT_TRUE(player.EnsureOpen()) << player.TakeError();
   ASSERT_TRUE(testing::WaitUntilLoaded(player.Feed().Clicks(), {pi_}));
   sound::clock::AudioClock& clock = *player.Feed().clock();
@@ -299,7 +280,7 @@ TEST_P(Playback, AServerKilledIsReportedOnceAndTheClicksReturnOnTheGrid) {
   server_.Stop();
   const auto lost = std::chrono::steady_clock::now();
   const Micros before = clock.now();
-  EXPECT_TRUE(failures.AwaitOne());
+  EXPECT_TRUE(Within5s(told.get_future()));
   EXPECT_EQ(player.TakeError(), sound::player::kSoundLostMessage);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   // Meanwhile the clock keeps time on the monotonic clock.
@@ -315,7 +296,7 @@ TEST_P(Playback, AServerKilledIsReportedOnceAndTheClicksReturnOnTheGrid) {
   EXPECT_LT(std::chrono::steady_clock::now() - back, std::chrono::milliseconds(1000));
   ASSERT_TRUE(testing::WaitUntilStreaming(clock));
   ExpectOnTheGrid(RecordTicking(server_), player);
-  EXPECT_EQ(failures.Count(), 1);
+  EXPECT_EQ(failures, 1);
   EXPECT_EQ(player.TakeError(), "");
   EXPECT_EQ(player.Stats().output, GetParam().output);
 }
@@ -399,9 +380,12 @@ TEST(SinklessServer, OneMessageAndTheClicksComeBackWithASink) {
   };
   unloadSink();
   ::unsetenv("PENDLO_AUDIO");
-  Failures failures;
+  std::atomic<int> failures{0};
+  std::promise<void> told;
   sound::player::ClickPlayer player(sound::output::MakeDefaultBackend(), Roomy());
-  failures.Watch(player);
+  player.SetOnFailure([&] {
+    if (++failures == 1) told.set_value();
+  });
   EXPECT_FALSE(player.EnsureOpen());
   EXPECT_TRUE(player.TakeError().starts_with(sound::player::kNoSoundMessage));
   ASSERT_TRUE(testing::WaitUntilLoaded(player.Feed().Clicks(), {pi}));
@@ -418,11 +402,11 @@ TEST(SinklessServer, OneMessageAndTheClicksComeBackWithASink) {
   };
   backOnTheGrid();
   unloadSink();  // while playing
-  EXPECT_TRUE(failures.AwaitOne());
+  EXPECT_TRUE(Within5s(told.get_future()));
   EXPECT_EQ(player.TakeError(), sound::player::kSoundLostMessage);
   std::this_thread::sleep_for(std::chrono::milliseconds(600));
   backOnTheGrid();
-  EXPECT_EQ(failures.Count(), 1);
+  EXPECT_EQ(failures, 1);
   EXPECT_EQ(player.TakeError(), "");
 }
 

@@ -129,19 +129,19 @@ std::uint32_t WindowWatch::Atom(const char* name) {
   return reply ? reply->atom : std::uint32_t{XCB_ATOM_NONE};
 }
 
-bool WindowWatch::Shows(std::uint32_t window, const Program& program, const std::string& title) {
-  const auto pid = Own(xcb_get_property_reply(
-      connection_, xcb_get_property(connection_, 0, window, wmPid_, XCB_ATOM_CARDINAL, 0, 1),
-      nullptr));
-  const auto name = Own(xcb_get_property_reply(
+std::string WindowWatch::Property(std::uint32_t window, std::uint32_t name) {
+  const auto reply = Own(xcb_get_property_reply(
       connection_,
-      xcb_get_property(connection_, 0, window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 256),
-      nullptr));
-  if (!pid || !name || xcb_get_property_value_length(pid.get()) != 4) return false;
-  const auto* text = static_cast<const char*>(xcb_get_property_value(name.get()));
-  return *static_cast<const std::uint32_t*>(xcb_get_property_value(pid.get())) ==
-             static_cast<std::uint32_t>(program.pid()) &&
-         std::string(text, xcb_get_property_value_length(name.get())) == title;
+      xcb_get_property(connection_, 0, window, name, XCB_GET_PROPERTY_TYPE_ANY, 0, 256), nullptr));
+  if (!reply) return {};
+  return {static_cast<const char*>(xcb_get_property_value(reply.get())),
+          static_cast<std::size_t>(xcb_get_property_value_length(reply.get()))};
+}
+
+bool WindowWatch::Shows(std::uint32_t window, const Program& program, const std::string& title) {
+  const auto pid = static_cast<std::uint32_t>(program.pid());  // a CARDINAL, in our byte order
+  return Property(window, wmPid_) == std::string(reinterpret_cast<const char*>(&pid), sizeof pid) &&
+         Property(window, XCB_ATOM_WM_NAME) == title;
 }
 
 std::uint32_t WindowWatch::AwaitWindow(const Program& program, const std::string& title,

@@ -56,6 +56,8 @@ class WindowWatch {
   bool Ping(const Program& program, std::uint32_t window, std::chrono::milliseconds limit);
 
  private:
+  // The bytes of property `name` of `window`; "" when it has none.
+  std::string Property(std::uint32_t window, std::uint32_t name);
   // Whether `window` is `program`'s, titled `title`.
   bool Shows(std::uint32_t window, const Program& program, const std::string& title);
   std::uint32_t Atom(const char* name);
