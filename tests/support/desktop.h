@@ -60,6 +60,7 @@ class WindowWatch {
   std::string Property(std::uint32_t window, std::uint32_t name);
   // Whether `window` is `program`'s, titled `title`.
   bool Shows(std::uint32_t window, const Program& program, const std::string& title);
+  // The atom called `name`, made when it is new.
   std::uint32_t Atom(const char* name);
 
   xcb_connection_t* connection_ = nullptr;
@@ -82,6 +83,7 @@ class OwnDisplay {
   const std::string& Name() const { return name_; }
   // The overrides that run a program on it.
   std::vector<std::string> Platform() const { return {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + name_}; }
+  // Its watch, connected before any program could map a window there.
   WindowWatch& Windows() { return *watch_; }
   // Ends the server, as a crash or a log-off would.
   void Kill();
