@@ -82,6 +82,10 @@ std::string SoundServer::ServerString() const {
                              : "unix:" + dir_ + "/runtime/native";
 }
 
+bool SoundServer::AwaitPlayback(std::chrono::milliseconds limit) const {
+  return testing::AwaitPlayback(ServerString(), pids_, Clock::now() + limit);
+}
+
 std::string SoundServer::Pactl(const std::string& args) const {
   return Shell("pactl --server=" + ServerString() + " " + args + " 2>/dev/null");
 }
