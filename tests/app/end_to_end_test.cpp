@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "support/click_onsets.h"
+#include "support/desktop.h"
 #include "support/files.h"
 #include "support/program.h"
 #include "support/sound_server.h"
@@ -48,12 +49,9 @@ class EndToEnd : public ::testing::TestWithParam<std::string> {
 
   // The program's window id once it is mapped, or "".
   std::string AwaitWindow() {
-    for (int i = 0; i < 100; ++i) {
-      const std::string id = Shell("xdotool search --onlyvisible --name '^ Pendlo$' 2>/dev/null");
-      if (!id.empty()) return id.substr(0, id.find('\n'));
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return {};
+    testing::WindowWatch windows(std::getenv("DISPLAY"));
+    const std::uint32_t id = windows.AwaitWindow(*program_, " Pendlo", std::chrono::seconds(10));
+    return id == 0 ? std::string() : std::to_string(id);
   }
 
   // Ends the program with SIGTERM; its exit status.

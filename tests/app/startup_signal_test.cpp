@@ -5,24 +5,22 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <set>
 #include <string>
-#include <thread>
 
 #include "app/termination.h"
 #include "support/desktop.h"
 #include "support/files.h"
+#include "support/processes.h"
 #include "support/program.h"
 
 namespace pendlo {
@@ -31,14 +29,17 @@ namespace {
 using testing::Environment;
 using testing::ListDir;
 using testing::NoSoundServer;
+using testing::OwnDisplay;
 using testing::Program;
 using testing::ReadFile;
 using testing::TempDir;
-using testing::WaitFor;
 using testing::WriteFile;
 
 // Generous: a loaded CI machine under the sanitizers starts Qt slowly.
 constexpr auto kPatience = std::chrono::seconds(30);
+// The title of the program's main window, and of its error boxes.
+constexpr const char* kWindow = " Pendlo";
+constexpr const char* kBox = "pendlo";
 
 TEST(StartupSignal, TerminationDuringStartupSavesWhatWasRead) {
   const struct {
@@ -63,6 +64,8 @@ TEST(StartupSignal, TerminationDuringStartupSavesWhatWasRead) {
        },
        "+5\r\n9\r\n10\r\n20\r\n", "/ 7/8\n322", "init.sav: ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
   };
+  OwnDisplay display;
+  if (display.Name().empty()) GTEST_SKIP() << "no Xvfb";
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     TempDir scratch, runtime;
@@ -70,11 +73,11 @@ TEST(StartupSignal, TerminationDuringStartupSavesWhatWasRead) {
     std::filesystem::copy_file(PENDLO_BINARY, dir + "pendlo");
     row.prepare(dir);
     Program program;
-    ASSERT_TRUE(program.Start(dir + "pendlo", Environment(NoSoundServer(runtime.path())),
+    ASSERT_TRUE(program.Start(dir + "pendlo",
+                              Environment(NoSoundServer(runtime.path(), display.Platform())),
                               runtime.path() + "stderr"));
-    // Start-up is through once the program waits for events: its sound
-    // error box (no server) or its main loop.
-    ASSERT_TRUE(WaitFor([&] { return program.WaitsForEvents(); }, kPatience));
+    // Start-up is through once the sound error box (no server) is up.
+    ASSERT_NE(display.Windows().AwaitWindow(program, kBox, kPatience), 0u);
     ASSERT_EQ(kill(program.pid(), SIGTERM), 0);
     const int status = program.AwaitExit(kPatience);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
@@ -116,6 +119,12 @@ class SilentDisplay {
     if (client_ < 0) client_ = accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     return client_ >= 0;
   }
+  // Waits until `program` connects, while it runs and at most kPatience.
+  bool AwaitConnection(const Program& program) {
+    return testing::AwaitReadable(fd_, {program.pid()},
+                                  std::chrono::steady_clock::now() + kPatience) &&
+           Connected();
+  }
 
  private:
   int fd_ = -1;
@@ -130,15 +139,13 @@ TEST(StartupSignal, AStartupStuckWhereNothingAnswersEndsPromptly) {
   const std::string dir = scratch.path();
   std::filesystem::copy_file(PENDLO_BINARY, dir + "pendlo");
   WriteFile(dir + "init.sav", "+120\r\n9\r\n10\r\n20\r\n");
-  auto overrides = NoSoundServer(runtime.path());
-  std::erase_if(overrides, [](const std::string& e) { return e.starts_with("QT_QPA_PLATFORM="); });
-  overrides.insert(overrides.end(),
-                   {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display.Name(), "XAUTHORITY=/nonexistent"});
-  const auto env = Environment(overrides);
+  const auto env =
+      Environment(NoSoundServer(runtime.path(), {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display.Name(),
+                                                 "XAUTHORITY=/nonexistent"}));
   Program program;
   ASSERT_TRUE(program.Start(dir + "pendlo", env, runtime.path() + "stderr"));
   // Stuck in the toolkit's start-up, waiting for the display's answer.
-  ASSERT_TRUE(WaitFor([&] { return display.Connected(); }, kPatience));
+  ASSERT_TRUE(display.AwaitConnection(program));
   ASSERT_EQ(kill(program.pid(), SIGTERM), 0);
   const auto sent = std::chrono::steady_clock::now();
   const int status = program.AwaitExit(app::kUnansweredGrace + kPatience);
@@ -158,14 +165,19 @@ TEST(StartupSignal, OnWaylandTheStoredPositionIsNeitherAppliedNorOverwritten) {
   const std::string dir = scratch.path();
   std::filesystem::copy_file(PENDLO_BINARY, dir + "pendlo");
   WriteFile(dir + "init.sav", "72\r\n3\r\n300\r\n200\r\n");
-  auto overrides = NoSoundServer(runtime.path());
-  std::erase_if(overrides, [](const std::string& e) { return e.starts_with("QT_QPA_PLATFORM="); });
-  overrides.insert(overrides.end(), {"QT_QPA_PLATFORM=wayland", "WAYLAND_DISPLAY=weston",
-                                     "DISPLAY=", "PENDLO_AUDIO=sdl"});
+  // The client library logs each request as the program makes it: the
+  // sound error box's title is set once start-up is through.
+  const auto env = Environment(
+      NoSoundServer(runtime.path(), {"QT_QPA_PLATFORM=wayland", "WAYLAND_DISPLAY=weston",
+                                     "DISPLAY=", "PENDLO_AUDIO=sdl", "WAYLAND_DEBUG=client"}));
+  const std::string log = runtime.path() + "stderr";
   Program program;
-  ASSERT_TRUE(
-      program.Start(dir + "pendlo", Environment(overrides), runtime.path() + "stderr", dir));
-  ASSERT_TRUE(WaitFor([&] { return program.WaitsForEvents(); }, kPatience));
+  ASSERT_TRUE(program.Start(dir + "pendlo", env, log, dir));
+  const auto boxUp = [&] {
+    return ReadFile(log).find(".set_title(\"" + std::string(kBox) + "\")") != std::string::npos;
+  };
+  ASSERT_TRUE(testing::AwaitFile(log, boxUp, {program.pid()},
+                                 std::chrono::steady_clock::now() + kPatience));
   ASSERT_EQ(kill(program.pid(), SIGTERM), 0);
   const int status = program.AwaitExit(kPatience);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
@@ -217,12 +229,14 @@ TEST(CommandLine, AnswersOrRefusesWithoutAFileOrTheDisplay) {
 // directory) is said once on standard error; the machine's own fonts are not.
 TEST(StartupSignal, NoFontIsSaidOnce) {
   const std::string kSaid = "pendlo: no font";  // none at all, or none with Japanese
+  OwnDisplay display;
+  if (display.Name().empty()) GTEST_SKIP() << "no Xvfb";
   for (const bool fonts : {false, true}) {
     SCOPED_TRACE(fonts ? "the machine's fonts" : "no font");
     TempDir scratch, runtime;
     const std::string dir = scratch.path();
     std::filesystem::copy_file(PENDLO_BINARY, dir + "pendlo");
-    auto overrides = NoSoundServer(runtime.path());
+    auto overrides = NoSoundServer(runtime.path(), display.Platform());
     if (!fonts) {
       WriteFile(runtime.path() + "fonts.conf",
                 "<?xml version=\"1.0\"?><fontconfig></fontconfig>\n");
@@ -230,7 +244,7 @@ TEST(StartupSignal, NoFontIsSaidOnce) {
     }
     Program program;
     ASSERT_TRUE(program.Start(dir + "pendlo", Environment(overrides), runtime.path() + "stderr"));
-    ASSERT_TRUE(WaitFor([&] { return program.WaitsForEvents(); }, kPatience));
+    ASSERT_NE(display.Windows().AwaitWindow(program, kBox, kPatience), 0u);
     ASSERT_EQ(kill(program.pid(), SIGTERM), 0);
     EXPECT_EQ(program.AwaitExit(kPatience), 0);
     const std::string log = ReadFile(runtime.path() + "stderr");
@@ -242,46 +256,6 @@ TEST(StartupSignal, NoFontIsSaidOnce) {
   }
 }
 
-// An Xvfb server of the test's own, on the first free display.
-class OwnDisplay {
- public:
-  OwnDisplay() {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    const std::string fd = std::to_string(fds[1]);
-    const char* argv[] = {"Xvfb",    "-displayfd", fd.c_str(),   "-nolisten", "tcp",
-                          "-screen", "0",          "800x600x24", nullptr};
-    if (posix_spawnp(&pid_, "Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
-      pid_ = -1;
-    }
-    close(fds[1]);
-    char number[16] = {};
-    if (pid_ > 0 && read(fds[0], number, sizeof number - 1) > 0) {
-      name_.assign(1, ':').append(std::to_string(std::atoi(number)));
-    }
-    close(fds[0]);
-  }
-  ~OwnDisplay() { Kill(); }
-  // ":<n>", or "" when Xvfb could not start.
-  const std::string& Name() const { return name_; }
-  // Runs an xdotool command on this display; the first line of its output.
-  std::string Tool(const std::string& args) const {
-    const std::string out =
-        testing::Shell("DISPLAY=" + name_ + " xdotool " + args + " 2>/dev/null");
-    return out.substr(0, out.find('\n'));
-  }
-  void Kill() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  std::string name_;
-};
-
 TEST(StartupSignal, TheDisplayKilledSavesAsAClose) {
   OwnDisplay display;
   if (display.Name().empty()) GTEST_SKIP() << "no Xvfb";
@@ -290,27 +264,29 @@ TEST(StartupSignal, TheDisplayKilledSavesAsAClose) {
   std::filesystem::copy_file(PENDLO_BINARY, dir + "pendlo");
   WriteFile(dir + "init.sav", "72\r\n9\r\n10\r\n20\r\n");
   WriteFile(dir + "dtp.sav", "/ 7/8\r\n322\r\n");
-  auto overrides = NoSoundServer(runtime.path());
-  std::erase_if(overrides, [](const std::string& e) { return e.starts_with("QT_QPA_PLATFORM="); });
-  overrides.insert(overrides.end(), {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display.Name()});
   Program program;
-  ASSERT_TRUE(program.Start(dir + "pendlo", Environment(overrides), runtime.path() + "stderr"));
+  ASSERT_TRUE(program.Start(dir + "pendlo",
+                            Environment(NoSoundServer(runtime.path(), display.Platform())),
+                            runtime.path() + "stderr"));
   // The window, and over it the sound error box (no server) once the
   // output was tried, where no output opens; then the tempo one step up
-  // (the scroll bar has the focus) and "5" typed into the memo.
-  std::string box, window;
-  ASSERT_TRUE(WaitFor(
-      [&] { return !(window = display.Tool("search --onlyvisible --name '^ Pendlo$'")).empty(); },
-      kPatience));
-  if (WaitFor(
-          [&] { return !(box = display.Tool("search --onlyvisible --name '^pendlo$'")).empty(); },
-          std::chrono::seconds(5))) {
-    display.Tool("windowfocus --sync " + box + " key Return");
+  // (the scroll bar has the focus) and "5" typed into the memo. The server
+  // takes one client's requests in order: the focus is set before the keys.
+  testing::WindowWatch& windows = display.Windows();
+  const std::uint32_t window = windows.AwaitWindow(program, kWindow, kPatience);
+  ASSERT_NE(window, 0u);
+  const auto keys = [&](std::uint32_t to, const std::string& names) {
+    testing::Shell("DISPLAY=" + display.Name() + " xdotool windowfocus " + std::to_string(to) +
+                   " key " + names + " 2>/dev/null");
+  };
+  if (const std::uint32_t box = windows.AwaitWindow(program, kBox, std::chrono::seconds(5))) {
+    keys(box, "Return");
   }
-  display.Tool("windowfocus --sync " + window + " key Right Tab Tab 5");
-  // Let the program take the keys before its display goes.
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  ASSERT_TRUE(WaitFor([&] { return program.WaitsForEvents(); }, kPatience));
+  keys(window, "Right Tab Tab 5");
+  // The program takes the keys before its display goes: the first answer
+  // says it read them, the second that the turn of its event loop that
+  // handed them to the window is over.
+  ASSERT_TRUE(windows.Ping(program, window, kPatience) && windows.Ping(program, window, kPatience));
   display.Kill();
   EXPECT_NE(program.AwaitExit(kPatience), -1) << "still running without a display";
   EXPECT_EQ(ReadFile(dir + "init.sav"), "73\r\n9\r\n10\r\n20\r\n");

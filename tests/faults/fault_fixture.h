@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/desktop.h"
 #include "support/files.h"
 #include "support/program.h"
 
@@ -23,10 +24,10 @@ namespace pendlo::faults {
 using testing::Environment;
 using testing::ListDir;
 using testing::NoSoundServer;
+using testing::OwnDisplay;
 using testing::Program;
 using testing::ReadFile;
 using testing::TempDir;
-using testing::WaitFor;
 using testing::WriteFile;
 
 // A tmpfs of a given size mounted on a directory of its own; unmounted on

@@ -2,8 +2,11 @@
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <xcb/xcb.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 
 #include "support/files.h"
 #include "support/processes.h"
@@ -65,6 +68,153 @@ bool StartHeadlessWeston(Program& weston, const std::string& runtimeDir, const s
       {"XDG_RUNTIME_DIR=" + runtimeDir}, runtimeDir + "weston.log",
       [&](pid_t pid, SteadyTime until) { return AwaitFile(path, Exists(path), {pid}, until); },
       error);
+}
+
+namespace {
+
+// A reply of xcb, freed with its owner.
+template <typename Reply>
+using Owned = std::unique_ptr<Reply, decltype(&std::free)>;
+template <typename Reply>
+Owned<Reply> Own(Reply* reply) {
+  return Owned<Reply>(reply, &std::free);
+}
+
+// Reads events of `c` until `wanted` takes one, while `program` runs and
+// until `until`.
+bool AwaitEvent(xcb_connection_t* c, const std::function<bool(const xcb_generic_event_t&)>& wanted,
+                const Program& program, SteadyTime until) {
+  for (;;) {
+    xcb_flush(c);
+    // What has come already, then the connection's next bytes.
+    while (const auto event = Own(xcb_poll_for_event(c))) {
+      if (wanted(*event)) return true;
+    }
+    if (xcb_connection_has_error(c) != 0 ||
+        !AwaitReadable(xcb_get_file_descriptor(c), {program.pid()}, until)) {
+      return false;
+    }
+  }
+}
+
+}  // namespace
+
+WindowWatch::WindowWatch(const std::string& display) {
+  int screen = 0;
+  connection_ = xcb_connect(display.c_str(), &screen);
+  if (xcb_connection_has_error(connection_) != 0) {
+    xcb_disconnect(connection_);
+    connection_ = nullptr;
+    return;
+  }
+  xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection_));
+  for (; screen > 0; --screen) xcb_screen_next(&it);
+  root_ = it.data->root;
+  // Windows mapped on the root, and messages sent to it (the pings'
+  // answers go to the window manager's masks).
+  const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+  xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
+  wmPid_ = Atom("_NET_WM_PID");
+  protocols_ = Atom("WM_PROTOCOLS");
+  ping_ = Atom("_NET_WM_PING");
+}
+
+WindowWatch::~WindowWatch() {
+  if (connection_ != nullptr) xcb_disconnect(connection_);
+}
+
+std::uint32_t WindowWatch::Atom(const char* name) {
+  const auto reply = Own(xcb_intern_atom_reply(
+      connection_, xcb_intern_atom(connection_, 0, std::strlen(name), name), nullptr));
+  return reply ? reply->atom : std::uint32_t{XCB_ATOM_NONE};
+}
+
+std::string WindowWatch::Property(std::uint32_t window, std::uint32_t name) {
+  const auto reply = Own(xcb_get_property_reply(
+      connection_,
+      xcb_get_property(connection_, 0, window, name, XCB_GET_PROPERTY_TYPE_ANY, 0, 256), nullptr));
+  if (!reply) return {};
+  return {static_cast<const char*>(xcb_get_property_value(reply.get())),
+          static_cast<std::size_t>(xcb_get_property_value_length(reply.get()))};
+}
+
+bool WindowWatch::Shows(std::uint32_t window, const Program& program, const std::string& title) {
+  const auto pid = static_cast<std::uint32_t>(program.pid());  // a CARDINAL, in our byte order
+  return Property(window, wmPid_) == std::string(reinterpret_cast<const char*>(&pid), sizeof pid) &&
+         Property(window, XCB_ATOM_WM_NAME) == title;
+}
+
+std::uint32_t WindowWatch::AwaitWindow(const Program& program, const std::string& title,
+                                       std::chrono::milliseconds limit) {
+  if (connection_ == nullptr) return 0;
+  // Mapped before the call (the root's events were selected before any
+  // program could map one, so none is missed in between).
+  const auto tree =
+      Own(xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root_), nullptr));
+  for (int i = 0; tree && i < xcb_query_tree_children_length(tree.get()); ++i) {
+    const xcb_window_t child = xcb_query_tree_children(tree.get())[i];
+    const auto attributes = Own(xcb_get_window_attributes_reply(
+        connection_, xcb_get_window_attributes(connection_, child), nullptr));
+    if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
+        Shows(child, program, title)) {
+      return child;
+    }
+  }
+  std::uint32_t found = 0;
+  AwaitEvent(
+      connection_,
+      [&](const xcb_generic_event_t& e) {
+        const auto& map = reinterpret_cast<const xcb_map_notify_event_t&>(e);
+        if ((e.response_type & 0x7f) == XCB_MAP_NOTIFY && Shows(map.window, program, title)) {
+          found = map.window;
+        }
+        return found != 0;
+      },
+      program, std::chrono::steady_clock::now() + limit);
+  return found;
+}
+
+bool WindowWatch::Ping(const Program& program, std::uint32_t window,
+                       std::chrono::milliseconds limit) {
+  if (connection_ == nullptr) return false;
+  xcb_client_message_event_t ping{};
+  ping.response_type = XCB_CLIENT_MESSAGE;
+  ping.format = 32;
+  ping.window = window;
+  ping.type = protocols_;
+  ping.data.data32[0] = ping_;
+  ping.data.data32[1] = XCB_CURRENT_TIME;
+  ping.data.data32[2] = window;
+  xcb_send_event(connection_, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                 reinterpret_cast<const char*>(&ping));
+  // The answer is the same message, sent to the root window.
+  return AwaitEvent(
+      connection_,
+      [&](const xcb_generic_event_t& e) {
+        const auto& m = reinterpret_cast<const xcb_client_message_event_t&>(e);
+        return (e.response_type & 0x7f) == XCB_CLIENT_MESSAGE && m.window == root_ &&
+               m.type == protocols_ && m.data.data32[0] == ping_ && m.data.data32[2] == window;
+      },
+      program, std::chrono::steady_clock::now() + limit);
+}
+
+OwnDisplay::OwnDisplay() {
+  // Xvfb writes its display's number (and a line break) once it listens.
+  const std::string said = dir_.File("display");
+  pid_ = Spawn({"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"},
+               Environment({}), said);
+  const auto told = [&] { return ReadFile(said, "").find('\n') != std::string::npos; };
+  if (pid_ <= 0 || !AwaitFile(said, told, {pid_}, std::chrono::steady_clock::now() + kPatience)) {
+    return;
+  }
+  name_.assign(1, ':').append(std::to_string(std::atoi(ReadFile(said).c_str())));
+  watch_ = std::make_unique<WindowWatch>(name_);
+  if (!watch_->Connected()) name_.clear();
+}
+
+void OwnDisplay::Kill() {
+  if (pid_ > 0) End({pid_}, SIGKILL, std::chrono::seconds(2), false);
+  pid_ = -1;
 }
 
 }  // namespace pendlo::testing

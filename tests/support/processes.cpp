@@ -71,7 +71,7 @@ int OpenPidFd(pid_t pid) {
 }
 
 pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            const std::string& out, bool withErrors, pid_t group) {
+            const std::string& out, bool withErrors, pid_t group, const std::string& cwd) {
   std::vector<char*> argv, envp;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -83,7 +83,7 @@ pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>
     // Only async-signal-safe calls from here: the parent has other threads.
     ::setpgid(0, group);
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent) ::_exit(127);
+    if (::getppid() != parent || (!cwd.empty() && ::chdir(cwd.c_str()) != 0)) ::_exit(127);
     const int in = ::open("/dev/null", O_RDONLY);
     if (in >= 0) ::dup2(in, 0);
     if (!out.empty()) {

@@ -16,11 +16,13 @@ using SteadyTime = std::chrono::steady_clock::time_point;
 
 // Starts `args` with environment `env`, standard input from /dev/null,
 // standard output (and, with `withErrors`, standard error) appended to `out`
-// when it is not empty. The child joins process group `group` (0: leads a
-// new one) and is killed when the thread that started it ends, so a test
-// that crashes leaves no daemon behind. The child's pid, or -1.
+// when it is not empty, in directory `cwd` when given. The child joins
+// process group `group` (0: leads a new one) and is killed when the thread
+// that started it ends, so a test that crashes leaves no daemon behind. The
+// child's pid, or -1.
 pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            const std::string& out = {}, bool withErrors = false, pid_t group = 0);
+            const std::string& out = {}, bool withErrors = false, pid_t group = 0,
+            const std::string& cwd = {});
 
 // A pidfd of `pid`, readable once it has ended (the caller closes it);
 // -1 when it was reaped already.

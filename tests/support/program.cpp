@@ -1,14 +1,9 @@
 #include "support/program.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <thread>
 
 #include "support/files.h"
@@ -32,15 +27,16 @@ std::vector<std::string> Environment(const std::vector<std::string>& overrides) 
   return env;
 }
 
-std::vector<std::string> NoSoundServer(const std::string& runtimeDir) {
+std::vector<std::string> NoSoundServer(const std::string& runtimeDir,
+                                       std::vector<std::string> platform) {
   WriteFile(runtimeDir + "client.conf", "autospawn = no\n");
-  return {
-      "QT_QPA_PLATFORM=offscreen",
-      "SDL_AUDIODRIVER=pulseaudio",
-      "PULSE_SERVER=unix:" + runtimeDir + "no-server",
-      "PULSE_CLIENTCONFIG=" + runtimeDir + "client.conf",
-      "XDG_RUNTIME_DIR=" + runtimeDir,
-  };
+  platform.insert(platform.end(), {
+                                      "SDL_AUDIODRIVER=pulseaudio",
+                                      "PULSE_SERVER=unix:" + runtimeDir + "no-server",
+                                      "PULSE_CLIENTCONFIG=" + runtimeDir + "client.conf",
+                                      "XDG_RUNTIME_DIR=" + runtimeDir,
+                                  });
+  return platform;
 }
 
 Program::~Program() {
@@ -53,24 +49,9 @@ Program::~Program() {
 bool Program::Start(const std::string& exe, std::vector<std::string> env,
                     const std::string& errFile, const std::string& cwd,
                     std::vector<std::string> args) {
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::vector<char*> argv{const_cast<char*>(exe.c_str())};
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (!errFile.empty()) {
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (!args.empty()) posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
-  }
-  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-  const int r = posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (r != 0) pid_ = -1;
-  return r == 0;
+  args.insert(args.begin(), exe);
+  pid_ = Spawn(args, env, errFile, true, 0, cwd);
+  return pid_ > 0;
 }
 
 int Program::AwaitExit(std::chrono::milliseconds limit) {
@@ -81,17 +62,6 @@ int Program::AwaitExit(std::chrono::milliseconds limit) {
   }
   pid_ = -1;
   return status;
-}
-
-bool Program::WaitsForEvents() const {
-  // The number of the system call the main thread sleeps in.
-  std::ifstream in("/proc/" + std::to_string(pid_) + "/syscall");
-  long number = -1;
-  if (!(in >> number)) return false;
-#ifdef SYS_poll
-  if (number == SYS_poll) return true;
-#endif
-  return number == SYS_ppoll;
 }
 
 std::string Shell(const std::string& command) {

@@ -18,7 +18,7 @@ struct Session {
   bool over = false;    // a daemon ended, or the time ran out
   bool changed = true;  // the server announced a change since the last look
   int pending = 0;      // requests not yet answered
-  bool found = false;   // the monitor is there
+  bool found = false;   // what was asked for is there
   std::string defaultSink;
 
   static Session& Of(void* self) { return *static_cast<Session*>(self); }
@@ -153,6 +153,27 @@ SinkWait AwaitDefaultSink(const std::string& server, const std::string& sink,
     return false;
   });
   return ready ? SinkWait::kReady : s.found ? SinkWait::kNotDefault : SinkWait::kNoMonitor;
+}
+
+bool AwaitPlayback(const std::string& server, const std::vector<pid_t>& daemons, SteadyTime until) {
+  Session s(daemons, until);
+  if (!s.Connect(server)) return false;
+  s.Track(pa_context_subscribe(
+      s.context, PA_SUBSCRIPTION_MASK_SINK_INPUT,
+      [](pa_context*, int, void* self) { Session::Answered(self); }, &s));
+  // The streams are asked for now, and again after every change.
+  return s.Await([&] {
+    if (s.pending > 0 || s.found || !s.changed) return s.pending == 0 && s.found;
+    s.changed = false;
+    s.Track(pa_context_get_sink_input_info_list(
+        s.context,
+        [](pa_context*, const pa_sink_input_info* info, int last, void* self) {
+          if (info != nullptr) Session::Of(self).found = true;
+          if (last != 0) Session::Answered(self);
+        },
+        &s));
+    return false;
+  });
 }
 
 }  // namespace pendlo::testing

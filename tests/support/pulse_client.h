@@ -23,4 +23,8 @@ SinkWait AwaitDefaultSink(const std::string& server, const std::string& sink,
                           const std::string& monitor, const std::vector<pid_t>& daemons,
                           SteadyTime until);
 
+// Connects to `server` and waits until it plays a client's stream (a sink
+// input), while every one of `daemons` lives and until `until`.
+bool AwaitPlayback(const std::string& server, const std::vector<pid_t>& daemons, SteadyTime until);
+
 }  // namespace pendlo::testing

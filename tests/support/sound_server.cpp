@@ -82,16 +82,12 @@ std::string SoundServer::ServerString() const {
                              : "unix:" + dir_ + "/runtime/native";
 }
 
+bool SoundServer::AwaitPlayback(std::chrono::milliseconds limit) const {
+  return testing::AwaitPlayback(ServerString(), pids_, Clock::now() + limit);
+}
+
 std::string SoundServer::Pactl(const std::string& args) const {
-  const std::string command = "pactl --server=" + ServerString() + " " + args + " 2>/dev/null";
-  std::string out;
-  if (FILE* p = ::popen(command.c_str(), "r")) {
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    ::pclose(p);
-  }
-  return out;
+  return Shell("pactl --server=" + ServerString() + " " + args + " 2>/dev/null");
 }
 
 bool SoundServer::Running() const {

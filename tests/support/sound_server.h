@@ -61,7 +61,10 @@ class SoundServer {
   // The daemons while started, in start order.
   const std::vector<pid_t>& Pids() const { return pids_; }
 
-  // Runs `pactl <args>` against this server; its standard output.
+  // Waits, at most `limit`, until it plays a client's stream.
+  bool AwaitPlayback(std::chrono::milliseconds limit) const;
+  // Runs `pactl <args>` against this server; its standard output, as Shell
+  // gives it.
   std::string Pactl(const std::string& args) const;
 
  private:
