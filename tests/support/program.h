@@ -5,7 +5,6 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,8 +43,5 @@ class Program {
 // Runs command through the shell: its standard output, trailing blanks and
 // line breaks removed.
 std::string Shell(const std::string& command);
-
-// Polls cond every 10 ms until it is true or limit passes: its last value.
-bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit);
 
 }  // namespace pendlo::testing
