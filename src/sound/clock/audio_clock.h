@@ -67,10 +67,8 @@ class AudioClock final : public SteadyMappedClock {
   // The stream's side, called by the follower of its timeline on the
   // callback's thread (or the control thread while no callback runs).
   int Rate_RT() const { return rate_; }
-  // True when the stream must join the clock again: a new stream, a loss,
-  // or Rejoin_RT.
+  // True when the stream must join the clock again: a new stream or a loss.
   bool MustJoin_RT() const { return needJoin_ || !streaming_.load(std::memory_order_relaxed); }
-  void Rejoin_RT() { needJoin_ = true; }
   // The one place a stream joins the clock: stream frame `frame` falls on
   // the time the clock shows at steady time `steady`, so the clock never
   // jumps; the grid of frames is published from there.

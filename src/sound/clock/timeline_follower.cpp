@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace pendlo::sound::clock {
 namespace {
@@ -113,27 +114,39 @@ std::int64_t GraphFollower::OnCycle_RT(std::int64_t frame, int frames, Micros at
 PositionFollower::PositionFollower(AudioClock& clock)
     : clock_(clock), loop_(kPositionBandwidthHz, 1.0, kMaxRateError) {}
 
+AudioClock::Line PositionFollower::Join(double frame, double s) {
+  clock_.Join_RT(std::llround(frame), s);
+  loop_.Reset();
+  const double c0 = clock_.TimeOfFrame_RT(static_cast<double>(clock_.JoinFrame_RT()));
+  return AudioClock::Line{s, s + 1e6, c0, c0 + 1e6};
+}
+
 void PositionFollower::OnPosition_RT(double frame, Micros at) {
   if (clock_.Rate_RT() <= 0) return;
   const auto s = static_cast<double>(at);
+  const bool ranDry = std::exchange(ranDry_, false);
   AudioClock::Line next;
   if (clock_.MustJoin_RT()) {
-    clock_.Join_RT(std::llround(frame), s);
-    loop_.Reset();
-    const double c0 = clock_.TimeOfFrame_RT(static_cast<double>(clock_.JoinFrame_RT()));
-    next = AudioClock::Line{s, s + 1e6, c0, c0 + 1e6};
+    next = Join(frame, s);
   } else {
     const double measured = clock_.TimeOfFrame_RT(frame);
     const double predicted = clock_.ClockAt_RT(s);
     const double error = measured - predicted;
-    if (std::abs(error) > kPositionJumpMicros) {
+    if (std::abs(error) > kPositionJumpMicros && ranDry) {
+      // The stream ran dry and its frames moved: the clock re-joins it from
+      // its present time, on a new grid.
+      next = Join(frame, s);
+    } else if (std::abs(error) > kPositionJumpMicros) {
       // Far off (the process was stopped, the server stalled): follow the
       // stream at once; the grid stays, the frames kept their moments.
       loop_.Reset();
       next = AudioClock::Line{s, s + 1e6, measured, measured + 1e6};
     } else {
       // The line moves part of the way to the report and its slope follows
-      // the stream's rate against the steady clock.
+      // the stream's rate against the steady clock. A report right after the
+      // queue ran dry is as far off as any (the read index moves a sink's
+      // block at a time): taken as a new grid, it would move every later
+      // click by up to a block for good.
       const double dt = std::clamp(s - lastReport_, 1000.0, 1e6);
       const double e = std::clamp(error, -kPositionStepMicros, kPositionStepMicros);
       const double c0 = predicted + loop_.Step(e, dt * 1e-6, dt);

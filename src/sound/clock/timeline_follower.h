@@ -55,18 +55,24 @@ class GraphFollower {
 // A stream the server keeps full from a deep queue (PulseAudio), where
 // clicks are written ahead: reports that at steady time `at` the listener
 // hears stream frame `frame`. The frame grid is fixed by the first report
-// and never moves while the stream plays on without a gap.
+// and never moves while the stream's frames keep their moments, even when
+// its queue runs dry: the server plays on in silence (no prebuffer).
 class PositionFollower {
  public:
   explicit PositionFollower(AudioClock& clock);
   void OnPosition_RT(double frame, Micros at);
-  // The stream ran dry and shifted: the next report re-joins it.
-  void OnUnderrun_RT() { clock_.Rejoin_RT(); }
+  // The stream's queue ran dry: if the next report finds the stream's
+  // frames moved (far from the clock's line), it re-joins the stream.
+  void OnUnderrun_RT() { ranDry_ = true; }
 
  private:
+  // Joins the clock to the stream at the report (frame, steady time s).
+  AudioClock::Line Join(double frame, double s);
+
   AudioClock& clock_;
   DelayLockedLoop loop_;   // clock microseconds per steady microsecond
   double lastReport_ = 0;  // steady time of the last report
+  bool ranDry_ = false;    // an underrun since the last report
 };
 
 }  // namespace pendlo::sound::clock

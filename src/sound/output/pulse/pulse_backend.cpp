@@ -357,8 +357,9 @@ class PulseBackend final : public ServerOutput, private ClickQueue {
     self->Target().Position_RT(self->readFrame_, at);
   }
 
-  // The stream ran dry and has shifted: the clock re-joins it at the next
-  // report, asked for at once so that few clicks go to the old grid.
+  // The stream's queue ran dry: the next report, asked for at once, tells
+  // the clock whether its frames moved (without a prebuffer the server plays
+  // on in silence, and they keep their moments).
   static void OnUnderflow(pa_stream* stream, void* user) {
     auto* self = static_cast<PulseBackend*>(user);
     self->Target().Underrun_RT();
