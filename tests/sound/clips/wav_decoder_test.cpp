@@ -72,37 +72,16 @@ const GoodCase kGood[] = {
      }(),
      1,
      {0.5f, 0.5f}},
-    // G.711 values as the ITU's reference code expands them, at 16 bits.
-    {"mu-law: both full scales, both zeros, a middle code",
-     MakeWav({.tag = 7, .bits = 8, .data = {0x00, 0x7F, 0x80, 0xFF, 0x9F}}),
-     5,
-     {-32124 / 32768.0f, -32124 / 32768.0f, 0, 0, 32124 / 32768.0f, 32124 / 32768.0f, 0, 0,
-      8316 / 32768.0f, 8316 / 32768.0f}},
-    {"A-law: the quietest codes both ways, both full scales",
-     MakeWav({.tag = 6, .bits = 8, .data = {0xD5, 0x55, 0xAA, 0x2A}}),
-     4,
-     {8 / 32768.0f, 8 / 32768.0f, -8 / 32768.0f, -8 / 32768.0f, 32256 / 32768.0f, 32256 / 32768.0f,
-      -32256 / 32768.0f, -32256 / 32768.0f}},
-    {"extensible, mu-law",
-     MakeWav({.tag = 0xFFFE, .subTag = 7, .bits = 8, .data = {0x80}}),
-     1,
-     {32124 / 32768.0f, 32124 / 32768.0f}},
-    {"extensible, A-law",
-     MakeWav({.tag = 0xFFFE, .subTag = 6, .bits = 8, .data = {0x3C}}),
-     1,
-     {-13056 / 32768.0f, -13056 / 32768.0f}},
-    {"odd-sized data chunk ends the file without its pad byte",
-     MakeWav({.bits = 8, .data = {255, 0, 128}}),
-     3,
-     {127 / 128.0f, 127 / 128.0f, -1, -1, 0, 0}},
-    {"odd-sized chunk after the data ends the file without its pad byte",
-     [] {
-       Bytes b = MakeWav({.data = Ints({16384}, 2)});
-       testing::PutChunk(b, "LIST", {'a', 'b', 'c'});
-       return b;
-     }(),
-     1,
-     {0.5f, 0.5f}},
+    // G.711 codes as the ITU's reference code expands them, at 16 bits.
+    {"mu-law stereo: both full scales, zero, a middle code",
+     MakeWav({.tag = 7, .channels = 2, .bits = 8, .data = {0x00, 0x80, 0x7F, 0x9F}}),
+     2,
+     {-32124 / 32768.0f, 32124 / 32768.0f, 0, 8316 / 32768.0f}},
+    {"A-law stereo, extensible: the quietest codes, both full scales",
+     MakeWav(
+         {.tag = 0xFFFE, .subTag = 6, .channels = 2, .bits = 8, .data = {0xD5, 0x55, 0xAA, 0x2A}}),
+     2,
+     {8 / 32768.0f, -8 / 32768.0f, 32256 / 32768.0f, -32256 / 32768.0f}},
     {"RIFF size 0 as left by streaming writers",
      [] {
        Bytes b = MakeWav({.data = Ints({16384, 16384}, 2)});
@@ -172,11 +151,6 @@ const BadCase kBad[] = {
      "bad block alignment"},
     {"16-bit float", MakeWav({.tag = 3, .bits = 16, .data = {1, 2}}), "unsupported sample size"},
     {"no whole frame", MakeWav({.data = {1}}), "no sound in data chunk"},
-    {"0 frames", MakeWav({.data = {}}), "no sound in data chunk"},
-    {"cut inside the data chunk's header", Bytes(kPlain.begin(), kPlain.begin() + 40),
-     "no data chunk"},
-    {"A-law of 16 bits", MakeWav({.tag = 6, .bits = 16, .data = {1, 2}}),
-     "unsupported sample size"},
     {"extensible with a truncated extension", Patched(MakeWav({.data = {1, 2}}), 20, {0xFE, 0xFF}),
      "extensible format chunk too short"},
 };
