@@ -122,7 +122,7 @@ void Transport::PrepareClicks() {
   // Read on the sound's own thread well before the first tick, which then
   // finds them decoded (a file replaced since is checked again).
   if (accentFile_.empty()) return;
-  sound_->Prepare(accentFile_);
+  sound_->PrepareAccent(accentFile_);
   sound_->Prepare(plainFile_);
 }
 

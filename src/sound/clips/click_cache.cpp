@@ -26,7 +26,11 @@ void ClickCache::SetFormat(StreamFormat format) {
   if (format == format_) return;
   format_ = format;
   fallback_ = std::make_shared<const SoundClip>(FallbackTone(format));
-  entries_.clear();
+  // Every file is decoded again; what was told of each stays told.
+  for (Entry& e : entries_) {
+    e.version = {};
+    e.clip = nullptr;
+  }
 }
 
 std::shared_ptr<const SoundClip> ClickCache::Get(const std::string& path) {
@@ -39,7 +43,8 @@ std::shared_ptr<const SoundClip> ClickCache::Get(const std::string& path) {
     it->lastUse = ++uses_;
     return it->clip;
   }
-  std::shared_ptr<const SoundClip> clip = Load(path);
+  std::string unusable;
+  std::shared_ptr<const SoundClip> clip = Load(path, unusable);
   const bool unread = clip == nullptr;
   if (unread) clip = fallback_;
   if (it == entries_.end()) {
@@ -47,7 +52,7 @@ std::shared_ptr<const SoundClip> ClickCache::Get(const std::string& path) {
       entries_.erase(std::min_element(entries_.begin(), entries_.end(),
                                       [](auto& a, auto& b) { return a.lastUse < b.lastUse; }));
     }
-    entries_.push_back(Entry{path, {}, nullptr, 0});
+    entries_.push_back(Entry{path, {}, nullptr, 0, {}});
     it = entries_.end() - 1;
   }
   // A file that could not be read is not remembered (size -1 never
@@ -57,10 +62,14 @@ std::shared_ptr<const SoundClip> ClickCache::Get(const std::string& path) {
   it->version = unread ? Version{} : now;
   it->clip = clip;
   it->lastUse = ++uses_;
+  if (!unusable.empty() && it->told != now) {
+    it->told = now;
+    unusable_.push_back(UnusableFile{path, std::move(unusable)});
+  }
   return clip;
 }
 
-std::shared_ptr<const SoundClip> ClickCache::Load(const std::string& path) {
+std::shared_ptr<const SoundClip> ClickCache::Load(const std::string& path, std::string& unusable) {
   ++decodes_;
   // Never opens a FIFO or a device named like a click, nor waits on one.
   std::string bytes;
@@ -70,7 +79,10 @@ std::shared_ptr<const SoundClip> ClickCache::Load(const std::string& path) {
   const std::span<const std::uint8_t> wav(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                           bytes.size());
   DecodeResult r = DecodeWav(wav, format_, limits_);
-  if (!r.clip) return fallback_;
+  if (!r.clip) {
+    unusable = std::move(r.error);
+    return fallback_;
+  }
   return std::make_shared<const SoundClip>(std::move(*r.clip));
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "files/store/file_system.h"
@@ -17,6 +18,13 @@
 #include "sound/clips/wav_decoder.h"
 
 namespace pendlo::sound::clips {
+
+// A click file that was read but holds no sound the decoder can use.
+struct UnusableFile {
+  std::string path;
+  std::string reason;  // the decoder's (DecodeResult::error)
+  bool operator==(const UnusableFile&) const = default;
+};
 
 class ClickCache {
  public:
@@ -40,6 +48,11 @@ class ClickCache {
   // Files read and decoded so far (a cache miss each).
   int Decodes() const { return decodes_; }
 
+  // The files Get found unusable since the last call: each version of a
+  // file once, however often it is looked at or decoded again for a new
+  // format; a file replaced by another unusable one is news again.
+  std::vector<UnusableFile> TakeUnusable() { return std::exchange(unusable_, {}); }
+
  private:
   // What identifies one version of a file: a replacement by rename changes
   // the inode, a rewrite in place the change time (which no tool can set back).
@@ -56,18 +69,20 @@ class ClickCache {
     Version version;
     std::shared_ptr<const SoundClip> clip;
     std::uint64_t lastUse = 0;
+    Version told;  // the version last found unusable; kept across formats
   };
   static constexpr std::size_t kMaxEntries = 8;
 
   // Reads and decodes `path`: null when it cannot be read, the fallback
-  // when it is no sound.
-  std::shared_ptr<const SoundClip> Load(const std::string& path);
+  // when it is no sound (and `unusable` says why).
+  std::shared_ptr<const SoundClip> Load(const std::string& path, std::string& unusable);
 
   StreamFormat format_;
   DecodeLimits limits_;
   FileSystem& fs_;
   std::shared_ptr<const SoundClip> fallback_;
   std::vector<Entry> entries_;
+  std::vector<UnusableFile> unusable_;
   std::uint64_t uses_ = 0;
   int decodes_ = 0;
 };

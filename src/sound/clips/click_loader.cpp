@@ -6,10 +6,18 @@
 #include "sound/clips/fallback_tone.h"
 
 namespace pendlo::sound::clips {
+namespace {
+
+std::shared_ptr<const SoundClip> Tone(StreamFormat format, double peak) {
+  return std::make_shared<const SoundClip>(FallbackTone(format, peak));
+}
+
+}  // namespace
 
 ClickLoader::ClickLoader(DecodeLimits limits, StreamFormat format)
     : format_(format),
-      fallback_(std::make_shared<const SoundClip>(FallbackTone(format))),
+      fallback_(Tone(format, kPlainFallbackPeak)),
+      accentFallback_(Tone(format, kAccentFallbackPeak)),
       cache_(format, limits) {
   thread_ = std::thread([this] { Run(); });
 }
@@ -44,7 +52,7 @@ std::shared_ptr<const SoundClip> ClickLoader::Get(const std::string& path) {
   {
     std::lock_guard lock(mutex_);
     const Entry& e = WantLocked(path);
-    clip = e.clip ? e.clip : fallback_;
+    clip = e.clip ? e.clip : path == accentPath_ ? accentFallback_ : fallback_;
   }
   work_.notify_one();
   return clip;
@@ -53,6 +61,15 @@ std::shared_ptr<const SoundClip> ClickLoader::Get(const std::string& path) {
 void ClickLoader::Request(const std::string& path) {
   {
     std::lock_guard lock(mutex_);
+    WantLocked(path);
+  }
+  work_.notify_one();
+}
+
+void ClickLoader::RequestAccent(const std::string& path) {
+  {
+    std::lock_guard lock(mutex_);
+    accentPath_ = path;
     WantLocked(path);
   }
   work_.notify_one();
@@ -70,12 +87,14 @@ void ClickLoader::SetFormat(StreamFormat format) {
   }
   // Made before taking the lock, and the old clips dropped after it, so a
   // tick asking meanwhile is never held up by either.
-  auto tone = std::make_shared<const SoundClip>(FallbackTone(format));
+  auto tone = Tone(format, kPlainFallbackPeak);
+  auto accentTone = Tone(format, kAccentFallbackPeak);
   std::vector<std::shared_ptr<const SoundClip>> old;
   {
     std::lock_guard lock(mutex_);
     format_ = format;
     fallback_.swap(tone);
+    accentFallback_.swap(accentTone);
     ++formatGeneration_;
     for (Entry& e : entries_) {
       old.push_back(std::move(e.clip));
@@ -89,6 +108,11 @@ void ClickLoader::SetFormat(StreamFormat format) {
 std::shared_ptr<const SoundClip> ClickLoader::Fallback() const {
   std::lock_guard lock(mutex_);
   return fallback_;
+}
+
+std::shared_ptr<const SoundClip> ClickLoader::AccentFallback() const {
+  std::lock_guard lock(mutex_);
+  return accentFallback_;
 }
 
 int ClickLoader::Decodes() const {
@@ -121,6 +145,7 @@ void ClickLoader::Run() {
       if (clip == cache_.Fallback()) clip = nullptr;  // the tick's own fallback serves
     }
     const int decodes = cache_.Decodes();
+    std::vector<UnusableFile> unusable = cache_.TakeUnusable();
 
     std::vector<std::shared_ptr<const SoundClip>> replaced;
     lock.lock();
@@ -138,6 +163,7 @@ void ClickLoader::Run() {
     lock.unlock();
     replaced.clear();
     found.clear();
+    unusable_.Add(std::move(unusable));
     if (onAnswered) onAnswered();
     lock.lock();
   }

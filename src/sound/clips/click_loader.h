@@ -1,7 +1,8 @@
 // Click files read and decoded on a thread of their own, so that the tick
 // never waits for a disk, a slow file system or a large file. The tick takes
 // whatever clip is ready: the last good version of the file, or the fallback
-// tone until the first one is decoded. Each look-up also asks the loader to
+// tone until the first one is decoded (louder for the accent's file). Files
+// that cannot be used are told through Unusable(). Each look-up also asks the loader to
 // check the file again, so a replaced file is heard a few clicks later.
 #pragma once
 
@@ -16,6 +17,7 @@
 
 #include "sound/clips/click_cache.h"
 #include "sound/clips/sound_clip.h"
+#include "sound/clips/unusable_files.h"
 #include "sound/clips/wav_decoder.h"
 
 namespace pendlo::sound::clips {
@@ -34,6 +36,9 @@ class ClickLoader {
 
   // Asks for `path` to be read before its first click. Returns at once.
   void Request(const std::string& path);
+  // As Request, and `path` is the accent's file from now on: until it is
+  // decoded, or while it cannot be, Get gives AccentFallback() for it.
+  void RequestAccent(const std::string& path);
 
   // Any thread: `onAnswered` runs on the loader's thread, with no lock of
   // the loader held, after each round of requests it has handled (what it
@@ -45,7 +50,12 @@ class ClickLoader {
   // every known file is decoded again.
   void SetFormat(StreamFormat format);
 
+  // The stand-ins in the current format: for any file, and for the
+  // accent's, which peaks above every plain click.
   std::shared_ptr<const SoundClip> Fallback() const;
+  std::shared_ptr<const SoundClip> AccentFallback() const;
+  // The files found unusable, each version of a file once.
+  UnusableFileReport& Unusable() { return unusable_; }
   // Files read and decoded so far.
   int Decodes() const;
 
@@ -68,10 +78,13 @@ class ClickLoader {
   std::vector<Entry> entries_;
   StreamFormat format_;
   std::shared_ptr<const SoundClip> fallback_;
+  std::shared_ptr<const SoundClip> accentFallback_;
+  std::string accentPath_;
   std::uint64_t formatGeneration_ = 0;
   int decodes_ = 0;
   bool quit_ = false;
 
+  UnusableFileReport unusable_;
   ClickCache cache_;  // the loader thread's alone
   std::thread thread_;
 };

@@ -6,7 +6,7 @@
 
 namespace pendlo::sound::clips {
 
-SoundClip FallbackTone(StreamFormat format) {
+SoundClip FallbackTone(StreamFormat format, double peak) {
   SoundClip clip;
   clip.format = format;
   const int frames = static_cast<int>(kFallbackSeconds * format.rate);
@@ -14,7 +14,7 @@ SoundClip FallbackTone(StreamFormat format) {
   clip.samples.resize(static_cast<std::size_t>(frames) * format.channels);
   for (int i = 0; i < frames; ++i) {
     const double fade = std::min({1.0, double(i) / edge, double(frames - 1 - i) / edge});
-    const double v = 0.5 * fade * std::sin(2 * std::numbers::pi * kFallbackHz * i / format.rate);
+    const double v = peak * fade * std::sin(2 * std::numbers::pi * kFallbackHz * i / format.rate);
     for (int c = 0; c < format.channels; ++c)
       clip.samples[static_cast<std::size_t>(i) * format.channels + c] = static_cast<float>(v);
   }

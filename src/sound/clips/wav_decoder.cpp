@@ -1,6 +1,7 @@
 #include "sound/clips/wav_decoder.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -15,6 +16,8 @@ namespace {
 
 constexpr std::uint16_t kFormatPcm = 1;
 constexpr std::uint16_t kFormatFloat = 3;
+constexpr std::uint16_t kFormatALaw = 6;
+constexpr std::uint16_t kFormatMuLaw = 7;
 constexpr std::uint16_t kFormatExtensible = 0xFFFE;
 constexpr int kMaxChannels = 32;
 constexpr int kMaxRate = 768000;
@@ -25,6 +28,31 @@ std::uint32_t U32(const std::uint8_t* p) {
 std::uint16_t U16(const std::uint8_t* p) {
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
+
+// G.711 expansion to 16-bit linear, at the scale of the ITU's reference
+// code (and of most tools): mu-law 0x80 is 32124, A-law 0xAA is 32256, and
+// each law's quietest code is 0 (mu-law) or +-8 (A-law).
+constexpr std::int16_t MuLawToLinear(std::uint8_t code) {
+  const int u = ~code & 0xFF;
+  const int magnitude = ((((u & 0x0F) << 3) + 0x84) << ((u & 0x70) >> 4)) - 0x84;
+  return static_cast<std::int16_t>((u & 0x80) ? -magnitude : magnitude);
+}
+constexpr std::int16_t ALawToLinear(std::uint8_t code) {
+  const int a = code ^ 0x55;
+  const int segment = (a & 0x70) >> 4;
+  int magnitude = ((a & 0x0F) << 4) + (segment == 0 ? 8 : 0x108);
+  if (segment > 1) magnitude <<= segment - 1;
+  return static_cast<std::int16_t>((a & 0x80) ? magnitude : -magnitude);
+}
+// One table per law, made once at compile time: a sample is a look-up.
+template <std::int16_t (*Expand)(std::uint8_t)>
+constexpr std::array<std::int16_t, 256> CompandTable() {
+  std::array<std::int16_t, 256> table{};
+  for (int i = 0; i < 256; ++i) table[i] = Expand(static_cast<std::uint8_t>(i));
+  return table;
+}
+constexpr auto kMuLaw = CompandTable<MuLawToLinear>();
+constexpr auto kALaw = CompandTable<ALawToLinear>();
 
 struct Format {
   std::uint16_t tag = 0;
@@ -51,6 +79,8 @@ float SampleAt(const std::uint8_t* p, const Format& f, int bytesPer) {
     }
     return std::isfinite(v) ? static_cast<float>(std::clamp(v, -1.0, 1.0)) : 0.0f;
   }
+  if (f.tag == kFormatALaw) return kALaw[p[0]] / 32768.0f;
+  if (f.tag == kFormatMuLaw) return kMuLaw[p[0]] / 32768.0f;
   switch (bytesPer) {
     case 1:
       return (p[0] - 128) / 128.0f;
@@ -121,7 +151,8 @@ std::string FindChunks(std::span<const std::uint8_t> bytes, Chunks& found) {
 // Whether the samples of `f` can be read: "" with `bytesPer` set to the
 // bytes of one sample, or why not.
 std::string CheckFormat(const Format& f, int& bytesPer) {
-  if (f.tag != kFormatPcm && f.tag != kFormatFloat)
+  const bool companded = f.tag == kFormatALaw || f.tag == kFormatMuLaw;
+  if (f.tag != kFormatPcm && f.tag != kFormatFloat && !companded)
     return "unsupported encoding " + std::to_string(f.tag);
   if (f.channels < 1 || f.channels > kMaxChannels) return "bad channel count";
   if (f.rate < 1 || f.rate > kMaxRate) return "bad sample rate";
@@ -133,7 +164,8 @@ std::string CheckFormat(const Format& f, int& bytesPer) {
     return "bad block alignment";
   const bool floatOk = f.tag == kFormatFloat && (bytesPer == 4 || bytesPer == 8);
   const bool pcmOk = f.tag == kFormatPcm && bytesPer >= 1 && bytesPer <= 4;
-  if (!floatOk && !pcmOk) return "unsupported sample size";
+  const bool companded8 = companded && f.bits == 8 && bytesPer == 1;
+  if (!floatOk && !pcmOk && !companded8) return "unsupported sample size";
   return "";
 }
 

@@ -1,6 +1,7 @@
 // Reads a WAV file's bytes into a SoundClip in the stream's format. Accepts
 // what users are likely to drop in place of a click: PCM 8/16/24/32-bit,
-// IEEE float 32/64-bit, WAVE_FORMAT_EXTENSIBLE, any channel count and rate,
+// IEEE float 32/64-bit, 8-bit A-law and mu-law (G.711),
+// WAVE_FORMAT_EXTENSIBLE with any of these, any channel count and rate,
 // any length (the part beyond the limit is ignored).
 #pragma once
 

@@ -17,6 +17,9 @@ class PlayerLink final : public SoundLink {
   Micros TakeBack(Micros from) override { return player_->Feed().TakeBack(from); }
   Micros HeardAt(Micros due) override { return player_->Feed().HeardAtSteady(due); }
   void Prepare(const std::string& path) override { player_->Feed().Clicks().Request(path); }
+  void PrepareAccent(const std::string& path) override {
+    player_->Feed().Clicks().RequestAccent(path);
+  }
   void Rest(bool resting) override { player_->Rest(resting); }
   void EnsureOpen() override {
     player_->EnsureOpen();

@@ -53,6 +53,10 @@ class SoundLink {
   // the timer thread. Returns at once. GUI thread. A link that reads no files
   // has nothing to do.
   virtual void Prepare(const std::string& path) { (void)path; }
+  // As Prepare, for the accent's file: while that cannot be used, the
+  // accent is stood in for by a tone louder than the plain click, so the
+  // bar's first beat stays its strongest. GUI thread.
+  virtual void PrepareAccent(const std::string& path) { Prepare(path); }
 
   // The beat stopped (true) or is about to start (false): an output may
   // rest meanwhile. Never waits: a waking output keeps TimerClock() running
@@ -64,7 +68,8 @@ class SoundLink {
   virtual void EnsureOpen() = 0;
 
   // What to call, on any thread, when a sound failure turns up by itself
-  // (the output lost while playing). GUI thread, before EnsureOpen.
+  // (the output lost while playing, a click file found unusable). GUI
+  // thread, before EnsureOpen.
   virtual void SetOnFailure(std::function<void()> onFailure) { (void)onFailure; }
   // Throws a failure that turned up by itself, once; never waits for the
   // output. GUI thread.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <utility>
 
 namespace pendlo::sound::player {
@@ -19,6 +20,14 @@ feed::FeedOptions ForFeed(const PlayerOptions& o) {
 }
 
 }  // namespace
+
+std::string UnusableClickMessage(const clips::UnusableFile& file) {
+  // The name alone: the data directory's files are known by it.
+  const std::string name = std::filesystem::path(file.path).filename().string();
+  std::string message = "ﾌｧｲﾙ ";
+  message.append(name).append(" は再生できません (").append(file.reason).append(")");
+  return message;
+}
 
 ClickPlayer::ClickPlayer(std::unique_ptr<output::AudioBackend> backend, PlayerOptions options,
                          clock::AudioClock::SteadySource steady)
@@ -37,6 +46,7 @@ ClickPlayer::~ClickPlayer() {
 }
 
 void ClickPlayer::SetOnFailure(std::function<void()> onFailure) {
+  feed_.Clicks().Unusable().SetOnNews(onFailure);
   failures_.SetOnFailure(std::move(onFailure));
 }
 
@@ -155,7 +165,12 @@ void ClickPlayer::CloseOutput() {
 std::string ClickPlayer::TakeError() {
   // A stream lost since the supervisor last looked is told at once.
   if (open_.load() && Lost()) failures_.Report(kSoundLostMessage);
-  return failures_.Take();
+  std::string message = failures_.Take();
+  for (const clips::UnusableFile& file : feed_.Clicks().Unusable().Take()) {
+    if (!message.empty()) message.push_back('\n');
+    message.append(UnusableClickMessage(file));
+  }
+  return message;
 }
 
 void ClickPlayer::ApplyRest() {

@@ -32,6 +32,11 @@ inline constexpr const char* kNoSoundMessage = "ｻｳﾝﾄﾞを出力でき�
 // Shown once when the sound output goes away while the program runs.
 inline constexpr const char* kSoundLostMessage = "ｻｳﾝﾄﾞの出力が途切れました";
 
+// Shown once for each version of a click file that holds no usable sound:
+// "ﾌｧｲﾙ pi.wav は再生できません (<the decoder's reason>)"; the file's
+// stand-in tone plays meanwhile.
+std::string UnusableClickMessage(const clips::UnusableFile& file);
+
 struct PlayerOptions {
   // Frames per callback, and the sound server's target buffer (0: the
   // audio library's choice, one callback's worth under SDL, where the
@@ -95,12 +100,14 @@ class ClickPlayer final {
   void Close();
 
   // GUI thread: the message of a sound failure not yet taken, once per
-  // failure (repeated failed attempts tell nothing new); "" otherwise.
-  // Never waits for an output being opened.
+  // failure (repeated failed attempts tell nothing new), and of each click
+  // file found unusable since, a line each; "" otherwise. Never waits for an
+  // output being opened.
   std::string TakeError();
   // Called on the supervisor's thread when it finds a failure without a
-  // call from the GUI (an output lost while playing): TakeError has news.
-  // Set before the first EnsureOpen.
+  // call from the GUI (an output lost while playing), or on the click
+  // loader's when it finds a file unusable: TakeError has news. Set before
+  // the first EnsureOpen.
   void SetOnFailure(std::function<void()> onFailure);
 
   // GUI thread, returns at once: the beat stopped (true) or is about to

@@ -14,6 +14,7 @@
 
 #include "files/formats/click_images.h"
 #include "sound/clips/click_loader.h"
+#include "sound/link/player_link.h"
 #include "sound/wav_bytes.h"
 #include "support/files.h"
 #include "support/loaded_clicks.h"
@@ -23,6 +24,7 @@ namespace {
 
 using testing::Bytes;
 using testing::FloatWav;
+using testing::MakeWav;
 using testing::TempDir;
 
 constexpr sound::clips::StreamFormat kFormat{48000, 2};
@@ -99,28 +101,53 @@ TEST(ClickCache, AReplacedFileIsHeardAtItsNextClick) {
   }
 }
 
-TEST(ClickCache, BadFilesPlayTheFallbackTone) {
+const Bytes kNoFrames = MakeWav({.data = {}});
+
+// A file not read, or read and unusable, plays the fallback tone; one read
+// and unusable is also told, with the decoder's reason, once however often
+// it is looked at or decoded again, and again once replaced.
+TEST(ClickCache, BadFilesPlayTheFallbackToneAndTheUnusableAreToldOnce) {
   TempDir dir;
   std::filesystem::create_directory(dir.File("dir.wav"));
   ASSERT_EQ(0, ::mkfifo(dir.File("fifo.wav").c_str(), 0600));
-  dir.Write("empty.wav", Bytes{});
-  dir.Write("text.wav", std::string("not a sound"));
-  dir.Write("cut.wav", Bytes(PiWave.begin(), PiWave.begin() + 40));
   dir.Write("locked.wav", PiWave);
   ::chmod(dir.File("locked.wav").c_str(), 0);
   const bool root = ::geteuid() == 0;  // root reads regardless of mode bits
-
+  const struct {
+    const char* name;
+    Bytes file;          // none: as set up above
+    const char* reason;  // null: decoded; "": not read, not told
+  } cases[] = {
+      {"missing.wav", {}, ""},
+      {"dir.wav", {}, ""},
+      {"fifo.wav", {}, ""},
+      {"locked.wav", {}, root ? nullptr : ""},
+      {"odd.wav", MakeWav({.bits = 8, .data = {255, 0, 128}}), nullptr},  // no pad byte at the end
+      {"fmtcut.wav", Bytes(PiWave.begin(), PiWave.begin() + 30), "format chunk too short"},
+      {"cut.wav", Bytes(PiWave.begin(), PiWave.begin() + 40), "no data chunk"},
+      {"noframes.wav", kNoFrames, "no sound in data chunk"},
+  };
   sound::clips::ClickCache cache(kFormat);
-  for (const char* name :
-       {"missing.wav", "dir.wav", "fifo.wav", "empty.wav", "text.wav", "cut.wav", "locked.wav"}) {
-    SCOPED_TRACE(name);
-    if (root && std::string(name) == "locked.wav") continue;
-    EXPECT_EQ(cache.Get(dir.File(name)), cache.Fallback());
+  using Told = std::vector<sound::clips::UnusableFile>;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = c.file.empty() ? dir.File(c.name) : dir.Write(c.name, c.file);
+    EXPECT_EQ(cache.Get(path) == cache.Fallback(), c.reason != nullptr);
+    cache.Get(path);
+    EXPECT_EQ(cache.TakeUnusable(), (c.reason && *c.reason ? Told{{path, c.reason}} : Told{}));
   }
+  const std::string noFrames = dir.File("noframes.wav");
+  cache.SetFormat({44100, 2});
+  cache.Get(noFrames);
+  EXPECT_EQ(cache.TakeUnusable(), Told{}) << "decoded again for a new format";
+  std::filesystem::rename(dir.Write("new.wav", Bytes{'h', 'i'}), noFrames);
+  cache.Get(noFrames);
+  EXPECT_EQ(cache.TakeUnusable(), (Told{{noFrames, "not a RIFF WAVE file"}}));
+
   // The fallback is a tone of its own: longer than either click, 2 kHz.
   const auto& tone = *cache.Fallback();
-  EXPECT_EQ(tone.format, kFormat);
-  EXPECT_EQ(tone.frames(), 2160u);
+  EXPECT_EQ(tone.format.rate, 44100);
+  EXPECT_EQ(tone.frames(), 1984u);
   int crossings = 0;
   for (std::size_t i = 1; i < tone.frames(); ++i)
     crossings += (tone.samples[2 * i - 2] < 0) != (tone.samples[2 * i] < 0);
@@ -179,6 +206,35 @@ TEST(ClickLoader, GivesWhatIsReadyInTheCurrentFormatOrTheFallback) {
   std::filesystem::remove(pi);
   EXPECT_TRUE(testing::WaitForLoader(loader, [&] { return loader.Get(pi) == loader.Fallback(); }))
       << "a deleted file";
+}
+
+// The way to the window: an unusable accent file is said once, as the
+// failure the window takes from the sound link, however many clicks look at
+// it; meanwhile the accent's stand-in is louder than the plain click.
+TEST(ClickLoader, AnUnusableAccentIsSaidOnceToTheWindowAndStaysTheLoudest) {
+  TempDir dir;
+  const std::string pi = dir.Write("pi.wav", kNoFrames);
+  const std::string po = dir.Write("po.wav", PoWave);
+  auto owned = std::make_unique<sound::player::ClickPlayer>(nullptr);  // no output
+  sound::player::ClickPlayer& player = *owned;
+  sound::clips::ClickLoader& clicks = player.Feed().Clicks();
+  const auto link = sound::link::PlayerSoundLink(std::move(owned));
+  std::atomic<int> failures{0};
+  link->SetOnFailure([&] { ++failures; });
+  link->PrepareAccent(pi);
+  // Said in the first round; po is asked for only then, and each look asks
+  // for pi again: it is checked again at least once before po is in.
+  ASSERT_TRUE(testing::WaitForLoader(clicks, [&] {
+    return clicks.Get(pi) && failures > 0 && clicks.Get(po) != clicks.Fallback();
+  }));
+  EXPECT_EQ(failures, 1);
+  EXPECT_EQ(player.TakeError(), "ﾌｧｲﾙ pi.wav は再生できません (no sound in data chunk)");
+  EXPECT_EQ(player.TakeError(), "");
+
+  const auto peak = [](const auto& clip) {
+    return std::abs(std::ranges::max(clip->samples, {}, [](float v) { return std::abs(v); }));
+  };
+  EXPECT_GT(peak(clicks.Get(pi)), peak(clicks.Get(po))) << "the built-in plain click peaks at 0.61";
 }
 
 }  // namespace

@@ -72,6 +72,16 @@ const GoodCase kGood[] = {
      }(),
      1,
      {0.5f, 0.5f}},
+    // G.711 codes as the ITU's reference code expands them, at 16 bits.
+    {"mu-law stereo: both full scales, zero, a middle code",
+     MakeWav({.tag = 7, .channels = 2, .bits = 8, .data = {0x00, 0x80, 0x7F, 0x9F}}),
+     2,
+     {-32124 / 32768.0f, 32124 / 32768.0f, 0, 8316 / 32768.0f}},
+    {"A-law stereo, extensible: the quietest codes, both full scales",
+     MakeWav(
+         {.tag = 0xFFFE, .subTag = 6, .channels = 2, .bits = 8, .data = {0xD5, 0x55, 0xAA, 0x2A}}),
+     2,
+     {8 / 32768.0f, -8 / 32768.0f, 32256 / 32768.0f, -32256 / 32768.0f}},
     {"RIFF size 0 as left by streaming writers",
      [] {
        Bytes b = MakeWav({.data = Ints({16384, 16384}, 2)});
