@@ -142,8 +142,7 @@ std::string Describe(const std::string& path) {
 
 HangGuard::HangGuard(std::string what, std::chrono::seconds limit) {
   watch_ = std::thread([this, what = std::move(what), limit] {
-    std::unique_lock lock(mutex_);
-    if (!done_.wait_for(lock, limit, [this] { return finished_; })) {
+    if (!done_.Await([this] { return finished_.load(); }, limit)) {
       std::fprintf(stderr, "HANG: %s took longer than %lld s\n", what.c_str(),
                    static_cast<long long>(limit.count()));
       std::fflush(stderr);
@@ -153,11 +152,8 @@ HangGuard::HangGuard(std::string what, std::chrono::seconds limit) {
 }
 
 HangGuard::~HangGuard() {
-  {
-    std::lock_guard lock(mutex_);
-    finished_ = true;
-  }
-  done_.notify_all();
+  finished_ = true;
+  done_.Changed();
   watch_.join();
 }
 

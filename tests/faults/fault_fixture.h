@@ -5,11 +5,10 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <functional>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -18,6 +17,7 @@
 #include "support/desktop.h"
 #include "support/files.h"
 #include "support/program.h"
+#include "support/watched.h"
 
 namespace pendlo::faults {
 
@@ -93,9 +93,8 @@ class HangGuard {
   HangGuard& operator=(const HangGuard&) = delete;
 
  private:
-  std::mutex mutex_;
-  std::condition_variable done_;
-  bool finished_ = false;
+  testing::Watched done_;
+  std::atomic<bool> finished_{false};
   std::thread watch_;
 };
 

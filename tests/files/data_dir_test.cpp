@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "files/store/errors.h"
 #include "files/faulty_file_system.h"
+#include "files/store/errors.h"
 
 namespace pendlo {
 namespace {
@@ -63,12 +63,8 @@ TEST(DataDirTest, UsesTheExecutableDirectoryOnlyWhenWritable) {
       {exeDir, userDir, nowhere, userDir + ": ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
   };
   for (const auto& row : rows) {
-    try {
-      ChooseDataDir(row.exeDir, row.userDir, row.fs);
-      ADD_FAILURE() << "no error";
-    } catch (const EInOutError& e) {
-      EXPECT_EQ(e.what(), row.message);
-    }
+    EXPECT_EQ(Thrown<EInOutError>([&] { ChooseDataDir(row.exeDir, row.userDir, row.fs); }),
+              row.message);
   }
   EXPECT_EQ(DataFile("", "init.sav"), "") << "no data directory, no data file";
 }

@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "files/store/errors.h"
 #include "files/faulty_file_system.h"
+#include "files/store/errors.h"
 
 namespace pendlo {
 namespace {
@@ -55,12 +55,7 @@ TEST(DefinitionFileTest, RefusesAFileOverTheMemoLimitWithoutReadingIt) {
 
   WriteFile(dir / "big.dtp", std::string(kMemoLimitBytes + 1, '1'));
   FaultyFileSystem fs;
-  try {
-    LoadDefinitionText(dir / "big.dtp", fs);
-    ADD_FAILURE() << "no error";
-  } catch (const EMemoLimitError& e) {
-    EXPECT_STREQ(e.what(), kMemoLimit);
-  }
+  EXPECT_EQ(Thrown<EMemoLimitError>([&] { LoadDefinitionText(dir / "big.dtp", fs); }), kMemoLimit);
   EXPECT_EQ(fs.reads, 0);
 }
 
@@ -68,12 +63,8 @@ TEST(DefinitionFileTest, LoadErrorsNameTheFile) {
   TempDir dir;
   std::filesystem::create_directory(dir / "folder.dtp");
   for (const std::string& path : {dir / "missing.dtp", dir / "folder.dtp", dir / "no/such.dtp"}) {
-    try {
-      LoadDefinitionText(path);
-      ADD_FAILURE() << path;
-    } catch (const EFOpenError& e) {
-      EXPECT_EQ(e.what(), "ﾌｧｲﾙ " + path + " は開けません");
-    }
+    EXPECT_EQ(Thrown<EFOpenError>([&] { LoadDefinitionText(path); }),
+              "ﾌｧｲﾙ " + path + " は開けません");
   }
 }
 
@@ -101,13 +92,10 @@ TEST(DefinitionFileTest, FailedSaveLeavesTheOldFileWhole) {
     fs.syncErr = row.syncErr;
     fs.closeErr = row.closeErr;
     fs.renameErr = row.renameErr;
-    try {
-      SaveDefinitionText(dir / "r.dtp", "/ new and longer\n35\n", fs);
-      ADD_FAILURE() << "no error";
-    } catch (const EFileError& e) {
-      EXPECT_EQ(e.what(), row.createError ? "ﾌｧｲﾙ " + (dir / "r.dtp") + " を作成できません"
-                                          : std::string(kWriteError));
-    }
+    EXPECT_EQ(Thrown<EFileError>(
+                  [&] { SaveDefinitionText(dir / "r.dtp", "/ new and longer\n35\n", fs); }),
+              row.createError ? "ﾌｧｲﾙ " + (dir / "r.dtp") + " を作成できません"
+                              : std::string(kWriteError));
     EXPECT_EQ(ReadFile(dir / "r.dtp"), old);
     EXPECT_EQ(testing::ListDir(dir.path()), std::set<std::string>{"r.dtp"});
   }
@@ -118,12 +106,8 @@ TEST(DefinitionFileTest, SaveErrorsForPathsThatCannotBeFiles) {
   std::filesystem::create_directory(dir / "folder.dtp");
   WriteFile(dir / "plain", "");
   for (const std::string& path : {dir / "folder.dtp", dir / "no/such.dtp", dir / "plain/x.dtp"}) {
-    try {
-      SaveDefinitionText(path, "1");
-      ADD_FAILURE() << path;
-    } catch (const EFCreateError& e) {
-      EXPECT_EQ(e.what(), "ﾌｧｲﾙ " + path + " を作成できません");
-    }
+    EXPECT_EQ(Thrown<EFCreateError>([&] { SaveDefinitionText(path, "1"); }),
+              "ﾌｧｲﾙ " + path + " を作成できません");
   }
   EXPECT_TRUE(std::filesystem::is_directory(dir / "folder.dtp"));
 }

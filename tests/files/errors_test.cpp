@@ -7,35 +7,24 @@
 namespace pendlo {
 namespace {
 
-TEST(InOutErrorTest, MessagesByCode) {
+// Made from a code, or from a system error (err) mapped to one: EIO is 5 on
+// Linux, and must not read as "access denied".
+TEST(InOutErrorTest, MessagesByCodeAndSystemErrorsMapToCodes) {
   const struct {
+    int err;  // 0: made from the code
     int code;
     const char* message;
   } rows[] = {
-      {2, "ﾌｧｲﾙが見つかりません"},
-      {3, "不正なﾌｧｲﾙ名です"},
-      {4, "ｵｰﾌﾟﾝしたﾌｧｲﾙが多すぎます"},
-      {5, "ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
-      {100, "ﾌｧｲﾙの末尾以降を読み込みました"},
-      {101, "ﾃﾞｨｽｸがいっぱいです"},
-      {106, "入力値が数値ではありません"},
-      {1, "I/O ｴﾗｰ (1)"},
-      {103, "I/O ｴﾗｰ (103)"},
-      {-7, "I/O ｴﾗｰ (-7)"},
-  };
-  for (const auto& row : rows) {
-    const EInOutError e(row.code);
-    EXPECT_STREQ(e.what(), row.message);
-    EXPECT_EQ(e.Code(), row.code);
-  }
-}
-
-TEST(InOutErrorTest, SystemErrorsMapToCodes) {
-  const struct {
-    int err;
-    int code;
-    const char* message;
-  } rows[] = {
+      {0, 2, "ﾌｧｲﾙが見つかりません"},
+      {0, 3, "不正なﾌｧｲﾙ名です"},
+      {0, 4, "ｵｰﾌﾟﾝしたﾌｧｲﾙが多すぎます"},
+      {0, 5, "ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
+      {0, 100, "ﾌｧｲﾙの末尾以降を読み込みました"},
+      {0, 101, "ﾃﾞｨｽｸがいっぱいです"},
+      {0, 106, "入力値が数値ではありません"},
+      {0, 1, "I/O ｴﾗｰ (1)"},
+      {0, 103, "I/O ｴﾗｰ (103)"},
+      {0, -7, "I/O ｴﾗｰ (-7)"},
       {ENOENT, 2, "ﾌｧｲﾙが見つかりません"},
       {ENAMETOOLONG, 3, "不正なﾌｧｲﾙ名です"},
       {ENOTDIR, 3, "不正なﾌｧｲﾙ名です"},
@@ -46,13 +35,12 @@ TEST(InOutErrorTest, SystemErrorsMapToCodes) {
       {EROFS, 5, "ﾌｧｲﾙへのｱｸｾｽが拒否されました"},
       {ENOSPC, 101, "ﾃﾞｨｽｸがいっぱいです"},
       {EDQUOT, 101, "ﾃﾞｨｽｸがいっぱいです"},
-      // EIO is 5 on Linux: it must not read as "access denied".
       {EIO, EIO, "I/O ｴﾗｰ (5)"},
       {ENETDOWN, ENETDOWN, "I/O ｴﾗｰ (100)"},
   };
   for (const auto& row : rows) {
-    const EInOutError e = EInOutError::FromErrno(row.err);
-    EXPECT_STREQ(e.what(), row.message) << row.err;
+    const EInOutError e = row.err != 0 ? EInOutError::FromErrno(row.err) : EInOutError(row.code);
+    EXPECT_STREQ(e.what(), row.message) << row.err << " " << row.code;
     EXPECT_EQ(e.Code(), row.code) << row.err;
   }
 }

@@ -6,8 +6,10 @@
 #include <cerrno>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "files/store/errors.h"
 #include "files/store/file_system.h"
 #include "support/files.h"
 
@@ -74,6 +76,30 @@ class FaultyFileSystem : public FileSystem {
   bool wrote_ = false;
 };
 
+// The text of the `E` that `call` throws; "" when it throws nothing (any
+// other exception fails the test).
+template <class E, class F>
+std::string Thrown(F&& call) {
+  try {
+    call();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// The code and text of the EInOutError that `call` throws; {0, ""} when it
+// throws nothing.
+template <class F>
+std::pair<int, std::string> ThrownInOut(F&& call) {
+  try {
+    call();
+  } catch (const EInOutError& e) {
+    return {e.Code(), e.what()};
+  }
+  return {0, ""};
+}
+
 }  // namespace pendlo::testing
 
 namespace pendlo {
@@ -82,6 +108,8 @@ namespace pendlo {
 using testing::FaultyFileSystem;
 using testing::ReadFile;
 using testing::TempDir;
+using testing::Thrown;
+using testing::ThrownInOut;
 using testing::WriteFile;
 
 }  // namespace pendlo

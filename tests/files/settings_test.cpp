@@ -7,9 +7,9 @@
 #include <set>
 #include <vector>
 
+#include "files/faulty_file_system.h"
 #include "files/prepare_files.h"
 #include "files/store/errors.h"
-#include "files/faulty_file_system.h"
 
 namespace pendlo {
 namespace {
@@ -131,14 +131,7 @@ TEST(SettingsFileTest, WritesFourCrLfLinesThatReadBack) {
 
 TEST(SettingsFileTest, OpenFailuresCarryTheirCode) {
   TempDir dir;
-  const auto codeOf = [&](const std::string& d) {
-    try {
-      OpenSettings(d);
-    } catch (const EInOutError& e) {
-      return std::pair<int, std::string>(e.Code(), e.what());
-    }
-    return std::pair<int, std::string>(0, "");
-  };
+  const auto codeOf = [](const std::string& d) { return ThrownInOut([&] { OpenSettings(d); }); };
   // Each message names the file.
   EXPECT_EQ(codeOf(dir.path()), std::make_pair(2, dir / "init.sav: ﾌｧｲﾙが見つかりません"));
   std::filesystem::create_directory(dir / "init.sav");
@@ -164,13 +157,10 @@ TEST(SettingsFileTest, FailedSaveKeepsTheOldSettings) {
     FaultyFileSystem fs;
     fs.syncErr = row.syncErr;
     fs.renameErr = row.renameErr;
-    try {
-      SaveSettings(dir.path(), {120, 9, 100, 50}, fs);
-      ADD_FAILURE() << "no error";
-    } catch (const EInOutError& e) {
-      EXPECT_EQ(e.Code(), row.code);
-      EXPECT_EQ(e.what(), dir / "init.sav: " + row.message);
-    }
+    EXPECT_EQ(ThrownInOut([&] {
+                SaveSettings(dir.path(), {120, 9, 100, 50}, fs);
+              }),
+              std::make_pair(row.code, dir / "init.sav: " + row.message));
     EXPECT_EQ(ReadFile(dir / "init.sav"), "72\r\n3\r\n73\r\n42\r\n");
     EXPECT_EQ(testing::ListDir(dir.path()), std::set<std::string>{"init.sav"});
   }

@@ -378,18 +378,32 @@ int SoakSeconds() {
 
 // The sanitizers' runtimes keep freed blocks in quarantine and shadow state
 // that grow with the run, whatever the program does; their builds report the
-// resident memory without bounding it.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+// resident memory without bounding it (CMake says which build this is).
+constexpr bool kSanitized = PENDLO_SANITIZED;
+
+// The click files and the player, on a private server of `name` when its
+// binaries are there (else the beat runs silent).
+struct Sound {
+  explicit Sound(const std::string& name) : server(name, 48000) {}
+  // Starts the server and the player's stream on it; a server that starts
+  // without a stream fails the test.
+  void Start() {
+    std::string error;
+    if (!server.Start(&error)) {
+      std::printf("soak: no %s server (%s); the beat runs silent\n", server.Name().c_str(),
+                  error.c_str());
+      return;
+    }
+    streaming = player.EnsureOpen() && testing::WaitUntilStreaming(*player.Feed().clock());
+    ASSERT_TRUE(streaming) << "no stream from the private server: " << player.TakeError();
+  }
+
+  testing::SoundServer server;
+  testing::TempDir dir;
+  const std::string pi = dir.Write("pi.wav", PiWave), po = dir.Write("po.wav", PoWave);
+  sound::player::ClickPlayer player;
+  bool streaming = false;  // the player streams to the server
+};
 
 constexpr int kHomeTempo = 600;
 constexpr const char* kHomeText = "9";
@@ -516,20 +530,13 @@ TEST(Soak, TheGridCheckFindsEveryKindOfFault) {
 // must come on its own due time, so each accent is exactly one beat after the
 // one before, with the group's notes between.
 TEST(Soak, FastTupletsKeepEveryNoteOnItsDueTime) {
-  testing::SoundServer server("pulse", 48000);
-  const bool haveServer = server.Start();
-  testing::TempDir dir;
-  const std::string pi = dir.Write("pi.wav", PiWave), po = dir.Write("po.wav", PoWave);
-  sound::player::ClickPlayer player;
-  if (haveServer) {
-    ASSERT_TRUE(player.EnsureOpen() && testing::WaitUntilStreaming(*player.Feed().clock()))
-        << player.TakeError();
-  }
+  Sound sound("pulse");
+  ASSERT_NO_FATAL_FAILURE(sound.Start());
   const int seconds = std::max(2, SoakSeconds() / 5);
   for (const char* text : {"9", "7"}) {
     SCOPED_TRACE(text);
     const int notes = text[0] - '0';
-    Rig rig(player, haveServer, pi, po);
+    Rig rig(sound.player, sound.streaming, sound.pi, sound.po);
     rig.window.EditText(text);
     rig.window.SetTempo(kTempoMax);
     rig.window.ChooseMeter(kMeterTuplets);
@@ -564,7 +571,7 @@ TEST(Soak, FastTupletsKeepEveryNoteOnItsDueTime) {
     EXPECT_EQ(slips, 0u) << "accents not exactly one beat apart";
     EXPECT_GE(accents.size(), static_cast<std::size_t>(seconds) * 9);
     EXPECT_EQ(rig.notOneEach, 0u);
-    if (haveServer) {
+    if (sound.streaming) {
       EXPECT_EQ(rig.unheard, 0u);
     }
   }
@@ -577,23 +584,11 @@ TEST_P(SoakOnServer, TheBeatKeepsItsGridAndMemoryWhileTheWindowChangesEverySecon
   const int seconds = SoakSeconds();
   const int warmUp = std::max(1, seconds / 10);
 
-  testing::SoundServer server(GetParam(), 48000);
-  std::string error;
-  const bool haveServer = server.Start(&error);
-  if (!haveServer)
-    std::printf("soak: no %s server (%s); the beat runs silent\n", GetParam().c_str(),
-                error.c_str());
-  testing::TempDir dir;
-  const std::string pi = dir.Write("pi.wav", PiWave), po = dir.Write("po.wav", PoWave);
-
-  sound::player::ClickPlayer player;
-  bool sound = false;
-  if (haveServer) {
-    sound = player.EnsureOpen() && testing::WaitUntilStreaming(*player.Feed().clock());
-    ASSERT_TRUE(sound) << "no stream from the private server: " << player.TakeError();
-  }
-
-  Rig rig(player, haveServer, pi, po);
+  Sound output(GetParam());
+  ASSERT_NO_FATAL_FAILURE(output.Start());
+  const bool sound = output.streaming;
+  sound::player::ClickPlayer& player = output.player;
+  Rig rig(player, sound, output.pi, output.po);
   Window& window = rig.window;
   window.EditText(kHomeText);
   window.SetTempo(kHomeTempo);
@@ -645,7 +640,7 @@ TEST_P(SoakOnServer, TheBeatKeepsItsGridAndMemoryWhileTheWindowChangesEverySecon
   if (!g.firstFault.empty()) std::printf("  first fault: %s\n", g.firstFault.c_str());
   if (sound && rig.unheard > 0) {
     std::printf("  the player stopped taking clicks %.1f s into the run; the server %s\n",
-                rig.firstUnheard, server.Running() ? "still runs" : "has gone");
+                rig.firstUnheard, output.server.Running() ? "still runs" : "has gone");
   }
 
   EXPECT_EQ(g.faults, 0u) << g.firstFault;

@@ -4,14 +4,13 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "sound/output/audio_backend.h"
+#include "support/watched.h"
 
 namespace pendlo::testing {
 
@@ -20,29 +19,6 @@ inline std::atomic<Micros> gFakeSteady{1'000'000'000};
 inline Micros FakeSteady() {
   return gFakeSteady.load();
 }
-
-// State that a test waits on while another thread changes it: the other
-// thread calls Changed after each change, so that no wait polls.
-class Watched {
- public:
-  // Wakes every waiter to look again (taking the lock first, so that no
-  // waiter between its look and its wait misses the change).
-  void Changed() {
-    { std::lock_guard lock(mutex_); }
-    changed_.notify_all();
-  }
-  // Waits until `ready` holds, looked at after each change, or `limit`
-  // passes; whether it holds.
-  template <class F>
-  bool Await(F ready, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, ready);
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-};
 
 // The device's state; its backend's Open, Start, SetActive and Close (on
 // the player's supervisor thread) tell of each change through Watched.

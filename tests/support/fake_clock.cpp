@@ -73,10 +73,9 @@ std::vector<Micros> FakeClock::steps(int n) {
 }
 
 bool FakeClock::awaitDeadline(Micros deadline) {
-  for (int i = 0; i < 200; ++i) {
-    if (awaitWaiter(std::chrono::milliseconds(10)) == deadline) return true;
-  }
-  return false;
+  std::unique_lock lock(mutex_);
+  return cv_.wait_for(lock, std::chrono::seconds(2),
+                      [&] { return waiting_ && deadline_ == deadline; });
 }
 
 std::vector<Micros> Gaps(const std::vector<Micros>& times) {

@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 
 #include "sound/output/audio_thread.h"
 #include "sound/output/pipewire/pipewire_library.h"
+#include "support/watched.h"
 
 namespace pendlo::testing {
 
@@ -33,9 +32,8 @@ struct GraphRecorder::Stream {
   std::atomic<std::int64_t> end{-1};
   std::atomic<int> gaps{0};
   // Told once, by the first buffer: Start waits for it.
-  std::mutex beginning;
-  std::condition_variable began;
-  bool begun = false;
+  Watched began;
+  std::atomic<bool> begun{false};
 
   static void OnProcess(void* data) {
     auto* self = static_cast<Stream*>(data);
@@ -77,17 +75,11 @@ struct GraphRecorder::Stream {
     self->pw->StreamQueueBuffer(self->stream, b);
   }
 
-  // The recorder's data thread takes this lock once, at its first buffer.
+  // The recorder's data thread takes the watch's lock once, at its first
+  // buffer.
   void Begin() {
-    {
-      std::lock_guard lock(beginning);
-      begun = true;
-    }
-    began.notify_all();
-  }
-  bool AwaitBegun(std::chrono::seconds limit) {
-    std::unique_lock lock(beginning);
-    return began.wait_for(lock, limit, [&] { return begun; });
+    begun = true;
+    began.Changed();
   }
 
   static constexpr pw_stream_events MakeEvents() {
@@ -167,7 +159,8 @@ bool GraphRecorder::Start(std::string* error) {
       s.pw->ThreadLoopUnlock(s.loop);
       // Recording has begun once the first buffer came: whatever plays from
       // now on is on the recording.
-      if (connected && s.AwaitBegun(std::chrono::seconds(10))) return true;
+      if (connected && s.began.Await([&] { return s.begun.load(); }, std::chrono::seconds(10)))
+        return true;
       if (connected) why = "the recorder got nothing for 10 s";
     }
   }

@@ -3,14 +3,13 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <initializer_list>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "sound/clips/click_loader.h"
+#include "support/watched.h"
 
 namespace pendlo::testing {
 
@@ -19,21 +18,10 @@ namespace pendlo::testing {
 // so the loader keeps answering while it is false).
 inline bool WaitForLoader(sound::clips::ClickLoader& loader, const std::function<bool()>& ready,
                           std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  struct Signal {
-    std::mutex mutex;
-    std::condition_variable answered;
-  };
   // Shared with the hook, which may run once more after it is taken away.
-  auto signal = std::make_shared<Signal>();
-  loader.SetOnAnswered([signal] {
-    { std::lock_guard lock(signal->mutex); }
-    signal->answered.notify_all();
-  });
-  bool ok;
-  {
-    std::unique_lock lock(signal->mutex);
-    ok = signal->answered.wait_for(lock, limit, ready);
-  }
+  auto answered = std::make_shared<Watched>();
+  loader.SetOnAnswered([answered] { answered->Changed(); });
+  const bool ok = answered->Await(ready, limit);
   loader.SetOnAnswered(nullptr);
   return ok;
 }
