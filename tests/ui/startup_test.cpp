@@ -2,8 +2,10 @@
 // closing writes them back; failures show one box per cause and start-up
 // goes on.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -21,6 +23,7 @@
 namespace pendlo::ui {
 namespace {
 
+using pendlo::testing::ReadFile;
 using testing::CaughtBoxes;
 using testing::MakeWindow;
 using testing::TempDir;
@@ -204,27 +207,71 @@ TEST(Startup, AskedToEndBetweenStepsItSavesOnlyWhatItRead) {
   }
 }
 
-TEST(Close, AFailedSaveKeepsTheWindowOpenAndTheNextCloseTriesAgain) {
-  TempDir dir;
-  CaughtBoxes boxes;
-  auto w = MakeWindow(dir.path());
-  w->scrBarTempo->SetPosition(100);
-  w->btnStartClick();
-  ASSERT_TRUE(w->Beat().Running());
-  // A directory in the place of "init.sav" cannot be replaced by a file.
-  std::filesystem::remove(dir.File("init.sav"));
-  std::filesystem::create_directory(dir.File("init.sav"));
-  EXPECT_FALSE(w->close());
-  EXPECT_TRUE(w->isVisible());
-  EXPECT_FALSE(w->Beat().Running()) << "the timer is off before anything is written";
-  ASSERT_EQ(boxes.texts.size(), 1);
-  EXPECT_EQ(boxes.captions.front(), "pendlo");
-  std::filesystem::remove(dir.File("init.sav"));
-  w->memList->SetTextUtf8("3\n2");
-  w->memList->document()->setModified(true);  // as the user's edit
-  EXPECT_TRUE(w->close());
-  EXPECT_EQ(dir.Read("init.sav"), "100\r\n3\r\n73\r\n42\r\n");
-  EXPECT_EQ(dir.Read("dtp.sav"), "3\r\n2");
+// The save at close fails (the data directory gone after start-up, or
+// read-only where that stops the user): a box names both files and asks.
+// The answers in turn; past the last, Cancel: the window stays open, and
+// the next close saves again.
+TEST(Close, AFailedSaveAsksToRetrySaveElsewhereOrExitWithoutSaving) {
+  namespace fs = std::filesystem;
+  const QString retry = "再試行", elsewhere = "別名で保存...", discard = "保存せずに終了";
+  const struct {
+    const char* name;
+    bool readOnly;  // else gone
+    QStringList answers;
+    bool backFirst;      // the directory is back before the last answer
+    std::string saveAs;  // the Save dialog's choice; "x" in the data directory
+    bool closes;
+  } rows[] = {
+      {"cancel", false, {}, false, "", false},
+      {"retry fails, then succeeds", false, {retry, retry}, true, "", true},
+      {"save elsewhere", false, {elsewhere}, false, "rhythm", true},
+      {"save elsewhere fails, then exit", false, {elsewhere, discard}, false, "x", true},
+      {"exit without saving", false, {discard}, false, "", true},
+      {"read-only, exit without saving", true, {discard}, false, "", true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.readOnly && geteuid() == 0) continue;  // root writes anyway
+    TempDir dir, other;
+    CaughtBoxes boxes;
+    auto w = MakeWindow(dir.path());
+    w->scrBarTempo->SetPosition(100);
+    QTest::keyClicks(w->memList, "35");
+    w->btnStartClick();
+    const fs::path data = fs::path(dir.path()).parent_path(), away = other.File("away");
+    if (row.readOnly) {
+      fs::permissions(data / "init.sav", fs::perms::owner_read);
+      fs::permissions(data, fs::perms::owner_read | fs::perms::owner_exec);
+    } else {
+      fs::rename(data, away);  // gone; TempDir removes it where it is
+    }
+    qsizetype asked = 0;
+    boxes.answer = [&](const QString&) {
+      if (++asked == row.answers.size() && row.backFirst) fs::rename(away, data);
+      return row.answers.value(asked - 1);
+    };
+    const std::string target = (row.saveAs == "x" ? dir : other).File(row.saveAs);
+    if (!row.saveAs.empty())
+      testing::WithDialog([&](QFileDialog* d) { testing::Choose(d, target); });
+    EXPECT_EQ(w->close(), row.closes);
+    EXPECT_FALSE(w->Beat().Running()) << "the timer is off before anything is written";
+    ASSERT_EQ(boxes.texts.size(), std::max<qsizetype>(1, row.answers.size()));
+    for (const char* file : {"init.sav", "dtp.sav"})
+      EXPECT_TRUE(boxes.texts[0].contains(dir.File(file).c_str()));
+    EXPECT_EQ(boxes.choices, (QStringList{retry, elsewhere, discard}));
+    EXPECT_TRUE(row.saveAs != "x" ||
+                boxes.texts[1].startsWith(("ﾌｧｲﾙ " + target + ".dtp を作成できません\n").c_str()));
+    EXPECT_EQ(ReadFile(target + ".dtp"), row.saveAs == "rhythm" ? "35" : "<missing>");
+    if (!row.closes) {
+      fs::rename(away, data);
+      EXPECT_TRUE(w->close());
+    }
+    const bool saved = row.backFirst || !row.closes;
+    EXPECT_EQ(dir.Read("init.sav"), saved          ? "100\r\n3\r\n73\r\n42\r\n"
+                                    : row.readOnly ? "-10000\r\n"
+                                                   : "");
+    EXPECT_EQ(dir.Read("dtp.sav"), saved ? "35" : "");
+  }
 }
 
 TEST(Close, ExitButtonStopsTheBeatThenSaves) {

@@ -15,10 +15,18 @@ CaughtBoxes::CaughtBoxes() {
     captions << caption;
     texts << text;
   });
+  SetChoiceBoxPresenter(
+      [this](const QString& caption, const QString& text, const QStringList& offered) {
+        captions << caption;
+        texts << text;
+        choices = offered;
+        return static_cast<int>(offered.indexOf(answer ? answer(text) : QString()));
+      });
 }
 
 CaughtBoxes::~CaughtBoxes() {
   SetErrorBoxPresenter({});
+  SetChoiceBoxPresenter({});
 }
 
 std::unique_ptr<TMetronome> MakeWindow(const std::string& dir,

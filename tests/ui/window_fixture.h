@@ -17,13 +17,17 @@ namespace pendlo::ui::testing {
 
 using pendlo::testing::TempDir;
 
-// Collects the error boxes shown while it lives: "caption|text" each.
+// Collects the error boxes shown while it lives, the boxes that ask among
+// them (AskErrorBox), which `answer` answers: the text of the button to
+// press, "" (or no `answer`) for Cancel.
 class CaughtBoxes {
  public:
   CaughtBoxes();
   ~CaughtBoxes();
   QStringList texts;
   QStringList captions;
+  std::function<QString(const QString& text)> answer;
+  QStringList choices;  // the buttons the last asking box offered
 };
 
 // A main window on dir, shown and exposed, without sound.

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace pendlo::ui {
 
@@ -16,6 +17,15 @@ QString& TitleStore() {
 ErrorBoxPresenter& PresenterStore() {
   static ErrorBoxPresenter presenter;
   return presenter;
+}
+
+ChoiceBoxPresenter& ChoicePresenterStore() {
+  static ChoiceBoxPresenter presenter;
+  return presenter;
+}
+
+QWidget* OrActiveWindow(QWidget* parent) {
+  return parent != nullptr ? parent : QApplication::activeWindow();
 }
 
 }  // namespace
@@ -47,13 +57,35 @@ void ShowErrorBox(const QString& message, QWidget* parent) {
     PresenterStore()(TitleStore(), text);
     return;
   }
-  if (parent == nullptr) parent = QApplication::activeWindow();
-  QMessageBox box(QMessageBox::Critical, TitleStore(), text, QMessageBox::Ok, parent);
+  QMessageBox box(QMessageBox::Critical, TitleStore(), text, QMessageBox::Ok,
+                  OrActiveWindow(parent));
   box.exec();
+}
+
+int AskErrorBox(const QString& message, const QStringList& choices, QWidget* parent) {
+  const QString text = ErrorBoxText(message);
+  if (ChoicePresenterStore()) return ChoicePresenterStore()(TitleStore(), text, choices);
+  if (PresenterStore()) {
+    PresenterStore()(TitleStore(), text);
+    return -1;
+  }
+  QMessageBox box(QMessageBox::Critical, TitleStore(), text, QMessageBox::Cancel,
+                  OrActiveWindow(parent));
+  QList<QAbstractButton*> buttons;
+  for (const QString& choice : choices) buttons << box.addButton(choice, QMessageBox::AcceptRole);
+  box.setEscapeButton(QMessageBox::Cancel);
+  if (!buttons.isEmpty()) box.setDefaultButton(static_cast<QPushButton*>(buttons.front()));
+  box.exec();
+  // Nothing was clicked when the loop was ended from outside.
+  return static_cast<int>(buttons.indexOf(box.clickedButton()));
 }
 
 void SetErrorBoxPresenter(ErrorBoxPresenter presenter) {
   PresenterStore() = std::move(presenter);
+}
+
+void SetChoiceBoxPresenter(ChoiceBoxPresenter presenter) {
+  ChoicePresenterStore() = std::move(presenter);
 }
 
 }  // namespace pendlo::ui

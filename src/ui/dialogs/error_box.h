@@ -1,8 +1,10 @@
 // The central error box: every failure that reaches the user is shown the
-// same way, with the application title as caption and one OK button.
+// same way, with the application title as caption and one OK button (or,
+// where the user must choose, the choices and Cancel).
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QWidget;
@@ -26,9 +28,21 @@ QString ApplicationTitleText();
 // thread; returns when it is dismissed.
 void ShowErrorBox(const QString& message, QWidget* parent = nullptr);
 
+// The same box with the buttons `choices` and Qt's Cancel, which Escape and
+// the box's own close also press; modal, returns the index of the choice
+// taken, or -1 for Cancel (also when the event loop is ended from outside:
+// the program asked to end).
+int AskErrorBox(const QString& message, const QStringList& choices, QWidget* parent = nullptr);
+
 // Tests take the box's caption and text here instead of a real box. Pass an
 // empty function to show real boxes again.
 using ErrorBoxPresenter = std::function<void(const QString& caption, const QString& text)>;
 void SetErrorBoxPresenter(ErrorBoxPresenter presenter);
+
+// Tests answer AskErrorBox here: the index of the choice taken, or -1.
+// Without one, an ErrorBoxPresenter is shown the box, which answers -1.
+using ChoiceBoxPresenter =
+    std::function<int(const QString& caption, const QString& text, const QStringList& choices)>;
+void SetChoiceBoxPresenter(ChoiceBoxPresenter presenter);
 
 }  // namespace pendlo::ui

@@ -1,6 +1,7 @@
 #include "ui/dialogs/window_errors.h"
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include "ui/dialogs/error_box.h"
@@ -13,7 +14,15 @@ WindowErrors::WindowErrors(QWidget& window, GuiHandoff& handoff)
 
 void WindowErrors::Show(const std::string& message) {
   if (starting_ && !shownWhileStarting_.insert(message).second) return;
-  ShowErrorBox(QString::fromStdString(message), window_.isVisible() ? &window_ : nullptr);
+  ShowErrorBox(QString::fromStdString(message), Parent());
+}
+
+FailedSaveAnswer WindowErrors::AskAfterFailedSave(const std::string& message) {
+  // In the order of FailedSaveAnswer after kStay, which Cancel answers.
+  static const QStringList kChoices{QStringLiteral("再試行"), QStringLiteral("別名で保存..."),
+                                    QStringLiteral("保存せずに終了")};
+  const int chosen = AskErrorBox(QString::fromStdString(message), kChoices, Parent());
+  return chosen < 0 ? FailedSaveAnswer::kStay : static_cast<FailedSaveAnswer>(chosen + 1);
 }
 
 void WindowErrors::ShowFromTick(const std::string& message) {
@@ -22,6 +31,10 @@ void WindowErrors::ShowFromTick(const std::string& message) {
     Show(message);
     tickErrorPending_ = false;
   });
+}
+
+QWidget* WindowErrors::Parent() const {
+  return window_.isVisible() ? &window_ : nullptr;
 }
 
 void WindowErrors::StartupBegins() {

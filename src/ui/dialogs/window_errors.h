@@ -14,6 +14,11 @@ namespace pendlo::ui {
 
 class GuiHandoff;
 
+// What the user chose when the save at close failed: keep the window open
+// (Cancel: the close is abandoned, the next one saves again), try the save
+// again, save the text elsewhere, or close without saving.
+enum class FailedSaveAnswer { kStay, kRetry, kSaveElsewhere, kExitWithoutSaving };
+
 class WindowErrors {
  public:
   // Boxes go over `window`; the timer thread's reach the GUI thread through
@@ -33,6 +38,10 @@ class WindowErrors {
     }
   }
 
+  // GUI thread: shows what the close's save said failed (`message`, which
+  // names each file and why) and asks what to do; waits for the answer.
+  FailedSaveAnswer AskAfterFailedSave(const std::string& message);
+
   // Timer thread: shows `message` on the GUI thread, unless a box it asked
   // for has not been shown yet.
   void ShowFromTick(const std::string& message);
@@ -42,6 +51,9 @@ class WindowErrors {
   void StartupEnds() { starting_ = false; }
 
  private:
+  // Over the window once it is visible.
+  QWidget* Parent() const;
+
   QWidget& window_;
   GuiHandoff& handoff_;
   bool starting_ = false;

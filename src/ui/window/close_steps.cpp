@@ -38,14 +38,42 @@ std::string SaveBeforeExit(const CloseSources& from) {
   }
 }
 
-bool CloseAndSave(const CloseSources& from, WindowErrors& errors) {
-  try {
-    const std::string kept = FormClose(from);
-    if (!kept.empty()) errors.Show(kept);  // where the other version went
-    return true;
-  } catch (const std::exception& e) {
-    errors.Show(e.what());
-    return false;
+bool CloseAndSave(const CloseSources& from, WindowErrors& errors,
+                  const std::function<bool()>& saveTextElsewhere) {
+  std::string failed;     // what the last save in the data directory said
+  std::string elsewhere;  // what the last save elsewhere said
+  bool save = true;       // in the data directory, before the question
+  for (;;) {
+    if (save) {
+      try {
+        const std::string kept = FormClose(from);
+        if (!kept.empty()) errors.Show(kept);  // where the other version went
+        return true;
+      } catch (const std::exception& e) {
+        failed = e.what();
+      }
+    }
+    // A failed save elsewhere is said in the question, not in a box before
+    // it: a box opened after a request to end had ended the one before
+    // would wait for nobody.
+    save = true;
+    switch (errors.AskAfterFailedSave(elsewhere.empty() ? failed : elsewhere + "\n" + failed)) {
+      case FailedSaveAnswer::kRetry:
+        elsewhere.clear();
+        break;
+      case FailedSaveAnswer::kSaveElsewhere:
+        try {
+          return saveTextElsewhere();
+        } catch (const std::exception& e) {
+          elsewhere = e.what();
+        }
+        save = false;
+        break;
+      case FailedSaveAnswer::kExitWithoutSaving:
+        return true;
+      case FailedSaveAnswer::kStay:
+        return false;
+    }
   }
 }
 

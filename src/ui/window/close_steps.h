@@ -2,6 +2,7 @@
 // ending session or a lost display.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "files/session.h"
@@ -30,8 +31,7 @@ struct CloseSources {
 // does: each only if start-up read it and it changed; a "dtp.sav" that did
 // not load exactly or changed on disk meanwhile is kept beside before the
 // edited text replaces it. Returns what was kept where ("" for nothing).
-// Throws one error naming each file that failed, one per line; the window
-// then stays open and the next close tries again.
+// Throws one error naming each file that failed, one per line.
 std::string FormClose(const CloseSources& from);
 
 // FormClose that never throws: returns the error's message, or on success
@@ -39,7 +39,14 @@ std::string FormClose(const CloseSources& from);
 std::string SaveBeforeExit(const CloseSources& from);
 
 // FormClose for the window's close event, shown through `errors`: where the
-// other version went, or what failed. True when the window may close.
-bool CloseAndSave(const CloseSources& from, WindowErrors& errors);
+// other version went, or what failed, asking then what to do
+// (FailedSaveAnswer). Save elsewhere runs `saveTextElsewhere` (the Save
+// dialog: false when cancelled, throws when the write fails, which is shown
+// as the question is asked again). True when the window may close: saved,
+// the text saved elsewhere (the settings alone do not keep the window), or
+// closing without saving chosen. False, and the window stays open, when
+// the question or the Save dialog is cancelled; the next close saves again.
+bool CloseAndSave(const CloseSources& from, WindowErrors& errors,
+                  const std::function<bool()>& saveTextElsewhere);
 
 }  // namespace pendlo::ui

@@ -180,11 +180,16 @@ void TMetronome::btnOpenClick() {
 }
 
 void TMetronome::btnSaveClick() {
+  SaveTextAs();
+}
+
+bool TMetronome::SaveTextAs() {
   const std::optional<QString> chosen = dlgFiles->ExecSave();
-  if (!chosen) return;
+  if (!chosen) return false;
   const std::string name = ForceDtpExtension(Utf8(*chosen));
   dlgFiles->SetSaveName(QString::fromStdString(name));
   SaveDefinitionText(name, memList->TextUtf8());
+  return true;
 }
 
 void TMetronome::btnHelpClick() {
@@ -206,7 +211,7 @@ std::string TMetronome::SaveBeforeExit() {
 }
 
 void TMetronome::closeEvent(QCloseEvent* event) {
-  event->setAccepted(CloseAndSave(ClosingParts(), *errors_));
+  event->setAccepted(CloseAndSave(ClosingParts(), *errors_, [this] { return SaveTextAs(); }));
 }
 
 }  // namespace pendlo::ui

@@ -69,7 +69,8 @@ class TMetronome : public QWidget, public MetronomeControls {
   Transport& Beat() { return *transport_; }
 
  protected:
-  // FormClose; the window stays open when the save failed.
+  // FormClose; when the save failed, the user chooses (CloseAndSave) whether
+  // the window closes or stays open.
   void closeEvent(QCloseEvent* event) override;
   // Enter and the access keys (AccessKeys).
   void keyPressEvent(QKeyEvent* event) override;
@@ -78,6 +79,9 @@ class TMetronome : public QWidget, public MetronomeControls {
   void scrBarTempoChange();
   void rgHyoushiClick();
   void btnOFFClick();
+  // btnSaveClick's dialog and write: false when the dialog was cancelled;
+  // throws when the write failed.
+  bool SaveTextAs();
   // The help window, created hidden if it is not there yet.
   TformHelp* HelpWindow();
   // Tempo -> Tempo, readout, BaseInterval, timer interval.
