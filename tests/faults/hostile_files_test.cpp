@@ -21,9 +21,9 @@
 #include "files/formats/definition_text.h"
 #include "files/formats/text_codec.h"
 #include "files/store/keep_beside.h"
-#include "ui/window_fixture.h"
 #include "ui/widgets/definition_memo.h"
 #include "ui/widgets/tempo_scroll_bar.h"
+#include "ui/window_fixture.h"
 
 namespace pendlo::faults {
 namespace {

@@ -11,11 +11,11 @@
 
 #include "support/fake_clock.h"
 #include "support/recording_link.h"
-#include "window_fixture.h"
 #include "ui/threads/flash_scheduler.h"
 #include "ui/widgets/definition_memo.h"
 #include "ui/widgets/meter_radio_group.h"
 #include "ui/widgets/tempo_scroll_bar.h"
+#include "window_fixture.h"
 
 namespace pendlo::ui {
 namespace {

@@ -17,8 +17,8 @@
 
 #include "app/translations.h"
 #include "support/fake_clock.h"
-#include "window_fixture.h"
 #include "ui/widgets/definition_memo.h"
+#include "window_fixture.h"
 
 namespace pendlo::ui {
 namespace {

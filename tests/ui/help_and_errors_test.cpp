@@ -14,12 +14,12 @@
 #include <functional>
 
 #include "support/desktop.h"
-#include "window_fixture.h"
 #include "ui/dialogs/error_box.h"
 #include "ui/dialogs/file_dialogs.h"
 #include "ui/dialogs/help_text.h"
 #include "ui/dialogs/help_window.h"
 #include "ui/widgets/definition_memo.h"
+#include "window_fixture.h"
 
 namespace pendlo::ui {
 namespace {

@@ -15,11 +15,11 @@
 #include <QStyleOptionSlider>
 #include <QTest>
 
-#include "window_fixture.h"
 #include "ui/widgets/look.h"
 #include "ui/widgets/meter_radio_group.h"
 #include "ui/widgets/tempo_scroll_bar.h"
 #include "ui/window/controls.h"
+#include "window_fixture.h"
 
 namespace pendlo::ui {
 namespace {
