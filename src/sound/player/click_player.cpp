@@ -22,7 +22,10 @@ feed::FeedOptions ForFeed(const PlayerOptions& o) {
 
 ClickPlayer::ClickPlayer(std::unique_ptr<output::AudioBackend> backend, PlayerOptions options,
                          clock::AudioClock::SteadySource steady)
-    : backend_(std::move(backend)), options_(options), feed_(ForFeed(options), steady) {
+    : backend_(std::move(backend)),
+      options_(options),
+      feed_(ForFeed(options), steady),
+      failures_(steady) {
   supervisor_ = std::thread([this] { Supervise(); });
 }
 
@@ -38,6 +41,10 @@ ClickPlayer::~ClickPlayer() {
 
 void ClickPlayer::SetOnFailure(std::function<void()> onFailure) {
   failures_.SetOnFailure(std::move(onFailure));
+}
+
+void ClickPlayer::SetOnRecovered(std::function<void()> onRecovered) {
+  failures_.SetOnRecovered(std::move(onRecovered));
 }
 
 bool ClickPlayer::EnsureOpen() {
