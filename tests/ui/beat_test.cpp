@@ -2,6 +2,7 @@
 // plays, how each tick flashes its bar, and how errors reach the user.
 #include <gtest/gtest.h>
 
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <functional>
@@ -180,11 +181,12 @@ class UnopenableLink final : public sound::link::SoundLink {
     if (++opens == 2) throw std::runtime_error("ｻｳﾝﾄﾞを出力できません");
   }
   void SetOnFailure(std::function<void()> f) override { onFailure = std::move(f); }
+  void SetOnRecovered(std::function<void()> f) override { onRecovered = std::move(f); }
   void ReportFailure() override {
     if (!pending.empty()) throw std::runtime_error(std::exchange(pending, {}));
   }
   int opens = 0;
-  std::function<void()> onFailure;
+  std::function<void()> onFailure, onRecovered;
   std::string pending;
 
  private:
@@ -207,19 +209,30 @@ TEST(Beat, StartRetriesTheSoundAndRunsSilentlyWhenItFails) {
   w->btnStopClick();
 }
 
-TEST(Beat, AnOutputLostWhilePlayingIsShownOnceFromAnotherThread) {
+// Lost while playing: told once from another thread, in a box that leaves
+// the window usable and goes when the output is back, or with the window.
+TEST(Beat, AnOutputLostWhilePlayingIsShownUntilItIsBack) {
   TempDir dir;
-  testing::CaughtBoxes boxes;
   auto link = std::make_unique<UnopenableLink>();
   UnopenableLink* sound = link.get();
   auto w = testing::MakeWindow(dir.path(), std::move(link));
-  ASSERT_TRUE(sound->onFailure);
-  sound->pending = "ｻｳﾝﾄﾞの出力が途切れました";
-  std::thread([&] { sound->onFailure(); }).join();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !boxes.texts.isEmpty(); }, 2000));
-  std::thread([&] { sound->onFailure(); }).join();  // nothing new to say
-  QTest::qWait(20);
-  EXPECT_EQ(boxes.texts, QStringList{"ｻｳﾝﾄﾞの出力が途切れました."});
+  const auto box = [&] { return w->findChild<QMessageBox*>(); };
+  for (const bool back : {true, false}) {
+    sound->pending = "ｻｳﾝﾄﾞの出力が途切れました";
+    std::thread([&] { sound->onFailure(); }).join();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return box() != nullptr; }, 2000));
+    std::thread([&] { sound->onFailure(); }).join();  // nothing new to say
+    QTest::qWait(20);
+    EXPECT_EQ(w->findChildren<QMessageBox*>().size(), 1);
+    EXPECT_EQ(box()->text(), "ｻｳﾝﾄﾞの出力が途切れました.");
+    EXPECT_FALSE(box()->isModal()) << "Exit and Stop stay usable";
+    if (back) {
+      std::thread([&] { sound->onRecovered(); }).join();
+    } else {
+      EXPECT_TRUE(w->close());
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return box() == nullptr; }, 2000));
+  }
 }
 
 }  // namespace

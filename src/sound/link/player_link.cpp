@@ -29,6 +29,9 @@ class PlayerLink final : public SoundLink {
   void SetOnFailure(std::function<void()> onFailure) override {
     player_->SetOnFailure(std::move(onFailure));
   }
+  void SetOnRecovered(std::function<void()> onRecovered) override {
+    player_->SetOnRecovered(std::move(onRecovered));
+  }
   void ReportFailure() override {
     const std::string error = player_->TakeError();
     if (!error.empty()) throw std::runtime_error(error);

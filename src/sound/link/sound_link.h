@@ -71,6 +71,10 @@ class SoundLink {
   // (the output lost while playing, a click file found unusable). GUI
   // thread, before EnsureOpen.
   virtual void SetOnFailure(std::function<void()> onFailure) { (void)onFailure; }
+  // What to call, on any thread, when the output plays again after a
+  // failure (one told by itself or by EnsureOpen). GUI thread, before
+  // EnsureOpen.
+  virtual void SetOnRecovered(std::function<void()> onRecovered) { (void)onRecovered; }
   // Throws a failure that turned up by itself, once; never waits for the
   // output. GUI thread.
   virtual void ReportFailure() {}

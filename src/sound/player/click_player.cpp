@@ -31,7 +31,10 @@ std::string UnusableClickMessage(const clips::UnusableFile& file) {
 
 ClickPlayer::ClickPlayer(std::unique_ptr<output::AudioBackend> backend, PlayerOptions options,
                          clock::AudioClock::SteadySource steady)
-    : backend_(std::move(backend)), options_(options), feed_(ForFeed(options), steady) {
+    : backend_(std::move(backend)),
+      options_(options),
+      feed_(ForFeed(options), steady),
+      failures_(steady) {
   supervisor_ = std::thread([this] { Supervise(); });
 }
 
@@ -48,6 +51,10 @@ ClickPlayer::~ClickPlayer() {
 void ClickPlayer::SetOnFailure(std::function<void()> onFailure) {
   feed_.Clicks().Unusable().SetOnNews(onFailure);
   failures_.SetOnFailure(std::move(onFailure));
+}
+
+void ClickPlayer::SetOnRecovered(std::function<void()> onRecovered) {
+  failures_.SetOnRecovered(std::move(onRecovered));
 }
 
 bool ClickPlayer::EnsureOpen() {

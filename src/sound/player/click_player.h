@@ -109,6 +109,10 @@ class ClickPlayer final {
   // loader's when it finds a file unusable: TakeError has news. Set before
   // the first EnsureOpen.
   void SetOnFailure(std::function<void()> onFailure);
+  // Called on the supervisor's thread when the failure told is over: the
+  // output plays again (FailureReport::SetOnRecovered). Set before the
+  // first EnsureOpen.
+  void SetOnRecovered(std::function<void()> onRecovered);
 
   // GUI thread, returns at once: the beat stopped (true) or is about to
   // start (false). After restAfterMicros at rest the stream is paused, so

@@ -6,13 +6,18 @@ namespace pendlo::sound::player {
 namespace {
 
 // A reopened output that plays this long without failing has come back.
-constexpr auto kSettle = std::chrono::seconds(2);
+constexpr Micros kSettleMicros = 2'000'000;
 
 }  // namespace
 
 void FailureReport::SetOnFailure(std::function<void()> onFailure) {
   std::lock_guard lock(mutex_);
   onFailure_ = std::move(onFailure);
+}
+
+void FailureReport::SetOnRecovered(std::function<void()> onRecovered) {
+  std::lock_guard lock(mutex_);
+  onRecovered_ = std::move(onRecovered);
 }
 
 bool FailureReport::Report(std::string message) {
@@ -37,15 +42,23 @@ void FailureReport::NotifyIfPending() {
   if (notify) notify();
 }
 
+std::function<void()> FailureReport::Recovered() {
+  return std::exchange(failing_, false) ? onRecovered_ : nullptr;
+}
+
 void FailureReport::Opened(const std::string& output, bool reconnecting) {
-  std::lock_guard lock(mutex_);
-  if (reconnecting) {
-    settleUntil_ = std::chrono::steady_clock::now() + kSettle;
-  } else {
-    failing_ = false;
-    pending_.clear();
+  std::function<void()> recovered;
+  {
+    std::lock_guard lock(mutex_);
+    if (reconnecting) {
+      settleUntil_ = steady_() + kSettleMicros;
+    } else {
+      recovered = Recovered();
+      pending_.clear();
+    }
+    output_ = output;
   }
-  output_ = output;
+  if (recovered) recovered();
 }
 
 void FailureReport::Closed() {
@@ -54,8 +67,12 @@ void FailureReport::Closed() {
 }
 
 void FailureReport::Playing() {
-  std::lock_guard lock(mutex_);
-  if (failing_ && std::chrono::steady_clock::now() > settleUntil_) failing_ = false;
+  std::function<void()> recovered;
+  {
+    std::lock_guard lock(mutex_);
+    if (failing_ && steady_() > settleUntil_) recovered = Recovered();
+  }
+  if (recovered) recovered();
 }
 
 std::string FailureReport::Output() const {

@@ -1,21 +1,31 @@
 // What the player tells of its output's failures: each failure once, as a
 // message the window takes when it looks, and a call that it has news when
 // the failure was found without the window asking (an output lost while
-// playing). Also the name of the output that plays, for the figures.
+// playing), and one when the failure being told is over (the output plays
+// again). Also the name of the output that plays, for the figures.
 #pragma once
 
-#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
+
+#include "timer/clock.h"
 
 namespace pendlo::sound::player {
 
 class FailureReport {
  public:
+  using SteadySource = Micros (*)();  // steady-clock microseconds now
+  // `steady` times how long a reopened output has played (Playing).
+  explicit FailureReport(SteadySource steady = &steadyNowMicros) : steady_(steady) {}
+
   // Any thread: `onFailure` is called, on the thread that found it, when a
   // failure is found without a call from the window (NotifyIfPending).
   void SetOnFailure(std::function<void()> onFailure);
+  // Any thread: `onRecovered` is called, on the supervisor's thread and
+  // never under the report's lock, when the failure being told is over:
+  // Opened ends it, or Playing once the output has settled.
+  void SetOnRecovered(std::function<void()> onRecovered);
 
   // Any thread: `message` is the failure to tell, unless one is being told
   // already (repeated failed attempts add nothing). True when it is news.
@@ -42,12 +52,17 @@ class FailureReport {
   std::string Output() const;
 
  private:
+  // Under the lock: the failure being told is over; what to call, if anything.
+  std::function<void()> Recovered();
+
+  const SteadySource steady_;
   mutable std::mutex mutex_;  // never held across a call into another module
   bool failing_ = false;
   std::string pending_;
   std::string output_;
   std::function<void()> onFailure_;
-  std::chrono::steady_clock::time_point settleUntil_;
+  std::function<void()> onRecovered_;
+  Micros settleUntil_ = 0;
 };
 
 }  // namespace pendlo::sound::player

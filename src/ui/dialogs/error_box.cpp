@@ -80,6 +80,15 @@ int AskErrorBox(const QString& message, const QStringList& choices, QWidget* par
   return static_cast<int>(buttons.indexOf(box.clickedButton()));
 }
 
+QMessageBox* OpenErrorBox(const QString& message, QWidget* parent) {
+  auto* box = new QMessageBox(QMessageBox::Critical, TitleStore(), ErrorBoxText(message),
+                              QMessageBox::Ok, parent);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowModality(Qt::NonModal);
+  box->show();
+  return box;
+}
+
 void SetErrorBoxPresenter(ErrorBoxPresenter presenter) {
   PresenterStore() = std::move(presenter);
 }

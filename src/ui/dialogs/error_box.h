@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <functional>
 
+class QMessageBox;
 class QWidget;
 
 namespace pendlo::ui {
@@ -33,6 +34,10 @@ void ShowErrorBox(const QString& message, QWidget* parent = nullptr);
 // taken, or -1 for Cancel (also when the event loop is ended from outside:
 // the program asked to end).
 int AskErrorBox(const QString& message, const QStringList& choices, QWidget* parent = nullptr);
+
+// The ShowErrorBox box shown without waiting and not modal, so the window
+// stays usable; deleted when closed, which the caller may also do.
+QMessageBox* OpenErrorBox(const QString& message, QWidget* parent);
 
 // Tests take the box's caption and text here instead of a real box. Pass an
 // empty function to show real boxes again.

@@ -1,5 +1,6 @@
 #include "ui/dialogs/window_errors.h"
 
+#include <QMessageBox>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -23,6 +24,15 @@ FailedSaveAnswer WindowErrors::AskAfterFailedSave(const std::string& message) {
                                     QStringLiteral("保存せずに終了")};
   const int chosen = AskErrorBox(QString::fromStdString(message), kChoices, Parent());
   return chosen < 0 ? FailedSaveAnswer::kStay : static_cast<FailedSaveAnswer>(chosen + 1);
+}
+
+void WindowErrors::ShowLasting(const std::string& message) {
+  CloseLasting();
+  lasting_ = OpenErrorBox(QString::fromStdString(message), &window_);
+}
+
+void WindowErrors::CloseLasting() {
+  if (lasting_) lasting_->close();
 }
 
 void WindowErrors::ShowFromTick(const std::string& message) {

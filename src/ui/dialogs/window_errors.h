@@ -1,13 +1,17 @@
 // How the main window shows its errors: in an error box, over the window once
 // it is visible; while start-up runs, each message once; from the timer
-// thread, one box at a time however many ticks fail.
+// thread, one box at a time however many ticks fail; a state that ends by
+// itself (the sound output lost) in a box that does not block the window
+// and goes when the state ends.
 #pragma once
 
+#include <QPointer>
 #include <atomic>
 #include <exception>
 #include <set>
 #include <string>
 
+class QMessageBox;
 class QWidget;
 
 namespace pendlo::ui {
@@ -42,6 +46,12 @@ class WindowErrors {
   // names each file and why) and asks what to do; waits for the answer.
   FailedSaveAnswer AskAfterFailedSave(const std::string& message);
 
+  // GUI thread: shows `message` without waiting, in a box that leaves the
+  // window usable, until CloseLasting (one such box: a new one replaces it).
+  void ShowLasting(const std::string& message);
+  // GUI thread: the lasting box goes, if it is up.
+  void CloseLasting();
+
   // Timer thread: shows `message` on the GUI thread, unless a box it asked
   // for has not been shown yet.
   void ShowFromTick(const std::string& message);
@@ -59,6 +69,7 @@ class WindowErrors {
   bool starting_ = false;
   std::set<std::string> shownWhileStarting_;
   std::atomic<bool> tickErrorPending_{false};
+  QPointer<QMessageBox> lasting_;  // null once closed, by us or the user
 };
 
 }  // namespace pendlo::ui

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <exception>
 
 #include "files/formats/definition_text.h"
 #include "files/store/errors.h"
@@ -84,12 +85,19 @@ void TMetronome::ListenToTransport() {
   });
   transport_->SetErrorListener(
       [errors = errors_.get()](const std::string& message) { errors->ShowFromTick(message); });
-  // A sound output lost while playing is said once, over the window; the
-  // output comes back by itself.
+  // A sound output lost while playing is said once, over the window and
+  // without blocking it, until the output comes back by itself.
   sound::link::SoundLink& sound = transport_->Sound();
   sound.SetOnFailure([this, &sound] {
-    handoff_->Post([this, &sound] { errors_->Guarded([&sound] { sound.ReportFailure(); }); });
+    handoff_->Post([this, &sound] {
+      try {
+        sound.ReportFailure();
+      } catch (const std::exception& e) {
+        errors_->ShowLasting(e.what());
+      }
+    });
   });
+  sound.SetOnRecovered([this] { handoff_->Post([this] { errors_->CloseLasting(); }); });
 }
 
 TformHelp* TMetronome::HelpWindow() {
@@ -211,7 +219,9 @@ std::string TMetronome::SaveBeforeExit() {
 }
 
 void TMetronome::closeEvent(QCloseEvent* event) {
-  event->setAccepted(CloseAndSave(ClosingParts(), *errors_, [this] { return SaveTextAs(); }));
+  const bool closes = CloseAndSave(ClosingParts(), *errors_, [this] { return SaveTextAs(); });
+  if (closes) errors_->CloseLasting();  // it would keep the program running
+  event->setAccepted(closes);
 }
 
 }  // namespace pendlo::ui

@@ -317,14 +317,19 @@ TEST(ClickPlayerOffline, StartNeverWaitsForARestingOutput) {
 }
 
 // An output closed at rest that cannot open at Start is a lost output: said
-// once, over the window, and opened again by itself when it comes back.
+// once, over the window, and opened again by itself when it comes back,
+// which is said once too.
 TEST(ClickPlayerOffline, AnOutputGoneWhileClosedAtRestIsSaidLostOnce) {
   Rig rig({48000, 2}, RestingAtOnce(20000), true);
   FakeDevice& device = rig.device;
   testing::Watched told;
-  std::atomic<int> failures{0};
+  std::atomic<int> failures{0}, recoveries{0};
   rig.player->SetOnFailure([&] {
     ++failures;
+    told.Changed();
+  });
+  rig.player->SetOnRecovered([&] {
+    ++recoveries;
     told.Changed();
   });
   ASSERT_TRUE(rig.player->EnsureOpen());
@@ -339,6 +344,12 @@ TEST(ClickPlayerOffline, AnOutputGoneWhileClosedAtRestIsSaidLostOnce) {
   EXPECT_TRUE(device.Await([&] { return device.started.load(); }));
   EXPECT_EQ(failures, 1);
   EXPECT_EQ(rig.player->TakeError(), "");
+  // Back once it has played 2 s unbroken: a server coming back may drop the
+  // new stream once more, still the same outage.
+  EXPECT_EQ(recoveries, 0);
+  gFakeSteady += 2'000'001;
+  ASSERT_TRUE(told.Await([&] { return recoveries > 0; }));
+  EXPECT_EQ(recoveries, 1);
 }
 
 // Three clicks written at once, due 10, 40 (or nearer) and 50 ms on; the
