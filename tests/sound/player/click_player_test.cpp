@@ -320,10 +320,11 @@ TEST(ClickPlayerOffline, StartNeverWaitsForARestingOutput) {
 // once, over the window, and opened again by itself when it comes back,
 // which is said once too.
 TEST(ClickPlayerOffline, AnOutputGoneWhileClosedAtRestIsSaidLostOnce) {
-  Rig rig({48000, 2}, RestingAtOnce(20000), true);
-  FakeDevice& device = rig.device;
+  // Before the player: its supervisor may still call back as it ends.
   testing::Watched told;
   std::atomic<int> failures{0}, recoveries{0};
+  Rig rig({48000, 2}, RestingAtOnce(20000), true);
+  FakeDevice& device = rig.device;
   rig.player->SetOnFailure([&] {
     ++failures;
     told.Changed();
