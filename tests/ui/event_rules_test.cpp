@@ -388,6 +388,41 @@ TEST(Memo, TypingIntoAHugeLineStaysCheapAndItsDisplayLinesCoverTheText) {
   for (std::size_t i = 0; i + 1 < wrapped.size(); ++i) EXPECT_EQ(wrapped[i].back(), ' ') << i;
 }
 
+// Keys into a long line come in one layout on the event loop's next turn:
+// Stop queued after them does not wait for it; Start reads them.
+TEST(Memo, StartAndStopQueuedBehindKeysIntoALongLine) {
+  TempDir dir;
+  auto w = MakeWindow(dir.path());
+  DefinitionMemo* memo = w->memList;
+  memo->SetTextUtf8(std::string(DefinitionMemo::kHeldBackLine + 1, ' '));
+  w->rgHyoushi->SetItemIndex(10);
+  memo->setFocus();
+  memo->moveCursor(QTextCursor::Start);
+  const auto queue = [&](const char* keys, void (TMetronome::*press)()) {
+    for (const char* k = keys; *k != '\0'; ++k) {
+      QCoreApplication::postEvent(memo, new QKeyEvent(QEvent::KeyPress, Qt::Key_5 + (*k - '5'),
+                                                      Qt::NoModifier, QString(QChar(*k))));
+    }
+    int charactersWhenPressed = 0;
+    const auto pressed = [&] {
+      (w.get()->*press)();
+      charactersWhenPressed = memo->document()->characterCount();
+    };
+    QMetaObject::invokeMethod(w.get(), pressed, Qt::QueuedConnection);
+    QApplication::processEvents();
+    return charactersWhenPressed - (DefinitionMemo::kHeldBackLine + 2);
+  };
+  EXPECT_EQ(queue("57", &TMetronome::btnStartClick), 2) << "Start reads the keys before it";
+  const BeatState s = w->Beat().Engine().Snapshot();
+  ASSERT_EQ(s.GroupCount, 2);
+  EXPECT_EQ(s.Groups[1], 5);
+  EXPECT_EQ(s.Groups[2], 7);
+  EXPECT_TRUE(w->Beat().Running());
+  EXPECT_EQ(queue("9", &TMetronome::btnStopClick), 2) << "Stop comes before the key's layout";
+  EXPECT_FALSE(w->Beat().Running());
+  EXPECT_EQ(memo->TextUtf8().substr(0, 4), "579 ");
+}
+
 TEST(Memo, DisplayLinesKeptAcrossEditsAreThoseOfTheText) {
   TempDir dir;
   auto w = MakeWindow(dir.path());
