@@ -17,6 +17,7 @@
 
 #include "sound/output/audio_backend.h"
 #include "sound/output/pulse/pulse_library.h"
+#include "sound/output/pulse/timing_report.h"
 #include "sound/output/server_output.h"
 #include "sound/output/stream_names.h"
 
@@ -346,15 +347,14 @@ class PulseBackend final : public ServerOutput, private ClickQueue {
     auto* self = static_cast<PulseBackend*>(user);
     const pa_timing_info* info = success ? self->pa_->StreamGetTimingInfo(stream) : nullptr;
     if (!info || info->read_index_corrupt || !info->playing) return;
-    // The read index is where the sink stood half a round trip ago: what it
-    // has taken, to be heard sink_usec later. Clicks are written ahead of
-    // it; frames behind it would need the sink to rewind, which not every
-    // sink does.
-    const Micros at = steadyNowMicros() - static_cast<Micros>(info->transport_usec);
+    // Clicks are written beyond the read index (frames behind it would
+    // need the sink to rewind, which not every sink does); the clock
+    // follows the frame heard.
+    const StreamPosition p = PositionOf(*info, kFrameBytes, self->rate_, steadyNowMicros());
     self->sinkMicros_.store(static_cast<Micros>(info->sink_usec), std::memory_order_relaxed);
-    self->readFrame_ = static_cast<double>(info->read_index) / kFrameBytes;
-    self->readAt_ = at;
-    self->Target().Position_RT(self->readFrame_, at);
+    self->readFrame_ = p.readFrame;
+    self->readAt_ = p.at;
+    self->Target().Position_RT(p.heardFrame, p.at);
   }
 
   // The stream's queue ran dry: the next report, asked for at once, tells
