@@ -125,6 +125,7 @@ int main(int argc, char** argv) {
   if (app.ExitRequested()) return 0;
   metronome.show();
   RaiseOnRequest(instance.get(), metronome);
-  pendlo::app::dbus::BusService bus(metronome, [&metronome] { BringToFront(metronome); });
+  const pendlo::app::dbus::BusService bus(
+      metronome, [&metronome] { BringToFront(metronome); }, QDBusConnection::sessionBus());
   return app.exec();
 }

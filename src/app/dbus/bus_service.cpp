@@ -22,20 +22,21 @@ const QString kOwnPath = QStringLiteral("/io/github/pendlo/Pendlo");
 const QString kOwnName = PendloInterface::Name();
 constexpr int kQuietMs = 100;  // at most ten announcements a second
 
-void EmitPropertiesChanged(const QString& path, const QString& interface,
+void EmitPropertiesChanged(QDBusConnection& bus, const QString& path, const QString& interface,
                            const QVariantMap& changed) {
   if (changed.isEmpty()) return;
   QDBusMessage signal = QDBusMessage::createSignal(
       path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"));
   signal << interface << changed << QStringList();
-  QDBusConnection::sessionBus().send(signal);
+  bus.send(signal);
 }
 
 }  // namespace
 
-BusService::BusService(ui::TMetronome& window, std::function<void()> raise)
+BusService::BusService(ui::TMetronome& window, std::function<void()> raise, QDBusConnection bus)
     : QObject(nullptr),
       window_(window),
+      bus_(std::move(bus)),
       remote_(std::make_unique<WindowRemote>(window, std::move(raise))) {
   quiet_.setSingleShot(true);
   quiet_.setInterval(kQuietMs);
@@ -45,38 +46,36 @@ BusService::BusService(ui::TMetronome& window, std::function<void()> raise)
     Announce();
   });
   seen_ = {remote_->Tempo(), remote_->Meter(), remote_->Running()};
-  if (QDBusConnection::sessionBus().isConnected()) Register();
+  if (bus_.isConnected()) Register();
 }
 
 BusService::~BusService() {
   window_.SetOnStateChange({});
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  if (!bus.isConnected()) return;
-  if (HoldsMprisName()) bus.unregisterService(mprisName_);
-  if (ownName_) bus.unregisterService(kOwnName);
-  bus.unregisterObject(kMprisPath);
-  bus.unregisterObject(kOwnPath);
+  if (!bus_.isConnected()) return;
+  if (HoldsMprisName()) bus_.unregisterService(mprisName_);
+  if (ownName_) bus_.unregisterService(kOwnName);
+  bus_.unregisterObject(kMprisPath);
+  bus_.unregisterObject(kOwnPath);
 }
 
 void BusService::Register() {
-  QDBusConnection bus = QDBusConnection::sessionBus();
   mpris_ = new QObject(this);
   new MprisRoot(mpris_, *remote_);
   player_ = new MprisPlayer(mpris_, *remote_);
   own_ = new PendloInterface(*remote_, this);
   // The objects first: whoever sees a name appear finds them there.
-  bus.registerObject(kMprisPath, mpris_, QDBusConnection::ExportAdaptors);
-  bus.registerVirtualObject(kOwnPath, own_);
+  bus_.registerObject(kMprisPath, mpris_, QDBusConnection::ExportAdaptors);
+  bus_.registerVirtualObject(kOwnPath, own_);
   window_.SetOnStateChange([this] { Changed(); });
   // A copy on another data directory runs beside this one: MPRIS names it
   // as a second instance.
   const QString instance = kMprisName + QStringLiteral(".instance%1").arg(getpid());
-  if (bus.registerService(kMprisName)) {
+  if (bus_.registerService(kMprisName)) {
     mprisName_ = kMprisName;
-  } else if (bus.registerService(instance)) {
+  } else if (bus_.registerService(instance)) {
     mprisName_ = instance;
   }
-  ownName_ = bus.registerService(kOwnName);
+  ownName_ = bus_.registerService(kOwnName);
 }
 
 void BusService::Changed() {
@@ -100,8 +99,8 @@ void BusService::Announce() {
     player[QStringLiteral("Metadata")] = player_->Metadata();
   }
   seen_ = now;
-  EmitPropertiesChanged(kMprisPath, kPlayerInterface, player);
-  EmitPropertiesChanged(kOwnPath, kOwnName, own);
+  EmitPropertiesChanged(bus_, kMprisPath, kPlayerInterface, player);
+  EmitPropertiesChanged(bus_, kOwnPath, kOwnName, own);
   quiet_.start();
 }
 

@@ -7,6 +7,7 @@
 // threads.
 #pragma once
 
+#include <QDBusConnection>
 #include <QObject>
 #include <QTimer>
 #include <QVariantMap>
@@ -25,11 +26,11 @@ class WindowRemote;
 
 class BusService : public QObject {
  public:
-  // Registers the objects and takes the names on the session bus. Without
-  // a session bus nothing is registered; a taken MPRIS name gives way to
+  // Registers the objects and takes the names on `bus` (the session bus).
+  // Without a connection nothing is registered; a taken MPRIS name gives way to
   // org.mpris.MediaPlayer2.pendlo.instance<pid>, a taken own name to none
   // (scripts reach the copy that holds it). `raise` brings the window up.
-  BusService(ui::TMetronome& window, std::function<void()> raise);
+  BusService(ui::TMetronome& window, std::function<void()> raise, QDBusConnection bus);
   // Gives the names back and stops listening to the window.
   ~BusService() override;
   BusService(const BusService&) = delete;
@@ -52,6 +53,7 @@ class BusService : public QObject {
   void Register();
 
   ui::TMetronome& window_;
+  QDBusConnection bus_;
   std::unique_ptr<WindowRemote> remote_;
   QObject* mpris_ = nullptr;  // carries the MPRIS adaptors
   MprisPlayer* player_ = nullptr;
