@@ -2,7 +2,8 @@
 // runs the beat through it, and the main window on the transport (which
 // restores the last session's settings and, once shown, opens the sound
 // output and creates the hidden help window); runs the event loop until the
-// window closes.
+// window closes. On the session bus, the desktop's media controls and
+// scripts drive the same window.
 // A request to end (SIGTERM, SIGINT, SIGHUP) is answered at any point.
 #include <malloc.h>
 
@@ -10,6 +11,7 @@
 #include <thread>
 
 #include "app/command_line.h"
+#include "app/dbus/bus_service.h"
 #include "app/pendlo_application.h"
 #include "app/single_instance.h"
 #include "app/termination.h"
@@ -76,14 +78,17 @@ pendlo::ui::MetronomeOptions WindowOptions(PendloApplication& app, TMetronome*& 
   return options;
 }
 
+// Shows the window, out of the taskbar if need be, in front of the others.
+void BringToFront(TMetronome& metronome) {
+  metronome.showNormal();
+  metronome.raise();
+  metronome.activateWindow();
+}
+
 // A later copy's request brings the window up (no claim: nothing to answer).
 void RaiseOnRequest(SingleInstance* instance, TMetronome& metronome) {
   if (instance == nullptr) return;
-  instance->OnRaiseRequest(&metronome, [&metronome] {
-    metronome.showNormal();
-    metronome.raise();
-    metronome.activateWindow();
-  });
+  instance->OnRaiseRequest(&metronome, [&metronome] { BringToFront(metronome); });
 }
 
 }  // namespace
@@ -120,5 +125,7 @@ int main(int argc, char** argv) {
   if (app.ExitRequested()) return 0;
   metronome.show();
   RaiseOnRequest(instance.get(), metronome);
+  const pendlo::app::dbus::BusService bus(
+      metronome, [&metronome] { BringToFront(metronome); }, QDBusConnection::sessionBus());
   return app.exec();
 }

@@ -320,6 +320,32 @@ TEST(Keys, AccessKeysWithAltEverywhereAndWithoutAltOutsideTheMemo) {
   EXPECT_EQ(w->rgHyoushi->ItemIndex(), 3);
 }
 
+TEST(Keys, MediaKeysStartAndStopWhereverTheFocusIs) {
+  TempDir dir;
+  auto w = MakeWindow(dir.path());
+  const struct {
+    QWidget* focus;
+    Qt::Key key;
+    bool running;  // after the key
+  } presses[] = {
+      {w->memList, Qt::Key_MediaPlay, true},
+      {w->memList, Qt::Key_MediaPause, false},
+      {w->scrBarTempo, Qt::Key_MediaTogglePlayPause, true},
+      {w->scrBarTempo, Qt::Key_MediaPlay, false},
+      {w->rgHyoushi->Item(3), Qt::Key_MediaPause, true},
+      {w->btnOpen, Qt::Key_MediaStop, false},
+      {w->btnOpen, Qt::Key_MediaStop, false},  // no toggle
+  };
+  for (const auto& p : presses) {
+    p.focus->setFocus();
+    // As the keyboard sends them: key codes with no text.
+    QKeyEvent press(QEvent::KeyPress, p.key, Qt::NoModifier);
+    QApplication::sendEvent(p.focus, &press);
+    EXPECT_EQ(w->Beat().Running(), p.running)
+        << p.focus->objectName().toStdString() << " " << p.key;
+  }
+}
+
 TEST(Memo, DisplayLinesCountEachWrappedContinuation) {
   TempDir dir;
   auto w = MakeWindow(dir.path());

@@ -45,10 +45,13 @@ TMetronome::TMetronome(MetronomeOptions options)
                             [this](Handler handler) { Run(handler); }});
   // The meter selection follows every change of the index, also one that
   // runs no handler.
-  connect(rgHyoushi, &MeterRadioGroup::indexChanged, this,
-          [this](int index) { transport_->SetMeterSelection(index); });
-  keys_ = std::make_unique<AccessKeys>(
-      *this, AccessKeys::Buttons{btnStart, btnStop, btnHelp, btnOFF}, memList);
+  connect(rgHyoushi, &MeterRadioGroup::indexChanged, this, [this](int index) {
+    transport_->SetMeterSelection(index);
+    if (onStateChange_) onStateChange_();
+  });
+  keys_ =
+      std::make_unique<AccessKeys>(*this, AccessKeys::Buttons{btnStart, btnStop, btnHelp, btnOFF},
+                                   memList, [this] { ToggleBeat(); });
   dlgFiles = new FileDialogs(this);
   flashes_ = new FlashScheduler(Shape1, Shape2, this);
   handoff_ = new GuiHandoff(this);
@@ -134,7 +137,13 @@ TMetronome::Method TMetronome::HandlerFor(Handler handler) {
 
 void TMetronome::Run(Handler handler) {
   const Method method = HandlerFor(handler);
-  if (method != nullptr) errors_->Guarded([this, method] { (this->*method)(); });
+  if (method == nullptr) return;
+  errors_->Guarded([this, method] { (this->*method)(); });
+  if (onStateChange_) onStateChange_();
+}
+
+void TMetronome::ToggleBeat() {
+  (transport_->Running() ? btnStop : btnStart)->click();
 }
 
 void TMetronome::ChangeTempo() {

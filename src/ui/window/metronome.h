@@ -68,6 +68,15 @@ class TMetronome : public QWidget, public MetronomeControls {
 
   Transport& Beat() { return *transport_; }
 
+  // For the remote controls (media keys, the desktop's media controls,
+  // scripts), which move the controls themselves so that their handlers
+  // run: Stop's click when the beat runs, Start's otherwise.
+  void ToggleBeat();
+  // Called on the GUI thread after each handler of a control has run, and
+  // after each change of the meter's index: tempo, meter or running may
+  // have changed, whichever side moved the control.
+  void SetOnStateChange(std::function<void()> changed) { onStateChange_ = std::move(changed); }
+
  protected:
   // FormClose; when the save failed, the user chooses (CloseAndSave) whether
   // the window closes or stays open.
@@ -107,6 +116,7 @@ class TMetronome : public QWidget, public MetronomeControls {
   std::unique_ptr<WindowErrors> errors_;
   std::unique_ptr<AccessKeys> keys_;
   WindowPosition position_;
+  std::function<void()> onStateChange_;
 };
 
 }  // namespace pendlo::ui
