@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 # The real program as a screen reader meets it through AT-SPI (pyatspi): the
-# named scroll bar, memo and groups, eleven radio buttons with one checked,
-# and an event on Start and on Stop pressed through the buttons' actions.
+# named scroll bar, memo and groups, eleven radio buttons with one checked
+# (and another when pressed), and an event on Start and on Stop pressed
+# through the buttons' actions.
 # Run it on an X server and a private session bus (dbus-run-session), which
 # starts at-spi2-core's bus launcher when the program asks for it:
 #   accessibility_test.py <pendlo binary>
@@ -98,6 +99,12 @@ def read(window):
           len(radios) == 11 and all(r.parent.name == "拍子" for r in radios))
     check(f"one checked, \"4\" (checked: {checked})", checked == ["4"])
     check("no check box", not all_of(window, "check box"))
+    five = [r for r in radios if r.name == "5"][0]
+    checked = await_event(["object:state-changed:checked"],
+                          lambda e: e if e and e.source.name == "5" and e.detail1 == 1 else None,
+                          lambda: press(five))
+    check("pressing \"5\" checks it alone", checked is not None and [
+        r.name for r in radios if r.getState().contains(pyatspi.STATE_CHECKED)] == ["5"])
     start = all_of(window, "push button", "Start")[0]
     stop = all_of(window, "push button", "Stop")[0]
     description = ["object:property-change:accessible-description"]
