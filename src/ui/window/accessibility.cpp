@@ -100,6 +100,11 @@ class PanelAccessible : public QAccessibleWidget {
 QAccessibleInterface* ControlInterface(const QString&, QObject* object) {
   auto* widget = qobject_cast<QWidget*>(object);
   if (widget == nullptr) return nullptr;
+  // The main window as a window: a plain top-level widget is otherwise a
+  // filler, which no screen reader names on its activation.
+  if (widget->isWindow() && dynamic_cast<MetronomeControls*>(widget) != nullptr) {
+    return new QAccessibleWidget(widget, QAccessible::Window);
+  }
   if (auto* group = dynamic_cast<GroupFrame*>(widget)) return new GroupAccessible(group);
   if (auto* panel = dynamic_cast<BevelPanel*>(widget)) return new PanelAccessible(panel);
   auto* item = qobject_cast<QRadioButton*>(widget);
