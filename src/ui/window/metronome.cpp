@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTimer>
 #include <exception>
 
@@ -18,6 +19,7 @@
 #include "ui/widgets/meter_radio_group.h"
 #include "ui/widgets/tempo_scroll_bar.h"
 #include "ui/window/access_keys.h"
+#include "ui/window/accessibility.h"
 #include "ui/window/close_steps.h"
 #include "ui/window/startup_steps.h"
 
@@ -37,12 +39,15 @@ TMetronome::TMetronome(MetronomeOptions options)
       position_(*this, QPoint(kMetronomeWindow.left, kMetronomeWindow.top)) {
   transport_ = options_.transport ? std::move(options_.transport) : std::make_unique<Transport>();
   setObjectName(QStringLiteral("Metronome"));
+  InstallAccessibleControls();
   static_cast<MetronomeControls&>(*this) =
       BuildControls(*this, {[this] { errors_->Show(EMemoLimitError().what()); },
                             [this](const QString& characters) {
                               errors_->Show(UnstorableMessage(characters.toStdString()));
                             },
                             [this](Handler handler) { Run(handler); }});
+  NameLabelledControls(*this);
+  SayRunning();
   // The meter selection follows every change of the index, also one that
   // runs no handler.
   connect(rgHyoushi, &MeterRadioGroup::indexChanged, this, [this](int index) {
@@ -173,7 +178,13 @@ void TMetronome::rgHyoushiClick() {
   transport_->ResetPosition();
 }
 
+void TMetronome::SayRunning() {
+  ui::SayRunning({this, btnStart, btnStop}, transport_->Running());
+}
+
 void TMetronome::btnStartClick() {
+  // Said also when Start throws after the beat began (no sound output).
+  const auto said = qScopeGuard([this] { SayRunning(); });
   const Transport::Change change(*transport_);
   ManageHyoushi();
   transport_->Start();
@@ -181,10 +192,12 @@ void TMetronome::btnStartClick() {
 
 void TMetronome::btnStopClick() {
   transport_->Stop();
+  SayRunning();
 }
 
 void TMetronome::btnOFFClick() {
   transport_->Stop();
+  SayRunning();  // the window may stay, when its save failed
   close();
 }
 
@@ -230,6 +243,7 @@ std::string TMetronome::SaveBeforeExit() {
 void TMetronome::closeEvent(QCloseEvent* event) {
   const bool closes = CloseAndSave(ClosingParts(), *errors_, [this] { return SaveTextAs(); });
   if (closes) errors_->CloseLasting();  // it would keep the program running
+  SayRunning();                         // the close stopped the beat
   event->setAccepted(closes);
 }
 

@@ -97,6 +97,9 @@ class TMetronome : public QWidget, public MetronomeControls {
   void ChangeTempo();
   // Meter and the memo's display lines -> beat pattern.
   void ManageHyoushi();
+  // Whether the beat runs, for a screen reader (the window's, Start's and
+  // Stop's accessible description).
+  void SayRunning();
 
   // The handler the description names, run with what it throws shown.
   void Run(Handler handler);
