@@ -1,11 +1,8 @@
 #include "files/store/message_text.h"
 
-#include <vector>
-
 namespace pendlo {
 
-std::string FormatMessage(std::string_view format, std::initializer_list<std::string_view> args) {
-  const std::vector<std::string_view> given(args);
+std::string FormatMessage(std::string_view format, std::span<const std::string_view> given) {
   std::string out;
   for (std::size_t i = 0; i < format.size(); ++i) {
     const bool place =

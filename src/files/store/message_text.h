@@ -5,6 +5,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,10 @@ inline constexpr const char* kReasonFormat = "%1 (%2)";
 
 // `format` with %1 ... %9 replaced by args in order; a place without an
 // argument stays as written. Arguments are not searched for places.
-std::string FormatMessage(std::string_view format, std::initializer_list<std::string_view> args);
+std::string FormatMessage(std::string_view format, std::span<const std::string_view> args);
+inline std::string FormatMessage(std::string_view format,
+                                 std::initializer_list<std::string_view> args) {
+  return FormatMessage(format, std::span(args.begin(), args.size()));
+}
 
 }  // namespace pendlo
