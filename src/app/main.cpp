@@ -7,6 +7,7 @@
 // A request to end (SIGTERM, SIGINT, SIGHUP) is answered at any point.
 #include <malloc.h>
 
+#include <QTranslator>
 #include <cstdio>
 #include <thread>
 
@@ -94,8 +95,11 @@ void RaiseOnRequest(SingleInstance* instance, TMetronome& metronome) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // --help and --version answer before any file or the display is touched.
-  if (const auto status = pendlo::app::AnswerCommandLine(argc, argv, stdout, stderr)) {
+  // --help and --version answer before any file or the display is touched,
+  // in the language the window will speak.
+  const pendlo::app::Language language = pendlo::app::SystemLanguage();
+  const std::unique_ptr<QTranslator> texts = pendlo::app::LoadProgramTexts(language);
+  if (const auto status = pendlo::app::AnswerCommandLine(argc, argv, stdout, stderr, texts.get())) {
     return *status;
   }
   pendlo::app::InstallTerminationHandlers();
@@ -109,7 +113,8 @@ int main(int argc, char** argv) {
   std::jthread codec(pendlo::PrepareTextCodec);
   pendlo::app::PreparePlatform();
   PendloApplication app(argc, argv);
-  pendlo::app::InstallQtJapanese(app);
+  if (texts) QCoreApplication::installTranslator(texts.get());
+  if (language == pendlo::app::Language::kJapanese) pendlo::app::InstallQtJapanese(app);
   pendlo::app::WarnWithoutFonts();
   // Asked to end while the toolkit started: nothing has been read yet.
   if (pendlo::app::TerminationRequests() > 0) {

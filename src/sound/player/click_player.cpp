@@ -24,9 +24,7 @@ feed::FeedOptions ForFeed(const PlayerOptions& o) {
 std::string UnusableClickMessage(const clips::UnusableFile& file) {
   // The name alone: the data directory's files are known by it.
   const std::string name = std::filesystem::path(file.path).filename().string();
-  std::string message = "ﾌｧｲﾙ ";
-  message.append(name).append(" は再生できません (").append(file.reason).append(")");
-  return message;
+  return FormatMessage(kUnusableClickFormat, {name, file.reason});
 }
 
 ClickPlayer::ClickPlayer(std::unique_ptr<output::AudioBackend> backend, PlayerOptions options,
@@ -146,9 +144,9 @@ bool ClickPlayer::OpenOutput(bool reconnecting, bool failureIsLoss) {
   std::string error;
   const output::StreamRequest request{options_.bufferFrames, options_.serverBufferMicros};
   if (!backend_ || !backend_->Open(feed_.Target(), request, format, error)) {
-    failures_.Report(failureIsLoss ? std::string(kSoundLostMessage)
-                                   : std::string(kNoSoundMessage) +
-                                         (error.empty() ? "" : " (" + error + ")"));
+    std::string message = failureIsLoss ? kSoundLostMessage : kNoSoundMessage;
+    if (!failureIsLoss && !error.empty()) message = FormatMessage(kReasonFormat, {message, error});
+    failures_.Report(message);
     return false;
   }
   feed_.Begin(format, backend_->BufferFrames(), backend_->Queue(), backend_->DeviceLatencyMicros());

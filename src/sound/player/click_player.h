@@ -10,6 +10,7 @@
 // through its feed (StreamFeed).
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -19,6 +20,7 @@
 #include <string>
 #include <thread>
 
+#include "files/store/message_text.h"
 #include "sound/clips/click_loader.h"
 #include "sound/clock/audio_clock.h"
 #include "sound/feed/stream_feed.h"
@@ -28,9 +30,18 @@
 namespace pendlo::sound::player {
 
 // Shown once when no sound can be had, with the system's reason appended.
-inline constexpr const char* kNoSoundMessage = "ｻｳﾝﾄﾞを出力できません";
+inline constexpr const char* kNoSoundMessage =
+    PENDLO_MESSAGE("pendlo::Messages", "ｻｳﾝﾄﾞを出力できません");
 // Shown once when the sound output goes away while the program runs.
-inline constexpr const char* kSoundLostMessage = "ｻｳﾝﾄﾞの出力が途切れました";
+inline constexpr const char* kSoundLostMessage =
+    PENDLO_MESSAGE("pendlo::Messages", "ｻｳﾝﾄﾞの出力が途切れました");
+// UnusableClickMessage's template: the file's name, the decoder's reason.
+inline constexpr const char* kUnusableClickFormat =
+    PENDLO_MESSAGE("pendlo::Messages", "ﾌｧｲﾙ %1 は再生できません (%2)");
+
+// Every template above, for the window to find a message's template by.
+inline constexpr std::array kPlayerMessages{kNoSoundMessage, kSoundLostMessage,
+                                            kUnusableClickFormat};
 
 // Shown once for each version of a click file that holds no usable sound:
 // "ﾌｧｲﾙ pi.wav は再生できません (<the decoder's reason>)"; the file's
