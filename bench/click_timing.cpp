@@ -41,7 +41,6 @@
 #include <functional>
 #include <mutex>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -274,19 +273,6 @@ void Rest(const Options& o, ClickPlayer& player) {
               static_cast<double>(buffers) / o.restSeconds);
 }
 
-// The state of the server's null sink ("SUSPENDED", "IDLE", "RUNNING").
-std::string SinkState(const SoundServer& server) {
-  std::istringstream sinks(server.Pactl("list sinks short"));
-  std::string line;
-  while (std::getline(sinks, line)) {
-    std::istringstream fields(line);
-    std::string index, name, driver, format, channels, rate, state;
-    fields >> index >> name >> driver >> format >> channels >> rate >> state;
-    if (!state.empty()) return state;
-  }
-  return "unknown";
-}
-
 // --changes: decisions at uneven moments, in turn a Stop (Start again 0.4 s
 // later) and a tempo change (to three quarters of --tempo and back).
 void MakeDecisions(const Options& o, Transport& beat, ClickPlayer& player,
@@ -377,7 +363,7 @@ int Main(int argc, char** argv) {
     // As on every PulseAudio desktop: an idle sink is suspended after 5 s.
     if (server.Name() == "pulse") server.Pactl("load-module module-suspend-on-idle");
     Rest(o, *player);
-    if (server.Name() == "pulse") run.sinkAtRest = SinkState(server);
+    if (server.Name() == "pulse") run.sinkAtRest = server.SinkState();
   }
   // On PipeWire the recorder runs in this process: its threads, new from
   // here on, are left out of the CPU figure.

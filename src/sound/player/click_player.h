@@ -118,8 +118,9 @@ class ClickPlayer final {
 
   // GUI thread, returns at once: the beat stopped (true) or is about to
   // start (false). After restAfterMicros at rest the stream is paused, so
-  // that a stopped metronome does not wake the machine every cycle (and its
-  // sink may sleep); after releaseAfterMicros an output that allows it is
+  // that a stopped metronome does not wake the machine every cycle and its
+  // sink may sleep (a PulseAudio stream is corked, and the clicks played
+  // before it runs again wait for it); after releaseAfterMicros an output that allows it is
   // closed and its library unloaded. Rest(false) has it resumed or opened
   // again, and EnsureOpen does not wait for that. The clock runs on
   // meanwhile and re-joins the stream when it plays again.
