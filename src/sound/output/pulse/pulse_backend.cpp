@@ -57,15 +57,17 @@ class PulseBackend final : public ServerOutput, private ClickQueue {
     pa_->ThreadedMainloopLock(loop_);
     if (!active) {
       corked_ = true;
+      // Where the sink stopped, as the clock has it, unless the server says
+      // better: what it had taken and not played went back to the stream.
+      queue_.Hold(queue_.Reading());
       AwaitOperation(pa_->StreamCork(stream_, 1, &PulseBackend::OnSuccess, this));
-      // Where the sink stopped: what it had taken and not played went back
-      // to the stream.
       AwaitOperation(pa_->StreamUpdateTimingInfo(stream_, &PulseBackend::OnPausedTiming, this));
     } else {
       corked_ = false;
       const Micros now = steadyNowMicros();
-      Target().Resumed_RT(queue_.ReadFrame(), now);
-      queue_.Read(queue_.ReadFrame(), now);
+      const double frame = queue_.Reading();
+      Target().Resumed_RT(frame, now);
+      queue_.Read(frame, now);
       queue_.Refill(stream_);
       pa_operation* op = pa_->StreamCork(stream_, 0, nullptr, nullptr);
       if (op) pa_->OperationUnref(op);

@@ -58,10 +58,14 @@ void SilenceQueue::WriteAt(pa_stream* stream, std::int64_t first, const float* d
   ++end_;
 }
 
+double SilenceQueue::Reading() const {
+  if (readAt_ == 0 || held_) return readFrame_;
+  return readFrame_ + (steadyNowMicros() - readAt_) * 1e-6 * rate_;
+}
+
 void SilenceQueue::Refill(pa_stream* stream) {
-  double read = readFrame_;
-  if (readAt_ != 0 && !held_) read += (steadyNowMicros() - readAt_) * 1e-6 * rate_;
-  std::int64_t missing = static_cast<std::int64_t>(read) + kQueueMicros * rate_ / 1'000'000 - end_;
+  std::int64_t missing =
+      static_cast<std::int64_t>(Reading()) + kQueueMicros * rate_ / 1'000'000 - end_;
   while (missing > 0) {
     void* data = nullptr;
     std::size_t size = static_cast<std::size_t>(missing) * kFrameBytes;

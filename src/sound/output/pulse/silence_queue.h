@@ -37,8 +37,9 @@ class SilenceQueue {
     readFrame_ = frame;
     held_ = true;
   }
-  // The frame the sink stands at while held, or last reported.
-  double ReadFrame() const { return readFrame_; }
+  // Where the sink reads now: where it stands while held, or the last
+  // report carried on at the stream's rate.
+  double Reading() const;
 
  private:
   const PulseLibrary* pa_ = nullptr;
