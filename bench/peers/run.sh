@@ -88,19 +88,18 @@ if [[ $server == pipewire && ! -x $graph_record ]]; then
     cmake --build --preset default --target graph_record -j2 >/dev/null) || die "build failed"
 fi
 
-# Where Start lies in Pendlo's window, from the fixed layout.
-read -r start_left start_top start_width start_height < <(
-  grep '{"btnStart",' "$repo/src/ui/window/window_description.h" | tr -d '{}' |
-    awk -F, '{print $4+0, $5+0, $6+0, $7+0}')
-((start_width > 0)) || { start_left=368 start_top=96 start_width=80 start_height=30; }
-pendlo_start_x=$((start_left + start_width / 2))
-pendlo_start_y=$((start_top + start_height / 2))
-read -r stop_left stop_top stop_width stop_height < <(
-  grep '{"btnStop",' "$repo/src/ui/window/window_description.h" | tr -d '{}' |
-    awk -F, '{print $4+0, $5+0, $6+0, $7+0}')
-((stop_width > 0)) || { stop_left=368 stop_top=128 stop_width=80 stop_height=30; }
-pendlo_stop_x=$((stop_left + stop_width / 2))
-pendlo_stop_y=$((stop_top + stop_height / 2))
+# Where a button's centre lies in Pendlo's window, from the fixed layout
+# (the layout's own place when it cannot be read).
+button_centre() { # button_centre NAME LEFT TOP: prints "x y"
+  local left top width height
+  read -r left top width height < <(
+    grep "{\"$1\"," "$repo/src/ui/window/window_description.h" | tr -d '{}' |
+      awk -F, '{print $4+0, $5+0, $6+0, $7+0}')
+  ((width > 0)) || { left=$2 top=$3 width=80 height=30; }
+  echo $((left + width / 2)) $((top + height / 2))
+}
+read -r pendlo_start_x pendlo_start_y < <(button_centre btnStart 368 96)
+read -r pendlo_stop_x pendlo_stop_y < <(button_centre btnStop 368 128)
 # GTick 0.5's window: the Start button sits centred under the meter row.
 gtick_start_x=213
 gtick_start_y=254
