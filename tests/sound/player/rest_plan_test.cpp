@@ -27,7 +27,7 @@ struct Row {
 TEST(RestPlan, StepsFollowTheTimeSinceTheBeatStopped) {
   constexpr Micros kPause = 2'000'000;
   const Row rows[] = {
-      {"playing: never rests", 1'000'000, true, false, 60'000'000, OutputAtRest::kPlaying,
+      {"playing (a Start): never rests", 1'000'000, true, false, 60'000'000, OutputAtRest::kPlaying,
        std::nullopt},
       {"a short pause plays on", 0, false, true, 1'999'999, OutputAtRest::kPlaying, kPause},
       {"paused once rested long enough", 0, false, true, kPause, OutputAtRest::kPaused,
@@ -53,22 +53,6 @@ TEST(RestPlan, StepsFollowTheTimeSinceTheBeatStopped) {
     const std::optional<Micros> next = plan.NextChange(clock.now(), row.releasable);
     EXPECT_EQ(next ? std::optional<Micros>(*next - t0) : std::nullopt, row.next);
   }
-}
-
-// A Start wakes the output at once, and the next stop counts from itself.
-TEST(RestPlan, EachStopCountsFromItself) {
-  testing::FakeClock clock;
-  RestPlan plan(2'000'000, 0);
-  plan.SetResting(true, clock.now());
-  clock.advance(3'000'000);
-  ASSERT_EQ(plan.Wanted(clock.now(), false), OutputAtRest::kPaused);
-  plan.SetResting(false, clock.now());
-  EXPECT_EQ(plan.Wanted(clock.now(), false), OutputAtRest::kPlaying);
-  clock.advance(1'000'000);
-  plan.SetResting(true, clock.now());
-  clock.advance(1'500'000);
-  EXPECT_EQ(plan.Wanted(clock.now(), false), OutputAtRest::kPlaying);
-  EXPECT_EQ(plan.NextChange(clock.now(), false), clock.now() + 500'000);
 }
 
 }  // namespace
