@@ -166,6 +166,14 @@ Options:
         <source>連符</source>
         <translation>Tuplets</translation>
     </message>
+    <message>
+        <source>演奏中</source>
+        <translation>Playing</translation>
+    </message>
+    <message>
+        <source>停止中</source>
+        <translation>Stopped</translation>
+    </message>
 </context>
 <context>
     <name>pendlo::ui::TformHelp</name>
