@@ -9,6 +9,7 @@
 
 #include "files/formats/definition_text.h"
 #include "files/store/errors.h"
+#include "ui/desktop/x11_window_state.h"
 #include "ui/dialogs/file_dialogs.h"
 #include "ui/dialogs/help_window.h"
 #include "ui/dialogs/window_errors.h"
@@ -54,6 +55,11 @@ TMetronome::TMetronome(MetronomeOptions options)
   handoff_ = new GuiHandoff(this);
   errors_ = std::make_unique<WindowErrors>(*this, *handoff_);
   ListenToTransport();
+  // Mapped by the X server itself while minimised (its window manager died):
+  // shown again for the toolkit too, so it paints, and help comes back with it.
+  new WindowServerWatch(this, [this] {
+    if (isMinimized() || !isVisible()) showNormal();
+  });
   if (options_.onBuilt) options_.onBuilt(*this);
   FormCreate({*this, *this, *transport_, position_, *errors_, session_}, options_.dataDir,
              options_.stopRequested, [this] { ChangeTempo(); });
