@@ -72,7 +72,8 @@ TEST(WindowManagerLoss, PlacedPositionKeptAndHelpBackAfterItDiesWhileMinimised) 
                 .find("Absolute upper-left X:  73\n"
                       "  Absolute upper-left Y:  42\n"),
             std::string::npos)
-      << "left where it was placed, not where its frame had put it";
+      << "left where it was placed, not where its frame had put it: "
+      << x("xwininfo -id " + Id(main));
 
   key(help, "Escape");
   EXPECT_TRUE(watch.AwaitMapped(program, help, false, kPatience)) << "Escape closes help";
