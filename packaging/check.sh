@@ -41,6 +41,7 @@ expected=(
   share/pixmaps/pendlo.xpm
   share/metainfo/io.github.pendlo.Pendlo.metainfo.xml
   share/man/man1/pendlo.1
+  share/pendlo/translations/pendlo_en.qm
 )
 for f in "${expected[@]}"; do
   [ -f "$root/$f" ] || fail "not installed: /usr/$f"
@@ -96,7 +97,8 @@ else
   dpkg-deb -c "$deb" | tee "$tmp/contents"
   for f in bin/pendlo share/icons/hicolor/32x32/apps/pendlo.png \
     share/icons/hicolor/scalable/apps/pendlo.svg share/applications/io.github.pendlo.Pendlo.desktop \
-    share/metainfo/io.github.pendlo.Pendlo.metainfo.xml share/man/man1/pendlo.1.gz; do
+    share/metainfo/io.github.pendlo.Pendlo.metainfo.xml share/man/man1/pendlo.1.gz \
+    share/pendlo/translations/pendlo_en.qm; do
     grep -q " \./usr/$f\$" "$tmp/contents" || fail "not in the package: /usr/$f"
   done
   depends=$(dpkg-deb -f "$deb" Depends)

@@ -1,19 +1,42 @@
 #include "app/command_line.h"
 
+#include <QString>
+#include <QTranslator>
+#include <string>
 #include <string_view>
+
+#include "files/store/message_text.h"
 
 namespace pendlo::app {
 
 namespace {
 
-constexpr std::string_view kUsage =
-    "使い方: pendlo [オプション]\n"
-    "変拍子と連符のメトロノームです。設定はすべてウィンドウで行い、\n"
-    "次の起動のために保存されます。\n"
-    "\n"
-    "オプション:\n"
-    "  -h, --help     この説明を表示して終了します\n"
-    "      --version  バージョンを表示して終了します\n";
+constexpr const char* kContext = "pendlo::app::CommandLine";
+
+constexpr const char* kUsage =
+    QT_TRANSLATE_NOOP("pendlo::app::CommandLine",
+                      "使い方: pendlo [オプション]\n"
+                      "変拍子と連符のメトロノームです。設定はすべてウィンドウで行い、\n"
+                      "次の起動のために保存されます。\n"
+                      "\n"
+                      "オプション:\n"
+                      "  -h, --help     この説明を表示して終了します\n"
+                      "      --version  バージョンを表示して終了します\n");
+constexpr const char* kNeedsValue =
+    QT_TRANSLATE_NOOP("pendlo::app::CommandLine", "pendlo: オプション %1 には値が必要です\n");
+constexpr const char* kUnknownOption =
+    QT_TRANSLATE_NOOP("pendlo::app::CommandLine", "pendlo: 不明なオプションです: %1\n");
+constexpr const char* kNoArguments =
+    QT_TRANSLATE_NOOP("pendlo::app::CommandLine", "pendlo: 引数は取りません: %1\n");
+constexpr const char* kSeeHelp =
+    QT_TRANSLATE_NOOP("pendlo::app::CommandLine", "使い方は pendlo --help で表示されます\n");
+
+// Writes `text` in the language of `texts`, %1 replaced by the bytes of arg.
+void Say(std::FILE* to, const QTranslator* texts, const char* text, const char* arg = "") {
+  const QString translated = texts != nullptr ? texts->translate(kContext, text) : QString();
+  const std::string said = translated.isEmpty() ? std::string(text) : translated.toStdString();
+  std::fputs(FormatMessage(said, {arg}).c_str(), to);
+}
 
 // The toolkit's options, with and without a value, in either spelling.
 bool IsToolkitOption(std::string_view arg, bool& takesValue) {
@@ -31,11 +54,11 @@ bool IsToolkitOption(std::string_view arg, bool& takesValue) {
 }  // namespace
 
 std::optional<int> AnswerCommandLine(int argc, const char* const* argv, std::FILE* out,
-                                     std::FILE* err) {
+                                     std::FILE* err, const QTranslator* texts) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "-h" || arg == "--help") {
-      std::fwrite(kUsage.data(), 1, kUsage.size(), out);
+      Say(out, texts, kUsage);
       return std::fflush(out) == 0 ? 0 : 1;
     }
     if (arg == "--version") {
@@ -45,17 +68,13 @@ std::optional<int> AnswerCommandLine(int argc, const char* const* argv, std::FIL
     bool takesValue = false;
     if (IsToolkitOption(arg, takesValue)) {
       if (takesValue && ++i >= argc) {
-        std::fprintf(err, "pendlo: オプション %s には値が必要です\n", argv[i - 1]);
+        Say(err, texts, kNeedsValue, argv[i - 1]);
         return 2;
       }
       continue;
     }
-    if (arg.starts_with("-")) {
-      std::fprintf(err, "pendlo: 不明なオプションです: %s\n", argv[i]);
-    } else {
-      std::fprintf(err, "pendlo: 引数は取りません: %s\n", argv[i]);
-    }
-    std::fputs("使い方は pendlo --help で表示されます\n", err);
+    Say(err, texts, arg.starts_with("-") ? kUnknownOption : kNoArguments, argv[i]);
+    Say(err, texts, kSeeHelp);
     return 2;
   }
   return std::nullopt;

@@ -2,14 +2,17 @@
 // runs the beat through it, and the main window on the transport (which
 // restores the last session's settings and, once shown, opens the sound
 // output and creates the hidden help window); runs the event loop until the
-// window closes.
+// window closes. On the session bus, the desktop's media controls and
+// scripts drive the same window.
 // A request to end (SIGTERM, SIGINT, SIGHUP) is answered at any point.
 #include <malloc.h>
 
+#include <QTranslator>
 #include <cstdio>
 #include <thread>
 
 #include "app/command_line.h"
+#include "app/dbus/bus_service.h"
 #include "app/pendlo_application.h"
 #include "app/single_instance.h"
 #include "app/termination.h"
@@ -76,21 +79,27 @@ pendlo::ui::MetronomeOptions WindowOptions(PendloApplication& app, TMetronome*& 
   return options;
 }
 
+// Shows the window, out of the taskbar if need be, in front of the others.
+void BringToFront(TMetronome& metronome) {
+  metronome.showNormal();
+  metronome.raise();
+  metronome.activateWindow();
+}
+
 // A later copy's request brings the window up (no claim: nothing to answer).
 void RaiseOnRequest(SingleInstance* instance, TMetronome& metronome) {
   if (instance == nullptr) return;
-  instance->OnRaiseRequest(&metronome, [&metronome] {
-    metronome.showNormal();
-    metronome.raise();
-    metronome.activateWindow();
-  });
+  instance->OnRaiseRequest(&metronome, [&metronome] { BringToFront(metronome); });
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // --help and --version answer before any file or the display is touched.
-  if (const auto status = pendlo::app::AnswerCommandLine(argc, argv, stdout, stderr)) {
+  // --help and --version answer before any file or the display is touched,
+  // in the language the window will speak.
+  const pendlo::app::Language language = pendlo::app::SystemLanguage();
+  const std::unique_ptr<QTranslator> texts = pendlo::app::LoadProgramTexts(language);
+  if (const auto status = pendlo::app::AnswerCommandLine(argc, argv, stdout, stderr, texts.get())) {
     return *status;
   }
   pendlo::app::InstallTerminationHandlers();
@@ -104,7 +113,8 @@ int main(int argc, char** argv) {
   std::jthread codec(pendlo::PrepareTextCodec);
   pendlo::app::PreparePlatform();
   PendloApplication app(argc, argv);
-  pendlo::app::InstallQtJapanese(app);
+  if (texts) QCoreApplication::installTranslator(texts.get());
+  if (language == pendlo::app::Language::kJapanese) pendlo::app::InstallQtJapanese(app);
   pendlo::app::WarnWithoutFonts();
   // Asked to end while the toolkit started: nothing has been read yet.
   if (pendlo::app::TerminationRequests() > 0) {
@@ -120,5 +130,7 @@ int main(int argc, char** argv) {
   if (app.ExitRequested()) return 0;
   metronome.show();
   RaiseOnRequest(instance.get(), metronome);
+  const pendlo::app::dbus::BusService bus(
+      metronome, [&metronome] { BringToFront(metronome); }, QDBusConnection::sessionBus());
   return app.exec();
 }

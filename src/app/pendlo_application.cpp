@@ -15,6 +15,7 @@
 #include "app/termination.h"
 #include "ui/desktop/display_scale.h"
 #include "ui/dialogs/error_box.h"
+#include "ui/dialogs/message_translation.h"
 
 namespace pendlo::app {
 
@@ -95,7 +96,7 @@ bool PendloApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (const std::exception& e) {
-    ui::ShowErrorBox(QString::fromUtf8(e.what()));
+    ui::ShowErrorBox(ui::TranslateMessage(e.what()));
   } catch (...) {
     ui::ShowErrorBox(QStringLiteral("Unknown error"));
   }

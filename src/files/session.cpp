@@ -89,7 +89,7 @@ bool operator==(const Settings& a, const Settings& b) {
   const int err = e.SystemError();
   if (InOutCodeForErrno(err) == kInOutDiskFull) throw EInOutError::FromErrno(err, path);
   if (const auto* created = dynamic_cast<const EFCreateError*>(&e)) throw *created;  // named
-  throw std::runtime_error(path + ": " + e.what());
+  throw std::runtime_error(FormatMessage(kNamedFormat, {path, e.what()}));
 }
 
 }  // namespace
@@ -137,9 +137,8 @@ std::string Session::Save(const Settings& settings, const std::string& memoText,
             !Holds(path, st, memoText)) {
           const std::string name = KeepBeside(path, fs_);
           kept += kept.empty() ? "" : "\n";
-          kept += "ﾌｧｲﾙ " + path +
-                  (keepSavedText_ ? " はﾒﾓに読み込めなかったので " : " は他で変更されていたので ") +
-                  name + " に残しました";
+          kept +=
+              FormatMessage(keepSavedText_ ? kKeptUnreadFormat : kKeptChangedFormat, {path, name});
         }
         keepSavedText_ = false;
         savedTextStamp_ = now;

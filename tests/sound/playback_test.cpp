@@ -3,6 +3,7 @@
 // that server offers (PipeWire's own protocol, libpulse, and SDL's
 // PulseAudio driver, the fallback), the sink's monitor recorded.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
@@ -19,6 +20,8 @@
 #include "support/click_onsets.h"
 #include "support/files.h"
 #include "support/loaded_clicks.h"
+#include "support/processes.h"
+#include "support/program.h"
 #include "support/sound_server.h"
 
 namespace pendlo {
@@ -292,6 +295,68 @@ INSTANTIATE_TEST_SUITE_P(
                       ServerAndOutput{"pipewire", "pipewire"}, ServerAndOutput{"pipewire", "pulse"},
                       ServerAndOutput{"pipewire", "sdl"}),
     [](const auto& p) { return std::string(p.param.server) + "_" + p.param.output; });
+
+// The player's process stopped (kill -STOP, as a machine that freezes
+// does) for 1 s and for 3 s, longer than the queue it keeps, so the stream
+// runs dry: the clicks decided meanwhile go unheard, and every click after
+// the stall lands a whole number of beats from the ones before, to the
+// sample.
+class StalledPlayback : public Playback {
+ protected:
+  // Runs tests/sound/ticking_player (a click every 250 ms) and stops its
+  // process for `stallMs` 1.5 s after its first click; empty once it has
+  // ended, or what it printed.
+  std::string PlayStalled(int stallMs) {
+    const std::string out = dir_ / ("ticking" + std::to_string(stallMs));
+    const pid_t child = testing::Spawn(
+        {TICKING_PLAYER, GetParam().output, pi_, "250", std::to_string(stallMs / 1000 + 4)},
+        testing::Environment({}), out, true);
+    const bool ticking = testing::AwaitFile(
+        out, [&] { return testing::ReadFile(out, "").find("ticking") != std::string::npos; },
+        {child}, std::chrono::steady_clock::now() + std::chrono::seconds(10));
+    if (ticking) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+      ::kill(child, SIGSTOP);
+      std::this_thread::sleep_for(std::chrono::milliseconds(stallMs));
+      ::kill(child, SIGCONT);
+    }
+    const bool ended = testing::AwaitEnd(
+        {child}, std::chrono::steady_clock::now() + std::chrono::seconds(stallMs / 1000 + 10));
+    testing::End({child}, SIGKILL, std::chrono::milliseconds(0), false);
+    return ticking && ended ? "" : "ticking_player: " + testing::ReadFile(out);
+  }
+};
+
+TEST_P(StalledPlayback, ClicksAfterTheStallStayOnTheGrid) {
+  constexpr std::int64_t kBeatFrames = 12000;  // 250 ms at 48 kHz
+  for (const int stallMs : {1000, 3000}) {
+    SCOPED_TRACE(stallMs);
+    MonitorRecorder recorder(server_);
+    std::string error;
+    ASSERT_TRUE(recorder.Start(&error)) << error;
+    error = PlayStalled(stallMs);
+    const auto clicks = FindClicks(recorder.Stop(), testing::BuiltInClickTemplates(48000));
+    ASSERT_EQ(error, "");
+    std::size_t resumed = 0;  // the first click after the stall
+    std::int64_t worst = 0;   // frames off the first click's grid
+    for (std::size_t k = 0; k < clicks.size(); ++k) {
+      const std::int64_t since = clicks[k].frame - clicks.front().frame;
+      worst =
+          std::max(worst, std::abs(since - (since + kBeatFrames / 2) / kBeatFrames * kBeatFrames));
+      if (k > 0 && clicks[k].frame - clicks[k - 1].frame > 2 * kBeatFrames) resumed = k;
+    }
+    EXPECT_LE(worst, 1) << Describe(clicks);
+    EXPECT_GE(resumed, 4u) << Describe(clicks);
+    EXPECT_GE(clicks.size() - resumed, 4u) << Describe(clicks);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(ServersAndOutputs, StalledPlayback,
+                         ::testing::Values(ServerAndOutput{"pulse", "pulse"},
+                                           ServerAndOutput{"pipewire", "pipewire"}),
+                         [](const auto& p) {
+                           return std::string(p.param.server) + "_" + p.param.output;
+                         });
 
 // Which output the program plays through on a PipeWire desktop, by what
 // answers and by PENDLO_AUDIO.

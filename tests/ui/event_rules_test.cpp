@@ -320,6 +320,32 @@ TEST(Keys, AccessKeysWithAltEverywhereAndWithoutAltOutsideTheMemo) {
   EXPECT_EQ(w->rgHyoushi->ItemIndex(), 3);
 }
 
+TEST(Keys, MediaKeysStartAndStopWhereverTheFocusIs) {
+  TempDir dir;
+  auto w = MakeWindow(dir.path());
+  const struct {
+    QWidget* focus;
+    Qt::Key key;
+    bool running;  // after the key
+  } presses[] = {
+      {w->memList, Qt::Key_MediaPlay, true},
+      {w->memList, Qt::Key_MediaPause, false},
+      {w->scrBarTempo, Qt::Key_MediaTogglePlayPause, true},
+      {w->scrBarTempo, Qt::Key_MediaPlay, false},
+      {w->rgHyoushi->Item(3), Qt::Key_MediaPause, true},
+      {w->btnOpen, Qt::Key_MediaStop, false},
+      {w->btnOpen, Qt::Key_MediaStop, false},  // no toggle
+  };
+  for (const auto& p : presses) {
+    p.focus->setFocus();
+    // As the keyboard sends them: key codes with no text.
+    QKeyEvent press(QEvent::KeyPress, p.key, Qt::NoModifier);
+    QApplication::sendEvent(p.focus, &press);
+    EXPECT_EQ(w->Beat().Running(), p.running)
+        << p.focus->objectName().toStdString() << " " << p.key;
+  }
+}
+
 TEST(Memo, DisplayLinesCountEachWrappedContinuation) {
   TempDir dir;
   auto w = MakeWindow(dir.path());
@@ -386,6 +412,41 @@ TEST(Memo, TypingIntoAHugeLineStaysCheapAndItsDisplayLinesCoverTheText) {
   const std::vector<std::string> wrapped = w->memList->DisplayLines();
   ASSERT_GT(wrapped.size(), 2u);
   for (std::size_t i = 0; i + 1 < wrapped.size(); ++i) EXPECT_EQ(wrapped[i].back(), ' ') << i;
+}
+
+// Keys into a long line come in one layout on the event loop's next turn:
+// Stop queued after them does not wait for it; Start reads them.
+TEST(Memo, StartAndStopQueuedBehindKeysIntoALongLine) {
+  TempDir dir;
+  auto w = MakeWindow(dir.path());
+  DefinitionMemo* memo = w->memList;
+  memo->SetTextUtf8(std::string(DefinitionMemo::kHeldBackLine + 1, ' '));
+  w->rgHyoushi->SetItemIndex(10);
+  memo->setFocus();
+  memo->moveCursor(QTextCursor::Start);
+  const auto queue = [&](const char* keys, void (TMetronome::*press)()) {
+    for (const char* k = keys; *k != '\0'; ++k) {
+      QCoreApplication::postEvent(memo, new QKeyEvent(QEvent::KeyPress, Qt::Key_5 + (*k - '5'),
+                                                      Qt::NoModifier, QString(QChar(*k))));
+    }
+    int charactersWhenPressed = 0;
+    const auto pressed = [&] {
+      (w.get()->*press)();
+      charactersWhenPressed = memo->document()->characterCount();
+    };
+    QMetaObject::invokeMethod(w.get(), pressed, Qt::QueuedConnection);
+    QApplication::processEvents();
+    return charactersWhenPressed - (DefinitionMemo::kHeldBackLine + 2);
+  };
+  EXPECT_EQ(queue("57", &TMetronome::btnStartClick), 2) << "Start reads the keys before it";
+  const BeatState s = w->Beat().Engine().Snapshot();
+  ASSERT_EQ(s.GroupCount, 2);
+  EXPECT_EQ(s.Groups[1], 5);
+  EXPECT_EQ(s.Groups[2], 7);
+  EXPECT_TRUE(w->Beat().Running());
+  EXPECT_EQ(queue("9", &TMetronome::btnStopClick), 2) << "Stop comes before the key's layout";
+  EXPECT_FALSE(w->Beat().Running());
+  EXPECT_EQ(memo->TextUtf8().substr(0, 4), "579 ");
 }
 
 TEST(Memo, DisplayLinesKeptAcrossEditsAreThoseOfTheText) {

@@ -7,21 +7,21 @@ namespace pendlo {
 std::string InOutMessage(int code) {
   switch (code) {
     case kInOutFileNotFound:
-      return "ﾌｧｲﾙが見つかりません";
+      return kFileNotFoundText;
     case kInOutInvalidFileName:
-      return "不正なﾌｧｲﾙ名です";
+      return kInvalidFileNameText;
     case kInOutTooManyOpenFiles:
-      return "ｵｰﾌﾟﾝしたﾌｧｲﾙが多すぎます";
+      return kTooManyOpenFilesText;
     case kInOutAccessDenied:
-      return "ﾌｧｲﾙへのｱｸｾｽが拒否されました";
+      return kAccessDeniedText;
     case kInOutReadBeyondEnd:
-      return "ﾌｧｲﾙの末尾以降を読み込みました";
+      return kReadBeyondEndText;
     case kInOutDiskFull:
-      return "ﾃﾞｨｽｸがいっぱいです";
+      return kDiskFullText;
     case kInOutNotANumber:
-      return "入力値が数値ではありません";
+      return kNotANumberText;
     default:
-      return "I/O ｴﾗｰ (" + std::to_string(code) + ")";
+      return FormatMessage(kInOutErrorFormat, {std::to_string(code)});
   }
 }
 
@@ -56,31 +56,32 @@ EInOutError::EInOutError(int code, const std::string& file)
     : EInOutError(code, InOutMessage(code), file) {}
 
 EInOutError::EInOutError(int code, const std::string& message, const std::string& file)
-    : std::runtime_error(file.empty() ? message : file + ": " + message), code_(code) {}
+    : std::runtime_error(file.empty() ? message : FormatMessage(kNamedFormat, {file, message})),
+      code_(code) {}
 
 EInOutError EInOutError::FromErrno(int err, const std::string& file) {
   const int code = InOutCodeForErrno(err);
   if (code != 0) return EInOutError(code, file);
   // Always the generic form: an errno such as EIO (5) must not borrow the
   // message of the table code with the same number.
-  return EInOutError(err, "I/O ｴﾗｰ (" + std::to_string(err) + ")", file);
+  return EInOutError(err, FormatMessage(kInOutErrorFormat, {std::to_string(err)}), file);
 }
 
 EFileError::EFileError(const std::string& message, int err)
     : std::runtime_error(message), errno_(err) {}
 
 EFOpenError::EFOpenError(const std::string& fileName, int err)
-    : EFileError("ﾌｧｲﾙ " + fileName + " は開けません", err) {}
+    : EFileError(FormatMessage(kOpenErrorFormat, {fileName}), err) {}
 
 EFCreateError::EFCreateError(const std::string& fileName, int err)
-    : EFileError("ﾌｧｲﾙ " + fileName + " を作成できません", err) {}
+    : EFileError(FormatMessage(kCreateErrorFormat, {fileName}), err) {}
 
-EWriteError::EWriteError(int err) : EFileError("ｽﾄﾘｰﾑへの書き込みｴﾗｰ", err) {}
+EWriteError::EWriteError(int err) : EFileError(kWriteErrorText, err) {}
 
-EMemoLimitError::EMemoLimitError() : EFileError("文字列の大きさが ﾒﾓ の制限を越えました", 0) {}
+EMemoLimitError::EMemoLimitError() : EFileError(kMemoLimitText, 0) {}
 
 std::string UnstorableMessage(const std::string& characters) {
-  return "次の文字は ﾌｧｲﾙ に保存できないため \"?\" になります: " + characters;
+  return FormatMessage(kUnstorableFormat, {characters});
 }
 
 }  // namespace pendlo

@@ -2,8 +2,11 @@
 // the user sees in the error box, so the UI shows them without translation.
 #pragma once
 
+#include <array>
 #include <stdexcept>
 #include <string>
+
+#include "files/store/message_text.h"
 
 namespace pendlo {
 
@@ -15,6 +18,45 @@ inline constexpr int kInOutAccessDenied = 5;
 inline constexpr int kInOutReadBeyondEnd = 100;
 inline constexpr int kInOutDiskFull = 101;
 inline constexpr int kInOutNotANumber = 106;
+
+// The templates of this module's messages (message_text.h).
+inline constexpr const char* kFileNotFoundText =
+    PENDLO_MESSAGE("pendlo::Messages", "ﾌｧｲﾙが見つかりません");
+inline constexpr const char* kInvalidFileNameText =
+    PENDLO_MESSAGE("pendlo::Messages", "不正なﾌｧｲﾙ名です");
+inline constexpr const char* kTooManyOpenFilesText =
+    PENDLO_MESSAGE("pendlo::Messages", "ｵｰﾌﾟﾝしたﾌｧｲﾙが多すぎます");
+inline constexpr const char* kAccessDeniedText =
+    PENDLO_MESSAGE("pendlo::Messages", "ﾌｧｲﾙへのｱｸｾｽが拒否されました");
+inline constexpr const char* kReadBeyondEndText =
+    PENDLO_MESSAGE("pendlo::Messages", "ﾌｧｲﾙの末尾以降を読み込みました");
+inline constexpr const char* kDiskFullText =
+    PENDLO_MESSAGE("pendlo::Messages", "ﾃﾞｨｽｸがいっぱいです");
+inline constexpr const char* kNotANumberText =
+    PENDLO_MESSAGE("pendlo::Messages", "入力値が数値ではありません");
+inline constexpr const char* kInOutErrorFormat = PENDLO_MESSAGE("pendlo::Messages", "I/O ｴﾗｰ (%1)");
+inline constexpr const char* kOpenErrorFormat =
+    PENDLO_MESSAGE("pendlo::Messages", "ﾌｧｲﾙ %1 は開けません");
+inline constexpr const char* kCreateErrorFormat =
+    PENDLO_MESSAGE("pendlo::Messages", "ﾌｧｲﾙ %1 を作成できません");
+inline constexpr const char* kWriteErrorText =
+    PENDLO_MESSAGE("pendlo::Messages", "ｽﾄﾘｰﾑへの書き込みｴﾗｰ");
+inline constexpr const char* kMemoLimitText =
+    PENDLO_MESSAGE("pendlo::Messages", "文字列の大きさが ﾒﾓ の制限を越えました");
+inline constexpr const char* kUnstorableFormat =
+    PENDLO_MESSAGE("pendlo::Messages", "次の文字は ﾌｧｲﾙ に保存できないため \"?\" になります: %1");
+// The saved text kept beside, %1 the data file and %2 the copy.
+inline constexpr const char* kKeptUnreadFormat =
+    PENDLO_MESSAGE("pendlo::Messages", "ﾌｧｲﾙ %1 はﾒﾓに読み込めなかったので %2 に残しました");
+inline constexpr const char* kKeptChangedFormat =
+    PENDLO_MESSAGE("pendlo::Messages", "ﾌｧｲﾙ %1 は他で変更されていたので %2 に残しました");
+
+// Every template above, for the window to find a message's template by.
+inline constexpr std::array kFileMessages{
+    kFileNotFoundText,  kInvalidFileNameText, kTooManyOpenFilesText, kAccessDeniedText,
+    kReadBeyondEndText, kDiskFullText,        kNotANumberText,       kInOutErrorFormat,
+    kOpenErrorFormat,   kCreateErrorFormat,   kWriteErrorText,       kMemoLimitText,
+    kUnstorableFormat,  kKeptUnreadFormat,    kKeptChangedFormat};
 
 // Failure on "init.sav", "pi.wav", "po.wav" or the data directory. With a
 // file name the message reads "<file>: <message>", so the user learns which

@@ -1,11 +1,13 @@
 #include "ui/dialogs/help_window.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <string>
 
 #include "ui/desktop/x11_window_state.h"
 #include "ui/dialogs/help_text.h"
@@ -15,10 +17,13 @@ namespace pendlo::ui {
 
 namespace {
 
+constexpr const char* kHelpContext = "pendlo::ui::TformHelp";
+
 QString HelpText() {
   QStringList lines;
   for (std::string_view line : kHelpLines) {
-    lines << QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+    lines << (line.empty() ? QString()
+                           : QCoreApplication::translate(kHelpContext, std::string(line).c_str()));
   }
   return lines.join(QLatin1Char('\n'));
 }
@@ -29,7 +34,7 @@ TformHelp::TformHelp(QWidget* owner)
     : QWidget(owner, Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                          Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("formHelp"));
-  setWindowTitle(QStringLiteral("手抜きHelp"));
+  setWindowTitle(QCoreApplication::translate("pendlo::ui::TformHelp", "手抜きHelp"));
   setFont(DesignFont({Face::PGothic, 12}));
   memHelp_ = new QPlainTextEdit(this);
   memHelp_->setObjectName(QStringLiteral("memHelp"));

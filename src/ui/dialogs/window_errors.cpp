@@ -1,11 +1,13 @@
 #include "ui/dialogs/window_errors.h"
 
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 
 #include "ui/dialogs/error_box.h"
+#include "ui/dialogs/message_translation.h"
 #include "ui/threads/gui_handoff.h"
 
 namespace pendlo::ui {
@@ -15,20 +17,22 @@ WindowErrors::WindowErrors(QWidget& window, GuiHandoff& handoff)
 
 void WindowErrors::Show(const std::string& message) {
   if (starting_ && !shownWhileStarting_.insert(message).second) return;
-  ShowErrorBox(QString::fromStdString(message), Parent());
+  ShowErrorBox(TranslateMessage(message), Parent());
 }
 
 FailedSaveAnswer WindowErrors::AskAfterFailedSave(const std::string& message) {
   // In the order of FailedSaveAnswer after kStay, which Cancel answers.
-  static const QStringList kChoices{QStringLiteral("再試行"), QStringLiteral("別名で保存..."),
-                                    QStringLiteral("保存せずに終了")};
-  const int chosen = AskErrorBox(QString::fromStdString(message), kChoices, Parent());
+  const QStringList choices{
+      QCoreApplication::translate("pendlo::ui::WindowErrors", "再試行"),
+      QCoreApplication::translate("pendlo::ui::WindowErrors", "別名で保存..."),
+      QCoreApplication::translate("pendlo::ui::WindowErrors", "保存せずに終了")};
+  const int chosen = AskErrorBox(TranslateMessage(message), choices, Parent());
   return chosen < 0 ? FailedSaveAnswer::kStay : static_cast<FailedSaveAnswer>(chosen + 1);
 }
 
 void WindowErrors::ShowLasting(const std::string& message) {
   CloseLasting();
-  lasting_ = OpenErrorBox(QString::fromStdString(message), &window_);
+  lasting_ = OpenErrorBox(TranslateMessage(message), &window_);
 }
 
 void WindowErrors::CloseLasting() {

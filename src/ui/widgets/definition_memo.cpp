@@ -4,11 +4,13 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace pendlo::ui {
 
@@ -31,6 +33,11 @@ bool HasLongRun(const QString& text) {
     if (run > DefinitionMemo::kLongRun) return true;
   }
   return false;
+}
+
+bool OnlyAModifier(int key) {
+  return (key >= Qt::Key_Shift && key <= Qt::Key_ScrollLock) || key == Qt::Key_AltGr ||
+         (key >= Qt::Key_Super_L && key <= Qt::Key_Hyper_R);
 }
 
 }  // namespace
@@ -104,15 +111,18 @@ void DefinitionMemo::UpdateWrapMode(int from, int to) {
   SetWrapAnywhere(false);
 }
 
-const std::vector<std::string>& DefinitionMemo::DisplayLines() const {
+const std::vector<std::string>& DefinitionMemo::DisplayLines() {
+  PutInHeldBack();
   return lines_.Lines(*document(), ShortLineLength());
 }
 
-std::string DefinitionMemo::TextUtf8() const {
+std::string DefinitionMemo::TextUtf8() {
+  PutInHeldBack();
   return toPlainText().toStdString();
 }
 
 void DefinitionMemo::SetTextUtf8(const std::string& text) {
+  heldBack_.clear();  // typed into the text being replaced
   const QString replacing = QString::fromStdString(text);
   // Wrapping anywhere starts before the new text is laid out, and ends only
   // once the old one is gone.
@@ -123,6 +133,17 @@ void DefinitionMemo::SetTextUtf8(const std::string& text) {
 }
 
 void DefinitionMemo::keyPressEvent(QKeyEvent* event) {
+  const QString typed = event->text();
+  const bool typing =
+      !isReadOnly() && !typed.isEmpty() && typed.at(0).isPrint() &&
+      !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+  const QString kept = typing ? Storable(typed) : QString();
+  if (typing && HoldBack(kept)) {
+    event->accept();
+    return;
+  }
+  // A modifier pressed on its way to an access key changes nothing here.
+  if (!OnlyAModifier(event->key())) PutInHeldBack();
   const MemoByteBudget::Insertion inserting = budget_.Inserting();
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
       !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) &&
@@ -134,25 +155,52 @@ void DefinitionMemo::keyPressEvent(QKeyEvent* event) {
     ensureCursorVisible();
     return;
   }
-  const QString typed = event->text();
-  if (!isReadOnly() && !typed.isEmpty() && typed.at(0).isPrint() &&
-      !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
-    const QString kept = Storable(typed);
-    if (!Fits(kept)) {
-      event->accept();
-      return;
-    }
-    if (kept != typed) {
-      textCursor().insertText(kept);
-      ensureCursorVisible();
-      event->accept();
-      return;
-    }
+  if (typing && !Fits(kept)) {
+    event->accept();
+    return;
+  }
+  if (typing && kept != typed) {
+    textCursor().insertText(kept);
+    ensureCursorVisible();
+    event->accept();
+    return;
   }
   QPlainTextEdit::keyPressEvent(event);
 }
 
+bool DefinitionMemo::HoldBack(const QString& typed) {
+  const QTextCursor cursor = textCursor();
+  if (heldBack_.isEmpty() && (cursor.hasSelection() || cursor.block().length() <= kHeldBackLine)) {
+    return false;
+  }
+  const MemoByteBudget::Insertion inserting = budget_.Inserting();
+  if (!Fits(heldBack_ + typed)) return true;
+  if (heldBack_.isEmpty()) {
+    QMetaObject::invokeMethod(
+        this, [this] { PutInHeldBack(); }, Qt::QueuedConnection);
+  }
+  heldBack_ += typed;
+  // Whoever asks before it is put in (a save at a signal) sees a changed text.
+  document()->setModified(true);
+  return true;
+}
+
+void DefinitionMemo::PutInHeldBack() {
+  if (heldBack_.isEmpty()) return;
+  const QString typed = std::exchange(heldBack_, QString());
+  const MemoByteBudget::Insertion inserting = budget_.Inserting();
+  if (!Fits(typed)) return;  // only when the limit was lowered meanwhile
+  textCursor().insertText(typed);
+  ensureCursorVisible();
+}
+
+void DefinitionMemo::mousePressEvent(QMouseEvent* event) {
+  PutInHeldBack();
+  QPlainTextEdit::mousePressEvent(event);
+}
+
 void DefinitionMemo::inputMethodEvent(QInputMethodEvent* event) {
+  PutInHeldBack();
   const MemoByteBudget::Insertion inserting = budget_.Inserting();
   const QString commit = event->commitString();
   const QString kept = Storable(commit);
@@ -212,6 +260,7 @@ void DefinitionMemo::TellUnstorable(const QString& text) {
 }
 
 void DefinitionMemo::insertFromMimeData(const QMimeData* source) {
+  PutInHeldBack();
   const MemoByteBudget::Insertion inserting = budget_.Inserting();
   if (source == nullptr || !source->hasText() || isReadOnly()) return;
   const QString text = Storable(source->text());

@@ -9,6 +9,12 @@
 // (a line of 100,000 digits took a second per key), so while the text holds
 // a run of more than kLongRun characters without a space the memo wraps
 // anywhere, which is linear; a run that long has no word boundary to keep.
+//
+// Even linear, Qt lays a line out whole at every change: a line of 1 MiB
+// took 0.4 to 1.3 s a key. Characters typed into a line of more than
+// kHeldBackLine characters are therefore held back and put in together on
+// the event loop's next turn, so keys that came meanwhile (and Start or Stop
+// pressed after them) cost one layout, not one each.
 #pragma once
 
 #include <QPlainTextEdit>
@@ -30,10 +36,12 @@ class DefinitionMemo : public QPlainTextEdit {
   explicit DefinitionMemo(QWidget* parent, StorableFn storable = {});
 
   static constexpr int kLongRun = 1000;
+  static constexpr int kHeldBackLine = 20000;
 
-  // The lines as displayed, in UTF-8, top to bottom (see DisplayLineCache):
-  // asking again before the text or its layout changes costs nothing.
-  const std::vector<std::string>& DisplayLines() const;
+  // The lines as displayed, in UTF-8, top to bottom (see DisplayLineCache),
+  // typing held back included: asking again before the text or its layout
+  // changes costs nothing.
+  const std::vector<std::string>& DisplayLines();
 
   // The file limit in bytes of the file form (see files/formats/text_codec.h): an
   // insertion (typed, pasted, dropped or from an input method) that would
@@ -45,16 +53,21 @@ class DefinitionMemo : public QPlainTextEdit {
   // told once a session, so typing it again says nothing.
   void SetOnUnstorable(std::function<void(const QString& characters)> told);
 
-  // The whole text with "\n" between lines, in UTF-8.
-  std::string TextUtf8() const;
+  // The whole text with "\n" between lines, in UTF-8, typing held back
+  // included.
+  std::string TextUtf8();
 
   // Replaces the whole text (undo history included).
   void SetTextUtf8(const std::string& text);
+
+  // Puts in the characters typed and held back (see kHeldBackLine), if any.
+  void PutInHeldBack();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void insertFromMimeData(const QMimeData* source) override;
   void inputMethodEvent(QInputMethodEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
 
@@ -72,6 +85,10 @@ class DefinitionMemo : public QPlainTextEdit {
   // Whether inserting text in place of the selection keeps the text within
   // the limit; runs the limit's `refused` when not.
   bool Fits(const QString& inserted);
+  // Holds back `typed` (storable, within the limit) when it goes at the end
+  // of what is held back already, or the cursor is in a line too long to lay
+  // out at every key; false leaves it to be typed now.
+  bool HoldBack(const QString& typed);
   // Lines of fewer characters than this (and no tab) cannot wrap at the
   // memo's width, however wide their characters are drawn.
   qsizetype ShortLineLength() const;
@@ -82,6 +99,7 @@ class DefinitionMemo : public QPlainTextEdit {
   MemoByteBudget budget_;
   mutable DisplayLineCache lines_;
   bool wrapAnywhere_ = false;
+  QString heldBack_;  // typed at the cursor, not yet in the text
 };
 
 }  // namespace pendlo::ui

@@ -1,7 +1,9 @@
 #include "ui/widgets/meter_radio_group.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <algorithm>
+#include <string>
 
 #include "ui/window/window_description.h"
 
@@ -29,8 +31,7 @@ MeterRadioGroup::MeterRadioGroup(const QString& caption, QWidget* parent)
     : GroupFrame(caption, parent) {
   for (std::size_t i = 0; i < kMeterItems.size(); ++i) {
     auto* item = new MeterItem(
-        QString::fromUtf8(kMeterItems[i].data(), static_cast<qsizetype>(kMeterItems[i].size())),
-        this);
+        QCoreApplication::translate(kTextContext, std::string(kMeterItems[i]).c_str()), this);
     item->setObjectName(QStringLiteral("rgHyoushi_%1").arg(i));
     item->installEventFilter(this);
     const int index = static_cast<int>(i);

@@ -6,8 +6,9 @@
 
 namespace pendlo::ui {
 
-AccessKeys::AccessKeys(QWidget& window, Buttons buttons, const QWidget* memo)
-    : window_(window), buttons_(buttons), memo_(memo) {
+AccessKeys::AccessKeys(QWidget& window, Buttons buttons, const QWidget* memo,
+                       std::function<void()> toggle)
+    : window_(window), buttons_(buttons), memo_(memo), toggle_(std::move(toggle)) {
   focusWatch_ = QObject::connect(qApp, &QApplication::focusChanged, &window_,
                                  [this](QWidget*, QWidget* now) { UpdateDefaultButton(now); });
 }
@@ -17,6 +18,18 @@ AccessKeys::~AccessKeys() {
 }
 
 bool AccessKeys::Press(const QKeyEvent& event) {
+  switch (event.key()) {
+    case Qt::Key_MediaPlay:
+    case Qt::Key_MediaPause:
+    case Qt::Key_MediaTogglePlayPause:
+      toggle_();
+      return true;
+    case Qt::Key_MediaStop:
+      buttons_.stop->click();
+      return true;
+    default:
+      break;
+  }
   const Qt::KeyboardModifiers mods = event.modifiers() & ~Qt::KeypadModifier;
   if ((event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter) && mods == Qt::NoModifier) {
     // The default button: what reaches here came from a control that does

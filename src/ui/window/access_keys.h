@@ -1,10 +1,12 @@
 // The main window's keys: Enter presses the default button, the access keys
 // S, P, H and X press Start, Stop, Help and Exit without Alt wherever typed
 // text is not taken, and, as in a dialog, a focused push button is the
-// default one.
+// default one. The media keys work wherever the focus is: Play and Pause
+// start or stop the beat, Stop stops it.
 #pragma once
 
 #include <QMetaObject>
+#include <functional>
 
 class QKeyEvent;
 class QPushButton;
@@ -21,8 +23,8 @@ class AccessKeys {
     QPushButton* exit;
   };
   // Starts following the focus in `window`; `memo` takes the letters typed
-  // into it as text.
-  AccessKeys(QWidget& window, Buttons buttons, const QWidget* memo);
+  // into it as text; `toggle` starts or stops the beat as its button does.
+  AccessKeys(QWidget& window, Buttons buttons, const QWidget* memo, std::function<void()> toggle);
   // Stops following the focus: nothing of this runs while the controls go.
   ~AccessKeys();
   AccessKeys(const AccessKeys&) = delete;
@@ -37,6 +39,7 @@ class AccessKeys {
   QWidget& window_;
   Buttons buttons_;
   const QWidget* memo_;
+  std::function<void()> toggle_;
   QMetaObject::Connection focusWatch_;
 };
 

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTimer>
 #include <exception>
 
@@ -19,6 +20,7 @@
 #include "ui/widgets/meter_radio_group.h"
 #include "ui/widgets/tempo_scroll_bar.h"
 #include "ui/window/access_keys.h"
+#include "ui/window/accessibility.h"
 #include "ui/window/close_steps.h"
 #include "ui/window/startup_steps.h"
 
@@ -38,18 +40,24 @@ TMetronome::TMetronome(MetronomeOptions options)
       position_(*this, QPoint(kMetronomeWindow.left, kMetronomeWindow.top)) {
   transport_ = options_.transport ? std::move(options_.transport) : std::make_unique<Transport>();
   setObjectName(QStringLiteral("Metronome"));
+  InstallAccessibleControls();
   static_cast<MetronomeControls&>(*this) =
       BuildControls(*this, {[this] { errors_->Show(EMemoLimitError().what()); },
                             [this](const QString& characters) {
                               errors_->Show(UnstorableMessage(characters.toStdString()));
                             },
                             [this](Handler handler) { Run(handler); }});
+  NameLabelledControls(*this);
+  SayRunning();
   // The meter selection follows every change of the index, also one that
   // runs no handler.
-  connect(rgHyoushi, &MeterRadioGroup::indexChanged, this,
-          [this](int index) { transport_->SetMeterSelection(index); });
-  keys_ = std::make_unique<AccessKeys>(
-      *this, AccessKeys::Buttons{btnStart, btnStop, btnHelp, btnOFF}, memList);
+  connect(rgHyoushi, &MeterRadioGroup::indexChanged, this, [this](int index) {
+    transport_->SetMeterSelection(index);
+    if (onStateChange_) onStateChange_();
+  });
+  keys_ =
+      std::make_unique<AccessKeys>(*this, AccessKeys::Buttons{btnStart, btnStop, btnHelp, btnOFF},
+                                   memList, [this] { ToggleBeat(); });
   dlgFiles = new FileDialogs(this);
   flashes_ = new FlashScheduler(Shape1, Shape2, this);
   handoff_ = new GuiHandoff(this);
@@ -140,7 +148,13 @@ TMetronome::Method TMetronome::HandlerFor(Handler handler) {
 
 void TMetronome::Run(Handler handler) {
   const Method method = HandlerFor(handler);
-  if (method != nullptr) errors_->Guarded([this, method] { (this->*method)(); });
+  if (method == nullptr) return;
+  errors_->Guarded([this, method] { (this->*method)(); });
+  if (onStateChange_) onStateChange_();
+}
+
+void TMetronome::ToggleBeat() {
+  (transport_->Running() ? btnStop : btnStart)->click();
 }
 
 void TMetronome::ChangeTempo() {
@@ -170,7 +184,13 @@ void TMetronome::rgHyoushiClick() {
   transport_->ResetPosition();
 }
 
+void TMetronome::SayRunning() {
+  ui::SayRunning({this, btnStart, btnStop}, transport_->Running());
+}
+
 void TMetronome::btnStartClick() {
+  // Said also when Start throws after the beat began (no sound output).
+  const auto said = qScopeGuard([this] { SayRunning(); });
   const Transport::Change change(*transport_);
   ManageHyoushi();
   transport_->Start();
@@ -178,10 +198,12 @@ void TMetronome::btnStartClick() {
 
 void TMetronome::btnStopClick() {
   transport_->Stop();
+  SayRunning();
 }
 
 void TMetronome::btnOFFClick() {
   transport_->Stop();
+  SayRunning();  // the window may stay, when its save failed
   close();
 }
 
@@ -227,6 +249,7 @@ std::string TMetronome::SaveBeforeExit() {
 void TMetronome::closeEvent(QCloseEvent* event) {
   const bool closes = CloseAndSave(ClosingParts(), *errors_, [this] { return SaveTextAs(); });
   if (closes) errors_->CloseLasting();  // it would keep the program running
+  SayRunning();                         // the close stopped the beat
   event->setAccepted(closes);
 }
 

@@ -68,6 +68,15 @@ class TMetronome : public QWidget, public MetronomeControls {
 
   Transport& Beat() { return *transport_; }
 
+  // For the remote controls (media keys, the desktop's media controls,
+  // scripts), which move the controls themselves so that their handlers
+  // run: Stop's click when the beat runs, Start's otherwise.
+  void ToggleBeat();
+  // Called on the GUI thread after each handler of a control has run, and
+  // after each change of the meter's index: tempo, meter or running may
+  // have changed, whichever side moved the control.
+  void SetOnStateChange(std::function<void()> changed) { onStateChange_ = std::move(changed); }
+
  protected:
   // FormClose; when the save failed, the user chooses (CloseAndSave) whether
   // the window closes or stays open.
@@ -88,6 +97,9 @@ class TMetronome : public QWidget, public MetronomeControls {
   void ChangeTempo();
   // Meter and the memo's display lines -> beat pattern.
   void ManageHyoushi();
+  // Whether the beat runs, for a screen reader (the window's, Start's and
+  // Stop's accessible description).
+  void SayRunning();
 
   // The handler the description names, run with what it throws shown.
   void Run(Handler handler);
@@ -107,6 +119,7 @@ class TMetronome : public QWidget, public MetronomeControls {
   std::unique_ptr<WindowErrors> errors_;
   std::unique_ptr<AccessKeys> keys_;
   WindowPosition position_;
+  std::function<void()> onStateChange_;
 };
 
 }  // namespace pendlo::ui

@@ -1,5 +1,6 @@
 #include "ui/window/startup_steps.h"
 
+#include <QCoreApplication>
 #include <QWidget>
 #include <stdexcept>
 
@@ -19,7 +20,8 @@ namespace pendlo::ui {
 namespace {
 
 // Added to the data directory's error when there is none to use.
-constexpr const char* kNothingIsSaved = "設定と変拍子・連符の定義は保存されません";
+constexpr const char* kNothingIsSaved =
+    QT_TRANSLATE_NOOP("pendlo::ui::TMetronome", "設定と変拍子・連符の定義は保存されません");
 
 void ShowWindowFrame(const StartupTargets& to) {
   to.errors.Guarded([&to] {
@@ -41,7 +43,9 @@ std::unique_ptr<Session> OpenSession(const StartupTargets& to, const std::string
   try {
     dir = dataDir.empty() ? pendlo::ExeDir() : dataDir;
   } catch (const std::exception& e) {
-    to.errors.Show(std::string(e.what()) + "\n" + kNothingIsSaved);
+    to.errors.Show(
+        std::string(e.what()) + "\n" +
+        QCoreApplication::translate("pendlo::ui::TMetronome", kNothingIsSaved).toStdString());
     return nullptr;
   }
   auto session = std::make_unique<Session>(dir);

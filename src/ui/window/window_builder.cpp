@@ -1,9 +1,11 @@
 #include "ui/window/window_builder.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <array>
 #include <stdexcept>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -24,6 +26,11 @@ using BuiltControls = std::array<QWidget*, kMetronomeControls.size()>;
 
 QString Qs(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// A text of the description in the window's language.
+QString Text(std::string_view text) {
+  return QCoreApplication::translate(kTextContext, std::string(text).c_str());
 }
 
 // The class each kind of control is built as.
@@ -57,7 +64,7 @@ void Keep(const BuiltControls& built, T*& member) {
 }
 
 QLabel* NewReadout(const ControlDesign& c, QWidget* parent) {
-  auto* label = new QLabel(Qs(c.text), parent);
+  auto* label = new QLabel(Text(c.text), parent);
   label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   label->setAutoFillBackground(true);
   QPalette pal = label->palette();
@@ -77,7 +84,7 @@ DefinitionMemo* NewMemo(QWidget* parent, const ControlHooks& hooks) {
 }
 
 QPushButton* NewButton(const ControlDesign& c, QWidget* parent) {
-  auto* button = new PushButton(Qs(c.text), parent);
+  auto* button = new PushButton(Text(c.text), parent);
   button->setAutoDefault(true);  // Enter presses a focused button
   button->setFocusPolicy(Qt::StrongFocus);
   return button;
@@ -92,13 +99,13 @@ QWidget* NewControl(const ControlDesign& c, QWidget* parent, const ControlHooks&
     case Kind::Shape:
       return new IndicatorBar(parent);
     case Kind::GroupBox:
-      return new GroupFrame(Qs(c.text), parent);
+      return new GroupFrame(Text(c.text), parent);
     case Kind::ScrollBar:
       return new TempoScrollBar(parent);
     case Kind::Label:
       return NewReadout(c, parent);
     case Kind::RadioGroup:
-      return new MeterRadioGroup(Qs(c.text), parent);
+      return new MeterRadioGroup(Text(c.text), parent);
     case Kind::Memo:
       return NewMemo(parent, hooks);
     case Kind::Button:

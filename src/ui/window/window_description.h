@@ -3,6 +3,7 @@
 // window is built from these tables and never laid out again.
 #pragma once
 
+#include <QtGlobal>
 #include <array>
 #include <cstddef>
 #include <optional>
@@ -55,35 +56,42 @@ struct WindowDesign {
   FontDesign font;
 };
 
+// The translation context of the main window's texts.
+inline constexpr const char* kTextContext = "pendlo::ui::TMetronome";
+
 inline constexpr WindowDesign kMetronomeWindow{" Pendlo", 456, 324, 73, 42, {Face::PGothic, 14}};
 
 // In creation order: a parent comes before its children.
 inline constexpr std::array<ControlDesign, 17> kMetronomeControls{{
     // clang-format off
-  // name           kind                parent       left top  w    h    text                  own font                tab handler
-  {"Panel2",      Kind::LoweredPanel, "",          8,   7,   217, 10,  "",                   std::nullopt,             6, Handler::None},
-  {"Shape1",      Kind::Shape,        "Panel2",    2,   2,   213, 6,   "",                   std::nullopt,            -1, Handler::None},
-  {"Panel1",      Kind::LoweredPanel, "",          228, 7,   217, 10,  "",                   std::nullopt,             7, Handler::None},
-  {"Shape2",      Kind::Shape,        "Panel1",    2,   2,   213, 6,   "",                   std::nullopt,            -1, Handler::None},
-  {"GroupBox1",   Kind::GroupBox,     "",          8,   20,  437, 63,  "テンポ",             std::nullopt,             0, Handler::None},
-  {"scrBarTempo", Kind::ScrollBar,    "GroupBox1", 92,  26,  329, 21,  "",                   std::nullopt,             0, Handler::scrBarTempoChange},
-  {"Panel3",      Kind::RaisedPanel,  "GroupBox1", 15,  22,  70,  27,  "",                   std::nullopt,             1, Handler::None},
-  {"lblTempo",    Kind::Label,        "Panel3",    2,   2,   66,  23,  "120",                FontDesign{Face::PGothic, 21}, -1, Handler::None},
-  {"rgHyoushi",   Kind::RadioGroup,   "",          8,   88,  347, 69,  "拍子",               std::nullopt,             1, Handler::rgHyoushiClick},
-  {"GroupBox2",   Kind::GroupBox,     "",          8,   162, 347, 149, "変拍子・連符の定義", std::nullopt,             2, Handler::None},
-  {"memList",     Kind::Memo,         "GroupBox2", 12,  16,  267, 123, "",                   FontDesign{Face::PGothic, 13}, 0, Handler::None},
-  {"btnOpen",     Kind::Button,       "GroupBox2", 290, 16,  45,  25,  "開く",               std::nullopt,             1, Handler::btnOpenClick},
-  {"btnSave",     Kind::Button,       "GroupBox2", 290, 48,  45,  25,  "保存",               std::nullopt,             2, Handler::btnSaveClick},
-  {"btnStart",    Kind::Button,       "",          368, 96,  80,  30,  "&Start",             FontDesign{Face::Arial, 19},   3, Handler::btnStartClick},
-  {"btnStop",     Kind::Button,       "",          368, 128, 80,  30,  "Sto&p",              FontDesign{Face::Arial, 19},   4, Handler::btnStopClick},
-  {"btnHelp",     Kind::Button,       "",          366, 248, 80,  26,  "&Help",              FontDesign{Face::PGothic, 16}, 8, Handler::btnHelpClick},
-  {"btnOFF",      Kind::Button,       "",          366, 284, 80,  26,  "E&xit",              FontDesign{Face::Arial, 16},   5, Handler::btnOFFClick},
+  // name           kind                parent       left top  w    h    text                                                          own font                tab handler
+  {"Panel2",      Kind::LoweredPanel, "",          8,   7,   217, 10,  "",                                                           std::nullopt,             6, Handler::None},
+  {"Shape1",      Kind::Shape,        "Panel2",    2,   2,   213, 6,   "",                                                           std::nullopt,            -1, Handler::None},
+  {"Panel1",      Kind::LoweredPanel, "",          228, 7,   217, 10,  "",                                                           std::nullopt,             7, Handler::None},
+  {"Shape2",      Kind::Shape,        "Panel1",    2,   2,   213, 6,   "",                                                           std::nullopt,            -1, Handler::None},
+  {"GroupBox1",   Kind::GroupBox,     "",          8,   20,  437, 63,  QT_TRANSLATE_NOOP("pendlo::ui::TMetronome", "テンポ"),        std::nullopt,             0, Handler::None},
+  {"scrBarTempo", Kind::ScrollBar,    "GroupBox1", 92,  26,  329, 21,  "",                                                           std::nullopt,             0, Handler::scrBarTempoChange},
+  {"Panel3",      Kind::RaisedPanel,  "GroupBox1", 15,  22,  70,  27,  "",                                                           std::nullopt,             1, Handler::None},
+  {"lblTempo",    Kind::Label,        "Panel3",    2,   2,   66,  23,  "120",                                                        FontDesign{Face::PGothic, 21}, -1, Handler::None},
+  {"rgHyoushi",   Kind::RadioGroup,   "",          8,   88,  347, 69,  QT_TRANSLATE_NOOP("pendlo::ui::TMetronome", "拍子"),          std::nullopt,             1, Handler::rgHyoushiClick},
+  {"GroupBox2",   Kind::GroupBox,     "",          8,   162, 347, 149, QT_TRANSLATE_NOOP("pendlo::ui::TMetronome", "変拍子・連符の定義"), std::nullopt,             2, Handler::None},
+  {"memList",     Kind::Memo,         "GroupBox2", 12,  16,  267, 123, "",                                                           FontDesign{Face::PGothic, 13}, 0, Handler::None},
+  {"btnOpen",     Kind::Button,       "GroupBox2", 290, 16,  45,  25,  QT_TRANSLATE_NOOP("pendlo::ui::TMetronome", "開く"),          std::nullopt,             1, Handler::btnOpenClick},
+  {"btnSave",     Kind::Button,       "GroupBox2", 290, 48,  45,  25,  QT_TRANSLATE_NOOP("pendlo::ui::TMetronome", "保存"),          std::nullopt,             2, Handler::btnSaveClick},
+  {"btnStart",    Kind::Button,       "",          368, 96,  80,  30,  "&Start",                                                     FontDesign{Face::Arial, 19},   3, Handler::btnStartClick},
+  {"btnStop",     Kind::Button,       "",          368, 128, 80,  30,  "Sto&p",                                                      FontDesign{Face::Arial, 19},   4, Handler::btnStopClick},
+  {"btnHelp",     Kind::Button,       "",          366, 248, 80,  26,  "&Help",                                                      FontDesign{Face::PGothic, 16}, 8, Handler::btnHelpClick},
+  {"btnOFF",      Kind::Button,       "",          366, 284, 80,  26,  "E&xit",                                                      FontDesign{Face::Arial, 16},   5, Handler::btnOFFClick},
     // clang-format on
 }};
 
 // The meter group's items, index 0 to 10, and the one selected as built.
-inline constexpr std::array<std::string_view, 11> kMeterItems{"1", "2", "3", "4",      "5",   "6",
-                                                              "7", "8", "9", "変拍子", "連符"};
+// The Japanese texts, here and in the table above, are translated in the
+// context of kTextContext where the window shows them.
+inline constexpr std::array<std::string_view, 11> kMeterItems{
+    "1", "2", "3", "4", "5", "6", "7", "8", "9",
+    QT_TRANSLATE_NOOP("pendlo::ui::TMetronome", "変拍子"),
+    QT_TRANSLATE_NOOP("pendlo::ui::TMetronome", "連符")};
 inline constexpr int kMeterColumns = 4;
 inline constexpr int kMeterDefault = 3;
 
