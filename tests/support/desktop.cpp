@@ -201,23 +201,35 @@ bool WindowWatch::Ping(const Program& program, std::uint32_t window,
       program, std::chrono::steady_clock::now() + limit);
 }
 
-bool WindowWatch::AwaitMapped(const Program& program, std::uint32_t window, bool mapped,
-                              std::chrono::milliseconds limit) {
+bool WindowWatch::AwaitMapState(const Program& program, std::uint32_t window, MapState state,
+                                std::chrono::milliseconds limit) {
   if (connection_ == nullptr) return false;
   // Selected before the state is read, so no change in between is missed.
   const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
   xcb_change_window_attributes(connection_, window, XCB_CW_EVENT_MASK, &mask);
-  const auto attributes = Own(xcb_get_window_attributes_reply(
-      connection_, xcb_get_window_attributes(connection_, window), nullptr));
-  if (attributes && (attributes->map_state != XCB_MAP_STATE_UNMAPPED) == mapped) return true;
-  const std::uint8_t wanted = mapped ? XCB_MAP_NOTIFY : XCB_UNMAP_NOTIFY;
-  return AwaitEvent(
-      connection_,
-      [&](const xcb_generic_event_t& e) {
-        const auto& map = reinterpret_cast<const xcb_map_notify_event_t&>(e);
-        return (e.response_type & 0x7f) == wanted && map.window == window;
-      },
-      program, std::chrono::steady_clock::now() + limit);
+  const auto holds = [&] {
+    const auto attributes = Own(xcb_get_window_attributes_reply(
+        connection_, xcb_get_window_attributes(connection_, window), nullptr));
+    const auto tree =
+        Own(xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr));
+    if (!attributes || !tree) return state != MapState::kMapped;  // destroyed
+    const bool mapped = attributes->map_state != XCB_MAP_STATE_UNMAPPED;
+    return state == MapState::kMapped
+               ? mapped
+               : !mapped && (state == MapState::kUnmapped || tree->parent == root_);
+  };
+  return holds() || AwaitEvent(
+                        connection_,
+                        [&](const xcb_generic_event_t& e) {
+                          // The window's own map, unmap and reparent events name it at the same
+                          // place.
+                          const auto& map = reinterpret_cast<const xcb_map_notify_event_t&>(e);
+                          const auto type = e.response_type & 0x7f;
+                          return (type == XCB_MAP_NOTIFY || type == XCB_UNMAP_NOTIFY ||
+                                  type == XCB_REPARENT_NOTIFY) &&
+                                 map.window == window && holds();
+                        },
+                        program, std::chrono::steady_clock::now() + limit);
 }
 
 OwnDisplay::OwnDisplay() {

@@ -54,10 +54,13 @@ class WindowWatch {
   // for its answer: the program's event loop has then read everything sent
   // to it before.
   bool Ping(const Program& program, std::uint32_t window, std::chrono::milliseconds limit);
-  // Waits until `window` of `program` is mapped (or unmapped), as it may be
-  // already, while the program runs and at most `limit`.
-  bool AwaitMapped(const Program& program, std::uint32_t window, bool mapped,
-                   std::chrono::milliseconds limit);
+  // What a top-level window may be: on screen, not, or withdrawn (not, and
+  // no frame holds it).
+  enum class MapState { kMapped, kUnmapped, kWithdrawn };
+  // Waits until `window` of `program` is in `state`, as it may be already,
+  // while the program runs and at most `limit`.
+  bool AwaitMapState(const Program& program, std::uint32_t window, MapState state,
+                     std::chrono::milliseconds limit);
 
  private:
   // The bytes of property `name` of `window`; "" when it has none.

@@ -1,6 +1,7 @@
-// The real program on an X server of the test's own, its window manager
-// gone while the main window is minimised: the windows stay where they were
-// placed, help comes back with the main window, and Escape closes help.
+// The real program on an X server of the test's own loses its window
+// manager while minimised: the window is put back where it was placed, help
+// comes back with it, Escape closes help, and the exit saves the placed
+// position.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -15,71 +16,52 @@
 namespace pendlo::testing {
 namespace {
 
-// Generous: a loaded machine under the sanitizers starts Qt slowly.
-constexpr auto kPatience = std::chrono::seconds(30);
-// Placed at 73,42; a frame's offset would show in what the exit writes.
-const std::string kSettings = "+120\r\n3\r\n73\r\n42\r\n";
-
-std::string Id(std::uint32_t window) {
-  return std::to_string(window);
-}
-
-TEST(WindowManagerLoss, PlacedPositionKeptAndHelpBackAfterItDiesWhileMinimised) {
+TEST(WindowManagerLoss, WindowsComeBackAsPlaced) {
   if (!Installed("openbox") || !Installed("xdotool") || !Installed("xwininfo")) {
     GTEST_SKIP() << "openbox, xdotool and xwininfo are needed";
   }
   OwnDisplay display;
   if (display.Name().empty()) GTEST_SKIP() << "no Xvfb";
+  using State = WindowWatch::MapState;
   WindowWatch& watch = display.Windows();
-  TempDir scratch, runtime, logs;
-  const std::string dir = scratch.path();
-  std::filesystem::copy_file(PENDLO_BINARY, dir + "pendlo");
-  WriteFile(dir + "init.sav", kSettings);
+  const auto patience = std::chrono::seconds(30);  // Qt starts slowly under the sanitizers
+  TempDir dir, runtime, logs;
+  std::filesystem::copy_file(PENDLO_BINARY, dir.File("pendlo"));
+  const std::string settings = "+120\r\n3\r\n73\r\n42\r\n";  // placed at 73,42
+  WriteFile(dir.File("init.sav"), settings);
   const auto x = [&](const std::string& args) {
     return Shell("DISPLAY=" + display.Name() + " " + args + " 2>/dev/null");
   };
-  // Focus by the X server itself: after the window manager, nobody else does.
+  // Focus set by the X server itself: once the window manager is gone, none does.
   const auto key = [&](std::uint32_t window, const char* name) {
-    x("xdotool windowfocus --sync " + Id(window) + " key " + name);
+    x("xdotool windowfocus --sync " + std::to_string(window) + " key " + name);
   };
-  Program program;
-  ASSERT_TRUE(program.Start(dir + "pendlo",
-                            Environment(NoSoundServer(runtime.path(), display.Platform()))));
-  // Without a window manager: the sound box (no server), then the window.
-  const std::uint32_t box = watch.AwaitWindow(program, "pendlo", kPatience);
-  const std::uint32_t main = watch.AwaitWindow(program, " Pendlo", kPatience);
-  ASSERT_NE(box, 0u);
-  ASSERT_NE(main, 0u);
-  ASSERT_TRUE(watch.Ping(program, box, kPatience));
-  key(box, "Return");
-  ASSERT_TRUE(watch.AwaitMapped(program, box, false, kPatience)) << "Enter closes the box";
-  key(main, "h");
-  const std::uint32_t help = watch.AwaitWindow(program, "手抜きHelp", kPatience);
-  ASSERT_NE(help, 0u) << "H shows help";
-
-  Program wm;
+  Program program, wm;
   std::string error;
+  ASSERT_TRUE(program.Start(dir.File("pendlo"),
+                            Environment(NoSoundServer(runtime.path(), display.Platform()))));
+  const std::uint32_t box = watch.AwaitWindow(program, "pendlo", patience);  // no sound server
+  const std::uint32_t main = watch.AwaitWindow(program, " Pendlo", patience);
+  ASSERT_TRUE(box != 0 && main != 0 && watch.Ping(program, box, patience));
+  key(box, "Return");
+  ASSERT_TRUE(watch.AwaitMapState(program, box, State::kUnmapped, patience));
+  key(main, "h");
+  const std::uint32_t help = watch.AwaitWindow(program, "手抜きHelp", patience);
+  ASSERT_NE(help, 0u);
   ASSERT_TRUE(StartWindowManager(wm, "openbox", logs.path(), &error, display.Name())) << error;
-  x("xdotool windowminimize " + Id(main));
-  ASSERT_TRUE(watch.AwaitMapped(program, main, false, kPatience)) << "minimised";
-  ASSERT_TRUE(watch.AwaitMapped(program, help, false, kPatience)) << "help goes with it";
+  x("xdotool windowminimize " + std::to_string(main));
+  // Hidden with the main window, and let go of by the window manager.
+  ASSERT_TRUE(watch.AwaitMapState(program, help, State::kWithdrawn, patience));
   ASSERT_EQ(kill(wm.pid(), SIGKILL), 0);
-  // The X server maps the main window itself when its window manager dies.
-  EXPECT_TRUE(watch.AwaitMapped(program, main, true, kPatience));
-  EXPECT_TRUE(watch.AwaitMapped(program, help, true, kPatience)) << "help comes back";
-  ASSERT_TRUE(watch.Ping(program, main, kPatience));
-  EXPECT_NE(x("xwininfo -id " + Id(main))
-                .find("Absolute upper-left X:  73\n"
-                      "  Absolute upper-left Y:  42\n"),
-            std::string::npos)
-      << "left where it was placed, not where its frame had put it: "
-      << x("xwininfo -id " + Id(main));
-
+  EXPECT_TRUE(watch.AwaitMapState(program, help, State::kMapped, patience)) << "help comes back";
+  const std::string where = x("xwininfo -id " + std::to_string(main));
+  EXPECT_NE(where.find("upper-left X:  73\n  Absolute upper-left Y:  42\n"), std::string::npos)
+      << where;
   key(help, "Escape");
-  EXPECT_TRUE(watch.AwaitMapped(program, help, false, kPatience)) << "Escape closes help";
+  EXPECT_TRUE(watch.AwaitMapState(program, help, State::kUnmapped, patience));
   key(main, "x");
-  EXPECT_EQ(program.AwaitExit(kPatience), 0);
-  EXPECT_EQ(ReadFile(dir + "init.sav"), kSettings) << "the position saved is the placed one";
+  EXPECT_EQ(program.AwaitExit(patience), 0);
+  EXPECT_EQ(ReadFile(dir.File("init.sav")), settings);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <QWidget>
 
 #include "ui/desktop/window_placement.h"
-#include "ui/desktop/x11_window_state.h"
 
 namespace pendlo::ui {
 
@@ -21,10 +20,7 @@ void WindowPosition::Restore(QPoint stored) {
 }
 
 QPoint WindowPosition::ToSave() const {
-  if (!PlatformPlacesWindows()) return stored_;
-  // The toolkit keeps the offset of a frame that has gone (its window
-  // manager died), and counts none before one comes: the X server knows.
-  return FrameTopLeft(&window_).value_or(window_.pos());
+  return PlatformPlacesWindows() ? window_.pos() : stored_;
 }
 
 }  // namespace pendlo::ui

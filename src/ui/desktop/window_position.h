@@ -19,9 +19,8 @@ class WindowPosition {
   // platform places windows itself.
   void Restore(QPoint stored);
 
-  // The position written at close: where the window is (its frame's
-  // top-left, or its own without a frame), or the stored one where the
-  // platform tells no position.
+  // The position written at close: where the window is, or the stored one
+  // where the platform tells no position.
   QPoint ToSave() const;
 
  private:

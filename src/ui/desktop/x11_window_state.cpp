@@ -6,7 +6,9 @@
 #include <QGuiApplication>
 #include <QWidget>
 #include <algorithm>
+#include <array>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,42 +30,26 @@ xcb_connection_t* Connection() {
   return x11 != nullptr ? x11->connection() : nullptr;
 }
 
-// The window's X id; 0 off X11 or before the window exists.
-xcb_window_t Id(const QWidget* window) {
-  if (Connection() == nullptr || !window->testAttribute(Qt::WA_WState_Created)) return 0;
-  return static_cast<xcb_window_t>(window->winId());
-}
-
-// The frame's (or an unframed window's) top-left corner in device pixels,
-// and whether a frame holds the window; nullopt when a frame gives no
-// extents to tell its corner by.
-struct Corner {
-  QPoint at;
-  bool framed;
-};
-std::optional<Corner> CornerOf(xcb_connection_t* c, xcb_window_t id, xcb_atom_t extents) {
-  xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, id), nullptr);
-  if (tree == nullptr) return std::nullopt;
-  const xcb_window_t root = tree->root;
-  const bool framed = tree->parent != root;
-  std::free(tree);
-  xcb_translate_coordinates_reply_t* place =
-      xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, id, root, 0, 0), nullptr);
-  if (place == nullptr) return std::nullopt;
-  Corner corner{{place->dst_x, place->dst_y}, framed};
-  std::free(place);
-  if (!framed) return corner;
+// Window `id`'s _NET_FRAME_EXTENTS (left, right, top, bottom in device
+// pixels); nullopt while it has none.
+std::optional<std::array<uint32_t, 4>> FrameOf(xcb_connection_t* c, xcb_window_t id,
+                                               xcb_atom_t extents) {
   xcb_get_property_reply_t* reply = xcb_get_property_reply(
       c, xcb_get_property(c, 0, id, extents, XCB_ATOM_CARDINAL, 0, 4), nullptr);
-  const bool told =
-      reply != nullptr && reply->format == 32 && xcb_get_property_value_length(reply) == 16;
-  if (told) {
-    // left, right, top, bottom
+  std::optional<std::array<uint32_t, 4>> frame;
+  if (reply != nullptr && reply->format == 32 && xcb_get_property_value_length(reply) == 16) {
     const auto* v = static_cast<const uint32_t*>(xcb_get_property_value(reply));
-    corner.at -= QPoint(static_cast<int>(v[0]), static_cast<int>(v[2]));
+    frame = {v[0], v[1], v[2], v[3]};
   }
   std::free(reply);
-  return told ? std::optional(corner) : std::nullopt;
+  return frame;
+}
+
+bool IsRoot(xcb_connection_t* c, xcb_window_t window) {
+  for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c)); it.rem > 0; xcb_screen_next(&it)) {
+    if (it.data->root == window) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -127,86 +113,51 @@ bool FrameExtentsWatch::nativeEventFilter(const QByteArray& eventType, void* mes
 QMargins FrameExtentsWatch::Extents() const {
   xcb_connection_t* c = Connection();
   if (c == nullptr || extents_ == 0 || !window_->testAttribute(Qt::WA_WState_Created)) return {};
-  const auto id = static_cast<xcb_window_t>(window_->winId());
-  xcb_get_property_reply_t* reply = xcb_get_property_reply(
-      c, xcb_get_property(c, 0, id, extents_, XCB_ATOM_CARDINAL, 0, 4), nullptr);
-  QMargins margins;
-  if (reply != nullptr && reply->format == 32 && xcb_get_property_value_length(reply) == 16) {
-    // left, right, top, bottom in device pixels
-    const auto* v = static_cast<const uint32_t*>(xcb_get_property_value(reply));
-    const qreal dpr = window_->devicePixelRatioF();
-    margins =
-        QMargins(qRound(v[0] / dpr), qRound(v[2] / dpr), qRound(v[1] / dpr), qRound(v[3] / dpr));
-  }
-  std::free(reply);
-  return margins;
+  const auto frame = FrameOf(c, static_cast<xcb_window_t>(window_->winId()), extents_);
+  if (!frame) return {};
+  const auto [left, right, top, bottom] = *frame;
+  const qreal dpr = window_->devicePixelRatioF();
+  return QMargins(qRound(left / dpr), qRound(top / dpr), qRound(right / dpr), qRound(bottom / dpr));
 }
 
-std::optional<QPoint> FrameTopLeft(const QWidget* window) {
-  const xcb_window_t id = Id(window);
-  if (id == 0) return std::nullopt;
-  const std::optional<Corner> corner =
-      CornerOf(Connection(), id, Atom(Connection(), "_NET_FRAME_EXTENTS"));
-  if (!corner) return std::nullopt;
-  const qreal dpr = window->devicePixelRatioF();
-  return QPoint(qRound(corner->at.x() / dpr), qRound(corner->at.y() / dpr));
-}
-
-WindowServerWatch::WindowServerWatch(QWidget* window, std::function<void()> mapped)
-    : QObject(window), window_(window), mapped_(std::move(mapped)) {
+FrameLossWatch::FrameLossWatch(QWidget* window, std::function<void()> released)
+    : QObject(window), window_(window), released_(std::move(released)) {
   xcb_connection_t* c = Connection();
   if (c == nullptr) return;
   extents_ = Atom(c, "_NET_FRAME_EXTENTS");
   QCoreApplication::instance()->installNativeEventFilter(this);
 }
 
-WindowServerWatch::~WindowServerWatch() {
+FrameLossWatch::~FrameLossWatch() {
   if (extents_ != 0) QCoreApplication::instance()->removeNativeEventFilter(this);
 }
 
-void WindowServerWatch::NoteFrame(std::uint32_t id) {
-  // The frame came, moved or changed: its corner is noted while there is a
-  // frame to ask.
-  const std::optional<Corner> corner = CornerOf(Connection(), id, extents_);
-  if (corner && corner->framed) framedAt_ = corner->at;
-}
-
-bool WindowServerWatch::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+bool FrameLossWatch::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
   if (eventType != "xcb_generic_event_t") return false;
   const auto* event = static_cast<const xcb_generic_event_t*>(message);
-  const xcb_window_t id = Id(window_);
+  if ((event->response_type & 0x7f) != XCB_REPARENT_NOTIFY) return false;
+  const auto* reparent = static_cast<const xcb_reparent_notify_event_t*>(message);
   xcb_connection_t* c = Connection();
-  switch (event->response_type & 0x7f) {
-    case XCB_MAP_NOTIFY:
-      if (static_cast<const xcb_map_notify_event_t*>(message)->window == id) {
-        QMetaObject::invokeMethod(
-            this, [this] { mapped_(); }, Qt::QueuedConnection);
-      }
-      break;
-    case XCB_CONFIGURE_NOTIFY:
-      if (static_cast<const xcb_configure_notify_event_t*>(message)->window == id) NoteFrame(id);
-      break;
-    case XCB_PROPERTY_NOTIFY: {
-      const auto* property = static_cast<const xcb_property_notify_event_t*>(message);
-      if (property->window == id && property->atom == extents_) NoteFrame(id);
-      break;
-    }
-    case XCB_REPARENT_NOTIFY: {
-      const auto* reparent = static_cast<const xcb_reparent_notify_event_t*>(message);
-      if (reparent->window != id) break;
-      const std::optional<Corner> corner = CornerOf(c, id, extents_);
-      if (corner && !corner->framed && framedAt_ && corner->at != *framedAt_) {
-        const uint32_t at[] = {static_cast<uint32_t>(framedAt_->x()),
-                               static_cast<uint32_t>(framedAt_->y())};
-        xcb_configure_window(c, id, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, at);
-        xcb_flush(c);
-      }
-      if (corner && !corner->framed) framedAt_.reset();
-      break;
-    }
-    default:
-      break;
+  if (!window_->testAttribute(Qt::WA_WState_Created) ||
+      reparent->window != static_cast<xcb_window_t>(window_->winId()) ||
+      !IsRoot(c, reparent->parent)) {
+    return false;
   }
+  // Still where the frame held it (the toolkit has not yet seen it move),
+  // with the frame's extents still on it: the frame died with its window
+  // manager. One that lets go of a window puts it at the frame's corner.
+  const QPoint client(reparent->x, reparent->y);
+  const auto frame = FrameOf(c, reparent->window, extents_);
+  if (frame && window_->geometry().topLeft() * window_->devicePixelRatioF() == client) {
+    const auto [left, right, top, bottom] = *frame;
+    xcb_delete_property(c, reparent->window, extents_);  // the toolkit then counts no frame
+    const uint32_t corner[] = {static_cast<uint32_t>(client.x() - static_cast<int>(left)),
+                               static_cast<uint32_t>(client.y() - static_cast<int>(top))};
+    xcb_configure_window(c, reparent->window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, corner);
+    xcb_flush(c);
+  }
+  QMetaObject::invokeMethod(
+      this, [this] { released_(); }, Qt::QueuedConnection);
   return false;
 }
 

@@ -4,10 +4,8 @@
 #include <QAbstractNativeEventFilter>
 #include <QMargins>
 #include <QObject>
-#include <QPoint>
 #include <cstdint>
 #include <functional>
-#include <optional>
 
 class QWidget;
 
@@ -40,34 +38,23 @@ class FrameExtentsWatch : public QObject, public QAbstractNativeEventFilter {
   std::uint32_t extents_ = 0;  // the atom, 0 off X11
 };
 
-// Where `window` (a top-level widget) is, as its window manager would say:
-// the top-left corner of its frame in desktop coordinates, or of the window
-// itself when nothing frames it (no window manager, or it has gone). Read
-// from the X server, as the toolkit's own idea can lag behind a frame that
-// came or went. nullopt off X11 or before the window exists.
-std::optional<QPoint> FrameTopLeft(const QWidget* window);
-
-// Keeps `window` (a top-level widget) where it was placed when its window
-// manager dies: the X server then leaves the window where its client area
-// was, so it is moved back to where its frame's corner was, as a window
-// manager that lets go of a window does. Calls `mapped` (queued) each time
-// the X server maps the window, also when it does so on its own (the
-// window manager died while the window was minimised). Off X11: nothing.
-class WindowServerWatch : public QObject, public QAbstractNativeEventFilter {
+// When the window manager of `window` (a top-level widget) dies, the X
+// server leaves the window where its frame had put its client area, and
+// maps it if it was minimised. This moves it back to its frame's corner, as
+// a window manager that lets go of a window does, drops the dead frame's
+// extents, and calls `released` (queued) whenever the window leaves its
+// frame. Off X11: nothing.
+class FrameLossWatch : public QObject, public QAbstractNativeEventFilter {
  public:
-  WindowServerWatch(QWidget* window, std::function<void()> mapped);
-  ~WindowServerWatch() override;
+  FrameLossWatch(QWidget* window, std::function<void()> released);
+  ~FrameLossWatch() override;
 
   bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
  private:
-  // Notes where the frame around window `id` has its corner, if framed.
-  void NoteFrame(std::uint32_t id);
-
   QWidget* window_;
-  std::function<void()> mapped_;
-  std::uint32_t extents_ = 0;       // the atom _NET_FRAME_EXTENTS, 0 off X11
-  std::optional<QPoint> framedAt_;  // the frame's corner, device pixels, while framed
+  std::function<void()> released_;
+  std::uint32_t extents_ = 0;  // the atom _NET_FRAME_EXTENTS, 0 off X11
 };
 
 }  // namespace pendlo::ui

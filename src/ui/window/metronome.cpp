@@ -63,10 +63,11 @@ TMetronome::TMetronome(MetronomeOptions options)
   handoff_ = new GuiHandoff(this);
   errors_ = std::make_unique<WindowErrors>(*this, *handoff_);
   ListenToTransport();
-  // Mapped by the X server itself while minimised (its window manager died):
-  // shown again for the toolkit too, so it paints, and help comes back with it.
-  new WindowServerWatch(this, [this] {
-    if (isMinimized() || !isVisible()) showNormal();
+  // Out of its frame while minimised (its window manager died, and the X
+  // server mapped it): shown for the toolkit too, so it paints, and help
+  // comes back with it.
+  new FrameLossWatch(this, [this] {
+    if (isMinimized()) showNormal();
   });
   if (options_.onBuilt) options_.onBuilt(*this);
   FormCreate({*this, *this, *transport_, position_, *errors_, session_}, options_.dataDir,
