@@ -218,18 +218,14 @@ bool WindowWatch::AwaitMapState(const Program& program, std::uint32_t window, Ma
                ? mapped
                : !mapped && (state == MapState::kUnmapped || tree->parent == root_);
   };
-  return holds() || AwaitEvent(
-                        connection_,
-                        [&](const xcb_generic_event_t& e) {
-                          // The window's own map, unmap and reparent events name it at the same
-                          // place.
-                          const auto& map = reinterpret_cast<const xcb_map_notify_event_t&>(e);
-                          const auto type = e.response_type & 0x7f;
-                          return (type == XCB_MAP_NOTIFY || type == XCB_UNMAP_NOTIFY ||
-                                  type == XCB_REPARENT_NOTIFY) &&
-                                 map.window == window && holds();
-                        },
-                        program, std::chrono::steady_clock::now() + limit);
+  // The window's own map, unmap and reparent events name it at one place.
+  const auto changed = [&](const xcb_generic_event_t& e) {
+    const auto type = e.response_type & 0x7f;
+    return (type == XCB_MAP_NOTIFY || type == XCB_UNMAP_NOTIFY || type == XCB_REPARENT_NOTIFY) &&
+           reinterpret_cast<const xcb_map_notify_event_t&>(e).window == window && holds();
+  };
+  return holds() ||
+         AwaitEvent(connection_, changed, program, std::chrono::steady_clock::now() + limit);
 }
 
 OwnDisplay::OwnDisplay() {
