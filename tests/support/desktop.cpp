@@ -41,13 +41,15 @@ bool Installed(const std::string& program) {
 }
 
 bool StartWindowManager(Program& wm, const std::string& name, const std::string& logDir,
-                        std::string* error) {
+                        std::string* error, const std::string& display) {
+  std::vector<std::string> overrides = {"HOME=" + logDir};
+  if (!display.empty()) overrides.push_back("DISPLAY=" + display);
   // xprop -spy tells the root window's mark as it is and at every change
   // (a line each: its output is line-buffered).
   const auto announced = [&](pid_t pid, SteadyTime until) {
     const std::string marks = logDir + "wm-check.log";
     const pid_t spy = Spawn({"stdbuf", "-oL", "xprop", "-root", "-spy", "_NET_SUPPORTING_WM_CHECK"},
-                            Environment({}), marks);
+                            Environment(overrides), marks);
     const bool set =
         spy > 0 &&
         AwaitFile(
@@ -56,7 +58,7 @@ bool StartWindowManager(Program& wm, const std::string& name, const std::string&
     if (spy > 0) End({spy}, SIGTERM, std::chrono::seconds(2), false);
     return set;
   };
-  return Run(wm, {name}, {"HOME=" + logDir}, logDir + name + ".log", announced, error);
+  return Run(wm, {name}, overrides, logDir + name + ".log", announced, error);
 }
 
 bool StartHeadlessWeston(Program& weston, const std::string& runtimeDir, const std::string& socket,
@@ -117,6 +119,7 @@ WindowWatch::WindowWatch(const std::string& display) {
   wmPid_ = Atom("_NET_WM_PID");
   protocols_ = Atom("WM_PROTOCOLS");
   ping_ = Atom("_NET_WM_PING");
+  netName_ = Atom("_NET_WM_NAME");
 }
 
 WindowWatch::~WindowWatch() {
@@ -141,7 +144,7 @@ std::string WindowWatch::Property(std::uint32_t window, std::uint32_t name) {
 bool WindowWatch::Shows(std::uint32_t window, const Program& program, const std::string& title) {
   const auto pid = static_cast<std::uint32_t>(program.pid());  // a CARDINAL, in our byte order
   return Property(window, wmPid_) == std::string(reinterpret_cast<const char*>(&pid), sizeof pid) &&
-         Property(window, XCB_ATOM_WM_NAME) == title;
+         (Property(window, XCB_ATOM_WM_NAME) == title || Property(window, netName_) == title);
 }
 
 std::uint32_t WindowWatch::AwaitWindow(const Program& program, const std::string& title,
@@ -196,6 +199,33 @@ bool WindowWatch::Ping(const Program& program, std::uint32_t window,
                m.type == protocols_ && m.data.data32[0] == ping_ && m.data.data32[2] == window;
       },
       program, std::chrono::steady_clock::now() + limit);
+}
+
+bool WindowWatch::AwaitMapState(const Program& program, std::uint32_t window, MapState state,
+                                std::chrono::milliseconds limit) {
+  if (connection_ == nullptr) return false;
+  // Selected before the state is read, so no change in between is missed.
+  const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+  xcb_change_window_attributes(connection_, window, XCB_CW_EVENT_MASK, &mask);
+  const auto holds = [&] {
+    const auto attributes = Own(xcb_get_window_attributes_reply(
+        connection_, xcb_get_window_attributes(connection_, window), nullptr));
+    const auto tree =
+        Own(xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr));
+    if (!attributes || !tree) return state != MapState::kMapped;  // destroyed
+    const bool mapped = attributes->map_state != XCB_MAP_STATE_UNMAPPED;
+    return state == MapState::kMapped
+               ? mapped
+               : !mapped && (state == MapState::kUnmapped || tree->parent == root_);
+  };
+  // The window's own map, unmap and reparent events name it at one place.
+  const auto changed = [&](const xcb_generic_event_t& e) {
+    const auto type = e.response_type & 0x7f;
+    return (type == XCB_MAP_NOTIFY || type == XCB_UNMAP_NOTIFY || type == XCB_REPARENT_NOTIFY) &&
+           reinterpret_cast<const xcb_map_notify_event_t&>(e).window == window && holds();
+  };
+  return holds() ||
+         AwaitEvent(connection_, changed, program, std::chrono::steady_clock::now() + limit);
 }
 
 OwnDisplay::OwnDisplay() {

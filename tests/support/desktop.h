@@ -21,12 +21,12 @@ namespace pendlo::testing {
 // Whether `program` is found in PATH.
 bool Installed(const std::string& program);
 
-// Starts an EWMH window manager ("openbox", "icewm") in `wm` and waits, at
-// most 20 s, until it announces itself on the root window
-// (_NET_SUPPORTING_WM_CHECK; one per X server, as the mark stays). False
-// with the reason.
+// Starts an EWMH window manager ("openbox", "icewm") in `wm` on `display`
+// (this process's when empty) and waits, at most 20 s, until it announces
+// itself on the root window (_NET_SUPPORTING_WM_CHECK; one per X server,
+// as the mark stays). False with the reason.
 bool StartWindowManager(Program& wm, const std::string& name, const std::string& logDir,
-                        std::string* error);
+                        std::string* error, const std::string& display = {});
 
 // Starts weston on its headless back end in `weston`, its socket `socket`
 // in runtimeDir, and waits at most 20 s for the socket. False with the
@@ -54,18 +54,26 @@ class WindowWatch {
   // for its answer: the program's event loop has then read everything sent
   // to it before.
   bool Ping(const Program& program, std::uint32_t window, std::chrono::milliseconds limit);
+  // What a top-level window may be: on screen, not, or withdrawn (not, and
+  // no frame holds it).
+  enum class MapState { kMapped, kUnmapped, kWithdrawn };
+  // Waits until `window` of `program` is in `state`, as it may be already,
+  // while the program runs and at most `limit`.
+  bool AwaitMapState(const Program& program, std::uint32_t window, MapState state,
+                     std::chrono::milliseconds limit);
 
  private:
   // The bytes of property `name` of `window`; "" when it has none.
   std::string Property(std::uint32_t window, std::uint32_t name);
-  // Whether `window` is `program`'s, titled `title`.
+  // Whether `window` is `program`'s, titled `title` (in WM_NAME, or in
+  // UTF-8 in _NET_WM_NAME).
   bool Shows(std::uint32_t window, const Program& program, const std::string& title);
   // The atom called `name`, made when it is new.
   std::uint32_t Atom(const char* name);
 
   xcb_connection_t* connection_ = nullptr;
   std::uint32_t root_ = 0;
-  std::uint32_t wmPid_ = 0, protocols_ = 0, ping_ = 0;
+  std::uint32_t wmPid_ = 0, protocols_ = 0, ping_ = 0, netName_ = 0;
 };
 
 // An Xvfb server of the test's own on the first free display, with a

@@ -123,6 +123,8 @@ TEST(HelpWindow, CreatedHiddenShownCentredOnceAndOnlyHiddenByClose) {
   EXPECT_FALSE(help->isVisible());
   w->setWindowState(Qt::WindowNoState);
   EXPECT_TRUE(help->isVisible());
+  QTest::keyClick(memo, Qt::Key_Escape);  // from the text too, as after a click into it
+  EXPECT_FALSE(help->isVisible()) << "Escape closes help";
 }
 
 using pendlo::testing::Shell;

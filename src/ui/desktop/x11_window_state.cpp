@@ -6,7 +6,9 @@
 #include <QGuiApplication>
 #include <QWidget>
 #include <algorithm>
+#include <array>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,28 @@ xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
 xcb_connection_t* Connection() {
   auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
   return x11 != nullptr ? x11->connection() : nullptr;
+}
+
+// Window `id`'s _NET_FRAME_EXTENTS (left, right, top, bottom in device
+// pixels); nullopt while it has none.
+std::optional<std::array<uint32_t, 4>> FrameOf(xcb_connection_t* c, xcb_window_t id,
+                                               xcb_atom_t extents) {
+  xcb_get_property_reply_t* reply = xcb_get_property_reply(
+      c, xcb_get_property(c, 0, id, extents, XCB_ATOM_CARDINAL, 0, 4), nullptr);
+  std::optional<std::array<uint32_t, 4>> frame;
+  if (reply != nullptr && reply->format == 32 && xcb_get_property_value_length(reply) == 16) {
+    const auto* v = static_cast<const uint32_t*>(xcb_get_property_value(reply));
+    frame = {v[0], v[1], v[2], v[3]};
+  }
+  std::free(reply);
+  return frame;
+}
+
+bool IsRoot(xcb_connection_t* c, xcb_window_t window) {
+  for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c)); it.rem > 0; xcb_screen_next(&it)) {
+    if (it.data->root == window) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -89,19 +113,52 @@ bool FrameExtentsWatch::nativeEventFilter(const QByteArray& eventType, void* mes
 QMargins FrameExtentsWatch::Extents() const {
   xcb_connection_t* c = Connection();
   if (c == nullptr || extents_ == 0 || !window_->testAttribute(Qt::WA_WState_Created)) return {};
-  const auto id = static_cast<xcb_window_t>(window_->winId());
-  xcb_get_property_reply_t* reply = xcb_get_property_reply(
-      c, xcb_get_property(c, 0, id, extents_, XCB_ATOM_CARDINAL, 0, 4), nullptr);
-  QMargins margins;
-  if (reply != nullptr && reply->format == 32 && xcb_get_property_value_length(reply) == 16) {
-    // left, right, top, bottom in device pixels
-    const auto* v = static_cast<const uint32_t*>(xcb_get_property_value(reply));
-    const qreal dpr = window_->devicePixelRatioF();
-    margins =
-        QMargins(qRound(v[0] / dpr), qRound(v[2] / dpr), qRound(v[1] / dpr), qRound(v[3] / dpr));
+  const auto frame = FrameOf(c, static_cast<xcb_window_t>(window_->winId()), extents_);
+  if (!frame) return {};
+  const auto [left, right, top, bottom] = *frame;
+  const qreal dpr = window_->devicePixelRatioF();
+  return QMargins(qRound(left / dpr), qRound(top / dpr), qRound(right / dpr), qRound(bottom / dpr));
+}
+
+FrameLossWatch::FrameLossWatch(QWidget* window, std::function<void()> released)
+    : QObject(window), window_(window), released_(std::move(released)) {
+  xcb_connection_t* c = Connection();
+  if (c == nullptr) return;
+  extents_ = Atom(c, "_NET_FRAME_EXTENTS");
+  QCoreApplication::instance()->installNativeEventFilter(this);
+}
+
+FrameLossWatch::~FrameLossWatch() {
+  if (extents_ != 0) QCoreApplication::instance()->removeNativeEventFilter(this);
+}
+
+bool FrameLossWatch::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+  if (eventType != "xcb_generic_event_t") return false;
+  const auto* event = static_cast<const xcb_generic_event_t*>(message);
+  if ((event->response_type & 0x7f) != XCB_REPARENT_NOTIFY) return false;
+  const auto* reparent = static_cast<const xcb_reparent_notify_event_t*>(message);
+  xcb_connection_t* c = Connection();
+  if (!window_->testAttribute(Qt::WA_WState_Created) ||
+      reparent->window != static_cast<xcb_window_t>(window_->winId()) ||
+      !IsRoot(c, reparent->parent)) {
+    return false;
   }
-  std::free(reply);
-  return margins;
+  // Still where the frame held it (the toolkit has not yet seen it move),
+  // with the frame's extents still on it: the frame died with its window
+  // manager. One that lets go of a window puts it at the frame's corner.
+  const QPoint client(reparent->x, reparent->y);
+  const auto frame = FrameOf(c, reparent->window, extents_);
+  if (frame && window_->geometry().topLeft() * window_->devicePixelRatioF() == client) {
+    const auto [left, right, top, bottom] = *frame;
+    xcb_delete_property(c, reparent->window, extents_);  // the toolkit then counts no frame
+    const uint32_t corner[] = {static_cast<uint32_t>(client.x() - static_cast<int>(left)),
+                               static_cast<uint32_t>(client.y() - static_cast<int>(top))};
+    xcb_configure_window(c, reparent->window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, corner);
+    xcb_flush(c);
+  }
+  QMetaObject::invokeMethod(
+      this, [this] { released_(); }, Qt::QueuedConnection);
+  return false;
 }
 
 }  // namespace pendlo::ui

@@ -38,4 +38,23 @@ class FrameExtentsWatch : public QObject, public QAbstractNativeEventFilter {
   std::uint32_t extents_ = 0;  // the atom, 0 off X11
 };
 
+// When the window manager of `window` (a top-level widget) dies, the X
+// server leaves the window where its frame had put its client area, and
+// maps it if it was minimised. This moves it back to its frame's corner, as
+// a window manager that lets go of a window does, drops the dead frame's
+// extents, and calls `released` (queued) whenever the window leaves its
+// frame. Off X11: nothing.
+class FrameLossWatch : public QObject, public QAbstractNativeEventFilter {
+ public:
+  FrameLossWatch(QWidget* window, std::function<void()> released);
+  ~FrameLossWatch() override;
+
+  bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
+
+ private:
+  QWidget* window_;
+  std::function<void()> released_;
+  std::uint32_t extents_ = 0;  // the atom _NET_FRAME_EXTENTS, 0 off X11
+};
+
 }  // namespace pendlo::ui

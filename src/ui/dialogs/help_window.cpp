@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -80,6 +81,14 @@ void TformHelp::closeEvent(QCloseEvent* event) {
   // Closing only hides: size, place and scroll position stay for next time.
   hide();
   event->ignore();
+}
+
+void TformHelp::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    close();
+  } else {
+    QWidget::keyPressEvent(event);
+  }
 }
 
 bool TformHelp::eventFilter(QObject* watched, QEvent* event) {

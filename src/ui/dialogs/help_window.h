@@ -1,7 +1,7 @@
 // TformHelp: the non-modal help window with its fixed text. Created hidden
 // once; Help shows it (centred the first time only), raises and activates
-// it; closing hides it. It is transient for the main window, has no taskbar
-// button and goes down and up with the main window.
+// it; closing (also by Escape) hides it. It is transient for the main
+// window, has no taskbar button and goes down and up with the main window.
 #pragma once
 
 #include <QPlainTextEdit>
@@ -29,6 +29,8 @@ class TformHelp : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Escape closes the window, as a dialog's does.
+  void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:

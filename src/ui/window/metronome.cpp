@@ -10,6 +10,7 @@
 
 #include "files/formats/definition_text.h"
 #include "files/store/errors.h"
+#include "ui/desktop/x11_window_state.h"
 #include "ui/dialogs/file_dialogs.h"
 #include "ui/dialogs/help_window.h"
 #include "ui/dialogs/window_errors.h"
@@ -62,6 +63,12 @@ TMetronome::TMetronome(MetronomeOptions options)
   handoff_ = new GuiHandoff(this);
   errors_ = std::make_unique<WindowErrors>(*this, *handoff_);
   ListenToTransport();
+  // Out of its frame while minimised (its window manager died, and the X
+  // server mapped it): shown for the toolkit too, so it paints, and help
+  // comes back with it.
+  new FrameLossWatch(this, [this] {
+    if (isMinimized()) showNormal();
+  });
   if (options_.onBuilt) options_.onBuilt(*this);
   FormCreate({*this, *this, *transport_, position_, *errors_, session_}, options_.dataDir,
              options_.stopRequested, [this] { ChangeTempo(); });
