@@ -88,10 +88,12 @@ inline constexpr std::array<ControlDesign, 17> kMetronomeControls{{
 // The meter group's items, index 0 to 10, and the one selected as built.
 // The Japanese texts, here and in the table above, are translated in the
 // context of kTextContext where the window shows them.
+// clang-format off
 inline constexpr std::array<std::string_view, 11> kMeterItems{
     "1", "2", "3", "4", "5", "6", "7", "8", "9",
     QT_TRANSLATE_NOOP("pendlo::ui::TMetronome", "変拍子"),
     QT_TRANSLATE_NOOP("pendlo::ui::TMetronome", "連符")};
+// clang-format on
 inline constexpr int kMeterColumns = 4;
 inline constexpr int kMeterDefault = 3;
 
