@@ -83,16 +83,27 @@ void SkipTaskbar(QWidget* window) {
   xcb_flush(c);
 }
 
-FrameExtentsWatch::FrameExtentsWatch(QWidget* window, std::function<void()> changed)
-    : QObject(window), window_(window), changed_(std::move(changed)) {
+FrameWatch::FrameWatch(QWidget* window, std::function<void()> notify)
+    : QObject(window), window_(window), notify_(std::move(notify)) {
   xcb_connection_t* c = Connection();
   if (c == nullptr) return;
   extents_ = Atom(c, "_NET_FRAME_EXTENTS");
   QCoreApplication::instance()->installNativeEventFilter(this);
 }
 
-FrameExtentsWatch::~FrameExtentsWatch() {
+FrameWatch::~FrameWatch() {
   if (extents_ != 0) QCoreApplication::instance()->removeNativeEventFilter(this);
+}
+
+bool FrameWatch::IsWatched(std::uint32_t id) const {
+  return window_->testAttribute(Qt::WA_WState_Created) &&
+         id == static_cast<xcb_window_t>(window_->winId());
+}
+
+void FrameWatch::Notify() {
+  // Queued: not from inside the toolkit's event dispatch.
+  QMetaObject::invokeMethod(
+      this, [this] { notify_(); }, Qt::QueuedConnection);
 }
 
 bool FrameExtentsWatch::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
@@ -100,13 +111,7 @@ bool FrameExtentsWatch::nativeEventFilter(const QByteArray& eventType, void* mes
   const auto* event = static_cast<const xcb_generic_event_t*>(message);
   if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
   const auto* property = static_cast<const xcb_property_notify_event_t*>(message);
-  if (property->atom != extents_ || !window_->testAttribute(Qt::WA_WState_Created) ||
-      property->window != static_cast<xcb_window_t>(window_->winId())) {
-    return false;
-  }
-  // Queued: not from inside the toolkit's event dispatch.
-  QMetaObject::invokeMethod(
-      this, [this] { changed_(); }, Qt::QueuedConnection);
+  if (property->atom == extents_ && IsWatched(property->window)) Notify();
   return false;
 }
 
@@ -120,29 +125,13 @@ QMargins FrameExtentsWatch::Extents() const {
   return QMargins(qRound(left / dpr), qRound(top / dpr), qRound(right / dpr), qRound(bottom / dpr));
 }
 
-FrameLossWatch::FrameLossWatch(QWidget* window, std::function<void()> released)
-    : QObject(window), window_(window), released_(std::move(released)) {
-  xcb_connection_t* c = Connection();
-  if (c == nullptr) return;
-  extents_ = Atom(c, "_NET_FRAME_EXTENTS");
-  QCoreApplication::instance()->installNativeEventFilter(this);
-}
-
-FrameLossWatch::~FrameLossWatch() {
-  if (extents_ != 0) QCoreApplication::instance()->removeNativeEventFilter(this);
-}
-
 bool FrameLossWatch::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
   if (eventType != "xcb_generic_event_t") return false;
   const auto* event = static_cast<const xcb_generic_event_t*>(message);
   if ((event->response_type & 0x7f) != XCB_REPARENT_NOTIFY) return false;
   const auto* reparent = static_cast<const xcb_reparent_notify_event_t*>(message);
   xcb_connection_t* c = Connection();
-  if (!window_->testAttribute(Qt::WA_WState_Created) ||
-      reparent->window != static_cast<xcb_window_t>(window_->winId()) ||
-      !IsRoot(c, reparent->parent)) {
-    return false;
-  }
+  if (!IsWatched(reparent->window) || !IsRoot(c, reparent->parent)) return false;
   // Still where the frame held it (the toolkit has not yet seen it move),
   // with the frame's extents still on it: the frame died with its window
   // manager. One that lets go of a window puts it at the frame's corner.
@@ -156,8 +145,7 @@ bool FrameLossWatch::nativeEventFilter(const QByteArray& eventType, void* messag
     xcb_configure_window(c, reparent->window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, corner);
     xcb_flush(c);
   }
-  QMetaObject::invokeMethod(
-      this, [this] { released_(); }, Qt::QueuedConnection);
+  Notify();
   return false;
 }
 

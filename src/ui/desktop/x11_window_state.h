@@ -6,6 +6,7 @@
 #include <QObject>
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 class QWidget;
 
@@ -17,25 +18,41 @@ namespace pendlo::ui {
 // before each show. Does nothing on another platform.
 void SkipTaskbar(QWidget* window);
 
+// What the two frame watches below share: the X events of one top-level
+// widget, read as the toolkit receives them, and a call back queued out of
+// its event dispatch. Off X11 no event comes.
+class FrameWatch : public QObject, public QAbstractNativeEventFilter {
+ public:
+  ~FrameWatch() override;
+
+ protected:
+  FrameWatch(QWidget* window, std::function<void()> notify);
+  // `id` is the watched window's, which exists.
+  bool IsWatched(std::uint32_t id) const;
+  // Runs the call back on the next turn of the event loop.
+  void Notify();
+
+  QWidget* window_;
+  std::uint32_t extents_ = 0;  // the atom _NET_FRAME_EXTENTS, 0 off X11
+
+ private:
+  std::function<void()> notify_;
+};
+
 // The frame the window manager puts around `window` (_NET_FRAME_EXTENTS, in
 // logical pixels), read from the window itself: the toolkit's own idea of it
 // can lag behind. Calls `changed` whenever the window manager sets or
 // changes it; a window learns its frame only after it is mapped. Off X11
 // the frame is empty and `changed` never runs.
-class FrameExtentsWatch : public QObject, public QAbstractNativeEventFilter {
+class FrameExtentsWatch : public FrameWatch {
  public:
-  FrameExtentsWatch(QWidget* window, std::function<void()> changed);
-  ~FrameExtentsWatch() override;
+  FrameExtentsWatch(QWidget* window, std::function<void()> changed)
+      : FrameWatch(window, std::move(changed)) {}
 
   // The frame now; empty before the window manager has set it.
   QMargins Extents() const;
 
   bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
-
- private:
-  QWidget* window_;
-  std::function<void()> changed_;
-  std::uint32_t extents_ = 0;  // the atom, 0 off X11
 };
 
 // When the window manager of `window` (a top-level widget) dies, the X
@@ -44,17 +61,12 @@ class FrameExtentsWatch : public QObject, public QAbstractNativeEventFilter {
 // a window manager that lets go of a window does, drops the dead frame's
 // extents, and calls `released` (queued) whenever the window leaves its
 // frame. Off X11: nothing.
-class FrameLossWatch : public QObject, public QAbstractNativeEventFilter {
+class FrameLossWatch : public FrameWatch {
  public:
-  FrameLossWatch(QWidget* window, std::function<void()> released);
-  ~FrameLossWatch() override;
+  FrameLossWatch(QWidget* window, std::function<void()> released)
+      : FrameWatch(window, std::move(released)) {}
 
   bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
-
- private:
-  QWidget* window_;
-  std::function<void()> released_;
-  std::uint32_t extents_ = 0;  // the atom _NET_FRAME_EXTENTS, 0 off X11
 };
 
 }  // namespace pendlo::ui
