@@ -38,6 +38,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <random>
 #include <string>
@@ -313,19 +314,25 @@ void PlayFor(const Options& o, std::chrono::steady_clock::time_point t0, const S
 // Starts the beat as Start does, plays and stops it; the threads' CPU at
 // both ends and the times into `run`.
 void Play(const Options& o, Transport& beat, ClickPlayer& player, const SoundServer& server,
-          Run& run) {
+          BenchLink& played, const std::function<void()>& started, Run& run) {
   run.before = ThreadCpuSeconds();
   const auto t0 = std::chrono::steady_clock::now();
+  const Micros startSteady = steadyNowMicros();
+  run.startClock = player.Feed().clock()->now();
   beat.ManageHyoushi(Lines(o.text));
   beat.Start();
-  // After a rest, Start waits for the output to play again.
   run.startMs =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+  started();
   if (o.changes > 0) {
     MakeDecisions(o, beat, player, server, run);
   } else {
     PlayFor(o, t0, server, run);
   }
+  // By now the clock's line follows the server's reports, and the grid the
+  // first click was placed on has not moved since: where it was heard.
+  if (const std::vector<Tick> ticks = played.Ticks(); !ticks.empty())
+    run.firstHeardMs = (player.Feed().HeardAtSteady(ticks.front().due) - startSteady) / 1000.0;
   beat.Stop();
   run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   run.after = ThreadCpuSeconds();
@@ -352,13 +359,23 @@ int Main(int argc, char** argv) {
   beat.SetClickFiles(files.pi, files.po);
   beat.SetMeterSelection(o.meter);
   beat.ChangeTempo(o.tempo);
-  if (o.restSeconds > 0) Rest(o, *player);
+  if (o.restSeconds > 0) {
+    // As on every PulseAudio desktop: an idle sink is suspended after 5 s.
+    if (server.Name() == "pulse") server.Pactl("load-module module-suspend-on-idle");
+    Rest(o, *player);
+    if (server.Name() == "pulse") run.sinkAtRest = server.SinkState();
+  }
   // On PipeWire the recorder runs in this process: its threads, new from
   // here on, are left out of the CPU figure.
   run.own = ThreadCpuSeconds();
+  // After a rest the recording begins with Start, not before: a recorder of
+  // the sink's monitor would wake a suspended sink ahead of the program.
   testing::MonitorRecorder recorder(server);
-  if (!recorder.Start(&error)) return Fail(error);
-  Play(o, beat, *player, server, run);
+  bool recorded = o.restSeconds > 0 || recorder.Start(&error);
+  Play(
+      o, beat, *player, server, played,
+      [&] { recorded = recorded && (o.restSeconds <= 0 || recorder.Start(&error)); }, run);
+  if (!recorded) return Fail(error);
   std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the last click's tail
   const std::vector<float> recording = recorder.Stop();
   run.stats = player->Stats();

@@ -81,6 +81,9 @@ struct Run {
   std::string serverName;     // what the server calls itself
   std::string serverKind;     // --server's value as run
   double startMs = 0;         // how long Start took
+  Micros startClock = 0;      // Start, on the player's clock
+  double firstHeardMs = 0;    // from Start to the first click heard, by the clock
+  std::string sinkAtRest;     // the sink's state as the rest ended (PulseAudio)
   double wall = 0;            // seconds from Start to Stop
   ThreadTimes own;            // the threads before the recorder's came
   ThreadTimes before, after;  // at Start and at Stop

@@ -158,7 +158,11 @@ void PrintSetup(const Options& o, const Run& run) {
 // After --rest: how long Start took, and the first click's place against
 // the second, which the output placed on the stream's grid.
 void PrintStart(const Run& run, const Matches& match, int missing) {
-  std::printf("  Start took %.1f ms, waking the output\n", run.startMs);
+  std::printf("  Start took %.1f ms, waking the output; sink after the rest: %s\n", run.startMs,
+              run.sinkAtRest.empty() ? "not asked" : run.sinkAtRest.c_str());
+  if (!run.ticks.empty())
+    std::printf("  first click heard %.1f ms after Start (due %.1f ms after it)\n",
+                run.firstHeardMs, (run.ticks.front().due - run.startClock) / 1000.0);
   if (missing > 0) {
     std::printf(
         "  first click after Start: %d clicks missing (the matching starts at the"

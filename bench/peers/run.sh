@@ -5,13 +5,15 @@
 # one Xvfb. For each program: click interval error against the exact beat
 # spacing (from a recording of the sink's monitor), the stream latency the
 # server reports, CPU use while it plays, start-up time to a mapped window
-# and memory. Writes docs/performance-pulse.md and .png (with --server
+# and memory; and at rest (never started, and stopped after playing): the
+# wake-ups, the CPU of the program and of the server, and the sink's state.
+# Writes docs/performance-pulse.md and .png (with --server
 # pipewire: docs/performance-pipewire.md and .png); docs/performance.md
 # sums both up.
 #
 #   bench/peers/run.sh [--seconds 60] [--bpm 120] [--launches 5]
-#                      [--server pulse|pipewire] [--binary PATH] [--build]
-#                      [--docs DIR] [--keep]
+#                      [--rest-seconds 20] [--server pulse|pipewire]
+#                      [--binary PATH] [--build] [--docs DIR] [--keep]
 #
 # Run as root on a Debian machine: missing tools (gtick, xdotool, gnuplot,
 # Xvfb, xev, the sound server) are installed with apt-get. Everything it starts
@@ -31,9 +33,10 @@ docs="$repo/docs"
 keep=0
 rate=48000
 server=pulse
+rest_seconds=20
 
 usage() {
-  sed -n '2,17p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,19p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 
@@ -42,6 +45,7 @@ while (($#)); do
     --seconds) seconds=${2:?}; shift 2 ;;
     --bpm) bpm=${2:?}; shift 2 ;;
     --launches) launches=${2:?}; shift 2 ;;
+    --rest-seconds) rest_seconds=${2:?}; shift 2 ;;
     --server) server=${2:?}; shift 2 ;;
     --binary) binary=$(realpath "${2:?}"); shift 2 ;;
     --build) build=1; shift ;;
@@ -55,6 +59,7 @@ done
 # GTick's speed range is 30 to 250; both programs play the same tempo.
 [[ $bpm =~ ^[0-9]+$ ]] && ((bpm >= 30 && bpm <= 250)) || { echo "--bpm: 30 to 250" >&2; exit 2; }
 [[ $launches =~ ^[0-9]+$ ]] && ((launches >= 1)) || { echo "--launches: at least 1" >&2; exit 2; }
+[[ $rest_seconds =~ ^[0-9]+$ ]] && ((rest_seconds >= 5)) || { echo "--rest-seconds: a whole number >= 5" >&2; exit 2; }
 [[ $server == pulse || $server == pipewire ]] || { echo "--server: pulse or pipewire" >&2; exit 2; }
 
 log_tag=peers
@@ -83,13 +88,18 @@ if [[ $server == pipewire && ! -x $graph_record ]]; then
     cmake --build --preset default --target graph_record -j2 >/dev/null) || die "build failed"
 fi
 
-# Where Start lies in Pendlo's window, from the fixed layout.
-read -r start_left start_top start_width start_height < <(
-  grep '{"btnStart",' "$repo/src/ui/window/window_description.h" | tr -d '{}' |
-    awk -F, '{print $4+0, $5+0, $6+0, $7+0}')
-((start_width > 0)) || { start_left=368 start_top=96 start_width=80 start_height=30; }
-pendlo_start_x=$((start_left + start_width / 2))
-pendlo_start_y=$((start_top + start_height / 2))
+# Where a button's centre lies in Pendlo's window, from the fixed layout
+# (the layout's own place when it cannot be read).
+button_centre() { # button_centre NAME LEFT TOP: prints "x y"
+  local left top width height
+  read -r left top width height < <(
+    grep "{\"$1\"," "$repo/src/ui/window/window_description.h" | tr -d '{}' |
+      awk -F, '{print $4+0, $5+0, $6+0, $7+0}')
+  ((width > 0)) || { left=$2 top=$3 width=80 height=30; }
+  echo $((left + width / 2)) $((top + height / 2))
+}
+read -r pendlo_start_x pendlo_start_y < <(button_centre btnStart 368 96)
+read -r pendlo_stop_x pendlo_stop_y < <(button_centre btnStop 368 128)
 # GTick 0.5's window: the Start button sits centred under the meter row.
 gtick_start_x=213
 gtick_start_y=254
@@ -100,6 +110,9 @@ session_begin peers
 start_session_bus
 
 start_sound_server "$server"
+# As on every PulseAudio desktop, a sink idle for 5 s is suspended (on
+# PipeWire, WirePlumber does the same for its nodes).
+[[ $server == pulse ]] && pactl load-module module-suspend-on-idle >/dev/null
 server_name=$(pactl info | sed -n 's/^Server Name: //p')
 pipewire_note=""
 [[ $server == pipewire ]] && pipewire_note="- **On PipeWire.** Pendlo plays through PipeWire's own protocol, rendering each click into
@@ -320,6 +333,46 @@ for name in pendlo gtick; do
   done
 done
 
+# --- at rest ------------------------------------------------------------
+
+wakeups() { # context switches of all its threads, voluntary or not
+  cat /proc/"$1"/task/*/status 2>/dev/null |
+    awk '/^(voluntary|nonvoluntary)_ctxt_switches:/ { n += $2 } END { print n + 0 }'
+}
+sink_state() { pactl list sinks short 2>/dev/null | awk -v s="$sink" '$2 == s { print $7 }'; }
+
+# A program left open: launched (and, for "stopped", played 3 s and
+# stopped), left 5 s, then measured over --rest-seconds; the sink's state
+# at the end. Writes $work/rest-KEY.env.
+measure_rest() { # measure_rest KEY NAME PLAYED
+  local key=$1 name=$2 played=$3 dir="$work/rest-$1" pid window w0 w1 c0 c1 s0 s1 t0 t1
+  prepare "$name" "$dir"
+  launch "$name" "$dir"
+  pid=$launched_pid
+  window=$(window_of "$pid") || die "$name showed no window (see $dir/out.log)"
+  if ((played)); then
+    xdotool mousemove --window "$window" "$pendlo_start_x" "$pendlo_start_y" click 1
+    sleep 3
+    xdotool mousemove --window "$window" "$pendlo_stop_x" "$pendlo_stop_y" click 1
+  fi
+  sleep 5
+  w0=$(wakeups "$pid") c0=$(cpu_ticks "$pid") s0=$(server_ticks) t0=$EPOCHREALTIME
+  sleep "$rest_seconds"
+  w1=$(wakeups "$pid") c1=$(cpu_ticks "$pid") s1=$(server_ticks) t1=$EPOCHREALTIME
+  {
+    echo "wakeups_per_s=$(awk -v n=$((w1 - w0)) -v a="$t0" -v b="$t1" 'BEGIN { printf "%.1f", n / (b - a) }')"
+    echo "own_ticks=$((c1 - c0))"
+    echo "server_ticks=$((s1 - s0))"
+    echo "sink=$(sink_state)"
+  } >"$work/rest-$key.env"
+  stop_pid "$pid"
+  sleep 1
+}
+log "at rest: ${rest_seconds}s each, after 5 s"
+measure_rest never pendlo 0
+measure_rest stopped pendlo 1
+measure_rest gtick gtick 0
+
 # --- report -------------------------------------------------------------
 
 median() { tr ' ' '\n' <<<"$1" | grep . | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
@@ -336,6 +389,9 @@ load() { # load PREFIX FILE
 }
 load P "$work/pendlo.env"
 load G "$work/gtick.env"
+load RN "$work/rest-never.env"
+load RS "$work/rest-stopped.env"
+load RG "$work/rest-gtick.env"
 P_startup_ms=$(median "${startups[pendlo]}") P_startup_range=$(range "${startups[pendlo]}")
 G_startup_ms=$(median "${startups[gtick]}") G_startup_range=$(range "${startups[gtick]}")
 P_first_start_ms=$(median "$first_starts") P_first_start_range=$(range "$first_starts")
@@ -457,6 +513,18 @@ click: error in samples): Pendlo: ${P_outliers:-none}. GTick: ${G_outliers:-none
 | --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |
 $(row_resources Pendlo P)
 $(row_resources GTick G)
+
+## At rest
+
+Each program left open: launched (Pendlo "after Stop": played 3 s, then stopped), left 5 s,
+then measured over ${rest_seconds} s. Wake-ups are the context switches of all its threads; ticks are
+utime + stime at $clk_tck per second; the sink's state is \`pactl list sinks short\`'s at the end$([[ $server == pulse ]] && echo " (with \`module-suspend-on-idle\` loaded, as on every PulseAudio desktop)").
+
+| program | wake-ups/s | own ticks | server ticks | sink |
+| --- | ---: | ---: | ---: | --- |
+| Pendlo, never started | ${RN_wakeups_per_s:-—} | ${RN_own_ticks:-—} | ${RN_server_ticks:-—} | ${RN_sink:-—} |
+| Pendlo, after Stop | ${RS_wakeups_per_s:-—} | ${RS_own_ticks:-—} | ${RS_server_ticks:-—} | ${RS_sink:-—} |
+| GTick, never started | ${RG_wakeups_per_s:-—} | ${RG_own_ticks:-—} | ${RG_server_ticks:-—} | ${RG_sink:-—} |
 
 ## Targets
 

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "sound/clock/audio_clock.h"
 #include "support/files.h"
@@ -88,6 +89,15 @@ bool SoundServer::AwaitPlayback(std::chrono::milliseconds limit) const {
 
 std::string SoundServer::Pactl(const std::string& args) const {
   return Shell("pactl --server=" + ServerString() + " " + args + " 2>/dev/null");
+}
+
+std::string SoundServer::SinkState() const {
+  std::istringstream sinks(Pactl("list sinks short"));
+  std::string index, name, driver, format, channels, rate, state;
+  while (sinks >> index >> name >> driver >> format >> channels >> rate >> state) {
+    if (name == kSink) return state;
+  }
+  return "";
 }
 
 bool SoundServer::Running() const {

@@ -66,6 +66,9 @@ class SoundServer {
   // Runs `pactl <args>` against this server; its standard output, as Shell
   // gives it.
   std::string Pactl(const std::string& args) const;
+  // The null sink's state as the server tells it ("SUSPENDED", "IDLE",
+  // "RUNNING"); "" when it does not answer.
+  std::string SinkState() const;
 
  private:
   // Starts the daemons and waits until the server's socket listens.

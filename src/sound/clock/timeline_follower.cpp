@@ -121,6 +121,16 @@ AudioClock::Line PositionFollower::Join(double frame, double s) {
   return AudioClock::Line{s, s + 1e6, c0, c0 + 1e6};
 }
 
+void PositionFollower::OnResume_RT(double frame, Micros at) {
+  if (clock_.Rate_RT() <= 0) return;
+  const auto s = static_cast<double>(at);
+  ranDry_ = false;
+  lastReport_ = s;
+  AudioClock::Line next = Join(frame, s);
+  next.renderedTo = 0;
+  clock_.Follow_RT(next);
+}
+
 void PositionFollower::OnPosition_RT(double frame, Micros at) {
   if (clock_.Rate_RT() <= 0) return;
   const auto s = static_cast<double>(at);

@@ -64,6 +64,9 @@ class PositionFollower {
   // The stream's queue ran dry: if the next report finds the stream's
   // frames moved (far from the clock's line), it re-joins the stream.
   void OnUnderrun_RT() { ranDry_ = true; }
+  // The stream resumes after a pause (its frames stood still): `frame` is
+  // taken from steady time `at`; the clock joins it there.
+  void OnResume_RT(double frame, Micros at);
 
  private:
   // Joins the clock to the stream at the report (frame, steady time s).

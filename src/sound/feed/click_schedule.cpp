@@ -27,6 +27,7 @@ void ClickSchedule::Begin(const clips::StreamFormat& format, output::ClickQueue*
   std::lock_guard producer(producer_);
   mixer_.Reset();
   held_.clear();
+  format_ = format;
   writes_.Attach(queue, format.rate, format.channels);
   live_ = true;
   parked_ = false;
@@ -42,6 +43,28 @@ void ClickSchedule::Park(bool keep) {
   std::lock_guard producer(producer_);
   parked_ = keep;
   waiting_.clear();
+}
+
+void ClickSchedule::Resume(output::ClickQueue* queue) {
+  std::unique_lock producer(producer_);
+  writes_.Attach(queue, format_.rate, format_.channels);
+  // Still not live while the kept clicks are written, so that a click the
+  // timer queues meanwhile is kept behind them, never written before one.
+  while (!waiting_.empty()) {
+    const std::vector<std::pair<std::string, Micros>> kept = std::exchange(waiting_, {});
+    producer.unlock();
+    for (const auto& [path, due] : kept) Write(*clicks_.Get(path), due);
+    producer.lock();
+  }
+  live_ = true;
+  parked_ = false;
+}
+
+bool ClickSchedule::Write(const clips::SoundClip& clip, Micros due) {
+  const std::optional<Micros> slack = writes_.Write(clip, due);
+  if (!slack) return false;
+  counters_.NotePlay(*slack);
+  return true;
 }
 
 void ClickSchedule::Stop() {
@@ -81,10 +104,7 @@ bool ClickSchedule::Play(const std::string& path, Micros due) {
   std::shared_ptr<const clips::SoundClip> clip = clicks_.Get(path);
   if (writes_.Attached()) {
     producer.unlock();
-    const std::optional<Micros> slack = writes_.Write(*clip, due);
-    if (!slack) return false;
-    counters_.NotePlay(*slack);
-    return true;
+    return Write(*clip, due);
   }
   const Micros slack = due - clock_->RenderedUpTo();
   if (slack < -link::kLateClickGraceMicros) return false;

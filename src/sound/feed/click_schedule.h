@@ -44,6 +44,9 @@ class ClickSchedule {
   // Supervisor: while no stream runs, the clicks played are kept (true) for
   // the next Begin, up to a few beats, or dropped (false).
   void Park(bool keep);
+  // Supervisor, after Stop on a stream that keeps running: its clicks are
+  // written into `queue` again, first the ones kept since, in their order.
+  void Resume(output::ClickQueue* queue);
 
   // Timer thread: see StreamFeed::Play.
   bool Play(const std::string& path, Micros due);
@@ -55,6 +58,9 @@ class ClickSchedule {
   const OnsetCounters& WriteCounts() const { return writes_.Counts(); }
 
  private:
+  // Writes `clip` into the queue for `due` and counts it; false when too
+  // late for its frame.
+  bool Write(const clips::SoundClip& clip, Micros due);
   // Under producer_: keeps `clip` until the mixer is done with sequence
   // number `seq` (0: not queued), and releases the clips it is done with.
   void HoldClip(std::shared_ptr<const clips::SoundClip> clip, std::uint64_t seq);
@@ -72,6 +78,7 @@ class ClickSchedule {
   // Parked: clicks queued while the output reopens (path, due time).
   bool parked_ = false;
   std::vector<std::pair<std::string, Micros>> waiting_;
+  clips::StreamFormat format_;  // of the stream last begun
   QueueFeeder writes_;
   std::atomic<bool> live_{false};  // between Begin and Stop
 };

@@ -61,6 +61,15 @@ class StreamFeed final {
   // Begin are kept and queued on the new stream then, so that the first
   // clicks after Start are not lost while it opens; false drops them.
   void Park(bool keep) { schedule_.Park(keep); }
+  // Supervisor, before pausing a stream fed through its queue: no click
+  // reaches it from now on; the clicks played meanwhile are kept.
+  void Pause() {
+    schedule_.Park(true);
+    schedule_.Stop();
+  }
+  // Supervisor, once the paused stream runs again and the clock has joined
+  // it: the kept clicks are written into `queue`, and the later ones too.
+  void Resume(output::ClickQueue* queue) { schedule_.Resume(queue); }
   // Any thread: the stream failed by itself (Lost_RT) since Begin.
   bool Lost() const { return render_.Lost(); }
 

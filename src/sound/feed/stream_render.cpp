@@ -61,6 +61,10 @@ void StreamRender::Underrun_RT() {
   positions_.OnUnderrun_RT();
 }
 
+void StreamRender::Resumed_RT(double frame, Micros at) {
+  positions_.OnResume_RT(frame, at);
+}
+
 void StreamRender::Render_RT(float* out, int frames, Micros at) {
   counters_.NoteBuffer_RT();
   const std::uint64_t anchors = clock_.Anchors();

@@ -48,6 +48,7 @@ class StreamRender final : public output::RenderTarget {
   void Lost_RT(float* out, int frames, Micros at) override;
   void Position_RT(double frame, Micros at) override;
   void Underrun_RT() override;
+  void Resumed_RT(double frame, Micros at) override;
 
  private:
   const FeedOptions options_;

@@ -37,6 +37,10 @@ class RenderTarget {
   virtual void Position_RT(double frame, Micros at) = 0;
   // For an output fed through a ClickQueue: the stream ran dry and shifted.
   virtual void Underrun_RT() = 0;
+  // For an output fed through a ClickQueue, as it resumes after a pause:
+  // stream frame `frame`, where it stopped, is taken for playing from steady
+  // time `at` on. The clock joins the stream there, on a new grid.
+  virtual void Resumed_RT(double frame, Micros at) = 0;
 };
 
 // The other way of feeding a server: its queue, which the output keeps full
@@ -80,11 +84,12 @@ class AudioBackend {
   virtual Micros DeviceLatencyMicros() const { return 0; }
   // The open output's short name ("pipewire", "pulse", "sdl"); "" when none.
   virtual std::string Name() const = 0;
-  // Pauses (false) or resumes (true) the open stream's callbacks, for an
-  // output whose callbacks wake the machine every few milliseconds even
-  // when silent. No callback needs to run meanwhile: the clock runs on and
-  // re-joins the stream when it resumes. An output without such a cost
-  // ignores it.
+  // Pauses (false) or resumes (true) the open stream, for an output whose
+  // callbacks wake the machine every few milliseconds even when silent, or
+  // whose stream keeps its sink from sleeping. No callback needs to run
+  // meanwhile: the clock runs on and re-joins the stream when it resumes
+  // (an output fed through a ClickQueue tells it where, Resumed_RT, before
+  // it returns). An output without such a cost ignores it.
   virtual void SetActive(bool active) { (void)active; }
   // Whether the open output may be closed while the beat rests and opened
   // again at Start without moving the first click: a new stream that plays

@@ -13,6 +13,8 @@ namespace {
 // How far tries to open an output that stays away are spaced out: 16 s at
 // the program's 0.25 s.
 constexpr Micros kRetryLimit = 64;
+// How often a paused stream is looked at for a loss: 4 s at 0.25 s.
+constexpr Micros kPausedLookLimit = 16;
 
 feed::FeedOptions ForFeed(const PlayerOptions& o) {
   return feed::FeedOptions{o.serverBufferMicros, o.wakeMarginMicros, o.callbackAheadMicros,
@@ -80,21 +82,39 @@ void ClickPlayer::Close() {
 }
 
 void ClickPlayer::Rest(bool resting) {
-  restingSince_.store(steadyNowMicros(), std::memory_order_relaxed);
-  resting_.store(resting, std::memory_order_release);
   {
     std::lock_guard lock(state_);
+    rest_.SetResting(resting, steadyNowMicros());
     restChanged_ = true;
   }
   wake_.notify_all();
+}
+
+Micros ClickPlayer::NextLookMicros() const {
+  if (options_.reconnectMicros <= 0) return -1;
+  Micros look = -1;
+  if (open_.load() && !paused_) {
+    look = options_.reconnectMicros;  // a stream lost while it plays is replaced soon
+  } else if (open_.load()) {
+    // A paused stream lost is told and replaced within a few seconds; its
+    // thread wakes no more than that meanwhile.
+    look = kPausedLookLimit * options_.reconnectMicros;
+  } else if (wanted_ && !released_.load()) {
+    look = retryMicros_;
+  }
+  const Micros now = steadyNowMicros();
+  if (const std::optional<Micros> next = rest_.NextChange(now, releasable_)) {
+    look = look < 0 ? *next - now : std::min(look, *next - now);
+  }
+  return look;
 }
 
 void ClickPlayer::Supervise() {
   std::unique_lock lock(state_);
   while (!stop_) {
     const auto asked = [this] { return stop_ || openAsked_ || closeAsked_ || restChanged_; };
-    if (options_.reconnectMicros > 0) {
-      wake_.wait_for(lock, std::chrono::microseconds(retryMicros_), asked);
+    if (const Micros look = NextLookMicros(); look >= 0) {
+      wake_.wait_for(lock, std::chrono::microseconds(look), asked);
     } else {
       wake_.wait(lock, asked);
     }
@@ -179,15 +199,18 @@ std::string ClickPlayer::TakeError() {
 }
 
 void ClickPlayer::ApplyRest() {
-  const bool resting = options_.reconnectMicros > 0 && resting_.load(std::memory_order_acquire);
+  if (open_.load() && !Lost()) releasable_ = backend_->ReleasableAtRest();
+  OutputAtRest wanted = OutputAtRest::kPlaying;
+  if (options_.reconnectMicros > 0) {
+    std::lock_guard lock(state_);
+    wanted = rest_.Wanted(steadyNowMicros(), releasable_);
+  }
   if (released_.load()) {
-    if (!resting) Wake();
+    if (wanted == OutputAtRest::kPlaying) Wake();
     return;
   }
   if (!open_.load() || Lost()) return;
-  const Micros rested = steadyNowMicros() - restingSince_.load(std::memory_order_relaxed);
-  if (resting && options_.releaseAfterMicros > 0 && rested >= options_.releaseAfterMicros &&
-      backend_->ReleasableAtRest()) {
+  if (wanted == OutputAtRest::kReleased) {
     // Everything the output holds goes until Start: the stream, the
     // connection, the library and the threads serving them. Released
     // first, so that a Start meanwhile does not wait for an open.
@@ -199,10 +222,18 @@ void ClickPlayer::ApplyRest() {
     malloc_trim(0);
     return;
   }
-  const bool rest = resting && rested >= options_.restAfterMicros;
-  if (rest == paused_) return;
-  paused_ = rest;
-  backend_->SetActive(!rest);
+  const bool pause = wanted == OutputAtRest::kPaused;
+  if (pause != paused_) Pause(pause);
+}
+
+void ClickPlayer::Pause(bool pause) {
+  paused_ = pause;
+  // A stream fed through its queue stops reading it while paused, and the
+  // clock joins it again as it resumes: no click is written meanwhile.
+  const bool queued = backend_->Queue() != nullptr;
+  if (pause && queued) feed_.Pause();
+  backend_->SetActive(!pause);
+  if (!pause && queued) feed_.Resume(backend_->Queue());
 }
 
 void ClickPlayer::Wake() {

@@ -26,6 +26,7 @@
 #include "sound/feed/stream_feed.h"
 #include "sound/output/audio_backend.h"
 #include "sound/player/failure_report.h"
+#include "sound/player/rest_plan.h"
 
 namespace pendlo::sound::player {
 
@@ -78,7 +79,8 @@ struct PlayerOptions {
   // rests.
   Micros reconnectMicros = 250000;
   // How long the beat is stopped before the stream is paused: long enough
-  // for the last click to play out.
+  // for the last click to play out, short enough that a PulseAudio sink,
+  // freed by the paused stream, is suspended by the server 5 s later.
   Micros restAfterMicros = 2000000;
   // How long the beat is stopped before an output that allows it is closed
   // (stream, connection and audio library) until Start. 0: never.
@@ -127,8 +129,9 @@ class ClickPlayer final {
 
   // GUI thread, returns at once: the beat stopped (true) or is about to
   // start (false). After restAfterMicros at rest the stream is paused, so
-  // that a stopped metronome does not wake the machine every cycle (and its
-  // sink may sleep); after releaseAfterMicros an output that allows it is
+  // that a stopped metronome does not wake the machine every cycle and its
+  // sink may sleep (a PulseAudio stream is corked, and the clicks played
+  // before it runs again wait for it); after releaseAfterMicros an output that allows it is
   // closed and its library unloaded. Rest(false) has it resumed or opened
   // again, and EnsureOpen does not wait for that. The clock runs on
   // meanwhile and re-joins the stream when it plays again.
@@ -154,6 +157,13 @@ class ClickPlayer final {
   void ReopenLost();
   // Pauses, resumes, closes or reopens the output as the rest asks.
   void ApplyRest();
+  // Pauses (true) or resumes the open stream. A stream fed through its
+  // queue keeps the clicks played meanwhile and writes them once it runs.
+  void Pause(bool pause);
+  // Under state_: how long the supervisor may sleep before it must look at
+  // the output again (a rest's next step, a retry, a loss to notice); -1:
+  // until asked.
+  Micros NextLookMicros() const;
   // Opens again the output closed at rest; a failure is told as a loss.
   void Wake();
 
@@ -178,9 +188,9 @@ class ClickPlayer final {
   // Supervisor: how long until it tries again to open an output that is away.
   Micros retryMicros_ = options_.reconnectMicros;
 
-  std::atomic<bool> resting_{false};
-  std::atomic<Micros> restingSince_{0};  // steady time of the last Rest(true)
-  bool paused_ = false;                  // supervisor: the stream is paused
+  RestPlan rest_{options_.restAfterMicros, options_.releaseAfterMicros};  // under state_
+  bool paused_ = false;      // supervisor: the stream is paused
+  bool releasable_ = false;  // supervisor: the open output may be closed at rest
   // The output was closed at rest and opens again at Start.
   std::atomic<bool> released_{false};
 

@@ -17,6 +17,7 @@
 
 #include "sound/output/audio_backend.h"
 #include "sound/output/pulse/pulse_library.h"
+#include "sound/output/pulse/silence_queue.h"
 #include "sound/output/pulse/timing_report.h"
 #include "sound/output/server_output.h"
 #include "sound/output/stream_names.h"
@@ -24,17 +25,12 @@
 namespace pendlo::sound::output::pulse {
 namespace {
 
-constexpr int kChannels = 2;
-constexpr int kFrameBytes = kChannels * static_cast<int>(sizeof(float));
 // Connecting to a server that hangs must not hold up start-up for long.
 constexpr pa_usec_t kConnectMicros = 3'000'000;
-// The queue of silence the server holds, and how much it asks for at once.
-constexpr Micros kQueueMicros = 700'000;
+// How much of its queue (kQueueMicros) the server asks for at once.
 constexpr Micros kRequestMicros = 345'000;
 // How often the queue is topped up and the sink's position asked for.
 constexpr Micros kTickMicros = 400'000;
-// Silence sent on with every click written into the queue (see WriteAt).
-constexpr Micros kGuardMicros = 100'000;
 
 class PulseBackend final : public ServerOutput, private ClickQueue {
  public:
@@ -44,7 +40,7 @@ class PulseBackend final : public ServerOutput, private ClickQueue {
     if (!stream_) return;
     pa_->ThreadedMainloopLock(loop_);
     SetStarted(true);
-    Refill(stream_);
+    queue_.Refill(stream_);
     pa_operation* op = pa_->StreamCork(stream_, 0, nullptr, nullptr);
     if (op) pa_->OperationUnref(op);
     op = pa_->StreamUpdateTimingInfo(stream_, &PulseBackend::OnTiming, this);
@@ -52,8 +48,40 @@ class PulseBackend final : public ServerOutput, private ClickQueue {
     pa_->ThreadedMainloopUnlock(loop_);
   }
 
+  // Corked at rest, the stream leaves its sink idle, and the server's
+  // suspend-on-idle lets the card sleep; the main loop's tick stops, so
+  // neither the program nor the server wakes for it. Uncorked, the sink
+  // reads on from the frame where it stopped, at its next block: the clock
+  // joins the stream there before any click of the new beat is written.
+  void SetActive(bool active) override {
+    if (!stream_ || active != corked_) return;
+    pa_->ThreadedMainloopLock(loop_);
+    if (!active) {
+      corked_ = true;
+      // Where the sink stopped, as the clock has it, unless the server says
+      // better: what it had taken and not played went back to the stream.
+      queue_.Hold(queue_.Reading());
+      AwaitOperation(pa_->StreamCork(stream_, 1, &PulseBackend::OnSuccess, this));
+      AwaitOperation(pa_->StreamUpdateTimingInfo(stream_, &PulseBackend::OnPausedTiming, this));
+    } else {
+      corked_ = false;
+      const Micros now = steadyNowMicros();
+      const double frame = queue_.Reading();
+      Target().Resumed_RT(frame, now);
+      queue_.Read(frame, now);
+      queue_.Refill(stream_);
+      pa_operation* op = pa_->StreamCork(stream_, 0, nullptr, nullptr);
+      if (op) pa_->OperationUnref(op);
+      op = pa_->StreamUpdateTimingInfo(stream_, &PulseBackend::OnTiming, this);
+      if (op) pa_->OperationUnref(op);
+      pa_->ContextRttimeRestart(context_, tick_, pa_->RtclockNow() + kTickMicros);
+    }
+    pa_->ThreadedMainloopUnlock(loop_);
+  }
+
   void Close() override {
     if (loop_) pa_->ThreadedMainloopStop(loop_);  // no callback runs after this
+    corked_ = false;
     if (tick_) {
       pa_->ThreadedMainloopGetApi(loop_)->time_free(tick_);
       tick_ = nullptr;
@@ -95,34 +123,7 @@ class PulseBackend final : public ServerOutput, private ClickQueue {
     if (!loop_ || frames <= 0) return;
     pa_->ThreadedMainloopLock(loop_);
     if (stream_ && !Lost() && pa_->StreamGetState(stream_) == PA_STREAM_READY) {
-      // A write into the queue leaves the server's write index at its end,
-      // and the sink reads only up to there until the next write puts it
-      // back at the queue's end. On a busy machine the server can take tens
-      // of milliseconds between the two, so the click goes with 0.1 s of the
-      // silence after it: ending only a little ahead of the sink, it would
-      // let the stream run dry in that gap, shifting every later click.
-      const std::int64_t end =
-          std::min(queueEnd_, first + std::max<std::int64_t>(frames, guardFrames_));
-      const float* out = data;
-      std::int64_t count = frames;
-      if (end > first + frames) {
-        count = end - first;
-        guarded_.assign(static_cast<std::size_t>(count) * kChannels, 0.0F);
-        std::copy_n(data, static_cast<std::size_t>(frames) * kChannels, guarded_.begin());
-        out = guarded_.data();
-      }
-      pa_->StreamWrite(stream_, out, static_cast<std::size_t>(count) * kFrameBytes, nullptr,
-                       first * kFrameBytes, PA_SEEK_ABSOLUTE);
-      if (first + count >= queueEnd_) {
-        queueEnd_ = first + count;
-      } else {
-        // The server counts its queue up to the last write: one silent frame
-        // at the end puts the write index back there.
-        static constexpr float kSilentFrame[kChannels] = {};
-        pa_->StreamWrite(stream_, kSilentFrame, kFrameBytes, nullptr, queueEnd_ * kFrameBytes,
-                         PA_SEEK_ABSOLUTE);
-        ++queueEnd_;
-      }
+      queue_.WriteAt(stream_, first, data, frames);
     }
     pa_->ThreadedMainloopUnlock(loop_);
   }
@@ -134,8 +135,6 @@ class PulseBackend final : public ServerOutput, private ClickQueue {
   }
 
   bool StartLoop(std::string& error) override {
-    queueEnd_ = 0;
-    readAt_ = 0;
     loop_ = pa_->ThreadedMainloopNew();
     if (!loop_) return Refuse(error, "no main loop");
     pa_proplist* props = pa_->ProplistNew();
@@ -245,9 +244,7 @@ class PulseBackend final : public ServerOutput, private ClickQueue {
     tick_ = pa_->ContextRttimeNew(context_, pa_->RtclockNow() + kTickMicros, &PulseBackend::OnTick,
                                   this);
     frames_ = static_cast<int>(pa_->StreamGetBufferAttr(stream_)->minreq / kFrameBytes);
-    rate_ = rate;
-    guardFrames_ = kGuardMicros * rate / 1'000'000;
-    guarded_.reserve(static_cast<std::size_t>(guardFrames_) * kChannels);
+    queue_.Begin(pa_, rate);
     format = clips::StreamFormat{rate, kChannels};
     return true;
   }
@@ -306,7 +303,7 @@ class PulseBackend final : public ServerOutput, private ClickQueue {
   // count of requested bytes nor the server's requests follow them closely
   // enough to keep the queue full; the loop's own tick refills it as well.
   static void OnWrite(pa_stream* stream, std::size_t, void* user) {
-    static_cast<PulseBackend*>(user)->Refill(stream);
+    static_cast<PulseBackend*>(user)->queue_.Refill(stream);
   }
 
   // On the main loop's thread, every kTickMicros: refill, and ask where the
@@ -315,31 +312,14 @@ class PulseBackend final : public ServerOutput, private ClickQueue {
     auto* self = static_cast<PulseBackend*>(user);
     self->Raise().OnCallback();  // once per stream, on its own thread
     if (self->stream_ && self->pa_->StreamGetState(self->stream_) == PA_STREAM_READY) {
-      self->Refill(self->stream_);
+      self->queue_.Refill(self->stream_);
       pa_operation* op =
           self->pa_->StreamUpdateTimingInfo(self->stream_, &PulseBackend::OnTiming, self);
       if (op) self->pa_->OperationUnref(op);
     }
-    self->pa_->ContextRttimeRestart(self->context_, event, self->pa_->RtclockNow() + kTickMicros);
-  }
-
-  // Silence from the end of the queue up to a full queue ahead of the sink.
-  void Refill(pa_stream* stream) {
-    double read = 0;
-    if (readAt_ != 0) read = readFrame_ + (steadyNowMicros() - readAt_) * 1e-6 * rate_;
-    std::int64_t missing =
-        static_cast<std::int64_t>(read) + kQueueMicros * rate_ / 1'000'000 - queueEnd_;
-    while (missing > 0) {
-      void* data = nullptr;
-      std::size_t size = static_cast<std::size_t>(missing) * kFrameBytes;
-      if (pa_->StreamBeginWrite(stream, &data, &size) < 0 || !data) return;
-      const auto frames = std::min<std::int64_t>(missing, size / kFrameBytes);
-      std::memset(data, 0, frames * kFrameBytes);
-      pa_->StreamWrite(stream, data, frames * kFrameBytes, nullptr, queueEnd_ * kFrameBytes,
-                       PA_SEEK_ABSOLUTE);
-      queueEnd_ += frames;
-      missing -= frames;
-    }
+    // A corked stream needs neither (SetActive starts the tick again).
+    if (!self->corked_)
+      self->pa_->ContextRttimeRestart(self->context_, event, self->pa_->RtclockNow() + kTickMicros);
   }
 
   // On the main loop's thread: where the listener is, in stream frames.
@@ -352,9 +332,24 @@ class PulseBackend final : public ServerOutput, private ClickQueue {
     // follows the frame heard.
     const StreamPosition p = PositionOf(*info, kFrameBytes, self->rate_, steadyNowMicros());
     self->sinkMicros_.store(static_cast<Micros>(info->sink_usec), std::memory_order_relaxed);
-    self->readFrame_ = p.readFrame;
-    self->readAt_ = p.at;
+    self->queue_.Read(p.readFrame, p.at);
     self->Target().Position_RT(p.heardFrame, p.at);
+  }
+
+  static void OnSuccess(pa_stream*, int, void* user) {
+    auto* self = static_cast<PulseBackend*>(user);
+    self->pa_->ThreadedMainloopSignal(self->loop_, 0);
+  }
+
+  // On the main loop's thread, once corked: the frame the sink reads on
+  // from when the stream is uncorked.
+  static void OnPausedTiming(pa_stream* stream, int success, void* user) {
+    auto* self = static_cast<PulseBackend*>(user);
+    const pa_timing_info* info = success ? self->pa_->StreamGetTimingInfo(stream) : nullptr;
+    if (info && !info->read_index_corrupt) {
+      self->queue_.Hold(static_cast<double>(info->read_index) / kFrameBytes);
+    }
+    self->pa_->ThreadedMainloopSignal(self->loop_, 0);
   }
 
   // The stream's queue ran dry: the next report, asked for at once, tells
@@ -375,14 +370,9 @@ class PulseBackend final : public ServerOutput, private ClickQueue {
   bool timedOut_ = false;   // Await's time ran out
   std::string serverName_;  // set while opening
   int frames_ = 0;
-  int rate_ = kFallbackRate;
   std::atomic<Micros> sinkMicros_{0};  // the sink's latency, last reported
-  // Under the main loop's lock:
-  std::int64_t queueEnd_ = 0;     // stream frame after the last one written
-  std::int64_t guardFrames_ = 0;  // kGuardMicros at the stream's rate
-  std::vector<float> guarded_;    // a click and the silence sent with it
-  double readFrame_ = 0;          // the sink's read index, last reported...
-  Micros readAt_ = 0;             // ...at this steady time (0: none yet)
+  bool corked_ = false;                // supervisor: paused at rest
+  SilenceQueue queue_;                 // under the main loop's lock
 };
 
 }  // namespace
