@@ -330,7 +330,7 @@ class PulseBackend final : public ServerOutput, private ClickQueue {
     // Clicks are written beyond the read index (frames behind it would
     // need the sink to rewind, which not every sink does); the clock
     // follows the frame heard.
-    const StreamPosition p = PositionOf(*info, kFrameBytes, self->rate_, steadyNowMicros());
+    const StreamPosition p = PositionOf(*info, kFrameBytes, self->queue_.Rate(), steadyNowMicros());
     self->sinkMicros_.store(static_cast<Micros>(info->sink_usec), std::memory_order_relaxed);
     self->queue_.Read(p.readFrame, p.at);
     self->Target().Position_RT(p.heardFrame, p.at);

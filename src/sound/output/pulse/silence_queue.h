@@ -40,6 +40,8 @@ class SilenceQueue {
   // Where the sink reads now: where it stands while held, or the last
   // report carried on at the stream's rate.
   double Reading() const;
+  // The stream's frames per second, from Begin.
+  int Rate() const { return rate_; }
 
  private:
   const PulseLibrary* pa_ = nullptr;
