@@ -218,6 +218,9 @@ class PulseBackend final : public ServerOutput, private ClickQueue {
                                                  &PulseBackend::OnSinkInfo, &sink));
     if (!sink.found) return Refuse(error, "the PulseAudio server has no sink");
     const int rate = PlayableRate(sink.rate);
+    // Before the stream connects: the server's first request, answered on
+    // the main loop's thread, fills the queue at the stream's rate.
+    queue_.Begin(pa_, rate);
 
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(rate), kChannels};
     stream_ = pa_->StreamNew(context_, kStreamName, &spec, nullptr);
@@ -244,7 +247,6 @@ class PulseBackend final : public ServerOutput, private ClickQueue {
     tick_ = pa_->ContextRttimeNew(context_, pa_->RtclockNow() + kTickMicros, &PulseBackend::OnTick,
                                   this);
     frames_ = static_cast<int>(pa_->StreamGetBufferAttr(stream_)->minreq / kFrameBytes);
-    queue_.Begin(pa_, rate);
     format = clips::StreamFormat{rate, kChannels};
     return true;
   }

@@ -49,7 +49,6 @@ namespace pendlo::sound::output::pulse {
   X(StreamSetStateCallback, pa_stream_set_state_callback)         \
   X(StreamSetWriteCallback, pa_stream_set_write_callback)         \
   X(StreamSetUnderflowCallback, pa_stream_set_underflow_callback) \
-  X(StreamBeginWrite, pa_stream_begin_write)                      \
   X(StreamWrite, pa_stream_write)                                 \
   X(StreamCork, pa_stream_cork)                                   \
   X(StreamUpdateTimingInfo, pa_stream_update_timing_info)         \

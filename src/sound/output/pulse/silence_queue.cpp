@@ -1,13 +1,20 @@
 #include "sound/output/pulse/silence_queue.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace pendlo::sound::output::pulse {
 namespace {
 
 // Silence sent on with every click written into the queue (see WriteAt).
 constexpr Micros kGuardMicros = 100'000;
+// Silence is written from here, never into the library's own buffers: the
+// library copies it, so the memory it shares with the server is written by
+// the library alone, on whichever thread (a write into a buffer it handed
+// out, made on one thread and then on another, is a race to a checker that
+// cannot see the main loop's lock, and checking it again at every refill
+// held that lock for hundreds of milliseconds under ThreadSanitizer).
+constexpr std::size_t kSilenceFrames = 8192;
+constexpr float kSilence[kSilenceFrames * kChannels] = {};
 
 }  // namespace
 
@@ -67,13 +74,10 @@ void SilenceQueue::Refill(pa_stream* stream) {
   std::int64_t missing =
       static_cast<std::int64_t>(Reading()) + kQueueMicros * rate_ / 1'000'000 - end_;
   while (missing > 0) {
-    void* data = nullptr;
-    std::size_t size = static_cast<std::size_t>(missing) * kFrameBytes;
-    if (pa_->StreamBeginWrite(stream, &data, &size) < 0 || !data) return;
-    const auto frames = std::min<std::int64_t>(missing, size / kFrameBytes);
-    std::memset(data, 0, frames * kFrameBytes);
-    pa_->StreamWrite(stream, data, frames * kFrameBytes, nullptr, end_ * kFrameBytes,
-                     PA_SEEK_ABSOLUTE);
+    const auto frames = std::min<std::int64_t>(missing, kSilenceFrames);
+    if (pa_->StreamWrite(stream, kSilence, static_cast<std::size_t>(frames) * kFrameBytes, nullptr,
+                         end_ * kFrameBytes, PA_SEEK_ABSOLUTE) < 0)
+      return;
     end_ += frames;
     missing -= frames;
   }
