@@ -38,8 +38,9 @@ class RenderTarget {
   // For an output fed through a ClickQueue: the stream ran dry and shifted.
   virtual void Underrun_RT() = 0;
   // For an output fed through a ClickQueue, as it resumes after a pause:
-  // stream frame `frame`, where it stopped, is taken for playing from steady
-  // time `at` on. The clock joins the stream there, on a new grid.
+  // stream frame `frame` (where it stopped, less what the sink holds) is
+  // heard at steady time `at`. The clock joins the stream there, on a new
+  // grid.
   virtual void Resumed_RT(double frame, Micros at) = 0;
 };
 
