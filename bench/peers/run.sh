@@ -253,7 +253,8 @@ thread_split() { # thread_split BEFORE AFTER SECONDS
 }
 
 measure() { # measure NAME: plays for $seconds and writes $work/NAME.env
-  local name=$1 dir="$work/run-$1" window pid parec_pid x y t0 t1 c0 c1 n0 n1 k=0 now left
+  local name=$1 dir="$work/run-$1" window pid parec_pid x y t0 t1 t2 t3 c0 c1 n0 n1 s0 s1 k=0 now left
+  local recorder_alive
   prepare "$name" "$dir"
   launch "$name" "$dir"
   pid=$launched_pid
@@ -279,8 +280,7 @@ measure() { # measure NAME: plays for $seconds and writes $work/NAME.env
   xdotool mousemove --window "$window" "$x" "$y" click 1
   log "$name plays at $bpm BPM for ${seconds}s"
   sleep 2
-  thread_ns "$pid" >"$work/$name.threads0"
-  c0=$(cpu_ticks "$pid") n0=$(cpu_ns "$pid") s0=$(server_ticks) t0=$EPOCHREALTIME
+  t0=$EPOCHREALTIME
   while :; do
     pactl list sink-inputs >"$work/$name.sink-inputs.$k" 2>/dev/null
     echo "$EPOCHREALTIME $(stat -c %s "$work/$name.raw")" >>"$work/$name.progress"
@@ -290,23 +290,33 @@ measure() { # measure NAME: plays for $seconds and writes $work/NAME.env
     awk -v l="$left" 'BEGIN { exit !(l > 0) }' || break
     sleep "$left"
   done
-  c1=$(cpu_ticks "$pid") n1=$(cpu_ns "$pid") s1=$(server_ticks) t1=$EPOCHREALTIME
+  t1=$EPOCHREALTIME
+  kill -0 "$parec_pid" 2>/dev/null && recorder_alive=1 || recorder_alive=0
+  # The CPU is measured once the recorder and the polling are gone: a
+  # recorder of the sink's monitor is woken at every block the sink
+  # renders, and so costs the server more for a stream that asks for short
+  # blocks; a listener has none.
+  stop_pid "$parec_pid" INT
+  sleep 1
+  thread_ns "$pid" >"$work/$name.threads0"
+  c0=$(cpu_ticks "$pid") n0=$(cpu_ns "$pid") s0=$(server_ticks) t2=$EPOCHREALTIME
+  sleep "$seconds"
+  c1=$(cpu_ticks "$pid") n1=$(cpu_ns "$pid") s1=$(server_ticks) t3=$EPOCHREALTIME
   thread_ns "$pid" >"$work/$name.threads1"
   kill -0 "$pid" 2>/dev/null || die "$name ended while playing (see $dir/out.log)"
   {
     echo "window_s=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')"
-    echo "cpu_pct=$(awk -v c=$((c1 - c0)) -v h="$clk_tck" -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", c / h / (b - a) * 100 }')"
-    echo "server_cpu_pct=$(awk -v c=$((s1 - s0)) -v h="$clk_tck" -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", c / h / (b - a) * 100 }')"
-    echo "cpu_sched_pct=$(awk -v c=$((n1 - n0)) -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", c / 1e9 / (b - a) * 100 }')"
+    echo "cpu_pct=$(awk -v c=$((c1 - c0)) -v h="$clk_tck" -v a="$t2" -v b="$t3" 'BEGIN { printf "%.3f", c / h / (b - a) * 100 }')"
+    echo "server_cpu_pct=$(awk -v c=$((s1 - s0)) -v h="$clk_tck" -v a="$t2" -v b="$t3" 'BEGIN { printf "%.3f", c / h / (b - a) * 100 }')"
+    echo "cpu_sched_pct=$(awk -v c=$((n1 - n0)) -v a="$t2" -v b="$t3" 'BEGIN { printf "%.3f", c / 1e9 / (b - a) * 100 }')"
     echo "threads=$(ls "/proc/$pid/task" | wc -l)"
     echo "thread_split='$(thread_split "$work/$name.threads0" "$work/$name.threads1" \
-      "$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')" | tr -d "'")'"
+      "$(awk -v a="$t2" -v b="$t3" 'BEGIN { print b - a }')" | tr -d "'")'"
     awk '/^VmRSS|^VmHWM/ { printf "%s_kb=%s\n", tolower(substr($1, 1, length($1) - 1)), $2 }' "/proc/$pid/status"
     awk '/^Pss:/ { printf "pss_kb=%s\n", $2 }' "/proc/$pid/smaps_rollup"
     python3 "$here/analyze.py" latency "$work/$name".sink-inputs.* --pid "$pid"
-    kill -0 "$parec_pid" 2>/dev/null && echo "recorder_alive=1" || echo "recorder_alive=0"
+    echo "recorder_alive=$recorder_alive"
   } >"$work/$name.env"
-  stop_pid "$parec_pid" INT
   stop_pid "$pid"
   python3 "$here/analyze.py" clicks "$work/$name.raw" --bpm "$bpm" --rate $rate \
     --csv "$work/$name.csv" >>"$work/$name.env"
@@ -580,10 +590,13 @@ fi)
   before it is due, and a tempo change or Stop takes back every click not yet begun, so it
   is heard after the take-back's reach ($P_reach_ms ms) and the Sink Latency; its Buffer
   Latency is that silence, which delays nothing.
-- **CPU.** utime + stime from \`/proc/PID/stat\` (all threads of the process) over the measured
-  window (${seconds} s, starting 2 s after Start), as % of one core; the schedstat column sums
-  \`/proc/PID/task/*/schedstat\` run times (nanosecond resolution) over the same window. The
-  sound server's own CPU is not counted for either program.
+- **CPU.** utime + stime from \`/proc/PID/stat\` (all threads of the process) over a window
+  of ${seconds} s after the recording, as % of one core: the program plays on, and the recorder
+  and the latency polling stopped 1 s before the window (a recorder of the sink's monitor is
+  woken at every block the sink renders, so beside a stream that asks for short blocks it
+  costs the server more; a listener runs none). The schedstat column sums
+  \`/proc/PID/task/*/schedstat\` run times (nanosecond resolution) over the same window; the
+  server's column is its daemons' utime + stime over it.
   Where the CPU went, per thread (threads under 0.005 % left out): Pendlo ${P_thread_split:-—}; GTick ${G_thread_split:-—}.
   Pendlo's two indicator bars flash on every beat; GTick's visual tick is off, as it comes.
 - **Start-up.** Launches of each program: $launches, alternating: the time from just before
