@@ -8,7 +8,8 @@
 //   QT_QPA_PLATFORM=offscreen memo_typing [keys=200]
 //
 // Texts: 100,000 digits on one line; short lines, and one line, up to the
-// memo's limit of 1 MiB in the file form less room for the keys.
+// memo's limit of 1 MiB in the file form less room for the keys; the keys go
+// at the end of the text, and also in the middle of the long line.
 #include <sys/resource.h>
 
 #include <QApplication>
@@ -73,7 +74,8 @@ void QueuedBehindKeys(pendlo::ui::TMetronome& w, const char* button,
               acted, MillisSince(t));
 }
 
-void Run(const char* name, const std::string& text, int keys) {
+// Types `keys` keys at the end of `text`, or in its middle when `middle`.
+void Run(const char* name, const std::string& text, int keys, bool middle = false) {
   const pendlo::testing::TempDir dir;
   pendlo::ui::MetronomeOptions options;
   options.dataDir = dir.path();
@@ -85,6 +87,11 @@ void Run(const char* name, const std::string& text, int keys) {
   w->rgHyoushi->SetItemIndex(10);  // tuplets: the memo's text is the pattern
   w->memList->setFocus();
   w->memList->moveCursor(QTextCursor::End);
+  if (middle) {
+    QTextCursor at = w->memList->textCursor();
+    at.setPosition(at.position() / 2);
+    w->memList->setTextCursor(at);
+  }
   QApplication::processEvents();
   w->btnStartClick();
   Paints paints;
@@ -134,5 +141,6 @@ int main(int argc, char** argv) {
   Run("100,000 digits on one line", std::string(100000, '3'), keys);
   Run("1 MiB less the keys, short lines", lines, keys);
   Run("1 MiB less the keys, one line", std::string(room, '7'), keys / 4 + 1);
+  Run("the same, typed in its middle", std::string(room, '7'), keys / 4 + 1, true);
   return 0;
 }

@@ -81,6 +81,10 @@ class DefinitionMemo : public QPlainTextEdit {
   // gone. Cheap: a block shorter than kLongRun is not read.
   void UpdateWrapMode(int from, int to);
   void SetWrapAnywhere(bool anywhere);
+  // Keeps the shaped glyphs of each line of more than kHeldBackLine
+  // characters among the blocks from `from` to `to` (document positions)
+  // after its layout, so the cursor and the paint do not shape it again.
+  void KeepGlyphsOfLongLines(int from, int to);
 
   // Whether inserting text in place of the selection keeps the text within
   // the limit; runs the limit's `refused` when not.
