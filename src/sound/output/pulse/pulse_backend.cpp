@@ -69,8 +69,8 @@ class PulseBackend final : public ServerOutput, private ClickQueue {
       const double frame = queue_.Reading();
       // The sink reads on from `frame`; it is heard a sink's latency later,
       // as the reports will say.
-      const double latency = static_cast<double>(sinkMicros_.load(std::memory_order_relaxed));
-      Target().Resumed_RT(frame - latency * 1e-6 * queue_.Rate(), now);
+      Target().Resumed_RT(
+          HeardFrame(frame, sinkMicros_.load(std::memory_order_relaxed), queue_.Rate()), now);
       queue_.Read(frame, now);
       queue_.Refill(stream_);
       pa_operation* op = pa_->StreamCork(stream_, 0, nullptr, nullptr);

@@ -59,9 +59,7 @@ void SilenceQueue::WriteAt(pa_stream* stream, std::int64_t first, const float* d
   }
   // The server counts its queue up to the last write: one silent frame at
   // the end puts the write index back there.
-  static constexpr float kSilentFrame[kChannels] = {};
-  pa_->StreamWrite(stream, kSilentFrame, kFrameBytes, nullptr, end_ * kFrameBytes,
-                   PA_SEEK_ABSOLUTE);
+  pa_->StreamWrite(stream, kSilence, kFrameBytes, nullptr, end_ * kFrameBytes, PA_SEEK_ABSOLUTE);
   ++end_;
 }
 

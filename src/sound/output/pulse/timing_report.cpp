@@ -21,7 +21,7 @@ StreamPosition PositionOf(const pa_timing_info& info, int frameBytes, int rate, 
   // block at a time, and how far it has read ahead changes after the queue
   // ran dry (the sink rewinds to play the new data at once). Followed by the
   // read index, a stall of a second moved the grid by 4 ms for good.
-  p.heardFrame = p.readFrame - static_cast<double>(info.sink_usec) * 1e-6 * rate;
+  p.heardFrame = HeardFrame(p.readFrame, static_cast<Micros>(info.sink_usec), rate);
   return p;
 }
 

@@ -15,6 +15,12 @@ struct StreamPosition {
   Micros at = 0;          // steady time the server took the report
 };
 
+// The frame heard when the sink has read up to `readFrame` and holds
+// `sinkMicros` of it not yet played, at `rate` frames a second.
+inline double HeardFrame(double readFrame, Micros sinkMicros, int rate) {
+  return readFrame - static_cast<double>(sinkMicros) * 1e-6 * rate;
+}
+
 // `frameBytes` and `rate` are the stream's; `steadyNow` is steadyNowMicros()
 // at the call.
 StreamPosition PositionOf(const pa_timing_info& info, int frameBytes, int rate, Micros steadyNow);
