@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QFont>
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
@@ -405,6 +406,19 @@ TEST(Memo, TypingIntoAHugeLineStaysCheapAndItsDisplayLinesCoverTheText) {
   EXPECT_EQ(joined, digits + typed);
   w->btnStopClick();
 
+  // Laid out without shaping, left to right, also after a font change; the
+  // defaults come back with the words below.
+  const auto longLineLayout = [&] {
+    const QTextDocument& doc = *w->memList->document();
+    return doc.defaultFont().styleStrategy() == QFont::PreferNoShaping &&
+           doc.defaultTextOption().textDirection() == Qt::LeftToRight;
+  };
+  EXPECT_TRUE(longLineLayout());
+  QFont other = w->memList->font();
+  other.setBold(!other.bold());
+  w->memList->setFont(other);
+  EXPECT_TRUE(longLineLayout());
+
   // Words wrap at their boundaries again once the long line is gone.
   std::string words = "/";
   while (words.size() < 300) words += " ab";
@@ -412,6 +426,8 @@ TEST(Memo, TypingIntoAHugeLineStaysCheapAndItsDisplayLinesCoverTheText) {
   const std::vector<std::string> wrapped = w->memList->DisplayLines();
   ASSERT_GT(wrapped.size(), 2u);
   for (std::size_t i = 0; i + 1 < wrapped.size(); ++i) EXPECT_EQ(wrapped[i].back(), ' ') << i;
+  EXPECT_EQ(w->memList->document()->defaultFont().styleStrategy(), QFont::PreferDefault);
+  EXPECT_EQ(w->memList->document()->defaultTextOption().textDirection(), Qt::LayoutDirectionAuto);
 }
 
 // Keys into a long line come in one layout on the event loop's next turn:

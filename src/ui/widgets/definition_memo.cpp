@@ -77,6 +77,8 @@ void DefinitionMemo::resizeEvent(QResizeEvent* event) {
 void DefinitionMemo::changeEvent(QEvent* event) {
   if (event->type() == QEvent::FontChange) lines_.Drop();
   QPlainTextEdit::changeEvent(event);
+  // The widget's font has replaced the document's.
+  if (event->type() == QEvent::FontChange && wrapAnywhere_) UseLongLineLayout(*document(), true);
 }
 
 void DefinitionMemo::SetLimit(std::size_t bytes, std::function<void()> refused) {
@@ -91,6 +93,12 @@ void DefinitionMemo::SetWrapAnywhere(bool anywhere) {
   if (anywhere == wrapAnywhere_) return;
   wrapAnywhere_ = anywhere;
   setWordWrapMode(anywhere ? QTextOption::WrapAnywhere : QTextOption::WrapAtWordBoundaryOrAnywhere);
+  UseLongLineLayout(*document(), anywhere);
+  if (anywhere) {
+    heapKeeps_.emplace();
+  } else {
+    heapKeeps_.reset();
+  }
   lines_.Drop();
 }
 
