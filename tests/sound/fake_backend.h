@@ -39,10 +39,11 @@ struct FakeDevice : Watched {
   std::vector<std::pair<std::int64_t, std::vector<float>>> written;
   Micros latency = 0;
 
-  // The sink takes stream frame `frame` at steady time `at`.
-  void Report(double frame, Micros at) {
+  // The sink takes stream frame `frame` at steady time `at`; true when
+  // another report is asked for at once.
+  bool Report(double frame, Micros at) {
     gFakeSteady = at;
-    if (target && started) target->Position_RT(frame, at);
+    return target && started && target->Position_RT(frame, at);
   }
 
   // One callback at steady time `at`; returns the rendered frames.

@@ -18,6 +18,9 @@ constexpr double kBandwidthHz = 0.5;
 constexpr double kPositionBandwidthHz = 0.1;
 constexpr double kPositionStepMicros = 10000;
 constexpr double kPositionJumpMicros = 60000;
+// Reports a re-join after the stream stood still is made from: asked for
+// back to back, they take a few milliseconds in all.
+constexpr int kRejoinReports = 8;
 // A callback further than this from its predicted time (or than 2.5 buffers,
 // or than the server holds) means the stream stalled: the clock re-joins it
 // instead of dragging the loop through the jump.
@@ -121,22 +124,38 @@ AudioClock::Line PositionFollower::Join(double frame, double s) {
   return AudioClock::Line{s, s + 1e6, c0, c0 + 1e6};
 }
 
+bool PositionFollower::TakeRejoinReport(double frame, double s) {
+  // The server reads the position, then dates its reply: the least late
+  // report shows its frame earliest against its date.
+  const double lead = frame * 1e6 / clock_.Rate_RT() - s;
+  if (rejoinReports_ == kRejoinReports || lead > bestLead_) {
+    bestLead_ = lead;
+    bestFrame_ = frame;
+    bestAt_ = s;
+  }
+  return --rejoinReports_ == 0;
+}
+
 void PositionFollower::OnResume_RT(double frame, Micros at) {
   if (clock_.Rate_RT() <= 0) return;
   const auto s = static_cast<double>(at);
   ranDry_ = false;
+  rejoinReports_ = 0;
   lastReport_ = s;
   AudioClock::Line next = Join(frame, s);
   next.renderedTo = 0;
   clock_.Follow_RT(next);
 }
 
-void PositionFollower::OnPosition_RT(double frame, Micros at) {
-  if (clock_.Rate_RT() <= 0) return;
+bool PositionFollower::OnPosition_RT(double frame, Micros at) {
+  if (clock_.Rate_RT() <= 0) return false;
   const auto s = static_cast<double>(at);
   const bool ranDry = std::exchange(ranDry_, false);
   AudioClock::Line next;
-  if (clock_.MustJoin_RT()) {
+  if (rejoinReports_ > 0) {
+    if (!TakeRejoinReport(frame, s)) return true;
+    next = Join(bestFrame_, bestAt_);
+  } else if (clock_.MustJoin_RT()) {
     next = Join(frame, s);
   } else {
     const double measured = clock_.TimeOfFrame_RT(frame);
@@ -144,8 +163,13 @@ void PositionFollower::OnPosition_RT(double frame, Micros at) {
     const double error = measured - predicted;
     if (std::abs(error) > kPositionJumpMicros && ranDry) {
       // The stream ran dry and its frames moved: the clock re-joins it from
-      // its present time, on a new grid.
-      next = Join(frame, s);
+      // its present time, on a new grid, from the best of a few reports;
+      // until then it shows the steady clock's time and places no click.
+      clock_.OnLost_RT(at);
+      rejoinReports_ = kRejoinReports;
+      TakeRejoinReport(frame, s);
+      lastReport_ = s;
+      return true;
     } else if (std::abs(error) > kPositionJumpMicros) {
       // Far off (the process was stopped, the server stalled): follow the
       // stream at once; the grid stays, the frames kept their moments.
@@ -166,6 +190,7 @@ void PositionFollower::OnPosition_RT(double frame, Micros at) {
   lastReport_ = s;
   next.renderedTo = 0;
   clock_.Follow_RT(next);
+  return false;
 }
 
 }  // namespace pendlo::sound::clock

@@ -57,10 +57,19 @@ class GraphFollower {
 // hears stream frame `frame`. The frame grid is fixed by the first report
 // and never moves while the stream's frames keep their moments, even when
 // its queue runs dry: the server plays on in silence (no prebuffer).
+//
+// A stream whose queue ran dry and whose frames stood still meanwhile is
+// re-joined from the best of a few reports asked for at once: each is dated
+// a little late (the server's reply follows its reading), and by a varying
+// amount on a busy machine; the least late puts the clicks after the stall
+// back on the grid to the sample. No click is written until then.
 class PositionFollower {
  public:
   explicit PositionFollower(AudioClock& clock);
-  void OnPosition_RT(double frame, Micros at);
+  // Control thread, with AudioClock::BeginStream: a new stream.
+  void Begin() { rejoinReports_ = 0; }
+  // Returns true when another report is wanted at once.
+  bool OnPosition_RT(double frame, Micros at);
   // The stream's queue ran dry: if the next report finds the stream's
   // frames moved (far from the clock's line), it re-joins the stream.
   void OnUnderrun_RT() { ranDry_ = true; }
@@ -72,10 +81,17 @@ class PositionFollower {
   // Joins the clock to the stream at the report (frame, steady time s).
   AudioClock::Line Join(double frame, double s);
 
+  // One of the reports a re-join is made from; true when it was the last.
+  bool TakeRejoinReport(double frame, double s);
+
   AudioClock& clock_;
   DelayLockedLoop loop_;   // clock microseconds per steady microsecond
   double lastReport_ = 0;  // steady time of the last report
   bool ranDry_ = false;    // an underrun since the last report
+  int rejoinReports_ = 0;  // reports still to take before re-joining...
+  double bestLead_ = 0;    // ...the best so far: its frame's time less its date,
+  double bestFrame_ = 0;   // its frame...
+  double bestAt_ = 0;      // ...and its date
 };
 
 }  // namespace pendlo::sound::clock

@@ -47,7 +47,10 @@ std::int64_t QueueFeeder::SafeFrame(std::int64_t reading) const {
 std::optional<Micros> QueueFeeder::Write(const clips::SoundClip& clip, Micros due) {
   const Micros now = clock_->now();
   std::int64_t first = 0, reading = 0;
-  if (!clock_->FrameAt(due, first) || !clock_->FrameAt(now, reading)) return due - now;
+  // Not streaming: the clock is about to join a stream whose frames moved,
+  // and no frame is known yet.
+  if (!clock_->Streaming() || !clock_->FrameAt(due, first) || !clock_->FrameAt(now, reading))
+    return due - now;
   output::ClickQueue* queue = nullptr;
   std::int64_t frames = 0, length = 0;
   int channels = 0;

@@ -25,6 +25,7 @@ void StreamRender::Begin(const clips::StreamFormat& format, int frames, output::
   rate_ = format.rate;
   queue_ = queue;
   callbacks_.Begin(options_.serverBufferMicros);
+  positions_.Begin();
   // A graph's output sets its lookahead from its first cycle (Cycle_RT).
   lookahead_ = options_.wakeMarginMicros + (queue ? options_.queueMarginMicros + kQueueWriteMicros
                                                   : options_.callbackAheadMicros);
@@ -53,8 +54,8 @@ clips::StreamFormat StreamRender::Format() const {
   return clips::StreamFormat{rate_.load(), channels_.load()};
 }
 
-void StreamRender::Position_RT(double frame, Micros at) {
-  positions_.OnPosition_RT(frame, at);
+bool StreamRender::Position_RT(double frame, Micros at) {
+  return positions_.OnPosition_RT(frame, at);
 }
 
 void StreamRender::Underrun_RT() {

@@ -46,7 +46,7 @@ class StreamRender final : public output::RenderTarget {
   void Render_RT(float* out, int frames, Micros at) override;
   void Cycle_RT(float* out, int frames, const output::GraphCycle& cycle) override;
   void Lost_RT(float* out, int frames, Micros at) override;
-  void Position_RT(double frame, Micros at) override;
+  bool Position_RT(double frame, Micros at) override;
   void Underrun_RT() override;
   void Resumed_RT(double frame, Micros at) override;
 

@@ -33,8 +33,9 @@ class RenderTarget {
   virtual void Lost_RT(float* out, int frames, Micros at) = 0;
   // For an output fed through a ClickQueue: at steady time `at` the server
   // takes stream frame `frame` for playing; it is heard
-  // ClickQueue::LatencyMicros() later.
-  virtual void Position_RT(double frame, Micros at) = 0;
+  // ClickQueue::LatencyMicros() later. True: another report is wanted at
+  // once (the clock re-joins the stream from a few).
+  virtual bool Position_RT(double frame, Micros at) = 0;
   // For an output fed through a ClickQueue: the stream ran dry and shifted.
   virtual void Underrun_RT() = 0;
   // For an output fed through a ClickQueue, as it resumes after a pause:

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 
 namespace pendlo {
@@ -49,7 +50,23 @@ TEST(PositionFollowerStall, TheGridMovesOnlyWithTheStreamsFrames) {
     if (c.ranDry) follower.OnUnderrun_RT();
     at += c.stall;
     const double shown = clock.ClockAt_RT(static_cast<double>(at));
-    report(at, (at - c.movedMicros) * 0.048, c.blockFrames);
+    // Dated 250 us late.
+    const bool wantsMore =
+        follower.OnPosition_RT((at - c.movedMicros) * 0.048 + c.blockFrames, at + 250);
+    EXPECT_EQ(wantsMore, c.rejoins);
+    if (c.rejoins) {
+      // Seven more asked for at once, each dated late by its reply's delay:
+      // the join is made from the least late (the third, 20 us).
+      const Micros late[] = {400, 90, 20, 700, 60, 1500, 35};
+      for (int k = 0; k < 7; ++k) {
+        EXPECT_EQ(clock.Anchors(), 1u) << "joined before the last report";
+        const Micros read = at + 2000 * (k + 1);
+        EXPECT_EQ(
+            follower.OnPosition_RT((read - c.movedMicros) * 0.048 + c.blockFrames, read + late[k]),
+            k < 6);
+      }
+      EXPECT_EQ(clock.JoinFrame_RT(), std::llround((at + 6000 - c.movedMicros) * 0.048 + 480));
+    }
 
     EXPECT_EQ(clock.Anchors(), c.rejoins ? 2u : 1u);
     if (!c.rejoins) {

@@ -631,11 +631,20 @@ TEST(ClickPlayerWrites, AReportFarOffMovesTheClockButAnUnderrunAlsoMovesTheGrid)
   EXPECT_EQ(frameOf(next), before + (next - due) * 48 / 1000);
   EXPECT_EQ(clock.Anchors(), 1u);
 
-  // The stream ran dry: the next report re-joins it on a new grid, and the
-  // clock does not step back.
+  // The stream ran dry: the reports asked for after the next re-join it on
+  // a new grid, no click is written until then, and the clock does not step
+  // back.
   rig.device.target->Underrun_RT();
   const Micros ran = clock.now();
-  rig.device.Report(52 * 9600.0, at += 200000);
+  double frame = 52 * 9600.0;
+  int reports = 1;
+  for (bool more = rig.device.Report(frame, at += 200000); more; ++reports) {
+    rig.device.written.clear();
+    rig.feed().Play(rig.marker, clock.now() + 10000);
+    EXPECT_TRUE(rig.device.written.empty());
+    more = rig.device.Report(frame += 48, at += 1000);
+  }
+  EXPECT_GT(reports, 1);
   EXPECT_EQ(clock.Anchors(), 2u);
   EXPECT_GE(clock.now(), ran);
   const Micros after = clock.now() + 10000;

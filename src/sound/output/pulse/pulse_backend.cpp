@@ -338,7 +338,10 @@ class PulseBackend final : public ServerOutput, private ClickQueue {
     const StreamPosition p = PositionOf(*info, kFrameBytes, self->queue_.Rate(), steadyNowMicros());
     self->sinkMicros_.store(static_cast<Micros>(info->sink_usec), std::memory_order_relaxed);
     self->queue_.Read(p.readFrame, p.at);
-    self->Target().Position_RT(p.heardFrame, p.at);
+    if (self->Target().Position_RT(p.heardFrame, p.at)) {
+      pa_operation* op = self->pa_->StreamUpdateTimingInfo(stream, &PulseBackend::OnTiming, self);
+      if (op) self->pa_->OperationUnref(op);
+    }
   }
 
   static void OnSuccess(pa_stream*, int, void* user) {
