@@ -55,14 +55,14 @@ class GraphFollower {
 // A stream the server keeps full from a deep queue (PulseAudio), where
 // clicks are written ahead: reports that at steady time `at` the listener
 // hears stream frame `frame`. The frame grid is fixed by the first report
-// and never moves while the stream's frames keep their moments, even when
-// its queue runs dry: the server plays on in silence (no prebuffer).
+// and never moves while the stream's frames keep their moments.
 //
-// A stream whose queue ran dry and whose frames stood still meanwhile is
-// re-joined from the best of a few reports asked for at once: each is dated
-// a little late (the server's reply follows its reading), and by a varying
-// amount on a busy machine; the least late puts the clicks after the stall
-// back on the grid to the sample. No click is written until then.
+// A stream whose queue ran dry may have stood still meanwhile (PulseAudio
+// stops its read index at the queue's end): it is re-joined from the best
+// of a few reports asked for at once. Each is dated a little late (the
+// server's reply follows its reading), by tens of microseconds and more on
+// a busy machine; the least late one is nearest the truth. No click is
+// written until then.
 class PositionFollower {
  public:
   explicit PositionFollower(AudioClock& clock);
