@@ -18,9 +18,6 @@ constexpr double kBandwidthHz = 0.5;
 constexpr double kPositionBandwidthHz = 0.1;
 constexpr double kPositionStepMicros = 10000;
 constexpr double kPositionJumpMicros = 60000;
-// Reports a re-join after the stream stood still is made from: asked for
-// back to back, they take a few milliseconds in all.
-constexpr int kRejoinReports = 8;
 // A callback further than this from its predicted time (or than 2.5 buffers,
 // or than the server holds) means the stream stalled: the clock re-joins it
 // instead of dragging the loop through the jump.
@@ -118,29 +115,41 @@ PositionFollower::PositionFollower(AudioClock& clock)
     : clock_(clock), loop_(kPositionBandwidthHz, 1.0, kMaxRateError) {}
 
 AudioClock::Line PositionFollower::Join(double frame, double s) {
-  clock_.Join_RT(std::llround(frame), s);
+  // The grid starts on a whole frame: the date moves with it, so that a
+  // frame heard between two samples does not move the grid by a fraction.
+  const std::int64_t whole = std::llround(frame);
+  s += (static_cast<double>(whole) - frame) * 1e6 / clock_.Rate_RT();
+  clock_.Join_RT(whole, s);
   loop_.Reset();
-  const double c0 = clock_.TimeOfFrame_RT(static_cast<double>(clock_.JoinFrame_RT()));
+  const double c0 = clock_.TimeOfFrame_RT(static_cast<double>(whole));
   return AudioClock::Line{s, s + 1e6, c0, c0 + 1e6};
 }
 
 bool PositionFollower::TakeRejoinReport(double frame, double s) {
-  // The server reads the position, then dates its reply: the least late
-  // report shows its frame earliest against its date.
-  const double lead = frame * 1e6 / clock_.Rate_RT() - s;
-  if (rejoinReports_ == kRejoinReports || lead > bestLead_) {
-    bestLead_ = lead;
-    bestFrame_ = frame;
-    bestAt_ = s;
-  }
-  return --rejoinReports_ == 0;
+  // Reports asked for back to back, a few milliseconds in all: against the
+  // stream's rate, their leads differ only by how late each was dated.
+  rejoinLeads_[rejoinTaken_] = frame * 1e6 / clock_.Rate_RT() - s;
+  rejoinFrame_ = frame;
+  if (++rejoinTaken_ < kRejoinReports) return false;
+  rejoinTaken_ = 0;
+  return true;
+}
+
+AudioClock::Line PositionFollower::JoinAtMiddleLead() {
+  // The middle, not the least late: the line before the stall followed the
+  // reports' middle, and a join on their edge put the grid after the stall a
+  // sample or two from the one before.
+  std::array<double, kRejoinReports> leads = rejoinLeads_;
+  std::sort(leads.begin(), leads.end());
+  const double lead = (leads[kRejoinReports / 2 - 1] + leads[kRejoinReports / 2]) / 2;
+  return Join(rejoinFrame_, rejoinFrame_ * 1e6 / clock_.Rate_RT() - lead);
 }
 
 void PositionFollower::OnResume_RT(double frame, Micros at) {
   if (clock_.Rate_RT() <= 0) return;
   const auto s = static_cast<double>(at);
   ranDry_ = false;
-  rejoinReports_ = 0;
+  rejoinTaken_ = 0;
   lastReport_ = s;
   AudioClock::Line next = Join(frame, s);
   next.renderedTo = 0;
@@ -152,9 +161,9 @@ bool PositionFollower::OnPosition_RT(double frame, Micros at) {
   const auto s = static_cast<double>(at);
   const bool ranDry = std::exchange(ranDry_, false);
   AudioClock::Line next;
-  if (rejoinReports_ > 0) {
+  if (rejoinTaken_ > 0) {
     if (!TakeRejoinReport(frame, s)) return true;
-    next = Join(bestFrame_, bestAt_);
+    next = JoinAtMiddleLead();
   } else if (clock_.MustJoin_RT()) {
     next = Join(frame, s);
   } else {
@@ -163,10 +172,9 @@ bool PositionFollower::OnPosition_RT(double frame, Micros at) {
     const double error = measured - predicted;
     if (std::abs(error) > kPositionJumpMicros && ranDry) {
       // The stream ran dry and its frames moved: the clock re-joins it from
-      // its present time, on a new grid, from the best of a few reports;
-      // until then it shows the steady clock's time and places no click.
+      // its present time, on a new grid, from a few reports; until then it
+      // shows the steady clock's time and places no click.
       clock_.OnLost_RT(at);
-      rejoinReports_ = kRejoinReports;
       TakeRejoinReport(frame, s);
       lastReport_ = s;
       return true;

@@ -4,6 +4,7 @@
 // callback thread only (or the control thread while no callback runs).
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "sound/clock/audio_clock.h"
@@ -58,16 +59,17 @@ class GraphFollower {
 // and never moves while the stream's frames keep their moments.
 //
 // A stream whose queue ran dry may have stood still meanwhile (PulseAudio
-// stops its read index at the queue's end): it is re-joined from the best
-// of a few reports asked for at once. Each is dated a little late (the
-// server's reply follows its reading), by tens of microseconds and more on
-// a busy machine; the least late one is nearest the truth. No click is
-// written until then.
+// stops its read index at the queue's end): it is re-joined from a few
+// reports asked for at once. Each is dated a little late (the server's reply
+// follows its reading), by tens of microseconds and more on a busy machine.
+// The line before the stall sat in the middle of such reports, so the join
+// takes the middle of these: the new grid is the old one moved by the frames
+// the stream stood still. No click is written until then.
 class PositionFollower {
  public:
   explicit PositionFollower(AudioClock& clock);
   // Control thread, with AudioClock::BeginStream: a new stream.
-  void Begin() { rejoinReports_ = 0; }
+  void Begin() { rejoinTaken_ = 0; }
   // Returns true when another report is wanted at once.
   bool OnPosition_RT(double frame, Micros at);
   // The stream's queue ran dry: if the next report finds the stream's
@@ -83,15 +85,19 @@ class PositionFollower {
 
   // One of the reports a re-join is made from; true when it was the last.
   bool TakeRejoinReport(double frame, double s);
+  // Joins the clock at the last report taken, dated by the reports' middle
+  // lead (a frame's time less its date).
+  AudioClock::Line JoinAtMiddleLead();
+
+  static constexpr int kRejoinReports = 8;
 
   AudioClock& clock_;
   DelayLockedLoop loop_;   // clock microseconds per steady microsecond
   double lastReport_ = 0;  // steady time of the last report
   bool ranDry_ = false;    // an underrun since the last report
-  int rejoinReports_ = 0;  // reports still to take before re-joining...
-  double bestLead_ = 0;    // ...the best so far: its frame's time less its date,
-  double bestFrame_ = 0;   // its frame...
-  double bestAt_ = 0;      // ...and its date
+  int rejoinTaken_ = 0;    // reports taken for a re-join; 0: none under way
+  std::array<double, kRejoinReports> rejoinLeads_{};
+  double rejoinFrame_ = 0;  // the frame of the last one taken
 };
 
 }  // namespace pendlo::sound::clock
