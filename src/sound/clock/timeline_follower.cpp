@@ -118,7 +118,7 @@ AudioClock::Line PositionFollower::Join(double frame, double s) {
   // The grid starts on a whole frame: the date moves with it, so that a
   // frame heard between two samples does not move the grid by a fraction.
   const std::int64_t whole = std::llround(frame);
-  s += (static_cast<double>(whole) - frame) * 1e6 / clock_.Rate_RT();
+  s += MicrosOf(static_cast<double>(whole) - frame);
   clock_.Join_RT(whole, s);
   loop_.Reset();
   const double c0 = clock_.TimeOfFrame_RT(static_cast<double>(whole));
@@ -128,7 +128,7 @@ AudioClock::Line PositionFollower::Join(double frame, double s) {
 bool PositionFollower::TakeRejoinReport(double frame, double s) {
   // Reports asked for back to back, a few milliseconds in all: against the
   // stream's rate, their leads differ only by how late each was dated.
-  rejoinLeads_[rejoinTaken_] = frame * 1e6 / clock_.Rate_RT() - s;
+  rejoinLeads_[rejoinTaken_] = MicrosOf(frame) - s;
   rejoinFrame_ = frame;
   if (++rejoinTaken_ < kRejoinReports) return false;
   rejoinTaken_ = 0;
@@ -142,7 +142,7 @@ AudioClock::Line PositionFollower::JoinAtMiddleLead() {
   std::array<double, kRejoinReports> leads = rejoinLeads_;
   std::sort(leads.begin(), leads.end());
   const double lead = (leads[kRejoinReports / 2 - 1] + leads[kRejoinReports / 2]) / 2;
-  return Join(rejoinFrame_, rejoinFrame_ * 1e6 / clock_.Rate_RT() - lead);
+  return Join(rejoinFrame_, MicrosOf(rejoinFrame_) - lead);
 }
 
 void PositionFollower::OnResume_RT(double frame, Micros at) {

@@ -82,6 +82,8 @@ class PositionFollower {
  private:
   // Joins the clock to the stream at the report (frame, steady time s).
   AudioClock::Line Join(double frame, double s);
+  // `frames` stream frames in microseconds.
+  double MicrosOf(double frames) const { return frames * 1e6 / clock_.Rate_RT(); }
 
   // One of the reports a re-join is made from; true when it was the last.
   bool TakeRejoinReport(double frame, double s);

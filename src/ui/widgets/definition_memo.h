@@ -11,11 +11,11 @@
 // anywhere, which is linear; a run that long has no word boundary to keep.
 //
 // Even linear, Qt lays a line out whole at every change: a line of 1 MiB
-// took 0.4 to 1.3 s a key, and about 50 ms with the long-line layout
-// (long_line_layout.h) on a quiet machine. Characters typed into a line of
-// more than kHeldBackLine characters are therefore held back and put in
-// together on the event loop's next turn, so keys that came meanwhile (and
-// Start or Stop pressed after them) cost one layout, not one each.
+// took 0.4 to 1.3 s a key, and 50 to 65 ms with the long-line layout
+// (long_line_layout.h) on a quiet 2-core machine. Characters typed into a
+// line of more than kHeldBackLine characters are therefore held back and put
+// in together on the event loop's next turn, so keys that came meanwhile
+// (and Start or Stop pressed after them) cost one layout, not one each.
 #pragma once
 
 #include <QPlainTextEdit>
